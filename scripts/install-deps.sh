@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Installs the Debian packages Vistrel needs to build, run and test.
+# Idempotent: only missing packages are installed, and the package lists are
+# refreshed only when something has to be installed.
+set -euo pipefail
+
+packages=(
+    # build
+    build-essential cmake ninja-build pkg-config git
+    qt6-base-dev qt6-base-dev-tools qt6-multimedia-dev qt6-svg-dev qt6-tools-dev
+    qt6-tools-dev-tools qt6-l10n-tools libqt6svg6 libqt6opengl6-dev
+    libobs-dev obs-studio
+    libavcodec-dev libavformat-dev libavfilter-dev libavutil-dev libswscale-dev
+    libswresample-dev
+    libx11-dev libxcb1-dev libxcb-shape0-dev libxcb-xinput-dev libxcb-keysyms1-dev
+    libxcb-xfixes0-dev libx11-xcb-dev libxi-dev libxext-dev libgl-dev libegl-dev
+    # run time
+    libgl1-mesa-dri libegl1 libegl-mesa0 qt6-qpa-plugins qt6-image-formats-plugins
+    gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+    qt6-multimedia-dev fonts-dejavu-core fonts-noto-cjk
+    # test environment
+    xvfb xauth openbox xcompmgr pulseaudio pulseaudio-utils dbus dbus-x11 ffmpeg
+    xdotool sox x11-utils procps
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$p")
+    fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    exit 0
+fi
+
+if [ "$(id -u)" -ne 0 ]; then
+    SUDO=sudo
+else
+    SUDO=
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

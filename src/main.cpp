@@ -1,0 +1,130 @@
+#include "sc-crash-handler.h"
+#include "sc-logger.h"
+#include "sc-main-window.h"
+#include "sc-settings.h"
+#include "sc-single-instance.h"
+#include "sc-translator.h"
+
+#include <QApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QIcon>
+#include <QLocale>
+#include <QSettings>
+#include <QTimer>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// A second start leaves the running instance alone; the block's handle is kept for a
+// future hand-over.
+void activateRunningInstance(quint64 windowHandle)
+{
+    Q_UNUSED(windowHandle);
+}
+
+void startLog()
+{
+    SCLogger *logger = SCLogger::instance();
+    const QString dir = SCLogger::defaultLogDirectory();
+    QDir logDir(dir);
+    if (!logDir.exists())
+        logDir.mkpath(QStringLiteral("."));
+    const QString path = dir + QStringLiteral("/screen-recorder_")
+            + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_HH-mm-ss"))
+            + QStringLiteral(".log");
+    if (!logger->initialize(path)) {
+        fputs("Failed to initialize logger\n", stderr);
+    } else {
+        logger->info(QStringLiteral("Logger initialized successfully"));
+        logger->info(QStringLiteral("Log file: %1").arg(path));
+    }
+}
+
+void chooseLanguage(QApplication &app, QSettings &settings, SCTranslator &translator)
+{
+    SCLogger *logger = SCLogger::instance();
+    QString code;
+    if (settings.contains(SCSettings::GENERAL_LANGUAGE)) {
+        code = settings.value(SCSettings::GENERAL_LANGUAGE).toString();
+    } else {
+        code = QLocale::system().name();
+        logger->info(QStringLiteral("System locale: %1").arg(code));
+    }
+    if (translator.load(code)) {
+        app.installTranslator(&translator);
+        logger->info(QStringLiteral("Loaded translation for: %1").arg(code));
+    } else {
+        translator.load(QStringLiteral("en_US"));
+        app.installTranslator(&translator);
+        logger->info(QStringLiteral("Loaded fallback translation (en_US)"));
+    }
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication::setApplicationName(SCSettings::APPLICATION);
+    QCoreApplication::setOrganizationName(SCSettings::ORGANIZATION);
+    QCoreApplication::setApplicationVersion(QStringLiteral(VISTREL_VERSION));
+
+    SCCrashHandler::initialize();
+
+    auto app = std::make_unique<QApplication>(argc, argv);
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/AppIcon.svg")));
+
+    auto instance = std::make_unique<SCSingleInstance>();
+    switch (instance->acquire()) {
+    case SCSingleInstance::Result::AlreadyRunning:
+        activateRunningInstance(instance->runningInstance().windowHandle);
+        return 0;
+    case SCSingleInstance::Result::Unguarded:
+        SCLogger::instance()->error(
+                QStringLiteral("Unable to create shared memory: %1").arg(instance->errorString()));
+        break;
+    case SCSingleInstance::Result::TookOver:
+        SCLogger::instance()->warning(QStringLiteral(
+                "Took over the single-instance block of an instance that no longer runs"));
+        Q_FALLTHROUGH();
+    case SCSingleInstance::Result::Created:
+        SCLogger::instance()->info(QStringLiteral("Created shared memory for single instance"));
+        break;
+    }
+
+    startLog();
+    SCLogger *logger = SCLogger::instance();
+    logger->info(QStringLiteral("Application starting..."));
+
+    QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings, true);
+
+    auto settings = std::make_unique<QSettings>(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    auto translator = std::make_shared<SCTranslator>(app.get());
+    chooseLanguage(*app, *settings, *translator);
+
+    logger->info(QStringLiteral("Creating main window..."));
+    auto mainWindow = std::make_unique<SCMainWindow>(nullptr);
+    mainWindow->setTranslator(translator);
+    mainWindow->show();
+    logger->info(QStringLiteral("Main window displayed"));
+
+    QTimer::singleShot(10, mainWindow.get(), &SCMainWindow::initObsRecording);
+
+    if (instance->isAttached()) {
+        instance->store({0, QCoreApplication::applicationPid()});
+        logger->info(QStringLiteral("Stored window handle and process ID in shared memory"));
+    }
+
+    const int result = QApplication::exec();
+
+    logger->info(QStringLiteral("Application exiting..."));
+    instance->release();
+    mainWindow.reset();
+    translator.reset();
+    settings.reset();
+    instance.reset();
+    app.reset();
+    return result;
+}

@@ -1,0 +1,43 @@
+#include "sc-settings.h"
+
+#include <QSettings>
+#include <QStandardPaths>
+
+namespace SCSettings {
+
+std::vector<Default> defaults()
+{
+    const QString movies = QStandardPaths::writableLocation(QStandardPaths::MoviesLocation);
+    const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
+    return {
+            {GENERAL_LANGUAGE, QStringLiteral("en_US")},
+            {GENERAL_FIRST_RUN, true},
+            {HOTKEYS_RECORDING, QStringLiteral("F9")},
+            {HOTKEYS_SCREENSHOT, QStringLiteral("F10")},
+            {RECORDING_SCREEN_SWITCH, true},
+            {RECORDING_SPEAKER_SWITCH, true},
+            {RECORDING_MIC_SWITCH, false},
+            {RECORDING_WEBCAM_SWITCH, false},
+            {RECORDING_FORMAT, QStringLiteral("MP4")},
+            {RECORDING_SAVE_LOCATION, movies + QStringLiteral("/Vistrel")},
+            {SCREENSHOT_FORMAT, QStringLiteral("PNG")},
+            {SCREENSHOT_SAVE_LOCATION, pictures + QStringLiteral("/Vistrel")},
+            {MOUSE_SWITCH, true},
+            {MOUSE_SHOW_CURSOR, true},
+            {MOUSE_SHOW_HIGHLIGHT, true},
+    };
+}
+
+QStringList applyDefaults(QSettings &settings)
+{
+    QStringList written;
+    for (const Default &d : defaults()) {
+        if (!settings.contains(d.key)) {
+            settings.setValue(d.key, d.value);
+            written << d.key;
+        }
+    }
+    return written;
+}
+
+} // namespace SCSettings

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <vector>
+
+class QSettings;
+
+// The persistent settings: identity of the store, every key and its default.
+namespace SCSettings {
+
+inline const QString ORGANIZATION = QStringLiteral("Ombrant");
+inline const QString APPLICATION = QStringLiteral("Vistrel");
+
+inline const QString GENERAL_LANGUAGE = QStringLiteral("general/language");
+inline const QString GENERAL_FIRST_RUN = QStringLiteral("general/firstRun");
+inline const QString HOTKEYS_RECORDING = QStringLiteral("hotkeys/recording");
+inline const QString HOTKEYS_SCREENSHOT = QStringLiteral("hotkeys/screenshot");
+inline const QString RECORDING_SCREEN_SWITCH = QStringLiteral("recording/screenSwitch");
+inline const QString RECORDING_SPEAKER_SWITCH = QStringLiteral("recording/speakerSwitch");
+inline const QString RECORDING_MIC_SWITCH = QStringLiteral("recording/micSwitch");
+inline const QString RECORDING_WEBCAM_SWITCH = QStringLiteral("recording/webcamSwitch");
+inline const QString RECORDING_FORMAT = QStringLiteral("recording/format");
+inline const QString RECORDING_SAVE_LOCATION = QStringLiteral("recording/saveLocation");
+inline const QString SCREENSHOT_FORMAT = QStringLiteral("screenshot/format");
+inline const QString SCREENSHOT_SAVE_LOCATION = QStringLiteral("screenshot/saveLocation");
+inline const QString MOUSE_SWITCH = QStringLiteral("mouse/switch");
+inline const QString MOUSE_SHOW_CURSOR = QStringLiteral("mouse/showCursor");
+inline const QString MOUSE_SHOW_HIGHLIGHT = QStringLiteral("mouse/showHighlight");
+
+// "None" in a hotkey key means that no hotkey is registered.
+inline const QString NO_HOTKEY = QStringLiteral("None");
+
+struct Default
+{
+    QString key;
+    QVariant value;
+};
+
+// Every key with its default, in table order. Folder defaults follow the user's standard
+// locations at the moment of the call; nothing is created on disk.
+std::vector<Default> defaults();
+
+// Writes the default of every key the store does not hold yet; present keys are never
+// touched, whatever their value. Returns the keys that were written.
+QStringList applyDefaults(QSettings &settings);
+
+} // namespace SCSettings
