@@ -4,6 +4,7 @@
 #include "sc-settings.h"
 #include "sc-single-instance.h"
 #include "sc-translator.h"
+#include "sc-unix-signal-watcher.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -77,7 +78,8 @@ int main(int argc, char *argv[])
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/AppIcon.svg")));
 
     auto instance = std::make_unique<SCSingleInstance>();
-    switch (instance->acquire()) {
+    const SCSingleInstance::Result guard = instance->acquire();
+    switch (guard) {
     case SCSingleInstance::Result::AlreadyRunning:
         activateRunningInstance(instance->runningInstance().windowHandle);
         return 0;
@@ -86,9 +88,6 @@ int main(int argc, char *argv[])
                 QStringLiteral("Unable to create shared memory: %1").arg(instance->errorString()));
         break;
     case SCSingleInstance::Result::TookOver:
-        SCLogger::instance()->warning(QStringLiteral(
-                "Took over the single-instance block of an instance that no longer runs"));
-        Q_FALLTHROUGH();
     case SCSingleInstance::Result::Created:
         SCLogger::instance()->info(QStringLiteral("Created shared memory for single instance"));
         break;
@@ -96,6 +95,10 @@ int main(int argc, char *argv[])
 
     startLog();
     SCLogger *logger = SCLogger::instance();
+    if (guard == SCSingleInstance::Result::TookOver) {
+        logger->warning(QStringLiteral(
+                "Took over the single-instance block of an instance that no longer runs"));
+    }
     logger->info(QStringLiteral("Application starting..."));
 
     QApplication::setAttribute(Qt::AA_DontCreateNativeWidgetSiblings, true);
@@ -109,6 +112,13 @@ int main(int argc, char *argv[])
     mainWindow->setTranslator(translator);
     mainWindow->show();
     logger->info(QStringLiteral("Main window displayed"));
+
+    SCUnixSignalWatcher signalWatcher;
+    QObject::connect(&signalWatcher, &SCUnixSignalWatcher::terminationRequested, app.get(),
+                     [logger](int sig) {
+                         logger->info(QStringLiteral("Signal %1 received, quitting").arg(sig));
+                         QApplication::quit();
+                     });
 
     QTimer::singleShot(10, mainWindow.get(), &SCMainWindow::initObsRecording);
 

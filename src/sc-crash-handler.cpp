@@ -30,7 +30,7 @@ char g_line[4096];
 char g_path[4200];
 char g_partPath[4210];
 alignas(16) char g_altStack[256 * 1024];
-std::atomic<int> g_crashSignal{0};
+std::atomic<int> g_crashSignal {0};
 
 // Minimal async-signal-safe text builder over a fixed buffer.
 struct Writer
@@ -166,14 +166,14 @@ void describeFrame(void *address, Writer &w)
 
 void writeReport(int fd, int sig, int frameCount, bool demangle)
 {
-    Writer header{g_line, sizeof g_line};
+    Writer header {g_line, sizeof g_line};
     header.add("Crash detected! Signal: ");
     header.addInt(sig);
     header.add("\n\nBacktrace:\n");
     writeAll(fd, g_line, header.len);
 
     for (int i = 0; i < frameCount; ++i) {
-        Writer w{g_line, sizeof g_line};
+        Writer w {g_line, sizeof g_line};
         w.add("#");
         w.addInt(i);
         w.add(": ");
@@ -238,12 +238,14 @@ void SCCrashHandler::initialize()
     backtrace(warmUp, 2);
 
     // A stack overflow leaves no stack for the handler: give it its own.
-    stack_t altStack{};
+    stack_t altStack {};
     altStack.ss_sp = g_altStack;
     altStack.ss_size = sizeof g_altStack;
     sigaltstack(&altStack, nullptr);
 
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = &SCCrashHandler::crashHandler;
     action.sa_flags = SA_ONSTACK;
     sigemptyset(&action.sa_mask);
@@ -291,7 +293,7 @@ void SCCrashHandler::crashHandler(int sig)
             pause();
     }
 
-    Writer path{g_path, sizeof g_path};
+    Writer path {g_path, sizeof g_path};
     buildReportPath(path);
     const int frameCount = backtrace(g_frames, MAX_FRAMES);
     // First a report that needs nothing but system calls, so that one always exists; then
@@ -303,7 +305,7 @@ void SCCrashHandler::crashHandler(int sig)
     writeReport(fd, sig, frameCount, false);
     ::close(fd);
 
-    Writer part{g_partPath, sizeof g_partPath};
+    Writer part {g_partPath, sizeof g_partPath};
     part.add(g_path);
     part.add(".part");
     const int partFd = ::open(g_partPath, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
@@ -320,7 +322,7 @@ void SCCrashHandler::crashHandler(int sig)
 
 void SCCrashHandler::writeCrashLog(const QString &text)
 {
-    Writer path{g_path, sizeof g_path};
+    Writer path {g_path, sizeof g_path};
     buildReportPath(path);
     const int fd = ::open(g_path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)

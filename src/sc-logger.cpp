@@ -25,8 +25,7 @@ QString runLogFileName()
 
 SCLogger::SCLogger(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 SCLogger::~SCLogger()
 {

@@ -13,8 +13,10 @@ namespace SCSettings {
 inline const QString ORGANIZATION = QStringLiteral("Ombrant");
 inline const QString APPLICATION = QStringLiteral("Vistrel");
 
-inline const QString GENERAL_LANGUAGE = QStringLiteral("general/language");
-inline const QString GENERAL_FIRST_RUN = QStringLiteral("general/firstRun");
+// Qt's INI store (the native one on Linux) files a group called "general" under
+// "[%General]" and reads it back as "General": only this spelling survives a restart.
+inline const QString GENERAL_LANGUAGE = QStringLiteral("General/language");
+inline const QString GENERAL_FIRST_RUN = QStringLiteral("General/firstRun");
 inline const QString HOTKEYS_RECORDING = QStringLiteral("hotkeys/recording");
 inline const QString HOTKEYS_SCREENSHOT = QStringLiteral("hotkeys/screenshot");
 inline const QString RECORDING_SCREEN_SWITCH = QStringLiteral("recording/screenSwitch");

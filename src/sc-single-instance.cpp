@@ -52,8 +52,8 @@ SCSingleInstance::Result SCSingleInstance::acquire()
             return Result::AlreadyRunning;
         }
         // The owner died without detaching; keep the attachment and become the owner.
-        store(Block{0, ownPid});
-        m_running = Block{};
+        store(Block {0, ownPid});
+        m_running = Block {};
         return Result::TookOver;
     }
 
@@ -61,7 +61,7 @@ SCSingleInstance::Result SCSingleInstance::acquire()
         return Result::Unguarded;
     // Our id goes in at once, so that a crash before start-up finishes leaves a block that
     // the next start can recognise as stale.
-    store(Block{0, ownPid});
+    store(Block {0, ownPid});
     return Result::Created;
 }
 

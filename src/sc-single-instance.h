@@ -17,10 +17,10 @@ public:
     };
 
     enum class Result {
-        Created,        // this process is the running instance
-        TookOver,       // the block belonged to a process that no longer runs
+        Created, // this process is the running instance
+        TookOver, // the block belonged to a process that no longer runs
         AlreadyRunning, // another live instance holds the block; see runningInstance()
-        Unguarded,      // no block could be had; errorString() says why
+        Unguarded, // no block could be had; errorString() says why
     };
 
     explicit SCSingleInstance(const QString &key = DEFAULT_KEY);

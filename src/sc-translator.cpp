@@ -6,8 +6,7 @@
 
 SCTranslator::SCTranslator(QObject *parent)
     : QTranslator(parent)
-{
-}
+{ }
 
 bool SCTranslator::load(const QString &localeCode)
 {

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QObject>
+
+class QSocketNotifier;
+
+// Turns SIGTERM, SIGINT and SIGHUP into a Qt signal on the GUI thread, so that a session
+// logout or a Ctrl+C ends the run through the normal exit path (log closed, shared block
+// released) instead of killing the process mid-way.
+class SCUnixSignalWatcher : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SCUnixSignalWatcher(QObject *parent = nullptr);
+    ~SCUnixSignalWatcher() override;
+
+Q_SIGNALS:
+    void terminationRequested(int signal);
+
+private:
+    static void handler(int signal);
+    void onReadable();
+
+    QSocketNotifier *m_notifier = nullptr;
+};

@@ -1,0 +1,227 @@
+#include "sc-translator.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QSet>
+#include <QSettings>
+#include <QtTest>
+
+namespace {
+
+// The interface texts every translation file must carry, in file order.
+const QStringList EXPECTED_KEYS = {
+        QStringLiteral("Recording"),
+        QStringLiteral("Screenshot"),
+        QStringLiteral("Files"),
+        QStringLiteral("Full Screen"),
+        QStringLiteral("Select Region"),
+        QStringLiteral("Select Window"),
+        QStringLiteral("Ratio"),
+        QStringLiteral("Custom"),
+        QStringLiteral("Width"),
+        QStringLiteral("Height"),
+        QStringLiteral("File Name"),
+        QStringLiteral("Enter custom filename (optional)"),
+        QStringLiteral("Format"),
+        QStringLiteral("File Location"),
+        QStringLiteral("Change"),
+        QStringLiteral("Start Recording"),
+        QStringLiteral("Stop Recording"),
+        QStringLiteral("Settings"),
+        QStringLiteral("Language"),
+        QStringLiteral("Check for Updates"),
+        QStringLiteral("Help"),
+        QStringLiteral("Guide"),
+        QStringLiteral("FAQ"),
+        QStringLiteral("Open Log Folder"),
+        QStringLiteral("About"),
+        QStringLiteral("Delete Selected Files"),
+        QStringLiteral("Reverse File Order"),
+        QStringLiteral("Open Folder"),
+        QStringLiteral("General"),
+        QStringLiteral("Hotkeys"),
+        QStringLiteral("Mouse"),
+        QStringLiteral("Start/Stop Recording"),
+        QStringLiteral("Capture Screenshot"),
+        QStringLiteral("Capture Mouse Cursor"),
+        QStringLiteral("Add Mouse Effect"),
+        QStringLiteral("Video"),
+        QStringLiteral("Audio"),
+        QStringLiteral("Save"),
+        QStringLiteral("Cancel"),
+        QStringLiteral("Upgrade"),
+        QStringLiteral("Waiting for checking..."),
+        QStringLiteral("Current version is update to date."),
+        QStringLiteral("Version:"),
+        QStringLiteral("Release Date:"),
+        QStringLiteral("Size:"),
+        QStringLiteral("Remind Me Later"),
+        QStringLiteral("Upgrade Now"),
+        QStringLiteral("Start/Stop"),
+        QStringLiteral("Ombrant Vistrel screen recorder is a great tool for recording screen and "
+                       "taking screenshot."),
+        QStringLiteral("To learn more about us, please visit:"),
+        QStringLiteral("Start Drawing"),
+        QStringLiteral("Clear Drawing"),
+        QStringLiteral("Close Window"),
+        QStringLiteral("Capture"),
+        QStringLiteral("Review App Permissions"),
+        QStringLiteral("Access granted"),
+        QStringLiteral("Vistrel requires explicit permissions to offer certain function."),
+        QStringLiteral("Screen Recording"),
+        QStringLiteral("Open Screen Recroding Preferences"),
+        QStringLiteral("Vistrel require this permission to be able to capture your screen."),
+        QStringLiteral("Camera"),
+        QStringLiteral("This permission is needed in order to capture content from a webcam."),
+        QStringLiteral("Request Access"),
+        QStringLiteral("Microphone"),
+        QStringLiteral("Vistrel requires this permission if you want to capture your microphone or "
+                       "an external audio device."),
+        QStringLiteral("Accessibility"),
+        QStringLiteral("For keyboard shortcut(hotkeys) to work while other apps are focused, "
+                       "please enable this permission."),
+        QStringLiteral("Open Accessibility Preferences"),
+        QStringLiteral("Continue"),
+        QStringLiteral("Preferences"),
+        QStringLiteral("© 2026 Ombrant. All rights reserved."),
+};
+
+const QStringList LOCALES
+        = {"en_US", "de_DE", "fr_FR", "es_ES", "pt_PT", "it_IT", "zh_CN", "zh_TW", "ja_JP"};
+
+QString translated(const QString &text)
+{
+    return QCoreApplication::translate("AnyContext", text.toUtf8().constData());
+}
+
+} // namespace
+
+class TestTranslator : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void everyFileHoldsExactlyTheKeys_data();
+    void everyFileHoldsExactlyTheKeys();
+    void filesAreCrlfUtf8InFileOrder_data();
+    void filesAreCrlfUtf8InFileOrder();
+    void englishIsIdentity();
+    void lookupIgnoresContextAndFallsBack();
+    void switchingReplacesEveryEntry();
+    void missingLocaleKeepsTable();
+};
+
+void TestTranslator::everyFileHoldsExactlyTheKeys_data()
+{
+    QTest::addColumn<QString>("locale");
+    for (const QString &locale : LOCALES)
+        QTest::newRow(qPrintable(locale)) << locale;
+}
+
+void TestTranslator::everyFileHoldsExactlyTheKeys()
+{
+    QFETCH(QString, locale);
+    SCTranslator translator;
+    QVERIFY(translator.load(locale));
+
+    QSettings file(QStringLiteral(":/locales/%1.ini").arg(locale), QSettings::IniFormat);
+    QCOMPARE(file.status(), QSettings::NoError);
+    const QStringList keys = file.allKeys();
+    const QSet<QString> actual(keys.begin(), keys.end());
+    const QSet<QString> expected(EXPECTED_KEYS.begin(), EXPECTED_KEYS.end());
+    QCOMPARE(actual - expected, QSet<QString>());
+    QCOMPARE(expected - actual, QSet<QString>());
+
+    QCoreApplication::installTranslator(&translator);
+    for (const QString &key : EXPECTED_KEYS) {
+        const QString value = file.value(key).toString();
+        QVERIFY2(!value.trimmed().isEmpty(), qPrintable(locale + ": empty value for " + key));
+        QVERIFY2(!value.contains('"'), qPrintable(locale + ": quote left in " + key));
+        QCOMPARE(translated(key), value);
+    }
+    QCoreApplication::removeTranslator(&translator);
+}
+
+void TestTranslator::filesAreCrlfUtf8InFileOrder_data()
+{
+    everyFileHoldsExactlyTheKeys_data();
+}
+
+void TestTranslator::filesAreCrlfUtf8InFileOrder()
+{
+    QFETCH(QString, locale);
+    QFile file(QStringLiteral(":/locales/%1.ini").arg(locale));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
+    const QString text = QString::fromUtf8(bytes);
+    QCOMPARE(text.toUtf8(), bytes); // valid UTF-8 survives a round trip
+    QVERIFY(text.endsWith("\r\n"));
+    const QStringList lines = text.chopped(2).split("\r\n");
+    QCOMPARE(lines.size(), EXPECTED_KEYS.size());
+    for (int i = 0; i < lines.size(); ++i) {
+        QVERIFY2(!lines[i].contains('\n') && !lines[i].contains('\r'), qPrintable(lines[i]));
+        QVERIFY2(lines[i].startsWith(EXPECTED_KEYS[i] + " = \""), qPrintable(lines[i]));
+        QVERIFY(lines[i].endsWith('"'));
+    }
+}
+
+void TestTranslator::englishIsIdentity()
+{
+    SCTranslator translator;
+    QVERIFY(translator.load("en_US"));
+    QCoreApplication::installTranslator(&translator);
+    for (const QString &key : EXPECTED_KEYS) {
+        const QString expected = key == "To learn more about us, please visit:" ? key + ' ' : key;
+        QCOMPARE(translated(key), expected);
+    }
+    QCoreApplication::removeTranslator(&translator);
+}
+
+void TestTranslator::lookupIgnoresContextAndFallsBack()
+{
+    SCTranslator translator;
+    QVERIFY(translator.load("de_DE"));
+    QCOMPARE(translator.translate("SCMainWindow", "Save"), QString("Speichern"));
+    QCOMPARE(translator.translate("SCSettingsWindow", "Save", "button", 3), QString("Speichern"));
+    QCOMPARE(translator.translate(nullptr, "Start/Stop Recording"),
+             QString("Aufnahme starten/beenden"));
+    // One character off is another text, and comes back unchanged.
+    QCOMPARE(translator.translate("x", "save"), QString("save"));
+    QCOMPARE(translator.translate("x", "Not a key at all"), QString("Not a key at all"));
+    QCOMPARE(translator.translate("x", "日本語"), QString("日本語"));
+}
+
+void TestTranslator::switchingReplacesEveryEntry()
+{
+    SCTranslator translator;
+    QVERIFY(translator.load("de_DE"));
+    QHash<QString, QString> german;
+    for (const QString &key : EXPECTED_KEYS)
+        german.insert(key, translator.translate("", key.toUtf8().constData()));
+
+    QVERIFY(translator.load("fr_FR"));
+    QSettings french(":/locales/fr_FR.ini", QSettings::IniFormat);
+    int differing = 0;
+    for (const QString &key : EXPECTED_KEYS) {
+        const QString now = translator.translate("", key.toUtf8().constData());
+        QCOMPARE(now, french.value(key).toString());
+        if (now != german.value(key))
+            ++differing;
+    }
+    QVERIFY(differing > EXPECTED_KEYS.size() / 2);
+}
+
+void TestTranslator::missingLocaleKeepsTable()
+{
+    SCTranslator translator;
+    QVERIFY(translator.load("ja_JP"));
+    const QString before = translator.translate("", "Settings");
+    QVERIFY(before != "Settings");
+    QVERIFY(!translator.load("xx_XX"));
+    QVERIFY(!translator.load(""));
+    QCOMPARE(translator.translate("", "Settings"), before);
+}
+
+QTEST_GUILESS_MAIN(TestTranslator)
+#include "test-translator.moc"
