@@ -6,7 +6,14 @@
 # Exit status: the command's.
 #
 #   scripts/test-env.sh ctest --output-on-failure
+#   scripts/test-env.sh --no-compositor some-test   (a session without compositing manager)
 set -uo pipefail
+
+compositor=1
+if [ "${1:-}" = "--no-compositor" ]; then
+    compositor=0
+    shift
+fi
 
 if [ $# -eq 0 ]; then
     echo "usage: $0 COMMAND [ARGS...]" >&2
@@ -72,8 +79,10 @@ export DBUS_SESSION_BUS_ADDRESS
 # --- window manager and compositor ----------------------------------------------------------
 openbox --sm-disable >"$runtime_dir/openbox.log" 2>&1 &
 pids+=($!)
-xcompmgr >"$runtime_dir/xcompmgr.log" 2>&1 &
-pids+=($!)
+if [ "$compositor" = 1 ]; then
+    xcompmgr >"$runtime_dir/xcompmgr.log" 2>&1 &
+    pids+=($!)
+fi
 wait_for "openbox" 50 xprop -root _NET_SUPPORTING_WM_CHECK
 
 # --- sound server ---------------------------------------------------------------------------
@@ -92,6 +101,6 @@ wait_for "PulseAudio" 100 pactl info || { cat "$runtime_dir/pulse.log" >&2; exit
 pactl set-default-sink speakers >/dev/null
 pactl set-default-source microphone >/dev/null
 
-echo "test-env: DISPLAY=$DISPLAY XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR"
+echo "test-env: DISPLAY=$DISPLAY XDG_RUNTIME_DIR=$XDG_RUNTIME_DIR compositor=$compositor"
 "$@"
 exit $?

@@ -1,0 +1,196 @@
+#pragma once
+
+#include "sc-types.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QSharedPointer>
+#include <QStringList>
+#include <QTimer>
+
+#include <obs.hpp>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+// Kind of capture: the program records whole screens (1); 0 picks a window.
+enum REC_TYPE { REC_WINDOW = 0, REC_SCREEN = 1 };
+
+class ObsWrapper;
+
+// Callback data of one volume meter: which source it measures and whom to tell.
+struct SoundDeviceIdentifier
+{
+    enum Type { Mic = 0, Player = 1 };
+    Type type;
+    ObsWrapper *wrapper;
+    obs_volmeter_t *volmeter;
+};
+
+// The one owner of the program's libobs instance: bring-up, scene and sources, the file
+// output, recording control and the audio levels. GUI thread only.
+class ObsWrapper : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int LEVEL_CHANNELS = 8;
+
+    ObsWrapper();
+    ~ObsWrapper() override;
+
+    bool initObs(int width, int height, int fps);
+    int resetVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight, int fps);
+    bool resetAudio();
+    int audioChannel();
+    int micChannelCount();
+    int playerChannelCount();
+    void release();
+
+    int addSceneSource(REC_TYPE type);
+    void searchRecTargets(REC_TYPE type);
+    QStringList getRecTargets() const { return m_targetNames; }
+    QStringList getRecTargetIds() const { return m_targetIds; }
+    bool updateRecItem(const char *target, REC_TYPE type, bool region, int left, int right, int top,
+                       int bottom);
+    void captureMouseCursor(bool show);
+    void enableMouseEffect(bool enable);
+
+    void searchMicDevice();
+    void searchPlayerDevice();
+    QStringList micphoneDeviceName() const;
+    QStringList playerDeviceName() const;
+    bool hasMicDevice() const;
+    QString micDeviceId(const QString &name) const;
+    QString playerDeviceId(const QString &name) const;
+    void recMicAudio(bool enable, const QString &deviceId);
+    void recPlayerAudio(bool enable, const QString &deviceId);
+    void ResetAudioDevice(const char *sourceType, const char *deviceId, const char *deviceName,
+                          int channel);
+    obs_source_t *getSoundSource(const char *sourceType, const char *deviceId, const char *name,
+                                 int channel);
+    bool HasAudioDevices(const char *sourceType);
+    void resetMicphoneVolumeLevelCallback(const QString &deviceId);
+    void resetPlayerVolumeLevelCallback(const QString &deviceId);
+
+    bool createOutputMode();
+    void setupFFmpeg(const QString &path, int width, int height, int fps, int bitrate,
+                     OutputFormat format);
+    obs_data_t *mp4Settings(const QString &path, int fps, int bitrate, int width, int height);
+    obs_data_t *aviSettings(const QString &path, int fps, int bitrate, int width, int height);
+    obs_data_t *flvSettings(const QString &path, int fps, int bitrate, int width, int height);
+    obs_data_t *gifSettings(const QString &path, int fps, int bitrate, int width, int height);
+    obs_data_t *mp3Settings(const QString &path);
+    obs_data_t *aacSettings(const QString &path);
+    obs_data_t *flacSettings(const QString &path);
+
+    int startRecording();
+    int pauseRecording();
+    int stopRecording(bool force);
+    bool isRecordingStart() const { return m_recording.load(); }
+
+    // Read-only views for the owner and diagnostics.
+    obs_source_t *captureSource() const { return m_captureSource; }
+    obs_source_t *micSource() const { return m_micSource; }
+    obs_source_t *playerSource() const { return m_playerSource; }
+    obs_source_t *mouseEffectFilter() const { return m_mouseEffectFilter; }
+    obs_output_t *output() const { return m_output; }
+    obs_scene_t *scene() const { return m_scene; }
+    QString outputFilePath() const { return m_outputFile; }
+
+    static void oBSVolumeLevel(void *data, const float magnitude[LEVEL_CHANNELS],
+                               const float peak[LEVEL_CHANNELS],
+                               const float inputPeak[LEVEL_CHANNELS]);
+    static void outPutStopedCallback(void *data, calldata_t *params);
+
+Q_SIGNALS:
+    void micVolumeDataChange(const float *magnitude, const float *peak, const float *inputPeak);
+    void playerVolumeDataChange(const float *magnitude, const float *peak, const float *inputPeak);
+    void recordStatusChanged(int status);
+    // A recording that did not start or that ended on an error; follows status 2.
+    void recordingFailed(const QString &message);
+
+private:
+    // Written on libobs's audio thread, read on the GUI thread: per-value atomics keep the
+    // hand-over race-free without ever blocking the audio thread.
+    struct AtomicLevels
+    {
+        std::array<std::atomic<float>, LEVEL_CHANNELS> magnitude {};
+        std::array<std::atomic<float>, LEVEL_CHANNELS> peak {};
+        std::array<std::atomic<float>, LEVEL_CHANNELS> inputPeak {};
+        void store(const float *m, const float *p, const float *ip);
+        void clear();
+    };
+    struct LevelSnapshot
+    {
+        float magnitude[LEVEL_CHANNELS] = {};
+        float peak[LEVEL_CHANNELS] = {};
+        float inputPeak[LEVEL_CHANNELS] = {};
+    };
+    struct VolmeterDeleter
+    {
+        void operator()(obs_volmeter_t *meter) const { obs_volmeter_destroy(meter); }
+    };
+    using VolmeterPtr = std::unique_ptr<obs_volmeter_t, VolmeterDeleter>;
+
+    // An output asked to stop stays referenced until libobs reports its end: dropping the
+    // last reference earlier would destroy it mid-flush and cut the file short.
+    struct StoppingOutput
+    {
+        OBSOutput output;
+        OBSSignal stopSignal;
+        QString file;
+        qint64 elapsedMs = 0;
+    };
+
+    void emitLevels();
+    void emitMicLevels();
+    void emitPlayerLevels();
+    void setMixerBit(int channel, bool on);
+    void onOutputStopped(obs_output_t *output, int code, const QString &error, int dropped,
+                         int total, quint32 lagged);
+    void logRecordingEnd(const QString &file, int code, const QString &error, qint64 elapsedMs,
+                         int dropped, int total, quint32 lagged);
+    obs_data_t *videoSettings(const char *ext, const char *mime, const QString &path, int fps,
+                              int bitrate, int width, int height, const char *videoEncoder,
+                              int videoEncoderId, const char *audioEncoder, int audioEncoderId);
+    void applyMouseEffectSettings(bool enable);
+
+    OBSSource m_micSource;
+    OBSSource m_playerSource;
+    OBSSource m_captureSource;
+    std::atomic<bool> m_recording {false};
+    bool m_paused = false;
+    OBSOutput m_output;
+    OBSSource m_transition;
+    OBSScene m_scene;
+    OBSEncoder m_trackAudioEncoders[MAX_AUDIO_MIXES];
+    OBSEncoder m_streamAudioEncoder;
+    OBSEncoder m_archiveAudioEncoder;
+    QTimer m_meterTimer;
+    OBSSignal m_stopConnection;
+    VolmeterPtr m_micVolmeter;
+    VolmeterPtr m_playerVolmeter;
+    QStringList m_targetNames;
+    QStringList m_targetIds;
+    QStringList m_micNames;
+    QStringList m_micIds;
+    QStringList m_playerNames;
+    QStringList m_playerIds;
+    QSharedPointer<SoundDeviceIdentifier> m_micIdentifier;
+    QSharedPointer<SoundDeviceIdentifier> m_playerIdentifier;
+    AtomicLevels m_micLevels;
+    AtomicLevels m_playerLevels;
+    // What the level signals point at; written on the GUI thread only.
+    LevelSnapshot m_micSnapshot;
+    LevelSnapshot m_playerSnapshot;
+
+    OBSSource m_mouseEffectFilter;
+    QString m_outputFile;
+    QString m_outputFormat;
+    bool m_startedObs = false;
+    QElapsedTimer m_recordClock;
+    std::vector<std::unique_ptr<StoppingOutput>> m_stoppingOutputs;
+};
