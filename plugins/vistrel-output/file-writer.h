@@ -1,0 +1,122 @@
+#pragma once
+
+#include "output-settings.h"
+
+extern "C" {
+#include <libavutil/pixfmt.h>
+#include <libavutil/rational.h>
+}
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+struct AVAudioFifo;
+struct AVCodecContext;
+struct AVFormatContext;
+struct AVFrame;
+struct AVPacket;
+struct AVStream;
+struct SwrContext;
+struct SwsContext;
+class GifPaletteFilter;
+
+// What libobs hands the output: frames of this size and format at this rate.
+struct VideoSource
+{
+    int width = 0;
+    int height = 0;
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    AVRational frameRate = {30, 1};
+    bool fullRange = false;
+    bool bt709 = true;
+};
+
+// Planar float samples.
+struct AudioSource
+{
+    int sampleRate = 48000;
+    int channels = 2;
+};
+
+// Encodes and muxes one file with FFmpeg. Used from one thread at a time; only bytesWritten()
+// may be read from elsewhere.
+class FileWriter
+{
+public:
+    FileWriter();
+    ~FileWriter();
+    FileWriter(const FileWriter &) = delete;
+    FileWriter &operator=(const FileWriter &) = delete;
+
+    bool open(const OutputSettings &settings, const VideoSource &video, const AudioSource &audio);
+
+    bool hasVideo() const { return m_videoEncoder != nullptr; }
+    bool hasAudio() const { return m_audioEncoder != nullptr; }
+    int width() const { return m_width; }
+    int height() const { return m_height; }
+    const char *videoCodecName() const;
+    const char *audioCodecName() const;
+
+    // index counts frames at the source rate from the start of the file
+    bool writeVideo(const AVFrame *frame, int64_t index);
+    // appended right after the samples written before
+    bool writeAudio(const AVFrame *frame);
+    bool writeSilence(int samples);
+
+    // Drains every encoder and closes the file.
+    bool finish();
+    // After a failure: keeps what is on disk and closes the file.
+    void abandon();
+
+    int errorCode() const { return m_errorCode; }
+    const std::string &errorMessage() const { return m_errorMessage; }
+    int64_t bytesWritten() const { return m_bytesWritten.load(); }
+    int64_t videoFramesWritten() const { return m_videoFramesWritten; }
+    double duration() const { return m_duration; }
+
+private:
+    bool openVideo(const OutputSettings &settings, const VideoSource &video);
+    bool openAudio(const OutputSettings &settings, const AudioSource &audio);
+    bool openFile(const OutputSettings &settings);
+    bool encodeVideo(AVFrame *frame);
+    bool encodeAudioChunk(int samples);
+    bool drainAudio();
+    bool encode(AVCodecContext *encoder, AVStream *stream, AVFrame *frame);
+    bool writePacket(AVPacket *packet, AVStream *stream);
+    bool flushHeldPacket();
+    bool fail(int code, const std::string &message);
+    bool failWrite(int err);
+    void closeFile(bool writeTrailer);
+
+    AVFormatContext *m_format = nullptr;
+    bool m_headerWritten = false;
+    std::string m_url;
+
+    AVCodecContext *m_videoEncoder = nullptr;
+    AVStream *m_videoStream = nullptr;
+    SwsContext *m_scaler = nullptr;
+    AVFrame *m_scaled = nullptr;
+    std::unique_ptr<GifPaletteFilter> m_gifFilter;
+    AVPacket *m_heldPacket = nullptr;
+    AVRational m_frameRate = {30, 1};
+    int m_width = 0;
+    int m_height = 0;
+    int64_t m_lastVideoPts = -1;
+    int64_t m_videoFramesWritten = 0;
+
+    AVCodecContext *m_audioEncoder = nullptr;
+    AVStream *m_audioStream = nullptr;
+    SwrContext *m_resampler = nullptr;
+    AVAudioFifo *m_fifo = nullptr;
+    AVFrame *m_resampled = nullptr;
+    AudioSource m_audioSource;
+    int m_audioFrameSize = 1024;
+    int64_t m_audioPts = 0;
+
+    AVPacket *m_packet = nullptr;
+    std::atomic<int64_t> m_bytesWritten {0};
+    double m_duration = 0.0;
+    int m_errorCode = 0;
+    std::string m_errorMessage;
+};

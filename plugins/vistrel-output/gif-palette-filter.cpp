@@ -1,0 +1,90 @@
+#include "gif-palette-filter.h"
+
+extern "C" {
+#include <libavfilter/avfilter.h>
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/opt.h>
+}
+
+namespace {
+
+std::string errorText(int err)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(err, text, sizeof(text));
+    return text;
+}
+
+} // namespace
+
+GifPaletteFilter::~GifPaletteFilter()
+{
+    avfilter_graph_free(&m_graph);
+}
+
+bool GifPaletteFilter::open(int width, int height, AVPixelFormat format, AVRational timeBase,
+                            std::string &error)
+{
+    m_graph = avfilter_graph_alloc();
+    if (!m_graph) {
+        error = "Cannot allocate the GIF palette filter";
+        return false;
+    }
+    // Scaling and colour conversion happen before; the graph only makes and applies palettes.
+    m_graph->nb_threads = 1;
+
+    char args[256];
+    snprintf(args, sizeof(args), "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=1/1",
+             width, height, (int)format, timeBase.num, timeBase.den);
+    int ret = avfilter_graph_create_filter(&m_source, avfilter_get_by_name("buffer"), "in", args,
+                                           nullptr, m_graph);
+    if (ret >= 0) {
+        ret = avfilter_graph_create_filter(&m_sink, avfilter_get_by_name("buffersink"), "out",
+                                           nullptr, nullptr, m_graph);
+    }
+    if (ret >= 0) {
+        const AVPixelFormat formats[] = {AV_PIX_FMT_PAL8, AV_PIX_FMT_NONE};
+        ret = av_opt_set_int_list(m_sink, "pix_fmts", formats, AV_PIX_FMT_NONE,
+                                  AV_OPT_SEARCH_CHILDREN);
+    }
+    if (ret < 0) {
+        error = "Cannot create the GIF palette filter: " + errorText(ret);
+        return false;
+    }
+
+    AVFilterInOut *outputs = avfilter_inout_alloc();
+    AVFilterInOut *inputs = avfilter_inout_alloc();
+    outputs->name = av_strdup("in");
+    outputs->filter_ctx = m_source;
+    outputs->pad_idx = 0;
+    outputs->next = nullptr;
+    inputs->name = av_strdup("out");
+    inputs->filter_ctx = m_sink;
+    inputs->pad_idx = 0;
+    inputs->next = nullptr;
+
+    const char *description = "split[a][b];"
+                              "[a]palettegen=stats_mode=single:reserve_transparent=0[p];"
+                              "[b][p]paletteuse=new=1:dither=bayer:bayer_scale=3";
+    ret = avfilter_graph_parse_ptr(m_graph, description, &inputs, &outputs, nullptr);
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    if (ret >= 0)
+        ret = avfilter_graph_config(m_graph, nullptr);
+    if (ret < 0) {
+        error = "Cannot set up the GIF palette filter: " + errorText(ret);
+        return false;
+    }
+    return true;
+}
+
+int GifPaletteFilter::push(AVFrame *frame)
+{
+    return av_buffersrc_add_frame_flags(m_source, frame, AV_BUFFERSRC_FLAG_KEEP_REF);
+}
+
+int GifPaletteFilter::pull(AVFrame *frame)
+{
+    return av_buffersink_get_frame(m_sink, frame);
+}

@@ -1,0 +1,56 @@
+#include "output-settings.h"
+
+namespace {
+
+std::string stringOf(obs_data_t *data, const char *key)
+{
+    const char *value = obs_data_get_string(data, key);
+    return value ? value : "";
+}
+
+bool boolOf(obs_data_t *data, const char *key, bool fallback)
+{
+    return obs_data_has_user_value(data, key) ? obs_data_get_bool(data, key) : fallback;
+}
+
+bool isNone(const std::string &name)
+{
+    return name.empty() || name == "none";
+}
+
+} // namespace
+
+OutputSettings OutputSettings::fromData(obs_data_t *data)
+{
+    OutputSettings s;
+    s.url = stringOf(data, "url");
+    s.formatName = stringOf(data, "format_name");
+    s.mimeType = stringOf(data, "format_mime_type");
+    s.muxerSettings = stringOf(data, "muxer_settings");
+
+    s.video = boolOf(data, "video", true);
+    s.videoEncoder = stringOf(data, "video_encoder");
+    s.videoEncoderId = (int)obs_data_get_int(data, "video_encoder_id");
+    s.videoBitrate = (int)obs_data_get_int(data, "video_bitrate");
+    s.gopSize = (int)obs_data_get_int(data, "gop_size");
+    s.scaleWidth = (int)obs_data_get_int(data, "scale_width");
+    s.scaleHeight = (int)obs_data_get_int(data, "scale_height");
+
+    s.audio = boolOf(data, "audio", true);
+    s.audioEncoder = stringOf(data, "audio_encoder");
+    s.audioEncoderId = (int)obs_data_get_int(data, "audio_encoder_id");
+    s.audioBitrate = (int)obs_data_get_int(data, "audio_bitrate");
+    return s;
+}
+
+bool OutputSettings::wantsVideo() const
+{
+    if (!video || (isNone(videoEncoder) && videoEncoderId == 0))
+        return false;
+    return mimeType.rfind("audio/", 0) != 0;
+}
+
+bool OutputSettings::wantsAudio() const
+{
+    return audio && !(isNone(audioEncoder) && audioEncoderId == 0);
+}

@@ -1,0 +1,77 @@
+#include "vistrel-output.h"
+
+#include <obs-module.h>
+
+OBS_DECLARE_MODULE()
+
+namespace {
+
+const char *outputName(void *)
+{
+    return "Vistrel file output";
+}
+
+void *createOutput(obs_data_t *, obs_output_t *output)
+{
+    return new VistrelOutput(output);
+}
+
+void destroyOutput(void *data)
+{
+    delete static_cast<VistrelOutput *>(data);
+}
+
+bool startOutput(void *data)
+{
+    return static_cast<VistrelOutput *>(data)->start();
+}
+
+void stopOutput(void *data, uint64_t ts)
+{
+    static_cast<VistrelOutput *>(data)->stop(ts);
+}
+
+void rawVideo(void *data, struct video_data *frame)
+{
+    static_cast<VistrelOutput *>(data)->receiveVideo(frame);
+}
+
+void rawAudio(void *data, struct audio_data *frames)
+{
+    static_cast<VistrelOutput *>(data)->receiveAudio(frames);
+}
+
+uint64_t totalBytes(void *data)
+{
+    return static_cast<VistrelOutput *>(data)->totalBytes();
+}
+
+int droppedFrames(void *data)
+{
+    return static_cast<VistrelOutput *>(data)->framesDropped();
+}
+
+} // namespace
+
+MODULE_EXPORT const char *obs_module_description(void)
+{
+    return "Vistrel's file output: encodes and writes recordings with FFmpeg";
+}
+
+bool obs_module_load(void)
+{
+    obs_output_info info = {};
+    info.id = "vistrel_output";
+    info.flags = OBS_OUTPUT_AV | OBS_OUTPUT_CAN_PAUSE;
+    info.get_name = outputName;
+    info.create = createOutput;
+    info.destroy = destroyOutput;
+    info.start = startOutput;
+    info.stop = stopOutput;
+    info.raw_video = rawVideo;
+    info.raw_audio = rawAudio;
+    info.get_total_bytes = totalBytes;
+    info.get_dropped_frames = droppedFrames;
+    obs_register_output(&info);
+    return true;
+}

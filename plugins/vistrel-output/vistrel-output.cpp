@@ -1,0 +1,489 @@
+#include "vistrel-output.h"
+
+extern "C" {
+#include <libavutil/channel_layout.h>
+#include <libavutil/frame.h>
+#include <libavutil/imgutils.h>
+}
+
+#include <cmath>
+#include <cstring>
+
+#define LOG_PREFIX "[vistrel-output] "
+
+namespace {
+
+// libobs and FFmpeg names of the same layouts; anything else is converted to I420 by libobs.
+AVPixelFormat pixelFormatOf(enum video_format format)
+{
+    switch (format) {
+    case VIDEO_FORMAT_I420:
+        return AV_PIX_FMT_YUV420P;
+    case VIDEO_FORMAT_NV12:
+        return AV_PIX_FMT_NV12;
+    case VIDEO_FORMAT_I444:
+        return AV_PIX_FMT_YUV444P;
+    case VIDEO_FORMAT_I422:
+        return AV_PIX_FMT_YUV422P;
+    case VIDEO_FORMAT_YUY2:
+        return AV_PIX_FMT_YUYV422;
+    case VIDEO_FORMAT_UYVY:
+        return AV_PIX_FMT_UYVY422;
+    case VIDEO_FORMAT_RGBA:
+        return AV_PIX_FMT_RGBA;
+    case VIDEO_FORMAT_BGRA:
+        return AV_PIX_FMT_BGRA;
+    case VIDEO_FORMAT_BGRX:
+        return AV_PIX_FMT_BGR0;
+    case VIDEO_FORMAT_BGR3:
+        return AV_PIX_FMT_BGR24;
+    case VIDEO_FORMAT_Y800:
+        return AV_PIX_FMT_GRAY8;
+    default:
+        return AV_PIX_FMT_NONE;
+    }
+}
+
+// How long a stop waits for libobs to deliver the frames up to the stop time.
+constexpr auto kStopGrace = std::chrono::seconds(3);
+
+} // namespace
+
+VistrelOutput::VistrelOutput(obs_output_t *output)
+    : m_output(output)
+{ }
+
+VistrelOutput::~VistrelOutput()
+{
+    if (m_worker.joinable()) {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopNow = true;
+        }
+        m_wake.notify_all();
+        m_worker.join();
+    }
+    clearQueue();
+}
+
+bool VistrelOutput::start()
+{
+    if (m_worker.joinable())
+        m_worker.join();
+
+    obs_data_t *data = obs_output_get_settings(m_output);
+    const OutputSettings settings = OutputSettings::fromData(data);
+    obs_data_release(data);
+
+    if (!obs_output_can_begin_data_capture(m_output, 0)) {
+        obs_output_set_last_error(m_output, "The recording cannot start: no video or audio");
+        return false;
+    }
+
+    video_t *video = obs_output_video(m_output);
+    audio_t *audio = obs_output_audio(m_output);
+    if (!video || !audio) {
+        obs_output_set_last_error(m_output, "The recording cannot start: no video or audio");
+        return false;
+    }
+
+    const video_output_info *vi = video_output_get_info(video);
+    m_videoSource.width = (int)vi->width;
+    m_videoSource.height = (int)vi->height;
+    m_videoSource.format = pixelFormatOf(vi->format);
+    m_videoSource.frameRate = {(int)vi->fps_num, (int)vi->fps_den};
+    m_videoSource.fullRange = vi->range == VIDEO_RANGE_FULL;
+    m_videoSource.bt709 = vi->colorspace != VIDEO_CS_601;
+    if (m_videoSource.format == AV_PIX_FMT_NONE) {
+        video_scale_info conversion = {};
+        conversion.format = VIDEO_FORMAT_I420;
+        conversion.width = vi->width;
+        conversion.height = vi->height;
+        conversion.range = vi->range;
+        conversion.colorspace = vi->colorspace;
+        obs_output_set_video_conversion(m_output, &conversion);
+        m_videoSource.format = AV_PIX_FMT_YUV420P;
+    }
+    m_frameInterval = (uint64_t)(1000000000.0 * vi->fps_den / vi->fps_num);
+
+    const audio_output_info *ai = audio_output_get_info(audio);
+    m_audioSource.sampleRate = (int)ai->samples_per_sec;
+    m_audioSource.channels = (int)get_audio_channels(ai->speakers);
+    audio_convert_info audioConversion = {};
+    audioConversion.samples_per_sec = ai->samples_per_sec;
+    audioConversion.format = AUDIO_FORMAT_FLOAT_PLANAR;
+    audioConversion.speakers = ai->speakers;
+    obs_output_set_audio_conversion(m_output, &audioConversion);
+
+    m_writer = std::make_unique<FileWriter>();
+    if (!m_writer->open(settings, m_videoSource, m_audioSource)) {
+        blog(LOG_ERROR, LOG_PREFIX "cannot start '%s': %s", settings.url.c_str(),
+             m_writer->errorMessage().c_str());
+        obs_output_set_last_error(m_output, m_writer->errorMessage().c_str());
+        m_writer.reset();
+        return false;
+    }
+
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_queue.clear();
+        m_queuedVideo = 0;
+        m_queuedAudioFrames = 0;
+        m_takeVideo = m_writer->hasVideo();
+        m_takeAudio = m_writer->hasAudio();
+        m_stopRequested = false;
+        m_stopNow = false;
+        m_stopTs = 0;
+        m_videoComplete = false;
+        m_audioComplete = false;
+        // about a second of pictures; sound is small, so it may wait much longer
+        m_maxQueuedVideo
+                = std::max<size_t>(8, (size_t)std::lround(av_q2d(m_videoSource.frameRate)));
+        m_maxQueuedAudioFrames = (size_t)m_audioSource.sampleRate * 10;
+        m_capturing = true;
+    }
+    m_framesDropped = 0;
+    m_audioDropped = 0;
+    m_totalBytes = (uint64_t)m_writer->bytesWritten();
+    m_haveOrigin = false;
+    m_originTs = 0;
+    m_lastVideoIndex = -1;
+    m_audioPlaced = false;
+
+    {
+        std::lock_guard<std::recursive_mutex> endLock(m_endMutex);
+        m_running = true;
+    }
+    // Video is always taken from libobs, also for sound-only files: libobs lines the sound up
+    // with the first picture, and pausing needs the picture clock.
+    if (!obs_output_begin_data_capture(m_output, 0)) {
+        {
+            std::lock_guard<std::recursive_mutex> endLock(m_endMutex);
+            m_running = false;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_capturing = false;
+        }
+        clearQueue();
+        m_writer->abandon();
+        m_writer.reset();
+        std::remove(settings.url.c_str());
+        obs_output_set_last_error(m_output, "The recording cannot start: libobs refused");
+        return false;
+    }
+    m_worker = std::thread(&VistrelOutput::run, this);
+
+    blog(LOG_INFO,
+         LOG_PREFIX "recording to '%s': format %s, %dx%d, video %s %d kbit/s, audio %s %d kbit/s",
+         settings.url.c_str(), settings.formatName.c_str(), m_writer->width(), m_writer->height(),
+         m_writer->videoCodecName(), m_writer->hasVideo() ? settings.videoBitrate : 0,
+         m_writer->audioCodecName(), m_writer->hasAudio() ? settings.audioBitrate : 0);
+    return true;
+}
+
+void VistrelOutput::stop(uint64_t ts)
+{
+    std::lock_guard<std::recursive_mutex> endLock(m_endMutex);
+    if (!m_running) {
+        // libobs waits for the end of capture even when nothing was recording
+        obs_output_end_data_capture(m_output);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (ts == 0) {
+            // a pending ordinary stop still gets its frames; release after stop lands here
+            if (!m_stopRequested)
+                m_stopNow = true;
+        } else if (!m_stopRequested) {
+            m_stopRequested = true;
+            m_stopTs = ts;
+            m_stopDeadline = std::chrono::steady_clock::now() + kStopGrace;
+        }
+    }
+    m_wake.notify_all();
+}
+
+void VistrelOutput::receiveVideo(struct video_data *frame)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_capturing || !m_takeVideo)
+            return;
+        if (m_stopRequested && frame->timestamp >= m_stopTs) {
+            m_videoComplete = true;
+            m_wake.notify_all();
+            return;
+        }
+        if (m_queuedVideo >= m_maxQueuedVideo) {
+            ++m_framesDropped;
+            return;
+        }
+    }
+
+    // The copy happens outside the lock so the worker is never held up by it.
+    AVFrame *copy = av_frame_alloc();
+    copy->format = m_videoSource.format;
+    copy->width = m_videoSource.width;
+    copy->height = m_videoSource.height;
+    if (!copy || av_frame_get_buffer(copy, 0) < 0) {
+        av_frame_free(&copy);
+        ++m_framesDropped;
+        return;
+    }
+    int linesizes[4] = {};
+    const uint8_t *planes[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        planes[i] = frame->data[i];
+        linesizes[i] = (int)frame->linesize[i];
+    }
+    av_image_copy(copy->data, copy->linesize, planes, linesizes, m_videoSource.format,
+                  m_videoSource.width, m_videoSource.height);
+    const uint64_t paused = obs_output_get_pause_offset(m_output);
+
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_capturing || (m_stopRequested && frame->timestamp >= m_stopTs)) {
+        if (m_capturing)
+            m_videoComplete = true;
+        av_frame_free(&copy);
+        m_wake.notify_all();
+        return;
+    }
+    Item item;
+    item.frame = copy;
+    item.video = true;
+    item.timestamp = frame->timestamp - std::min(paused, frame->timestamp);
+    m_queue.push_back(item);
+    ++m_queuedVideo;
+    m_wake.notify_all();
+}
+
+void VistrelOutput::receiveAudio(struct audio_data *frames)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_capturing || !m_takeAudio || frames->frames == 0)
+        return;
+
+    const uint64_t rate = (uint64_t)m_audioSource.sampleRate;
+    uint32_t count = frames->frames;
+    if (m_stopRequested) {
+        if (frames->timestamp >= m_stopTs) {
+            m_audioComplete = true;
+            m_wake.notify_all();
+            return;
+        }
+        const uint64_t end = frames->timestamp + count * 1000000000ULL / rate;
+        if (end >= m_stopTs) {
+            count = (uint32_t)((m_stopTs - frames->timestamp) * rate / 1000000000ULL);
+            m_audioComplete = true;
+            m_wake.notify_all();
+            if (count == 0)
+                return;
+        }
+    }
+    if (m_queuedAudioFrames + count > m_maxQueuedAudioFrames) {
+        ++m_audioDropped;
+        return;
+    }
+
+    AVFrame *copy = av_frame_alloc();
+    copy->format = AV_SAMPLE_FMT_FLTP;
+    copy->nb_samples = (int)count;
+    av_channel_layout_default(&copy->ch_layout, m_audioSource.channels);
+    if (av_frame_get_buffer(copy, 0) < 0) {
+        av_frame_free(&copy);
+        ++m_audioDropped;
+        return;
+    }
+    for (int ch = 0; ch < m_audioSource.channels && ch < MAX_AV_PLANES; ++ch)
+        memcpy(copy->extended_data[ch], frames->data[ch], count * sizeof(float));
+
+    Item item;
+    item.frame = copy;
+    item.video = false;
+    item.timestamp = frames->timestamp;
+    m_queue.push_back(item);
+    m_queuedAudioFrames += count;
+    m_wake.notify_all();
+}
+
+bool VistrelOutput::readyToFinish() const
+{
+    if (m_stopNow)
+        return true;
+    if (!m_stopRequested)
+        return false;
+    const bool videoDone = m_videoComplete || !m_takeVideo;
+    const bool audioDone = m_audioComplete || !m_takeAudio;
+    return (videoDone && audioDone) || std::chrono::steady_clock::now() >= m_stopDeadline;
+}
+
+void VistrelOutput::run()
+{
+    bool ok = true;
+    for (;;) {
+        Item item;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            while (m_queue.empty() && !readyToFinish()) {
+                if (m_stopRequested)
+                    m_wake.wait_until(lock, m_stopDeadline);
+                else
+                    m_wake.wait(lock);
+            }
+            if (m_queue.empty()) {
+                m_capturing = false;
+                break;
+            }
+            item = m_queue.front();
+            m_queue.pop_front();
+            if (item.video)
+                --m_queuedVideo;
+            else
+                m_queuedAudioFrames -= (size_t)item.frame->nb_samples;
+        }
+        ok = process(item);
+        av_frame_free(&item.frame);
+        m_totalBytes = (uint64_t)m_writer->bytesWritten();
+        if (!ok)
+            break;
+    }
+
+    if (ok) {
+        // sound that came before any picture did: line it up with the first sound instead
+        while (!m_earlyAudio.empty() && ok) {
+            Item item = m_earlyAudio.front();
+            m_earlyAudio.pop_front();
+            if (!m_haveOrigin) {
+                m_haveOrigin = true;
+                m_originTs = item.timestamp;
+            }
+            ok = writeAudio(item.frame, item.timestamp);
+            av_frame_free(&item.frame);
+        }
+        ok = ok && m_writer->finish();
+    } else {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_capturing = false;
+        }
+        m_writer->abandon();
+    }
+    clearQueue();
+    m_totalBytes = (uint64_t)m_writer->bytesWritten();
+    endCapture(ok);
+}
+
+bool VistrelOutput::process(Item &item)
+{
+    if (item.video) {
+        if (!m_haveOrigin) {
+            m_haveOrigin = true;
+            m_originTs = item.timestamp;
+        }
+        const uint64_t since = item.timestamp > m_originTs ? item.timestamp - m_originTs : 0;
+        int64_t index = (int64_t)std::llround((double)since / (double)m_frameInterval);
+        if (index <= m_lastVideoIndex)
+            index = m_lastVideoIndex + 1;
+        m_lastVideoIndex = index;
+        if (!m_writer->writeVideo(item.frame, index))
+            return false;
+
+        bool ok = true;
+        while (ok && !m_earlyAudio.empty()) {
+            Item early = m_earlyAudio.front();
+            m_earlyAudio.pop_front();
+            ok = writeAudio(early.frame, early.timestamp);
+            av_frame_free(&early.frame);
+        }
+        return ok;
+    }
+
+    if (!m_haveOrigin) {
+        if (m_takeVideo) {
+            m_earlyAudio.push_back(item);
+            item.frame = nullptr;
+            return true;
+        }
+        m_haveOrigin = true;
+        m_originTs = item.timestamp;
+    }
+    return writeAudio(item.frame, item.timestamp);
+}
+
+bool VistrelOutput::writeAudio(AVFrame *frame, uint64_t timestamp)
+{
+    if (m_audioPlaced)
+        return m_writer->writeAudio(frame);
+
+    // The first sound lands where its time says, relative to the first picture.
+    const double rate = m_audioSource.sampleRate;
+    const int64_t offset
+            = (int64_t)std::llround(((double)timestamp - (double)m_originTs) * rate / 1000000000.0);
+    if (offset < 0) {
+        const int64_t skip = -offset;
+        if (skip >= frame->nb_samples)
+            return true;
+        AVFrame *view = av_frame_alloc();
+        view->format = frame->format;
+        view->nb_samples = frame->nb_samples - (int)skip;
+        for (int ch = 0; ch < m_audioSource.channels && ch < AV_NUM_DATA_POINTERS; ++ch)
+            view->data[ch] = frame->extended_data[ch] + skip * (int64_t)sizeof(float);
+        view->extended_data = view->data;
+        m_audioPlaced = true;
+        const bool ok = m_writer->writeAudio(view);
+        av_frame_free(&view);
+        return ok;
+    }
+    m_audioPlaced = true;
+    if (offset > 0 && !m_writer->writeSilence((int)std::min<int64_t>(offset, (int64_t)rate)))
+        return false;
+    return m_writer->writeAudio(frame);
+}
+
+void VistrelOutput::endCapture(bool ok)
+{
+    const double duration = m_writer->duration();
+    if (ok) {
+        blog(LOG_INFO,
+             LOG_PREFIX "stopped: %lld frames written, %d frames dropped, duration %.3f s, "
+                        "%llu bytes",
+             (long long)m_writer->videoFramesWritten(), m_framesDropped.load(), duration,
+             (unsigned long long)m_totalBytes.load());
+    } else {
+        blog(LOG_ERROR,
+             LOG_PREFIX "stopped on error (%d): %s; %lld frames written, %d frames dropped, "
+                        "duration %.3f s",
+             m_writer->errorCode(), m_writer->errorMessage().c_str(),
+             (long long)m_writer->videoFramesWritten(), m_framesDropped.load(), duration);
+    }
+    if (m_audioDropped.load())
+        blog(LOG_WARNING, LOG_PREFIX "%d sound chunks dropped", m_audioDropped.load());
+
+    std::lock_guard<std::recursive_mutex> endLock(m_endMutex);
+    m_running = false;
+    if (ok) {
+        obs_output_end_data_capture(m_output);
+    } else {
+        obs_output_set_last_error(m_output, m_writer->errorMessage().c_str());
+        obs_output_signal_stop(m_output,
+                               m_writer->errorCode() ? m_writer->errorCode() : OBS_OUTPUT_ERROR);
+    }
+}
+
+void VistrelOutput::clearQueue()
+{
+    std::deque<Item> items;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        items.swap(m_queue);
+        m_queuedVideo = 0;
+        m_queuedAudioFrames = 0;
+    }
+    for (Item &item : items)
+        av_frame_free(&item.frame);
+    for (Item &item : m_earlyAudio)
+        av_frame_free(&item.frame);
+    m_earlyAudio.clear();
+}

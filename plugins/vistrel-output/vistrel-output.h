@@ -1,0 +1,92 @@
+#pragma once
+
+#include "file-writer.h"
+
+#include <obs-module.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+struct AVFrame;
+
+// The libobs side of the file output: takes raw frames on libobs's threads, hands them through a
+// bounded queue to a thread of its own that encodes and writes the file.
+class VistrelOutput
+{
+public:
+    explicit VistrelOutput(obs_output_t *output);
+    ~VistrelOutput();
+    VistrelOutput(const VistrelOutput &) = delete;
+    VistrelOutput &operator=(const VistrelOutput &) = delete;
+
+    bool start();
+    // ts is the moment to stop at; 0 stops now.
+    void stop(uint64_t ts);
+    void receiveVideo(struct video_data *frame);
+    void receiveAudio(struct audio_data *frames);
+
+    int framesDropped() const { return m_framesDropped.load(); }
+    uint64_t totalBytes() const { return m_totalBytes.load(); }
+
+private:
+    struct Item
+    {
+        AVFrame *frame = nullptr;
+        bool video = false;
+        uint64_t timestamp = 0; // video: with paused time taken out
+    };
+
+    void run();
+    bool readyToFinish() const;
+    bool process(Item &item);
+    bool writeAudio(AVFrame *frame, uint64_t timestamp);
+    void endCapture(bool ok);
+    void clearQueue();
+
+    obs_output_t *m_output;
+    std::unique_ptr<FileWriter> m_writer;
+    std::thread m_worker;
+    // Serialises who tells libobs that capture ends: the worker or a stop() with no recording.
+    std::recursive_mutex m_endMutex;
+    bool m_running = false;
+
+    // Everything below the mutex is shared between libobs's threads, stop() and the worker.
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<Item> m_queue;
+    size_t m_queuedVideo = 0;
+    size_t m_queuedAudioFrames = 0;
+    bool m_capturing = false;
+    bool m_takeVideo = false;
+    bool m_takeAudio = false;
+    bool m_stopRequested = false;
+    bool m_stopNow = false;
+    uint64_t m_stopTs = 0;
+    std::chrono::steady_clock::time_point m_stopDeadline;
+    bool m_videoComplete = false;
+    bool m_audioComplete = false;
+
+    std::atomic<int> m_framesDropped {0};
+    std::atomic<int> m_audioDropped {0};
+    std::atomic<uint64_t> m_totalBytes {0};
+
+    // Limits of the queue, and what the source delivers.
+    size_t m_maxQueuedVideo = 30;
+    size_t m_maxQueuedAudioFrames = 480000;
+    VideoSource m_videoSource;
+    AudioSource m_audioSource;
+    uint64_t m_frameInterval = 33333333;
+
+    // Owned by the worker.
+    uint64_t m_originTs = 0;
+    bool m_haveOrigin = false;
+    int64_t m_lastVideoIndex = -1;
+    bool m_audioPlaced = false;
+    std::deque<Item> m_earlyAudio;
+};

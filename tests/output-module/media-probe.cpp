@@ -1,0 +1,135 @@
+#include "media-probe.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <algorithm>
+
+namespace {
+
+QByteArray run(const QString &program, const QStringList &args, int *exitCode,
+               QByteArray *errors = nullptr)
+{
+    QProcess process;
+    process.start(program, args);
+    process.waitForFinished(120000);
+    *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    if (errors)
+        *errors = process.readAllStandardError();
+    return process.readAllStandardOutput();
+}
+
+} // namespace
+
+MediaProbe::MediaProbe(const QString &path)
+    : m_path(path)
+{
+    int code = 0;
+    QByteArray errors;
+    const QByteArray out
+            = run("ffprobe", {"-v", "error", "-show_format", "-show_streams", "-of", "json", path},
+                  &code, &errors);
+    m_info = QJsonDocument::fromJson(out).object();
+    m_ok = code == 0 && m_info.contains("format");
+    m_error = QString::fromUtf8(errors);
+}
+
+QString MediaProbe::formatName() const
+{
+    return m_info.value("format").toObject().value("format_name").toString();
+}
+
+double MediaProbe::formatDuration() const
+{
+    const QJsonValue v = m_info.value("format").toObject().value("duration");
+    return v.isString() ? v.toString().toDouble() : -1.0;
+}
+
+QStringList MediaProbe::codecs() const
+{
+    QStringList list;
+    for (const QJsonValue &s : m_info.value("streams").toArray())
+        list << s.toObject().value("codec_name").toString();
+    return list;
+}
+
+QJsonObject MediaProbe::stream(const QString &type) const
+{
+    for (const QJsonValue &s : m_info.value("streams").toArray()) {
+        if (s.toObject().value("codec_type").toString() == type)
+            return s.toObject();
+    }
+    return {};
+}
+
+void MediaProbe::readPackets() const
+{
+    if (m_havePackets)
+        return;
+    m_havePackets = true;
+    int code = 0;
+    const QByteArray out
+            = run("ffprobe",
+                  {"-v", "error", "-show_entries", "packet=stream_index,pts_time,duration_time",
+                   "-of", "json", m_path},
+                  &code);
+    m_packets = QJsonDocument::fromJson(out).object();
+}
+
+double MediaProbe::packetEnd(const QString &type) const
+{
+    const QJsonObject s = stream(type);
+    if (s.isEmpty())
+        return -1.0;
+    readPackets();
+    const int index = s.value("index").toInt();
+    double end = -1.0;
+    for (const QJsonValue &p : m_packets.value("packets").toArray()) {
+        const QJsonObject o = p.toObject();
+        if (o.value("stream_index").toInt() != index)
+            continue;
+        const double pts = o.value("pts_time").toString().toDouble();
+        const double duration = o.value("duration_time").toString().toDouble();
+        end = std::max(end, pts + duration);
+    }
+    return end;
+}
+
+int MediaProbe::packetCount(const QString &type) const
+{
+    const QJsonObject s = stream(type);
+    if (s.isEmpty())
+        return 0;
+    readPackets();
+    const int index = s.value("index").toInt();
+    int count = 0;
+    for (const QJsonValue &p : m_packets.value("packets").toArray()) {
+        if (p.toObject().value("stream_index").toInt() == index)
+            ++count;
+    }
+    return count;
+}
+
+bool MediaProbe::decodes(const QString &path, QString *messages)
+{
+    int code = 0;
+    QByteArray errors;
+    run("ffmpeg", {"-nostdin", "-v", "error", "-i", path, "-f", "null", "-"}, &code, &errors);
+    if (messages)
+        *messages = QString::fromUtf8(errors);
+    return code == 0 && errors.trimmed().isEmpty();
+}
+
+double MediaProbe::meanVolume(const QString &path)
+{
+    int code = 0;
+    QByteArray errors;
+    run("ffmpeg",
+        {"-nostdin", "-i", path, "-map", "0:a:0", "-af", "volumedetect", "-f", "null", "-"}, &code,
+        &errors);
+    const QRegularExpressionMatch m
+            = QRegularExpression("mean_volume: (-?[0-9.]+) dB").match(QString::fromUtf8(errors));
+    return m.hasMatch() ? m.captured(1).toDouble() : -1000.0;
+}

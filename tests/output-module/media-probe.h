@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+// What ffprobe and ffmpeg say about a recorded file.
+class MediaProbe
+{
+public:
+    explicit MediaProbe(const QString &path);
+
+    bool ok() const { return m_ok; }
+    QString error() const { return m_error; }
+    QString formatName() const;
+    double formatDuration() const; // -1 when not given
+    QStringList codecs() const; // one entry per stream, in stream order
+    QJsonObject stream(const QString &type) const;
+    // end of the last packet of the first stream of this type, from the packets themselves
+    double packetEnd(const QString &type) const;
+    int packetCount(const QString &type) const;
+
+    // Decodes the whole file; true when ffmpeg reports no error.
+    static bool decodes(const QString &path, QString *messages = nullptr);
+    // Mean volume of the first audio stream in dB.
+    static double meanVolume(const QString &path);
+
+private:
+    void readPackets() const;
+
+    QString m_path;
+    bool m_ok = false;
+    QString m_error;
+    QJsonObject m_info;
+    mutable bool m_havePackets = false;
+    mutable QJsonObject m_packets;
+};
