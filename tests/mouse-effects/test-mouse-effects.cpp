@@ -1,0 +1,518 @@
+// Brings up libobs on the session's X server with the real screen capture and the mouse
+// effects filter, moves and clicks the pointer with xdotool and inspects the converted frames.
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QProcess>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <obs-nix-platform.h>
+#include <obs.h>
+
+#include <mutex>
+#include <vector>
+
+namespace {
+
+// Frames are fetched at half the screen size: cheap to read, still precise to two pixels.
+constexpr int kScale = 2;
+constexpr int kFps = 15;
+// Liveness limits only: every check waits for frames, never for time.
+constexpr int kWaitMs = 30000;
+constexpr int kFramesForMove = 45;
+constexpr int kFramesForRing = 45;
+constexpr int kFramesWithoutRing = 20;
+
+// Distinct channels, so that swapped red and blue would show.
+const QColor kBackground(0x50, 0x40, 0x30);
+
+enum Hue { Green, Blue, Red, HueCount };
+
+// How much of each effect colour one region of one frame holds.
+struct Region
+{
+    int count[HueCount] = {};
+    double sumX[HueCount] = {};
+    double sumY[HueCount] = {};
+    int strongest[HueCount] = {};
+
+    QPointF centroid(Hue hue) const
+    {
+        return count[hue] ? QPointF(sumX[hue] / count[hue], sumY[hue] / count[hue]) : QPointF();
+    }
+};
+
+struct FrameRecord
+{
+    std::vector<Region> regions;
+    QColor corner;
+};
+
+class Background : public QRasterWindow
+{
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter(this).fillRect(QRect(QPoint(), size()), kBackground);
+    }
+};
+
+// Margin by which the pixel's own hue beats the other two; 0 when it does not dominate.
+int dominance(Hue hue, int r, int g, int b)
+{
+    switch (hue) {
+    case Green:
+        // The highlight is green with some blue; blended at 30% it is a soft mint.
+        return (g > r + 40 && g > b + 20) ? g - std::max(r, b) : 0;
+    case Blue:
+        return (b > r + 60 && b > g + 60) ? b - std::max(r, g) : 0;
+    case Red:
+        return (r > g + 60 && r > b + 60) ? r - std::max(g, b) : 0;
+    default:
+        return 0;
+    }
+}
+
+bool loadModule(const QString &binDir, const QString &dataDir, const QString &name)
+{
+    obs_module_t *module = nullptr;
+    const QByteArray bin = QFile::encodeName(binDir + "/" + name + ".so");
+    const QByteArray data = QFile::encodeName(dataDir + "/" + name);
+    if (obs_open_module(&module, bin.constData(), data.constData()) != MODULE_SUCCESS) {
+        qWarning("cannot open %s", bin.constData());
+        return false;
+    }
+    return obs_init_module(module);
+}
+
+} // namespace
+
+class TestMouseEffects : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void highlightFollowsPointer();
+    void leftAndRightClickRings();
+    void switchesOffRemoveEffects();
+    void cropAfterFilterKeepsHighlightOnPointer();
+    void cropBeforeFilterKeepsHighlightOnPointer();
+    void ownSettingsWinOverCaptureSettings();
+
+private:
+    static void onFrame(void *param, video_data *frame);
+    void analyse(const video_data *frame);
+
+    void setProbes(const std::vector<QPoint> &screenPoints, int screenRadius);
+    // Waits for frames rendered after this call; returns them once `done` holds for one.
+    std::vector<FrameRecord> framesUntil(int maxFrames,
+                                         const std::function<bool(const FrameRecord &)> &done);
+    std::vector<FrameRecord> nextFrames(int count);
+
+    void pointerTo(int x, int y);
+    void click(int button);
+    void writeCaptureSettings(bool circle, bool clicks);
+    void checkHighlightAt(QPoint screenPoint, QPoint elsewhere, QPoint origin = {});
+    obs_source_t *addCrop(int left, int top);
+
+    QTemporaryDir m_configDir;
+    Background m_background;
+    QSize m_screen;
+    QSize m_frameSize;
+    obs_source_t *m_capture = nullptr;
+    obs_source_t *m_filter = nullptr;
+
+    std::mutex m_mutex;
+    std::vector<QRect> m_probes; // in frame pixels
+    std::vector<FrameRecord> m_records;
+};
+
+void TestMouseEffects::initTestCase()
+{
+    QVERIFY(m_configDir.isValid());
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    QVERIFY2(x11 && x11->display(), "the test needs an X11 session");
+
+    m_screen = QGuiApplication::primaryScreen()->geometry().size();
+    m_frameSize = m_screen / kScale;
+
+    m_background.showFullScreen();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_background));
+
+    obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
+    obs_set_nix_platform_display(x11->display());
+    QVERIFY(obs_startup("en-US", QFile::encodeName(m_configDir.path()).constData(), nullptr));
+
+    obs_video_info ovi = {};
+    ovi.graphics_module = "libobs-opengl";
+    ovi.fps_num = kFps;
+    ovi.fps_den = 1;
+    ovi.base_width = uint32_t(m_screen.width());
+    ovi.base_height = uint32_t(m_screen.height());
+    ovi.output_width = uint32_t(m_frameSize.width());
+    ovi.output_height = uint32_t(m_frameSize.height());
+    // Bytes in memory B, G, R, A: what libobs 29 delivers (it does so for RGBA as well).
+    ovi.output_format = VIDEO_FORMAT_BGRA;
+    ovi.gpu_conversion = true;
+    ovi.colorspace = VIDEO_CS_709;
+    ovi.range = VIDEO_RANGE_FULL;
+    ovi.scale_type = OBS_SCALE_BILINEAR;
+    QCOMPARE(obs_reset_video(&ovi), OBS_VIDEO_SUCCESS);
+
+    // Only what is needed: loading every Debian module pulls a Qt 5 one into this Qt 6 process.
+    QVERIFY(loadModule(OBS_SYSTEM_PLUGIN_DIR, OBS_SYSTEM_DATA_DIR, "linux-capture"));
+    QVERIFY(loadModule(OBS_SYSTEM_PLUGIN_DIR, OBS_SYSTEM_DATA_DIR, "obs-filters"));
+    QVERIFY(loadModule(VISTREL_PLUGIN_DIR, VISTREL_PLUGIN_DIR "/data", "vistrel-mouse-effects"));
+    obs_post_load_modules();
+
+    obs_data_t *settings = obs_data_create();
+    obs_data_set_bool(settings, "show_cursor", false);
+    m_capture = obs_source_create("xshm_input", "screen", settings, nullptr);
+    obs_data_release(settings);
+    QVERIFY2(m_capture, "xshm_input is missing");
+    m_filter = obs_source_create_private("vistrel_mouse_effects", "mouse effects", nullptr);
+    QVERIFY2(m_filter, "the mouse effects module did not register its filter");
+    obs_source_filter_add(m_capture, m_filter);
+    obs_set_output_source(0, m_capture);
+
+    obs_add_raw_video_callback(nullptr, &TestMouseEffects::onFrame, this);
+}
+
+void TestMouseEffects::cleanupTestCase()
+{
+    obs_remove_raw_video_callback(&TestMouseEffects::onFrame, this);
+    obs_set_output_source(0, nullptr);
+    if (m_capture && m_filter)
+        obs_source_filter_remove(m_capture, m_filter);
+    obs_source_release(m_filter);
+    obs_source_release(m_capture);
+    obs_shutdown();
+    // libobs counts its own allocations, which include everything the filter makes.
+    QCOMPARE(bnum_allocs(), 0);
+}
+
+void TestMouseEffects::onFrame(void *param, video_data *frame)
+{
+    static_cast<TestMouseEffects *>(param)->analyse(frame);
+}
+
+void TestMouseEffects::analyse(const video_data *frame)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    FrameRecord record;
+    for (const QRect &probe : m_probes) {
+        Region region;
+        const QRect box = probe.intersected(QRect(QPoint(), m_frameSize));
+        for (int y = box.top(); y <= box.bottom(); ++y) {
+            const uint8_t *row = frame->data[0] + size_t(y) * frame->linesize[0];
+            for (int x = box.left(); x <= box.right(); ++x) {
+                const uint8_t *px = row + x * 4;
+                for (int hue = 0; hue < HueCount; ++hue) {
+                    const int margin = dominance(Hue(hue), px[2], px[1], px[0]);
+                    if (!margin)
+                        continue;
+                    ++region.count[hue];
+                    region.sumX[hue] += x;
+                    region.sumY[hue] += y;
+                    region.strongest[hue] = std::max(region.strongest[hue], margin);
+                }
+            }
+        }
+        record.regions.push_back(region);
+    }
+    const uint8_t *corner = frame->data[0] + 4 * frame->linesize[0] + 4 * 4;
+    record.corner = QColor(corner[2], corner[1], corner[0]);
+    m_records.push_back(std::move(record));
+}
+
+void TestMouseEffects::setProbes(const std::vector<QPoint> &screenPoints, int screenRadius)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_probes.clear();
+    const int r = screenRadius / kScale;
+    for (const QPoint &p : screenPoints)
+        m_probes.push_back(QRect(p.x() / kScale - r, p.y() / kScale - r, 2 * r + 1, 2 * r + 1));
+    m_records.clear();
+}
+
+std::vector<FrameRecord>
+TestMouseEffects::framesUntil(int maxFrames, const std::function<bool(const FrameRecord &)> &done)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_records.clear();
+    }
+    std::vector<FrameRecord> seen;
+    bool finished = false;
+    QDeadlineTimer deadline(kWaitMs);
+    while (!finished && int(seen.size()) < maxFrames && !deadline.hasExpired()) {
+        QTest::qWait(20);
+        std::vector<FrameRecord> fresh;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            fresh.swap(m_records);
+        }
+        for (FrameRecord &record : fresh) {
+            if (finished || int(seen.size()) >= maxFrames)
+                break;
+            finished = done(record);
+            seen.push_back(std::move(record));
+        }
+    }
+    if (!finished && int(seen.size()) < maxFrames)
+        qWarning("only %d frames arrived", int(seen.size()));
+    return seen;
+}
+
+std::vector<FrameRecord> TestMouseEffects::nextFrames(int count)
+{
+    return framesUntil(count, [](const FrameRecord &) { return false; });
+}
+
+void TestMouseEffects::pointerTo(int x, int y)
+{
+    QCOMPARE(QProcess::execute("xdotool", {"mousemove", QString::number(x), QString::number(y)}),
+             0);
+}
+
+void TestMouseEffects::click(int button)
+{
+    QCOMPARE(QProcess::execute("xdotool", {"click", QString::number(button)}), 0);
+}
+
+// The values that the engine writes to the capture source when the mouse effect is switched.
+void TestMouseEffects::writeCaptureSettings(bool circle, bool clicks)
+{
+    obs_data_t *settings = obs_source_get_settings(m_capture);
+    obs_data_set_bool(settings, "show_fixed_circle", circle);
+    obs_data_set_string(settings, "fixed_circle_color", "0.0, 1.0, 0.5, 0.3");
+    obs_data_set_bool(settings, "show_click_animation", clicks);
+    obs_data_set_string(settings, "left_click_color", "0.0, 0.0, 1.0, 0.7");
+    obs_data_set_string(settings, "right_click_color", "1.0, 0.0, 0.0, 0.7");
+    obs_source_update(m_capture, settings);
+    obs_data_release(settings);
+}
+
+// `origin` is where the recorded picture starts on the screen (a crop's left/top).
+void TestMouseEffects::checkHighlightAt(QPoint screenPoint, QPoint elsewhere, QPoint origin)
+{
+    setProbes({screenPoint - origin, elsewhere - origin}, 60);
+    const auto frames = framesUntil(
+            kFramesForMove, [](const FrameRecord &f) { return f.regions[0].count[Green] > 150; });
+    QVERIFY(!frames.empty());
+    const Region &at = frames.back().regions[0];
+    QVERIFY2(at.count[Green] > 150,
+             qPrintable(QString("no highlight near %1,%2 (%3 pixels)")
+                                .arg(screenPoint.x())
+                                .arg(screenPoint.y())
+                                .arg(at.count[Green])));
+    const QPointF expected = QPointF(screenPoint - origin) / kScale;
+    const QPointF centre = at.centroid(Green);
+    QVERIFY2((centre - expected).manhattanLength() <= 3,
+             qPrintable(QString("highlight centred at %1,%2, pointer at %3,%4 in the frame")
+                                .arg(centre.x())
+                                .arg(centre.y())
+                                .arg(expected.x())
+                                .arg(expected.y())));
+    QCOMPARE(frames.back().regions[1].count[Green], 0);
+}
+
+obs_source_t *TestMouseEffects::addCrop(int left, int top)
+{
+    // The engine's crop settings: relative margins in screen pixels.
+    obs_data_t *settings = obs_data_create();
+    obs_data_set_bool(settings, "relative", true);
+    obs_data_set_int(settings, "left", left);
+    obs_data_set_int(settings, "top", top);
+    obs_data_set_int(settings, "right", 0);
+    obs_data_set_int(settings, "bottom", 0);
+    obs_data_set_int(settings, "cx", 0);
+    obs_data_set_int(settings, "cy", 0);
+    obs_source_t *crop = obs_source_create_private("crop_filter", "crop", settings);
+    obs_data_release(settings);
+    if (crop)
+        obs_source_filter_add(m_capture, crop);
+    return crop;
+}
+
+void TestMouseEffects::highlightFollowsPointer()
+{
+    writeCaptureSettings(true, true);
+    const QPoint first(600, 400);
+    const QPoint second(1400, 800);
+
+    pointerTo(first.x(), first.y());
+    checkHighlightAt(first, second);
+    // The frames show the screen with its colours as they are, or no colour check means much.
+    const auto frames = nextFrames(1);
+    QVERIFY(!frames.empty());
+    QCOMPARE(frames.back().corner, kBackground);
+
+    pointerTo(second.x(), second.y());
+    checkHighlightAt(second, first);
+}
+
+void TestMouseEffects::leftAndRightClickRings()
+{
+    writeCaptureSettings(true, true);
+    const QPoint at(1000, 500);
+    pointerTo(at.x(), at.y());
+    checkHighlightAt(at, {400, 300});
+
+    const struct
+    {
+        int button;
+        Hue hue;
+        Hue otherHue;
+    } cases[] = {{1, Blue, Red}, {3, Red, Blue}};
+
+    for (const auto &c : cases) {
+        setProbes({at}, 90);
+        click(c.button);
+        const auto shown = framesUntil(kFramesForRing, [&](const FrameRecord &f) {
+            return f.regions[0].count[c.hue] > 40;
+        });
+        QVERIFY(!shown.empty());
+        const Region &ring = shown.back().regions[0];
+        QVERIFY2(ring.count[c.hue] > 40,
+                 qPrintable(QString("no ring after button %1").arg(c.button)));
+        QCOMPARE(ring.count[c.otherHue], 0);
+        const QPointF centre = ring.centroid(c.hue);
+        QVERIFY2((centre - QPointF(at) / kScale).manhattanLength() <= 3,
+                 qPrintable(QString("ring centred at %1,%2").arg(centre.x()).arg(centre.y())));
+
+        // Then the ring fades until nothing of it is left, while the highlight stays.
+        const auto fading = framesUntil(kFramesForRing, [&](const FrameRecord &f) {
+            return f.regions[0].count[c.hue] == 0;
+        });
+        QVERIFY(!fading.empty());
+        QCOMPARE(fading.back().regions[0].count[c.hue], 0);
+        QVERIFY(fading.back().regions[0].count[Green] > 150);
+        int lastStrength = ring.strongest[c.hue];
+        for (const FrameRecord &f : fading) {
+            if (f.regions[0].count[c.hue])
+                lastStrength = f.regions[0].strongest[c.hue];
+        }
+        if (fading.size() > 1)
+            QVERIFY2(lastStrength < ring.strongest[c.hue],
+                     qPrintable(QString("ring did not fade: %1 then %2")
+                                        .arg(ring.strongest[c.hue])
+                                        .arg(lastStrength)));
+    }
+}
+
+void TestMouseEffects::switchesOffRemoveEffects()
+{
+    const QPoint at(800, 600);
+    pointerTo(at.x(), at.y());
+    writeCaptureSettings(true, true);
+    checkHighlightAt(at, {300, 300});
+
+    writeCaptureSettings(false, false);
+    setProbes({at}, 90);
+    const auto gone = framesUntil(
+            kFramesForMove, [](const FrameRecord &f) { return f.regions[0].count[Green] == 0; });
+    QVERIFY(!gone.empty());
+    QCOMPARE(gone.back().regions[0].count[Green], 0);
+
+    click(1);
+    click(3);
+    const auto after = nextFrames(kFramesWithoutRing);
+    QCOMPARE(int(after.size()), kFramesWithoutRing);
+    for (const FrameRecord &f : after) {
+        QCOMPARE(f.regions[0].count[Green], 0);
+        QCOMPARE(f.regions[0].count[Blue], 0);
+        QCOMPARE(f.regions[0].count[Red], 0);
+    }
+
+    // Switched on again, the same clicks draw rings: the silence above was the switch.
+    writeCaptureSettings(false, true);
+    nextFrames(3);
+    setProbes({at}, 90);
+    click(1);
+    const auto shown = framesUntil(
+            kFramesForRing, [](const FrameRecord &f) { return f.regions[0].count[Blue] > 40; });
+    QVERIFY(!shown.empty());
+    QVERIFY(shown.back().regions[0].count[Blue] > 40);
+    QCOMPARE(shown.back().regions[0].count[Green], 0);
+}
+
+void TestMouseEffects::cropAfterFilterKeepsHighlightOnPointer()
+{
+    writeCaptureSettings(true, false);
+    // The filter was attached first, so the crop runs after it.
+    obs_source_t *crop = addCrop(200, 200);
+    QVERIFY(crop);
+    const QPoint at(600, 400);
+    pointerTo(at.x(), at.y());
+    checkHighlightAt(at, {1000, 700}, {200, 200});
+    // Where the pointer would be without the crop there is nothing.
+    setProbes({at}, 40);
+    const auto frames = nextFrames(3);
+    QVERIFY(!frames.empty());
+    QCOMPARE(frames.back().regions[0].count[Green], 0);
+
+    obs_source_filter_remove(m_capture, crop);
+    obs_source_release(crop);
+}
+
+void TestMouseEffects::cropBeforeFilterKeepsHighlightOnPointer()
+{
+    writeCaptureSettings(true, false);
+    obs_source_filter_remove(m_capture, m_filter);
+    obs_source_t *crop = addCrop(200, 200);
+    QVERIFY(crop);
+    obs_source_filter_add(m_capture, m_filter);
+
+    const QPoint at(700, 500);
+    pointerTo(at.x(), at.y());
+    checkHighlightAt(at, {1100, 800}, {200, 200});
+
+    // A changed crop moves the picture; the highlight follows it.
+    obs_data_t *settings = obs_source_get_settings(crop);
+    obs_data_set_int(settings, "left", 400);
+    obs_data_set_int(settings, "top", 100);
+    obs_source_update(crop, settings);
+    obs_data_release(settings);
+    checkHighlightAt(at, {1100, 800}, {400, 100});
+
+    // Back to the order the engine uses: the filter first.
+    obs_source_filter_remove(m_capture, m_filter);
+    obs_source_filter_remove(m_capture, crop);
+    obs_source_release(crop);
+    obs_source_filter_add(m_capture, m_filter);
+}
+
+void TestMouseEffects::ownSettingsWinOverCaptureSettings()
+{
+    writeCaptureSettings(false, false);
+    obs_data_t *settings = obs_data_create();
+    obs_data_set_bool(settings, "show_fixed_circle", true);
+    // libobs's integer colour layout 0xAABBGGRR works as well: opaque green.
+    obs_data_set_int(settings, "fixed_circle_color", 0xff00ff00);
+    obs_source_update(m_filter, settings);
+    obs_data_release(settings);
+
+    const QPoint at(500, 700);
+    pointerTo(at.x(), at.y());
+    checkHighlightAt(at, {1200, 300});
+
+    setProbes({at}, 10);
+    const auto frames = nextFrames(3);
+    QVERIFY(!frames.empty());
+    QVERIFY2(frames.back().regions[0].strongest[Green] > 200, "the colour was not opaque green");
+
+    obs_data_t *own = obs_source_get_settings(m_filter);
+    obs_data_unset_user_value(own, "show_fixed_circle");
+    obs_data_unset_user_value(own, "fixed_circle_color");
+    obs_source_update(m_filter, nullptr);
+    obs_data_release(own);
+}
+
+QTEST_MAIN(TestMouseEffects)
+#include "test-mouse-effects.moc"
