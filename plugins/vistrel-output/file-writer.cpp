@@ -153,6 +153,13 @@ bool FileWriter::open(const OutputSettings &settings, const VideoSource &video,
     const char *name = settings.formatName.empty() ? nullptr : settings.formatName.c_str();
     int ret = avformat_alloc_output_context2(&m_format, nullptr, name, m_url.c_str());
     if (ret < 0 || !m_format) {
+        // Some names are file types rather than FFmpeg muxers ("aac" is written by "adts").
+        const AVOutputFormat *guessed
+                = av_guess_format(nullptr, m_url.c_str(), settings.mimeType.c_str());
+        if (guessed)
+            ret = avformat_alloc_output_context2(&m_format, guessed, nullptr, m_url.c_str());
+    }
+    if (ret < 0 || !m_format) {
         return fail(OBS_OUTPUT_ERROR,
                     "Unknown file format '" + settings.formatName + "' for '" + m_url + "'");
     }
@@ -336,7 +343,7 @@ bool FileWriter::openFile(const OutputSettings &settings)
         return fail(OBS_OUTPUT_ERROR, "Cannot start the file '" + m_url + "': " + errorText(ret));
     }
     m_headerWritten = true;
-    m_bytesWritten = avio_tell(m_format->pb);
+    noteSize();
     return true;
 }
 
@@ -528,7 +535,7 @@ bool FileWriter::writePacket(AVPacket *packet, AVStream *stream)
     if (ret < 0 || m_format->pb->error < 0)
         return failWrite(ret);
     m_duration = std::max(m_duration, end);
-    m_bytesWritten = avio_tell(m_format->pb);
+    noteSize();
     return true;
 }
 
@@ -543,7 +550,7 @@ bool FileWriter::flushHeldPacket()
     if (ret < 0 || m_format->pb->error < 0)
         return failWrite(ret);
     m_duration = std::max(m_duration, end);
-    m_bytesWritten = avio_tell(m_format->pb);
+    noteSize();
     return true;
 }
 
@@ -584,11 +591,18 @@ bool FileWriter::finish()
         closeFile(false);
         return false;
     }
-    m_bytesWritten = avio_tell(m_format->pb);
+    noteSize();
     closeFile(false);
     if (m_errorCode)
         return false;
     return true;
+}
+
+void FileWriter::noteSize()
+{
+    // the muxer may seek back to patch a header, so the position alone is not the size
+    const int64_t size = avio_size(m_format->pb);
+    m_bytesWritten = std::max<int64_t>(size, avio_tell(m_format->pb));
 }
 
 void FileWriter::abandon()

@@ -88,6 +88,7 @@ private:
     bool fail(int code, const std::string &message);
     bool failWrite(int err);
     void closeFile(bool writeTrailer);
+    void noteSize();
 
     AVFormatContext *m_format = nullptr;
     bool m_headerWritten = false;

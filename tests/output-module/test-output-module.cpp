@@ -67,6 +67,13 @@ QStringList expectedCodecs(RecordFormat format)
     return {};
 }
 
+// FLV lists its streams in the order their first packets come.
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
 const RecordFormat kAllFormats[]
         = {RecordFormat::Mp4, RecordFormat::Avi, RecordFormat::Flv, RecordFormat::Gif,
            RecordFormat::Mp3, RecordFormat::Aac, RecordFormat::Flac};
@@ -169,7 +176,7 @@ void OutputModuleTest::recordsEachFormat()
     MediaProbe probe(recording.file());
     QVERIFY2(probe.ok(), qPrintable(probe.error()));
     QCOMPARE(probe.formatName(), expectedContainer(format));
-    QCOMPARE(probe.codecs(), expectedCodecs(format));
+    QCOMPARE(sorted(probe.codecs()), sorted(expectedCodecs(format)));
 
     if (ObsTestSession::hasVideo(format)) {
         const QJsonObject video = probe.stream("video");
@@ -296,7 +303,7 @@ void OutputModuleTest::startStopCycles()
         recording.reset();
         MediaProbe probe(file);
         QVERIFY2(probe.ok(), qPrintable(file + ": " + probe.error()));
-        QCOMPARE(probe.codecs(), expectedCodecs(format));
+        QCOMPARE(sorted(probe.codecs()), sorted(expectedCodecs(format)));
     }
 }
 
