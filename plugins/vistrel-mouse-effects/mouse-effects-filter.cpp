@@ -107,7 +107,6 @@ public:
     void update(obs_data_t *settings);
     void tick(float seconds);
     void render();
-    void removedFrom(obs_source_t *parent);
 
 private:
     void pollParentSettings(obs_source_t *parent);
@@ -122,7 +121,8 @@ private:
     std::mutex m_ownMutex;
     PartialEffectConfig m_own;
 
-    // Graphics thread only from here on.
+    // Graphics thread only from here on. The parent is polled rather than followed through
+    // its signals: a filter moved between sources can then never leave a stale connection.
     PartialEffectConfig m_parentConfig;
     obs_source_t *m_polledParent = nullptr;
     float m_sinceParentPoll = 0.f;
@@ -185,12 +185,6 @@ void MouseEffectsFilter::update(obs_data_t *settings)
     PartialEffectConfig own = PartialEffectConfig::fromUserValues(settings);
     std::lock_guard<std::mutex> lock(m_ownMutex);
     m_own = own;
-}
-
-void MouseEffectsFilter::removedFrom(obs_source_t *)
-{
-    // Nothing of the old parent may survive into a new chain; the next render polls again.
-    m_polledParent = nullptr;
 }
 
 void MouseEffectsFilter::tick(float seconds)
@@ -368,11 +362,6 @@ void filterRender(void *data, gs_effect_t *)
     static_cast<MouseEffectsFilter *>(data)->render();
 }
 
-void filterRemove(void *data, obs_source_t *parent)
-{
-    static_cast<MouseEffectsFilter *>(data)->removedFrom(parent);
-}
-
 void filterDefaults(obs_data_t *settings)
 {
     obs_data_set_default_bool(settings, MouseEffectKeys::showCircle, false);
@@ -411,7 +400,6 @@ obs_source_info makeInfo()
     info.update = filterUpdate;
     info.video_tick = filterTick;
     info.video_render = filterRender;
-    info.filter_remove = filterRemove;
     info.get_defaults = filterDefaults;
     info.get_properties = filterProperties;
     return info;

@@ -132,6 +132,22 @@ void PointerTracker::queryPointer()
     free(reply);
 }
 
+void PointerTracker::mapButtons(std::vector<int> &buttons)
+{
+    // Raw events report the physical button; a left-handed mapping swaps what the user means.
+    xcb_get_pointer_mapping_reply_t *reply = xcb_get_pointer_mapping_reply(
+            m_connection, xcb_get_pointer_mapping(m_connection), nullptr);
+    if (!reply)
+        return;
+    const uint8_t *map = xcb_get_pointer_mapping_map(reply);
+    const int length = xcb_get_pointer_mapping_map_length(reply);
+    for (int &button : buttons) {
+        if (button >= 1 && button <= length)
+            button = map[button - 1];
+    }
+    free(reply);
+}
+
 void PointerTracker::run()
 {
     pollfd fds[2] = {{xcb_get_file_descriptor(m_connection), POLLIN, 0}, {m_wakeFds[0], POLLIN, 0}};
@@ -162,6 +178,7 @@ void PointerTracker::run()
 
         if (buttons.empty())
             continue;
+        mapButtons(buttons);
         std::lock_guard<std::mutex> lock(m_mutex);
         if (!m_state.valid)
             continue;

@@ -42,6 +42,7 @@ public:
 private:
     void run();
     void queryPointer();
+    void mapButtons(std::vector<int> &buttons);
 
     xcb_connection_t *m_connection = nullptr;
     uint32_t m_root = 0;
