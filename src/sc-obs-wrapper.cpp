@@ -43,6 +43,17 @@ SCLogger *logger()
     return SCLogger::instance();
 }
 
+// libobs makes a placeholder for an unknown type id instead of failing: ask first.
+bool typeRegistered(const char *id)
+{
+    return obs_source_get_display_name(id) != nullptr;
+}
+
+obs_source_t *createSource(const char *id, const char *name, obs_data_t *settings)
+{
+    return typeRegistered(id) ? obs_source_create(id, name, settings, nullptr) : nullptr;
+}
+
 // libobs refuses to start without DISPLAY even when handed a connection, and Qt may have been
 // told its display on the command line: make both name the same server.
 bool useQtDisplay()
@@ -82,6 +93,45 @@ void fillList(obs_properties_t *props, const char *key, QStringList &names, QStr
             ids.append(id);
         }
     }
+}
+
+// Debian's module folder also holds front-end modules built on Qt 5, which abort a Qt 6
+// process when loaded: take from it only what the engine uses, and all of our own.
+const char *const SYSTEM_MODULES[]
+        = {"linux-capture",   "linux-pulseaudio", "obs-ffmpeg",  "obs-filters",
+           "obs-transitions", "obs-x264",         "image-source"};
+
+struct ModuleLoad
+{
+    QString ownFolder;
+    QStringList failed;
+};
+
+QStringList loadModules(const QString &ownFolder)
+{
+    ModuleLoad load {QDir(ownFolder).canonicalPath(), {}};
+    obs_find_modules2(
+            [](void *param, const obs_module_info2 *info) {
+                auto *load = static_cast<ModuleLoad *>(param);
+                const QString name = QString::fromUtf8(info->name);
+                const QString folder = QFileInfo(QString::fromUtf8(info->bin_path))
+                                               .absoluteDir()
+                                               .canonicalPath();
+                const bool own = !load->ownFolder.isEmpty() && folder == load->ownFolder;
+                const bool wanted = own
+                        || std::any_of(std::begin(SYSTEM_MODULES), std::end(SYSTEM_MODULES),
+                                       [&name](const char *m) { return name == m; });
+                if (!wanted || obs_get_module(info->name))
+                    return;
+                obs_module_t *module = nullptr;
+                const int code = obs_open_module(&module, info->bin_path, info->data_path);
+                if (code != MODULE_SUCCESS || !obs_init_module(module)) {
+                    qWarning() << "Module" << name << "failed to load, code" << code;
+                    load->failed.append(name);
+                }
+            },
+            &load);
+    return load.failed;
 }
 
 QString deviceIdFor(const QStringList &names, const QStringList &ids, const QString &name)
@@ -197,20 +247,16 @@ bool ObsWrapper::initObs(int width, int height, int fps)
             return false;
         }
 
-        obs_module_failure_info failures = {};
-        obs_load_all_modules2(&failures);
-        if (failures.count > 0) {
-            logger()->critical(
-                    QStringLiteral("Failed to load %1 OBS modules:").arg(failures.count));
-            for (size_t i = 0; i < failures.count; ++i) {
-                const QString name = QString::fromUtf8(failures.failed_modules[i]);
+        const QStringList failed = loadModules(QString::fromUtf8(modules));
+        if (!failed.isEmpty()) {
+            logger()->critical(QStringLiteral("Failed to load %1 OBS modules:").arg(failed.size()));
+            for (const QString &name : failed) {
                 logger()->critical(QStringLiteral("  - Failed module: %1").arg(name));
                 logger()->error(QStringLiteral("Failed to load OBS module: %1").arg(name));
             }
         } else {
             logger()->info(QStringLiteral("All OBS modules loaded successfully"));
         }
-        obs_module_failure_info_free(&failures);
         obs_post_load_modules();
     }
 
@@ -310,14 +356,18 @@ int ObsWrapper::audioChannel()
     return static_cast<int>(audio_output_get_channels(obs_get_audio()));
 }
 
+// A meter knows its channel count only after its first audio; until then the mix's count
+// is the best answer for whoever sizes a meter widget.
 int ObsWrapper::micChannelCount()
 {
-    return m_micVolmeter ? obs_volmeter_get_nr_channels(m_micVolmeter.get()) : 0;
+    const int count = m_micVolmeter ? obs_volmeter_get_nr_channels(m_micVolmeter.get()) : 0;
+    return count > 0 ? count : audioChannel();
 }
 
 int ObsWrapper::playerChannelCount()
 {
-    return m_playerVolmeter ? obs_volmeter_get_nr_channels(m_playerVolmeter.get()) : 0;
+    const int count = m_playerVolmeter ? obs_volmeter_get_nr_channels(m_playerVolmeter.get()) : 0;
+    return count > 0 ? count : audioChannel();
 }
 
 void ObsWrapper::release()
@@ -419,15 +469,16 @@ int ObsWrapper::addSceneSource(REC_TYPE type)
 
     const bool screen = type == REC_SCREEN;
     OBSSourceAutoRelease capture
-            = obs_source_create(screen ? SCREEN_SOURCE_ID : WINDOW_SOURCE_ID,
-                                screen ? SCREEN_SOURCE_NAME : WINDOW_SOURCE_NAME, nullptr, nullptr);
+            = createSource(screen ? SCREEN_SOURCE_ID : WINDOW_SOURCE_ID,
+                           screen ? SCREEN_SOURCE_NAME : WINDOW_SOURCE_NAME, nullptr);
     if (!capture)
         return -3;
     m_captureSource = capture.Get();
 
     // The pointer highlight comes before any crop so that it sees whole-screen coordinates.
-    OBSSourceAutoRelease effects
-            = obs_source_create_private(MOUSE_EFFECTS_ID, MOUSE_EFFECTS_NAME, nullptr);
+    OBSSourceAutoRelease effects = typeRegistered(MOUSE_EFFECTS_ID)
+            ? obs_source_create_private(MOUSE_EFFECTS_ID, MOUSE_EFFECTS_NAME, nullptr)
+            : nullptr;
     if (effects) {
         m_mouseEffectFilter = effects.Get();
         obs_source_filter_add(m_captureSource, m_mouseEffectFilter);
@@ -492,7 +543,7 @@ bool ObsWrapper::updateRecItem(const char *target, REC_TYPE type, bool region, i
         obs_source_update(filter, crop);
         return true;
     }
-    OBSSourceAutoRelease created = obs_source_create("crop_filter", cropName, nullptr, nullptr);
+    OBSSourceAutoRelease created = createSource("crop_filter", cropName, nullptr);
     if (created) {
         obs_source_filter_add(m_captureSource, created);
         obs_source_update(created, crop);
@@ -644,7 +695,7 @@ void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
 
     OBSDataAutoRelease settings = obs_data_create();
     obs_data_set_string(settings, "device_id", deviceId);
-    OBSSourceAutoRelease created = obs_source_create(sourceType, deviceName, settings, nullptr);
+    OBSSourceAutoRelease created = createSource(sourceType, deviceName, settings);
     if (!created)
         return;
 
@@ -668,7 +719,7 @@ obs_source_t *ObsWrapper::getSoundSource(const char *sourceType, const char *dev
         return existing;
     OBSDataAutoRelease settings = obs_data_create();
     obs_data_set_string(settings, "device_id", deviceId);
-    return obs_source_create(sourceType, name, settings, nullptr);
+    return createSource(sourceType, name, settings);
 }
 
 bool ObsWrapper::HasAudioDevices(const char *sourceType)

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTimer>
 
+// libobs's SIMD emulation renames the intrinsics: the compiler's own headers must come first.
+#include <immintrin.h>
 #include <obs.hpp>
 
 #include <array>
