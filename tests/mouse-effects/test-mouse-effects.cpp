@@ -103,6 +103,7 @@ private Q_SLOTS:
     void cropAfterFilterKeepsHighlightOnPointer();
     void cropBeforeFilterKeepsHighlightOnPointer();
     void ownSettingsWinOverCaptureSettings();
+    void keysWrittenToTheFilterSwitchIt();
 
 private:
     static void onFrame(void *param, video_data *frame);
@@ -116,7 +117,8 @@ private:
 
     void pointerTo(int x, int y);
     void click(int button);
-    void writeCaptureSettings(bool circle, bool clicks);
+    void writeCaptureSettings(bool circle, bool clicks) { writeKeys(m_capture, circle, clicks); }
+    void writeKeys(obs_source_t *source, bool circle, bool clicks);
     void checkHighlightAt(QPoint screenPoint, QPoint elsewhere, QPoint origin = {});
     obs_source_t *addCrop(int left, int top);
 
@@ -285,16 +287,16 @@ void TestMouseEffects::click(int button)
     QCOMPARE(QProcess::execute("xdotool", {"click", QString::number(button)}), 0);
 }
 
-// The values that the engine writes to the capture source when the mouse effect is switched.
-void TestMouseEffects::writeCaptureSettings(bool circle, bool clicks)
+// The values that the engine writes when the mouse effect is switched.
+void TestMouseEffects::writeKeys(obs_source_t *source, bool circle, bool clicks)
 {
-    obs_data_t *settings = obs_source_get_settings(m_capture);
+    obs_data_t *settings = obs_source_get_settings(source);
     obs_data_set_bool(settings, "show_fixed_circle", circle);
     obs_data_set_string(settings, "fixed_circle_color", "0.0, 1.0, 0.5, 0.3");
     obs_data_set_bool(settings, "show_click_animation", clicks);
     obs_data_set_string(settings, "left_click_color", "0.0, 0.0, 1.0, 0.7");
     obs_data_set_string(settings, "right_click_color", "1.0, 0.0, 0.0, 0.7");
-    obs_source_update(m_capture, settings);
+    obs_source_update(source, settings);
     obs_data_release(settings);
 }
 
@@ -512,6 +514,30 @@ void TestMouseEffects::ownSettingsWinOverCaptureSettings()
     obs_data_unset_user_value(own, "fixed_circle_color");
     obs_source_update(m_filter, nullptr);
     obs_data_release(own);
+}
+
+void TestMouseEffects::keysWrittenToTheFilterSwitchIt()
+{
+    writeCaptureSettings(false, false);
+    writeKeys(m_filter, true, true);
+    const QPoint at(1300, 300);
+    pointerTo(at.x(), at.y());
+    checkHighlightAt(at, {600, 800});
+
+    setProbes({at}, 90);
+    click(3);
+    const auto shown = framesUntil(
+            kFramesForRing, [](const FrameRecord &f) { return f.regions[0].count[Red] > 40; });
+    QVERIFY(!shown.empty());
+    QVERIFY(shown.back().regions[0].count[Red] > 40);
+
+    writeKeys(m_filter, false, false);
+    const auto gone = framesUntil(kFramesForMove, [](const FrameRecord &f) {
+        return f.regions[0].count[Green] == 0 && f.regions[0].count[Red] == 0;
+    });
+    QVERIFY(!gone.empty());
+    QCOMPARE(gone.back().regions[0].count[Green], 0);
+    QCOMPARE(gone.back().regions[0].count[Red], 0);
 }
 
 QTEST_MAIN(TestMouseEffects)
