@@ -1,0 +1,302 @@
+#include "sc-global-hotkey.h"
+
+#include "sc-logger.h"
+#include "sc-x11.h"
+
+#include <QCoreApplication>
+#include <QList>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <cstdlib>
+
+namespace {
+
+// Lock (CapsLock) and Mod2 (NumLock) change nothing about which hotkey the user means.
+constexpr uint16_t LOCK_VARIANTS[]
+        = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+constexpr uint16_t RELEVANT_MODIFIERS = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1
+        | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
+
+// X11 grabs belong to the connection, so two objects of this process holding the same key
+// would silently share one grab; the first one keeps it.
+QList<SCGlobalHotkey *> &registeredHotkeys()
+{
+    static QList<SCGlobalHotkey *> list;
+    return list;
+}
+
+uint8_t keycodeFor(xcb_connection_t *c, uint32_t keysym)
+{
+    xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(c);
+    if (!symbols)
+        return 0;
+    uint8_t result = 0;
+    if (xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, keysym)) {
+        result = codes[0] == XCB_NO_SYMBOL ? 0 : codes[0];
+        std::free(codes);
+    }
+    xcb_key_symbols_free(symbols);
+    return result;
+}
+
+} // namespace
+
+SCGlobalHotkey::SCGlobalHotkey(QObject *parent)
+    : QObject(parent)
+{
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+SCGlobalHotkey::SCGlobalHotkey(const QKeySequence &shortcut, bool autoRegister, QObject *parent)
+    : SCGlobalHotkey(parent)
+{
+    setShortcut(shortcut, autoRegister);
+}
+
+SCGlobalHotkey::~SCGlobalHotkey()
+{
+    ungrab();
+    if (QCoreApplication::instance())
+        QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+QKeySequence SCGlobalHotkey::shortcut() const
+{
+    return m_shortcut;
+}
+
+bool SCGlobalHotkey::setShortcut(const QKeySequence &shortcut, bool autoRegister)
+{
+    const bool wasRegistered = m_registered;
+    ungrab();
+    m_shortcut = shortcut;
+    m_errorString.clear();
+    if (autoRegister || wasRegistered)
+        return grab();
+    return true;
+}
+
+bool SCGlobalHotkey::resetShortcut()
+{
+    ungrab();
+    m_shortcut = QKeySequence();
+    m_errorString.clear();
+    return true;
+}
+
+bool SCGlobalHotkey::isRegistered() const
+{
+    return m_registered;
+}
+
+bool SCGlobalHotkey::setRegistered(bool registered)
+{
+    if (registered == m_registered)
+        return true;
+    if (registered)
+        return grab();
+    ungrab();
+    return true;
+}
+
+QString SCGlobalHotkey::errorString() const
+{
+    return m_errorString;
+}
+
+bool SCGlobalHotkey::grab()
+{
+    m_errorString.clear();
+    const QString text = m_shortcut.toString(QKeySequence::NativeText);
+    if (m_shortcut.isEmpty()) {
+        m_errorString = tr("No key combination is set.");
+        return false;
+    }
+    xcb_connection_t *c = SCX11::connection();
+    if (!c) {
+        m_errorString = tr("Global hotkeys need an X11 session.");
+        return false;
+    }
+    const QKeyCombination combination = m_shortcut[0];
+    const uint32_t keysym = keysymForKey(combination.key());
+    const uint8_t keycode = keysym ? keycodeFor(c, keysym) : 0;
+    if (!keycode) {
+        m_errorString = tr("The key %1 is not on this keyboard.").arg(text);
+        SCLogger::instance()->warning(QStringLiteral("Hotkey %1: %2").arg(text, m_errorString));
+        return false;
+    }
+    const uint16_t modifiers = modifierMaskFor(combination.keyboardModifiers());
+    for (SCGlobalHotkey *other : registeredHotkeys()) {
+        if (other->m_keycode == keycode && other->m_modifiers == modifiers) {
+            m_errorString = tr("The key combination %1 is already used in this program.").arg(text);
+            SCLogger::instance()->warning(QStringLiteral("Hotkey %1: %2").arg(text, m_errorString));
+            return false;
+        }
+    }
+
+    const uint32_t root = SCX11::rootWindow();
+    xcb_void_cookie_t cookies[4];
+    for (int i = 0; i < 4; ++i) {
+        cookies[i] = xcb_grab_key_checked(c, true, root, modifiers | LOCK_VARIANTS[i], keycode,
+                                          XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
+    }
+    bool granted[4] = {};
+    bool allGranted = true;
+    for (int i = 0; i < 4; ++i) {
+        xcb_generic_error_t *error = xcb_request_check(c, cookies[i]);
+        granted[i] = !error;
+        allGranted = allGranted && granted[i];
+        std::free(error);
+    }
+    if (!allGranted) {
+        // Half a hotkey would fire or not depending on NumLock: give back what we got.
+        for (int i = 0; i < 4; ++i) {
+            if (granted[i])
+                xcb_ungrab_key(c, keycode, root, modifiers | LOCK_VARIANTS[i]);
+        }
+        xcb_flush(c);
+        m_errorString
+                = tr("The key combination %1 is already taken by another application.").arg(text);
+        SCLogger::instance()->warning(QStringLiteral("Hotkey %1: %2").arg(text, m_errorString));
+        return false;
+    }
+    m_keycode = keycode;
+    m_modifiers = modifiers;
+    m_registered = true;
+    m_pressed = false;
+    registeredHotkeys().append(this);
+    return true;
+}
+
+void SCGlobalHotkey::ungrab()
+{
+    if (!m_registered)
+        return;
+    registeredHotkeys().removeAll(this);
+    if (xcb_connection_t *c = SCX11::connection()) {
+        const uint32_t root = SCX11::rootWindow();
+        for (uint16_t variant : LOCK_VARIANTS)
+            xcb_ungrab_key(c, m_keycode, root, m_modifiers | variant);
+        xcb_flush(c);
+    }
+    m_registered = false;
+    m_pressed = false;
+    m_keycode = 0;
+    m_modifiers = 0;
+}
+
+bool SCGlobalHotkey::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
+{
+    if (!m_registered || eventType != "xcb_generic_event_t")
+        return false;
+    const auto *event = static_cast<xcb_generic_event_t *>(message);
+    const uint8_t type = event->response_type & 0x7f;
+    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE)
+        return false;
+    // Press and release events share one layout.
+    const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
+    if (key->detail != m_keycode || (key->state & RELEVANT_MODIFIERS) != m_modifiers
+        || key->event != SCX11::rootWindow())
+        return false;
+
+    if (type == XCB_KEY_PRESS) {
+        // Held keys repeat their presses; the user pressed once.
+        if (m_pressed)
+            return true;
+        m_pressed = true;
+        emit activated();
+    } else {
+        m_pressed = false;
+        emit released();
+    }
+    return true;
+}
+
+uint16_t SCGlobalHotkey::modifierMaskFor(Qt::KeyboardModifiers modifiers)
+{
+    uint16_t mask = 0;
+    if (modifiers & Qt::ShiftModifier)
+        mask |= XCB_MOD_MASK_SHIFT;
+    if (modifiers & Qt::ControlModifier)
+        mask |= XCB_MOD_MASK_CONTROL;
+    if (modifiers & Qt::AltModifier)
+        mask |= XCB_MOD_MASK_1;
+    if (modifiers & Qt::MetaModifier)
+        mask |= XCB_MOD_MASK_4;
+    return mask;
+}
+
+uint32_t SCGlobalHotkey::keysymForKey(int key)
+{
+    if (key >= Qt::Key_F1 && key <= Qt::Key_F35)
+        return 0xffbe + static_cast<uint32_t>(key - Qt::Key_F1);
+    if (key >= Qt::Key_A && key <= Qt::Key_Z)
+        return static_cast<uint32_t>(key - Qt::Key_A + 'a');
+    // Latin-1 keys share their codes with X11's key symbols.
+    if (key >= Qt::Key_Space && key <= Qt::Key_ydiaeresis)
+        return static_cast<uint32_t>(key);
+    switch (key) {
+    case Qt::Key_Escape:
+        return 0xff1b;
+    case Qt::Key_Tab:
+        return 0xff09;
+    case Qt::Key_Backtab:
+        return 0xfe20;
+    case Qt::Key_Backspace:
+        return 0xff08;
+    case Qt::Key_Return:
+        return 0xff0d;
+    case Qt::Key_Enter:
+        return 0xff8d;
+    case Qt::Key_Insert:
+        return 0xff63;
+    case Qt::Key_Delete:
+        return 0xffff;
+    case Qt::Key_Pause:
+        return 0xff13;
+    case Qt::Key_Print:
+        return 0xff61;
+    case Qt::Key_SysReq:
+        return 0xff15;
+    case Qt::Key_Home:
+        return 0xff50;
+    case Qt::Key_End:
+        return 0xff57;
+    case Qt::Key_Left:
+        return 0xff51;
+    case Qt::Key_Up:
+        return 0xff52;
+    case Qt::Key_Right:
+        return 0xff53;
+    case Qt::Key_Down:
+        return 0xff54;
+    case Qt::Key_PageUp:
+        return 0xff55;
+    case Qt::Key_PageDown:
+        return 0xff56;
+    case Qt::Key_ScrollLock:
+        return 0xff14;
+    case Qt::Key_Menu:
+        return 0xff67;
+    case Qt::Key_Help:
+        return 0xff6a;
+    case Qt::Key_VolumeDown:
+        return 0x1008ff11;
+    case Qt::Key_VolumeMute:
+        return 0x1008ff12;
+    case Qt::Key_VolumeUp:
+        return 0x1008ff13;
+    case Qt::Key_MediaPlay:
+        return 0x1008ff14;
+    case Qt::Key_MediaStop:
+        return 0x1008ff15;
+    case Qt::Key_MediaPrevious:
+        return 0x1008ff16;
+    case Qt::Key_MediaNext:
+        return 0x1008ff17;
+    default:
+        return 0;
+    }
+}
