@@ -1,0 +1,206 @@
+#include "sc-countdown-widget.h"
+#include "sc-settings.h"
+#include "sc-switch-widget.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+class TestCountdownSwitch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void countsThreeTwoOneThenFinishes();
+    void stopReturnsWithoutFinishing();
+    void nonPositiveStartFinishesAtOnce_data();
+    void nonPositiveStartFinishesAtOnce();
+    void hotkeyHint();
+    void switchTogglesOnLeftReleaseOnly();
+    void switchSetCheckedWithoutChangeIsSilent();
+    void switchGeometry();
+    void switchColourBlend();
+
+private:
+    QTemporaryDir m_config;
+};
+
+void TestCountdownSwitch::initTestCase()
+{
+    QVERIFY(m_config.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_config.path());
+    QSettings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
+            .setValue(SCSettings::HOTKEYS_RECORDING, QStringLiteral("Ctrl+Alt+R"));
+}
+
+void TestCountdownSwitch::countsThreeTwoOneThenFinishes()
+{
+    SCCountdownWidget countdown;
+    auto *number = countdown.findChildren<QLabel *>().value(0);
+    QVERIFY(number);
+
+    QStringList seen;
+    QSignalSpy finished(&countdown, &SCCountdownWidget::countdownFinished);
+    // Record the number on screen at each tick, before the widget hides itself.
+    QTimer probe;
+    probe.setInterval(50);
+    connect(&probe, &QTimer::timeout, this, [&] {
+        if (countdown.isVisible() && (seen.isEmpty() || seen.last() != number->text()))
+            seen << number->text();
+    });
+    probe.start();
+
+    countdown.startCountdown(3);
+    QVERIFY(countdown.isVisible());
+    QCOMPARE(number->text(), QStringLiteral("3"));
+    QCOMPARE(finished.count(), 0);
+
+    countdown.blockUntilFinished();
+    probe.stop();
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!countdown.isVisible());
+    QCOMPARE(seen, QStringList({"3", "2", "1"}));
+}
+
+void TestCountdownSwitch::stopReturnsWithoutFinishing()
+{
+    SCCountdownWidget countdown;
+    QSignalSpy finished(&countdown, &SCCountdownWidget::countdownFinished);
+    countdown.startCountdown(3);
+    QTimer::singleShot(200, &countdown, &SCCountdownWidget::stopCountdown);
+    countdown.blockUntilFinished();
+    QCOMPARE(finished.count(), 0);
+    QVERIFY(countdown.isVisible());
+
+    // Nothing more arrives later: the timer is really stopped.
+    QTest::qWait(1300);
+    QCOMPARE(finished.count(), 0);
+}
+
+void TestCountdownSwitch::nonPositiveStartFinishesAtOnce_data()
+{
+    QTest::addColumn<int>("start");
+    QTest::newRow("zero") << 0;
+    QTest::newRow("negative") << -2;
+}
+
+void TestCountdownSwitch::nonPositiveStartFinishesAtOnce()
+{
+    QFETCH(int, start);
+    SCCountdownWidget countdown;
+    QSignalSpy finished(&countdown, &SCCountdownWidget::countdownFinished);
+    countdown.startCountdown(start);
+    QCOMPARE(finished.count(), 1);
+    QVERIFY(!countdown.isVisible());
+    countdown.blockUntilFinished();
+    // Returning at all is the point; an idle countdown has nothing to wait for.
+    QCOMPARE(finished.count(), 1);
+}
+
+void TestCountdownSwitch::hotkeyHint()
+{
+    {
+        SCCountdownWidget countdown;
+        QStringList texts;
+        for (auto *label : countdown.findChildren<QLabel *>())
+            texts << label->text();
+        QVERIFY(texts.contains(QStringLiteral("Start/Stop")));
+        QVERIFY(texts.contains(QStringLiteral("Ctrl+Alt+R")));
+    }
+    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    settings.setValue(SCSettings::HOTKEYS_RECORDING, SCSettings::NO_HOTKEY);
+    settings.sync();
+    SCCountdownWidget countdown;
+    QCOMPARE(countdown.findChildren<QLabel *>().size(), 1);
+    QCOMPARE(countdown.size(), QSize(200, 240));
+    settings.setValue(SCSettings::HOTKEYS_RECORDING, QStringLiteral("Ctrl+Alt+R"));
+}
+
+void TestCountdownSwitch::switchTogglesOnLeftReleaseOnly()
+{
+    QWidget host;
+    auto *sw = new SCSwitchWidget(&host);
+    sw->resize(sw->sizeHint());
+    host.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&host));
+    QSignalSpy changed(sw, &SCSwitchWidget::checkedChanged);
+
+    QTest::mousePress(sw, Qt::LeftButton);
+    QCOMPARE(changed.count(), 0);
+    QVERIFY(!sw->isChecked());
+    QTest::mouseRelease(sw, Qt::LeftButton);
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toBool(), true);
+    QVERIFY(sw->isChecked());
+
+    QTest::mouseClick(sw, Qt::RightButton);
+    QCOMPARE(changed.count(), 1);
+    QVERIFY(sw->isChecked());
+
+    // The knob travels to the end within its animation.
+    QTRY_COMPARE(sw->position(), 1.0);
+    QTest::mouseClick(sw, Qt::LeftButton);
+    QCOMPARE(changed.count(), 2);
+    QCOMPARE(changed.at(1).at(0).toBool(), false);
+    QTRY_COMPARE(sw->position(), 0.0);
+}
+
+void TestCountdownSwitch::switchSetCheckedWithoutChangeIsSilent()
+{
+    SCSwitchWidget sw;
+    QSignalSpy changed(&sw, &SCSwitchWidget::checkedChanged);
+    sw.setChecked(false);
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(sw.position(), 0.0);
+    QTest::qWait(200);
+    QCOMPARE(sw.position(), 0.0);
+
+    sw.setProperty("checked", true);
+    QCOMPARE(changed.count(), 1);
+    QTRY_COMPARE(sw.position(), 1.0);
+    sw.setChecked(true);
+    QCOMPARE(changed.count(), 1);
+}
+
+void TestCountdownSwitch::switchGeometry()
+{
+    const QSize standard(25, 12);
+    QCOMPARE(SCSwitchWidget::trackRect(standard), QRect(2, 2, 21, 8));
+    QCOMPARE(SCSwitchWidget::knobRect(standard, 0.0), QRect(2, 1, 10, 10));
+    QCOMPARE(SCSwitchWidget::knobRect(standard, 1.0), QRect(13, 1, 10, 10));
+    QCOMPARE(SCSwitchWidget::knobRect(standard, 0.5).x(), 7);
+
+    // Larger widgets keep a 10 px knob; the track spans the width less 2 px each side.
+    const QSize wide(60, 30);
+    QCOMPARE(SCSwitchWidget::knobRect(wide, 1.0), QRect(48, 10, 10, 10));
+    QCOMPARE(SCSwitchWidget::trackRect(wide), QRect(2, 11, 56, 8));
+    // Small widgets shrink the knob to the height.
+    QCOMPARE(SCSwitchWidget::knobRect(QSize(20, 6), 0.0), QRect(2, 0, 6, 6));
+}
+
+void TestCountdownSwitch::switchColourBlend()
+{
+    const QColor off("#1E1E1E"), on("#BC382F");
+    QCOMPARE(SCSwitchWidget::blend(off, on, 0.0), off);
+    QCOMPARE(SCSwitchWidget::blend(off, on, 1.0), on);
+    QCOMPARE(SCSwitchWidget::blend(off, on, 0.5), QColor(109, 43, 38));
+
+    SCSwitchWidget sw;
+    QCOMPARE(sw.activeColor(), on);
+    QCOMPARE(sw.inactiveColor(), off);
+    sw.resize(25, 12);
+    sw.setChecked(true);
+    QTRY_COMPARE(sw.position(), 1.0);
+    const QImage image = sw.grab().toImage();
+    // Track colour beside the knob, knob colour in its middle.
+    QCOMPARE(image.pixelColor(5, 6), on);
+    QCOMPARE(image.pixelColor(18, 6), QColor(Qt::white));
+}
+
+QTEST_MAIN(TestCountdownSwitch)
+#include "test-countdown-switch.moc"
