@@ -116,7 +116,6 @@ private:
 
     obs_source_t *m_source;
     PointerTracker m_tracker;
-    bool m_tracking = false;
 
     std::mutex m_ownMutex;
     PartialEffectConfig m_own;
@@ -168,7 +167,8 @@ MouseEffectsFilter::MouseEffectsFilter(obs_data_t *settings, obs_source_t *sourc
     m_quad = gs_vertexbuffer_create(data, GS_DYNAMIC);
     obs_leave_graphics();
 
-    m_tracking = m_tracker.start(platformDisplayName());
+    // Without X input the filter just passes the picture through.
+    m_tracker.start(platformDisplayName());
 }
 
 MouseEffectsFilter::~MouseEffectsFilter()
@@ -245,7 +245,7 @@ void MouseEffectsFilter::render()
 
     const bool drawCircle = m_config.showCircle && m_pointer.valid;
     obs_source_t *target = obs_filter_get_target(m_source);
-    if (!m_effect || !target || (!drawCircle && m_rings.empty())) {
+    if (!m_effect || !m_quad || !target || (!drawCircle && m_rings.empty())) {
         obs_source_skip_video_filter(m_source);
         return;
     }

@@ -187,4 +187,8 @@ void PointerTracker::run()
                 m_clicks.push_back({m_state.x, m_state.y, button});
         }
     }
+
+    // A lost server must not leave a highlight frozen at its last place.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_state.valid = false;
 }

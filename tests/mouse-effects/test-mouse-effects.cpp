@@ -104,6 +104,7 @@ private Q_SLOTS:
     void cropBeforeFilterKeepsHighlightOnPointer();
     void ownSettingsWinOverCaptureSettings();
     void keysWrittenToTheFilterSwitchIt();
+    void filtersComeAndGoWhileClicking();
 
 private:
     static void onFrame(void *param, video_data *frame);
@@ -538,6 +539,26 @@ void TestMouseEffects::keysWrittenToTheFilterSwitchIt()
     QVERIFY(!gone.empty());
     QCOMPARE(gone.back().regions[0].count[Green], 0);
     QCOMPARE(gone.back().regions[0].count[Red], 0);
+}
+
+// Each filter has an X thread of its own; making and dropping them under clicks must neither
+// hang nor leak (the leak count is checked at shutdown).
+void TestMouseEffects::filtersComeAndGoWhileClicking()
+{
+    for (int i = 0; i < 4; ++i) {
+        obs_data_t *settings = obs_data_create();
+        obs_data_set_bool(settings, "show_fixed_circle", true);
+        obs_data_set_bool(settings, "show_click_animation", true);
+        obs_source_t *extra
+                = obs_source_create_private("vistrel_mouse_effects", "extra effects", settings);
+        obs_data_release(settings);
+        QVERIFY(extra);
+        obs_source_filter_add(m_capture, extra);
+        click(1);
+        QCOMPARE(int(nextFrames(2).size()), 2);
+        obs_source_filter_remove(m_capture, extra);
+        obs_source_release(extra);
+    }
 }
 
 QTEST_MAIN(TestMouseEffects)
