@@ -222,6 +222,8 @@ bool ObsWrapper::initObs(int width, int height, int fps)
         QDir dir(appData);
         if (!dir.exists())
             dir.mkpath(QStringLiteral("."));
+        // Modules write their configuration here; without it they fall back to the cwd.
+        dir.mkpath(QStringLiteral("obs-cfg"));
 
         if (!useQtDisplay())
             return false;
@@ -1019,6 +1021,7 @@ int ObsWrapper::startRecording()
         m_recording = true;
         m_paused = false;
         m_recordClock.start();
+        m_laggedAtStart = obs_get_lagged_frames();
         return 0;
     }
 
@@ -1084,7 +1087,8 @@ void ObsWrapper::outPutStopedCallback(void *data, calldata_t *params)
         dropped = obs_output_get_frames_dropped(output);
         total = obs_output_get_total_frames(output);
     }
-    const quint32 lagged = obs_get_lagged_frames();
+    // libobs counts lagged frames for the whole session: report this recording's share.
+    const quint32 lagged = obs_get_lagged_frames() - wrapper->m_laggedAtStart.load();
     wrapper->m_recording = false;
     // Widgets and the holders live on the GUI thread; finish there.
     QMetaObject::invokeMethod(
@@ -1127,7 +1131,11 @@ void ObsWrapper::logRecordingEnd(const QString &file, int code, const QString &e
                                  qint64 elapsedMs, int dropped, int total, quint32 lagged)
 {
     const QFileInfo info(file);
-    const double seconds = double(elapsedMs) / 1000.0;
+    // The frames written give the file's length; audio-only files have none.
+    obs_video_info ovi = {};
+    double seconds = double(elapsedMs) / 1000.0;
+    if (total > 0 && obs_get_video_info(&ovi) && ovi.fps_num > 0)
+        seconds = double(total) * ovi.fps_den / ovi.fps_num;
     const QString line
             = QStringLiteral("Recording stopped: %1, size %2 bytes, duration %3 s, frames %4, "
                              "dropped %5, lagged %6, code %7")

@@ -194,5 +194,6 @@ private:
     QString m_outputFormat;
     bool m_startedObs = false;
     QElapsedTimer m_recordClock;
+    std::atomic<quint32> m_laggedAtStart {0};
     std::vector<std::unique_ptr<StoppingOutput>> m_stoppingOutputs;
 };
