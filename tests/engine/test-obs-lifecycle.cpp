@@ -18,7 +18,7 @@ private Q_SLOTS:
     void startWithoutOutputFails();
     void teardownEndsLibobs();
     void libobsComesBackAfterTeardown();
-    void levelSignalsStartAtZeroAndKeepComing();
+    void levelSignalsKeepComingAndSurviveAQueue();
 };
 
 void TestObsLifecycle::initTestCase()
@@ -75,14 +75,20 @@ void TestObsLifecycle::libobsComesBackAfterTeardown()
     QVERIFY(!obs_initialized());
 }
 
-void TestObsLifecycle::levelSignalsStartAtZeroAndKeepComing()
+void TestObsLifecycle::levelSignalsKeepComingAndSurviveAQueue()
 {
     ObsWrapper obs;
     QSignalSpy mic(&obs, &ObsWrapper::micVolumeDataChange);
     QSignalSpy player(&obs, &ObsWrapper::playerVolumeDataChange);
+    // Meters connect queued (the main window does); the pointers must survive the queue.
+    int queued = 0;
+    connect(
+            &obs, &ObsWrapper::micVolumeDataChange, this,
+            [&queued](const float *m, const float *, const float *) { queued += m ? 1 : 0; },
+            Qt::QueuedConnection);
     QVERIFY(obs.initObs(640, 480, 30));
-    // Before anything is measured the arrays hold zeros; the timer keeps emitting.
     QTRY_VERIFY_WITH_TIMEOUT(mic.count() >= 10 && player.count() >= 10, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(queued >= 10, 10000);
 }
 
 QTEST_MAIN(TestObsLifecycle)

@@ -88,6 +88,7 @@ class TestObsRecording : public QObject
 private Q_SLOTS:
     void initTestCase();
     void regionRecordingShowsExactlyTheRegion();
+    void pausedAudioRecordingHasNoVideo();
     void startIntoUnwritableFolderFails();
     void cleanupTestCase();
 
@@ -194,6 +195,31 @@ void TestObsRecording::regionRecordingShowsExactlyTheRegion()
         for (int x : {0, 1, 398, 399})
             QVERIFY2(!near(pixel(x, y), FRAME, 80),
                      qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+}
+
+void TestObsRecording::pausedAudioRecordingHasNoVideo()
+{
+    const QString base = m_dir.filePath("audio");
+    m_obs->setupFFmpeg(base, 320, 240, 30, 4, OutputFormat::MP3);
+    QSignalSpy status(m_obs.get(), &ObsWrapper::recordStatusChanged);
+    auto tone = playTone(3);
+    QCOMPARE(m_obs->startRecording(), 0);
+    QTest::qWait(800);
+    QCOMPARE(m_obs->pauseRecording(), 0);
+    QCOMPARE(m_obs->pauseRecording(), 0);
+    QVERIFY(m_obs->isRecordingStart());
+    QTest::qWait(800);
+    m_obs->stopRecording(false);
+    QTRY_COMPARE_WITH_TIMEOUT(status.count(), 4, 30000);
+    QCOMPARE(status.at(0).at(0).toInt(), 0);
+    QCOMPARE(status.at(1).at(0).toInt(), 1);
+    QCOMPARE(status.at(2).at(0).toInt(), 0);
+    QCOMPARE(status.at(3).at(0).toInt(), 2);
+    tone->waitForFinished(10000);
+
+    const QJsonObject info = probe(base + ".mp3");
+    QCOMPARE(streamOf(info, "audio").value("codec_name").toString(), QString("mp3"));
+    QVERIFY(streamOf(info, "video").isEmpty());
 }
 
 void TestObsRecording::startIntoUnwritableFolderFails()
