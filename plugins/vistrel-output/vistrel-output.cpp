@@ -334,6 +334,14 @@ void VistrelOutput::run()
             }
             if (m_queue.empty()) {
                 m_capturing = false;
+                if (m_stopRequested && !m_stopNow
+                    && !((m_videoComplete || !m_takeVideo) && (m_audioComplete || !m_takeAudio))) {
+                    blog(LOG_WARNING,
+                         LOG_PREFIX "stopped without all frames up to the stop time "
+                                    "(video %s, audio %s)",
+                         m_videoComplete ? "complete" : "short",
+                         m_audioComplete ? "complete" : "short");
+                }
                 break;
             }
             item = m_queue.front();
