@@ -1,6 +1,8 @@
 #include "sc-countdown-widget.h"
 
+#include "sc-compositor-watcher.h"
 #include "sc-settings.h"
+#include "sc-window-shape.h"
 
 #include <QEventLoop>
 #include <QHBoxLayout>
@@ -74,6 +76,10 @@ SCCountdownWidget::SCCountdownWidget(QWidget *parent)
     m_timer = new QTimer(this);
     m_timer->setInterval(1000);
     connect(m_timer, &QTimer::timeout, this, &SCCountdownWidget::updateCountdown);
+
+    // Without a compositing manager the transparent corners would show black.
+    connect(SCCompositorWatcher::instance(), &SCCompositorWatcher::compositingChanged, this,
+            &SCCountdownWidget::updateShape);
 }
 
 SCCountdownWidget::~SCCountdownWidget()
@@ -133,4 +139,18 @@ QRegion SCCountdownWidget::paintedRegion() const
     if (m_hint)
         region += m_hint->geometry();
     return region;
+}
+
+void SCCountdownWidget::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    updateShape();
+}
+
+void SCCountdownWidget::updateShape()
+{
+    if (!testAttribute(Qt::WA_WState_Created))
+        return;
+    const bool compositing = SCCompositorWatcher::instance()->isCompositing();
+    SCWindowShape::setVisibleRegion(this, compositing ? QRegion() : paintedRegion());
 }

@@ -30,7 +30,12 @@ signals:
 public slots:
     void updateCountdown();
 
+protected:
+    void showEvent(QShowEvent *event) override;
+
 private:
+    void updateShape();
+
     QLabel *m_numberLabel = nullptr;
     QLabel *m_hintLabel = nullptr;
     QLabel *m_hotkeyLabel = nullptr;

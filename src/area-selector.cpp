@@ -1,0 +1,115 @@
+#include "area-selector.h"
+
+#include "sc-compositor-watcher.h"
+
+#include <QDebug>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+#include <algorithm>
+
+AreaSelector::AreaSelector(QWidget *parent)
+    : QWidget(parent)
+{
+    setAttribute(Qt::WA_TranslucentBackground);
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        setGeometry(screen->geometry());
+        m_devicePixelRatio = screen->devicePixelRatio();
+    }
+    setCursor(Qt::CrossCursor);
+}
+
+QRect AreaSelector::selectionRect(const QPoint &a, const QPoint &b)
+{
+    // QRect::normalized() shrinks a reversed rectangle by one pixel on each side; the
+    // corners themselves are what the user dragged between, whichever way.
+    return QRect(QPoint(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                 QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
+}
+
+QString AreaSelector::sizeLabel(const QRect &area, double devicePixelRatio)
+{
+    return QStringLiteral("%1 x %2")
+            .arg(area.width() * devicePixelRatio)
+            .arg(area.height() * devicePixelRatio);
+}
+
+void AreaSelector::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    if (!m_background.isNull())
+        painter.drawPixmap(rect(), m_background);
+    painter.fillRect(rect(), QColor(0, 0, 0, 100));
+    if (!m_selecting)
+        return;
+
+    const QRect area = selectionRect(m_startPoint, m_endPoint);
+    painter.fillRect(area, QColor(255, 255, 255, 50));
+    painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+    painter.drawRect(area);
+    painter.drawText(area.center(), sizeLabel(area, m_devicePixelRatio));
+}
+
+void AreaSelector::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_selecting = true;
+    m_startPoint = m_endPoint = event->position().toPoint();
+    setCursor(Qt::CrossCursor);
+    update();
+}
+
+void AreaSelector::mouseMoveEvent(QMouseEvent *event)
+{
+    if (!m_selecting)
+        return;
+    m_endPoint = event->position().toPoint();
+    update();
+}
+
+void AreaSelector::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton || !m_selecting)
+        return;
+    m_selecting = false;
+    m_selectedArea = selectionRect(m_startPoint, m_endPoint);
+    qDebug() << "Selected Area - X:" << m_selectedArea.x() << "Y:" << m_selectedArea.y()
+             << "Width:" << m_selectedArea.width() << "Height:" << m_selectedArea.height();
+    QGuiApplication::restoreOverrideCursor();
+    emit areaSelected(m_selectedArea);
+}
+
+void AreaSelector::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        m_selecting = false;
+        QGuiApplication::restoreOverrideCursor();
+        hide();
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void AreaSelector::showEvent(QShowEvent *event)
+{
+    // The window is not mapped yet, so the grab holds only what lies below it.
+    m_background = QPixmap();
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (screen && !SCCompositorWatcher::instance()->isCompositing())
+        m_background = screen->grabWindow(0);
+    m_selecting = false;
+    QWidget::showEvent(event);
+    // Escape must reach the selector although another window had the focus.
+    raise();
+    activateWindow();
+}
+
+void AreaSelector::hideEvent(QHideEvent *event)
+{
+    m_background = QPixmap();
+    QWidget::hideEvent(event);
+}

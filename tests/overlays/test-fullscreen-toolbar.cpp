@@ -1,0 +1,184 @@
+#include "overlay-test-support.h"
+#include "sc-fullscreen-toolbar.h"
+
+#include <QGraphicsOpacityEffect>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+class TestFullscreenToolbar : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void revealBand();
+    void firstShowBelowTopThenAtTop();
+    void autoHideFollowsThePointer();
+    void recordButtonToggles();
+    void pinButtonSwitchesAutoHide();
+    void timerLabelVerbatim();
+
+private:
+    static double effectOpacity(SCFullscreenToolbar &bar)
+    {
+        return static_cast<QGraphicsOpacityEffect *>(bar.graphicsEffect())->opacity();
+    }
+    static QPoint centreOf(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
+    static bool clickAt(const QPoint &p)
+    {
+        return movePointer(p.x(), p.y()) && xdotool({"click", "1"});
+    }
+};
+
+void TestFullscreenToolbar::revealBand()
+{
+    QCOMPARE(SCFullscreenToolbar::REVEAL_BAND, 35);
+    QVERIFY(SCFullscreenToolbar::inRevealBand(35, 0));
+    QVERIFY(!SCFullscreenToolbar::inRevealBand(36, 0));
+    QVERIFY(SCFullscreenToolbar::inRevealBand(0, 0));
+    QVERIFY(SCFullscreenToolbar::inRevealBand(135, 100));
+    QVERIFY(!SCFullscreenToolbar::inRevealBand(136, 100));
+}
+
+void TestFullscreenToolbar::firstShowBelowTopThenAtTop()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    SCFullscreenToolbar bar;
+    QCOMPARE(bar.size(), QSize(280, 40));
+    QVERIFY(!bar.isVisible());
+    // Hiding before any show does nothing.
+    bar.hideToolbar();
+    QVERIFY(!bar.isVisible());
+
+    bar.showToolbar();
+    QVERIFY(bar.isVisible());
+    QCOMPARE(bar.pos(), QPoint((screen.width() - 280) / 2, screen.top() + 25));
+    QTRY_COMPARE(effectOpacity(bar), 1.0);
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    QTRY_COMPARE(bar.frameGeometry().topLeft(), QPoint(820, 25));
+
+    // A second show neither moves the strip nor restarts its fade from transparent.
+    bar.showToolbar();
+    QCOMPARE(effectOpacity(bar), 1.0);
+    QCOMPARE(bar.pos(), QPoint(820, 25));
+
+    bar.hideToolbar();
+    QTRY_VERIFY(!bar.isVisible());
+    bar.showToolbar();
+    QCOMPARE(bar.pos(), QPoint(820, screen.top()));
+    QTRY_COMPARE(effectOpacity(bar), 1.0);
+}
+
+void TestFullscreenToolbar::autoHideFollowsThePointer()
+{
+    SCFullscreenToolbar bar;
+    bar.showToolbar();
+    bar.hideToolbar();
+    QTRY_VERIFY(!bar.isVisible());
+    QVERIFY(movePointer(100, 300));
+
+    bar.setAutoHide(true);
+    QVERIFY(bar.autoHide());
+    QVERIFY(movePointer(100, 35));
+    QTRY_VERIFY_WITH_TIMEOUT(bar.isVisible(), 3000);
+    QCOMPARE(bar.pos().y(), 0);
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+
+    QVERIFY(movePointer(100, 36));
+    QTRY_VERIFY_WITH_TIMEOUT(!bar.isVisible(), 3000);
+
+    QVERIFY(movePointer(100, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(bar.isVisible(), 3000);
+    QTRY_COMPARE(effectOpacity(bar), 1.0);
+    // On the strip but below the band: it stays.
+    QVERIFY(movePointer(960, 38));
+    QTest::qWait(300);
+    QVERIFY(bar.isVisible());
+    QVERIFY(movePointer(100, 38));
+    QTRY_VERIFY_WITH_TIMEOUT(!bar.isVisible(), 3000);
+
+    bar.setAutoHide(false);
+    QVERIFY(movePointer(100, 0));
+    QTest::qWait(300);
+    QVERIFY(!bar.isVisible());
+}
+
+void TestFullscreenToolbar::recordButtonToggles()
+{
+    SCFullscreenToolbar bar;
+    auto *record = bar.findChild<QPushButton *>(QStringLiteral("recordButton"));
+    QVERIFY(record);
+    QCOMPARE(record->toolTip(), QStringLiteral("Start Recording"));
+    bar.showToolbar();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    QTRY_COMPARE(effectOpacity(bar), 1.0);
+    QSignalSpy toggled(&bar, &SCFullscreenToolbar::recordingToggled);
+
+    QVERIFY(clickAt(centreOf(record)));
+    QTRY_COMPARE(toggled.count(), 1);
+    QCOMPARE(toggled.at(0).at(0).toBool(), true);
+    QVERIFY(record->isChecked());
+
+    bar.setRecordingState(true);
+    QCOMPARE(record->toolTip(), QStringLiteral("Stop Recording"));
+    QCOMPARE(toggled.count(), 1);
+
+    QVERIFY(xdotool({"click", "1"}));
+    QTRY_COMPARE(toggled.count(), 2);
+    QCOMPARE(toggled.at(1).at(0).toBool(), false);
+
+    // The owner's state rules: after a stop reported as false, the next click starts again.
+    QVERIFY(xdotool({"click", "1"}));
+    QTRY_COMPARE(toggled.count(), 3);
+    QCOMPARE(toggled.at(2).at(0).toBool(), true);
+    bar.setRecordingState(false);
+    QCOMPARE(record->toolTip(), QStringLiteral("Start Recording"));
+    QVERIFY(xdotool({"click", "1"}));
+    QTRY_COMPARE(toggled.count(), 4);
+    QCOMPARE(toggled.at(3).at(0).toBool(), true);
+}
+
+void TestFullscreenToolbar::pinButtonSwitchesAutoHide()
+{
+    SCFullscreenToolbar bar;
+    auto *pin = bar.findChild<QPushButton *>(QStringLiteral("autoHideButton"));
+    auto *poll = bar.findChild<QTimer *>();
+    QVERIFY(pin && poll);
+    QCOMPARE(poll->interval(), 50);
+    QVERIFY(pin->isChecked());
+    QVERIFY(!bar.autoHide());
+    QVERIFY(!poll->isActive());
+
+    bar.showToolbar();
+    QVERIFY(QTest::qWaitForWindowExposed(&bar));
+    QTRY_COMPARE(effectOpacity(bar), 1.0);
+    QVERIFY(clickAt(centreOf(pin)));
+    QTRY_VERIFY(!pin->isChecked());
+    QVERIFY(bar.autoHide());
+    QVERIFY(poll->isActive());
+    // The pointer rests on the strip, which therefore stays.
+    QVERIFY(bar.isVisible());
+
+    QVERIFY(xdotool({"click", "1"}));
+    QTRY_VERIFY(pin->isChecked());
+    QVERIFY(!bar.autoHide());
+    QVERIFY(!poll->isActive());
+    QVERIFY(bar.isVisible());
+}
+
+void TestFullscreenToolbar::timerLabelVerbatim()
+{
+    SCFullscreenToolbar bar;
+    auto *label = bar.findChild<QLabel *>(QStringLiteral("timerLabel"));
+    QVERIFY(label);
+    QCOMPARE(label->text(), QStringLiteral("00:00:00"));
+    bar.updateTimerLabel(QStringLiteral("12:34:56 x"));
+    QCOMPARE(label->text(), QStringLiteral("12:34:56 x"));
+}
+
+QTEST_MAIN(TestFullscreenToolbar)
+#include "test-fullscreen-toolbar.moc"
