@@ -783,6 +783,10 @@ void ObsWrapper::resetPlayerVolumeLevelCallback(const QString &deviceId)
 bool ObsWrapper::createOutputMode()
 {
     qDebug() << "Creating output mode...";
+    if (m_output && obs_output_active(m_output)) {
+        qWarning() << "A recording is running; its output stays";
+        return true;
+    }
     qDebug() << "Creating ffmpeg_output...";
     OBSOutputAutoRelease output = obs_output_create(OUTPUT_ID, OUTPUT_NAME, nullptr, nullptr);
     if (!output) {
@@ -792,7 +796,8 @@ bool ObsWrapper::createOutputMode()
         return false;
     }
     qDebug() << "ffmpeg_output created successfully";
-    // Replacing the reference never touches a running output: stopRecording hands it over.
+    // The connection points into the old output's signal handler, which goes with it.
+    m_stopConnection.Disconnect();
     m_output = output.Get();
 
     for (int i = 0; i < MAX_AUDIO_MIXES; ++i) {
@@ -941,6 +946,11 @@ void ObsWrapper::setupFFmpeg(const QString &path, int width, int height, int fps
                              OutputFormat format)
 {
     qDebug() << "Setting up FFmpeg...";
+    // Reconfiguring or replacing a running output would cut its file short.
+    if (m_output && obs_output_active(m_output)) {
+        qWarning() << "A recording is running; setupFFmpeg leaves its output alone";
+        return;
+    }
     createOutputMode();
     if (!m_output) {
         qDebug() << "Error: fileOutput is null!";
@@ -1050,7 +1060,8 @@ int ObsWrapper::pauseRecording()
 int ObsWrapper::stopRecording(bool force)
 {
     if (m_output) {
-        const bool active = obs_output_active(m_output);
+        // Its end report may still be on the way even when libobs calls it inactive.
+        const bool active = obs_output_active(m_output) || m_recording.load();
         if (active) {
             auto stopping = std::make_unique<StoppingOutput>();
             stopping->output = m_output;
@@ -1115,9 +1126,8 @@ void ObsWrapper::onOutputStopped(obs_output_t *output, int code, const QString &
         file = m_outputFile;
         elapsedMs = m_recordClock.elapsed();
         m_stopConnection.Disconnect();
-    } else {
-        return;
     }
+    // Every report belongs to a started recording: never swallow its end.
     logRecordingEnd(file, code, error, elapsedMs, dropped, total, lagged);
     emit recordStatusChanged(2);
     if (code != OBS_OUTPUT_SUCCESS) {

@@ -89,6 +89,7 @@ private Q_SLOTS:
     void initTestCase();
     void regionRecordingShowsExactlyTheRegion();
     void pausedAudioRecordingHasNoVideo();
+    void setupDuringARecordingLeavesItAlone();
     void startIntoUnwritableFolderFails();
     void cleanupTestCase();
 
@@ -220,6 +221,30 @@ void TestObsRecording::pausedAudioRecordingHasNoVideo()
     const QJsonObject info = probe(base + ".mp3");
     QCOMPARE(streamOf(info, "audio").value("codec_name").toString(), QString("mp3"));
     QVERIFY(streamOf(info, "video").isEmpty());
+}
+
+void TestObsRecording::setupDuringARecordingLeavesItAlone()
+{
+    QCOMPARE(m_obs->resetVideo(320, 240, 320, 240, 30), 0);
+    const QString first = m_dir.filePath("first");
+    m_obs->setupFFmpeg(first, 320, 240, 30, 4, OutputFormat::MP4);
+    QSignalSpy status(m_obs.get(), &ObsWrapper::recordStatusChanged);
+    QCOMPARE(m_obs->startRecording(), 0);
+    obs_output_t *running = m_obs->output();
+    QTest::qWait(1000);
+    m_obs->setupFFmpeg(m_dir.filePath("second"), 640, 480, 30, 4, OutputFormat::FLV);
+    QCOMPARE(m_obs->output(), running);
+    QVERIFY(m_obs->isRecordingStart());
+    QTest::qWait(500);
+    m_obs->stopRecording(false);
+    QTRY_COMPARE_WITH_TIMEOUT(status.count(), 2, 30000);
+    QCOMPARE(status.at(1).at(0).toInt(), 2);
+
+    // The whole recording, 1.5 s, reached the first file.
+    const QJsonObject info = probe(first + ".mp4");
+    QCOMPARE(streamOf(info, "video").value("width").toInt(), 320);
+    QVERIFY(info.value("format").toObject().value("duration").toString().toDouble() > 1.2);
+    QVERIFY(!QFile::exists(m_dir.filePath("second.flv")));
 }
 
 void TestObsRecording::startIntoUnwritableFolderFails()
