@@ -2,6 +2,10 @@
 
 #include <obs-module.h>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 OBS_DECLARE_MODULE()
 
 namespace {
@@ -60,6 +64,10 @@ MODULE_EXPORT const char *obs_module_description(void)
 
 bool obs_module_load(void)
 {
+    // palettegen and the encoders report every frame at info level on stderr
+    if (av_log_get_level() > AV_LOG_WARNING)
+        av_log_set_level(AV_LOG_WARNING);
+
     obs_output_info info = {};
     info.id = "vistrel_output";
     info.flags = OBS_OUTPUT_AV | OBS_OUTPUT_CAN_PAUSE;

@@ -194,8 +194,11 @@ void VistrelOutput::stop(uint64_t ts)
         std::lock_guard<std::mutex> lock(m_mutex);
         if (ts == 0) {
             // a pending ordinary stop still gets its frames; release after stop lands here
-            if (!m_stopRequested)
+            if (!m_stopRequested) {
+                // nothing more comes in, or a slow encoder would never see the queue empty
                 m_stopNow = true;
+                m_capturing = false;
+            }
         } else if (!m_stopRequested) {
             m_stopRequested = true;
             m_stopTs = ts;

@@ -1,5 +1,6 @@
 #include "media-probe.h"
 
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -132,4 +133,47 @@ double MediaProbe::meanVolume(const QString &path)
     const QRegularExpressionMatch m
             = QRegularExpression("mean_volume: (-?[0-9.]+) dB").match(QString::fromUtf8(errors));
     return m.hasMatch() ? m.captured(1).toDouble() : -1000.0;
+}
+
+QList<QByteArray> MediaProbe::gifPalettes(const QString &path, int *pictures)
+{
+    QList<QByteArray> palettes;
+    *pictures = 0;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return palettes;
+    const QByteArray gif = file.readAll();
+    auto byte = [&](qsizetype at) { return at < gif.size() ? (quint8)gif[at] : 0; };
+    auto skipSubBlocks = [&](qsizetype at) {
+        while (at < gif.size() && byte(at) != 0)
+            at += byte(at) + 1;
+        return at + 1;
+    };
+    if (gif.size() < 13 || !gif.startsWith("GIF"))
+        return palettes;
+    qsizetype at = 13;
+    if (byte(10) & 0x80) {
+        const int size = 3 * (1 << ((byte(10) & 7) + 1));
+        palettes << gif.mid(at, size);
+        at += size;
+    }
+    while (at < gif.size()) {
+        const quint8 kind = byte(at);
+        if (kind == 0x21) {
+            at = skipSubBlocks(at + 2);
+        } else if (kind == 0x2C) {
+            ++*pictures;
+            const quint8 packed = byte(at + 9);
+            at += 10;
+            if (packed & 0x80) {
+                const int size = 3 * (1 << ((packed & 7) + 1));
+                palettes << gif.mid(at, size);
+                at += size;
+            }
+            at = skipSubBlocks(at + 1);
+        } else {
+            break; // trailer
+        }
+    }
+    return palettes;
 }

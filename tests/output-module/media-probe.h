@@ -1,6 +1,8 @@
 #pragma once
 
+#include <QByteArray>
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -22,6 +24,8 @@ public:
 
     // Decodes the whole file; true when ffmpeg reports no error.
     static bool decodes(const QString &path, QString *messages = nullptr);
+    // The colour tables of a GIF file, global first, and its number of pictures.
+    static QList<QByteArray> gifPalettes(const QString &path, int *pictures);
     // Mean volume of the first audio stream in dB.
     static double meanVolume(const QString &path);
 

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -120,6 +121,7 @@ private slots:
 
     void recordsEachFormat_data();
     void recordsEachFormat();
+    void gifHasAPalettePerPicture();
     void pausedTimeIsLeftOut();
     void killedMp4StaysPlayable();
     void startStopCycles_data();
@@ -202,6 +204,27 @@ void OutputModuleTest::recordsEachFormat()
                  qPrintable(QString("file lasts %1 s of %2 s").arg(duration).arg(recorded)));
     }
     QVERIFY(MediaProbe::decodes(recording.file()));
+}
+
+void OutputModuleTest::gifHasAPalettePerPicture()
+{
+    NoiseWindow noise;
+    noise.show();
+    QTest::qWait(300);
+    TestRecording recording(RecordFormat::Gif, path("palettes"), kScaledWidth, kScaledHeight);
+    QVERIFY2(recording.start(), qPrintable(recording.lastError()));
+    QTest::qWait(1500);
+    recording.stop();
+    QVERIFY(recording.waitStopped());
+    noise.hide();
+
+    int pictures = 0;
+    const QList<QByteArray> palettes = MediaProbe::gifPalettes(recording.file(), &pictures);
+    QSet<QByteArray> distinct(palettes.begin(), palettes.end());
+    QVERIFY2(pictures >= 10, qPrintable(QString("%1 pictures").arg(pictures)));
+    // the noise differs in every picture, so must the palettes
+    QVERIFY2(distinct.size() >= pictures / 2,
+             qPrintable(QString("%1 palettes for %2 pictures").arg(distinct.size()).arg(pictures)));
 }
 
 void OutputModuleTest::pausedTimeIsLeftOut()
