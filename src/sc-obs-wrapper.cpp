@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QStandardPaths>
+#include <QThread>
 
 #include <obs-nix-platform.h>
 
@@ -193,7 +194,18 @@ ObsWrapper::~ObsWrapper()
         obs_set_output_source(channel, nullptr);
     m_micVolmeter.reset();
     m_playerVolmeter.reset();
-    // Outputs still flushing keep their reference until here; libobs waits for them.
+    // Releasing an output that is still finishing its file would force it to stop short:
+    // give each one a bounded time to end on its own.
+    std::vector<obs_output_t *> finishing;
+    for (auto &stopping : m_stoppingOutputs)
+        finishing.push_back(stopping->output);
+    if (m_output)
+        finishing.push_back(m_output);
+    QElapsedTimer waited;
+    waited.start();
+    for (obs_output_t *output : finishing)
+        while (obs_output_active(output) && waited.elapsed() < 10000)
+            QThread::msleep(10);
     m_stoppingOutputs.clear();
     m_output = nullptr;
     m_archiveAudioEncoder = nullptr;

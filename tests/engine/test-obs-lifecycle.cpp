@@ -3,8 +3,10 @@
 #include "sc-obs-wrapper.h"
 
 #include <QGuiApplication>
+#include <QProcess>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 
 // Bring-up and teardown of the one libobs instance, and what an engine without an output
 // reports.
@@ -19,6 +21,7 @@ private Q_SLOTS:
     void teardownEndsLibobs();
     void libobsComesBackAfterTeardown();
     void levelSignalsKeepComingAndSurviveAQueue();
+    void teardownDuringARecordingFinishesTheFile();
 };
 
 void TestObsLifecycle::initTestCase()
@@ -89,6 +92,29 @@ void TestObsLifecycle::levelSignalsKeepComingAndSurviveAQueue()
     QVERIFY(obs.initObs(640, 480, 30));
     QTRY_VERIFY_WITH_TIMEOUT(mic.count() >= 10 && player.count() >= 10, 10000);
     QTRY_VERIFY_WITH_TIMEOUT(queued >= 10, 10000);
+}
+
+void TestObsLifecycle::teardownDuringARecordingFinishesTheFile()
+{
+    QTemporaryDir dir;
+    auto obs = std::make_unique<ObsWrapper>();
+    QVERIFY(obs->initObs(320, 240, 30));
+    QCOMPARE(obs->addSceneSource(REC_SCREEN), 0);
+    obs->setupFFmpeg(dir.filePath("cut"), 320, 240, 30, 4, OutputFormat::MP4);
+    QCOMPARE(obs->startRecording(), 0);
+    QTest::qWait(1500);
+    obs.reset();
+    QVERIFY(!obs_initialized());
+
+    // A file whose end was never written has no index and no duration.
+    QProcess ffprobe;
+    ffprobe.start("ffprobe",
+                  {"-v", "error", "-show_entries", "format=duration", "-of",
+                   "default=noprint_wrappers=1:nokey=1", dir.filePath("cut.mp4")});
+    QVERIFY(ffprobe.waitForFinished(30000));
+    QCOMPARE(ffprobe.exitCode(), 0);
+    const double duration = ffprobe.readAllStandardOutput().trimmed().toDouble();
+    QVERIFY2(duration > 0.0, qPrintable(QString::number(duration)));
 }
 
 QTEST_MAIN(TestObsLifecycle)
