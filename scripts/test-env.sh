@@ -54,21 +54,14 @@ wait_for() { # description, tries of 0.1 s, command...
     return 1
 }
 
-# --- X server on the first free display number -------------------------------------------
-display=
-for n in $(seq 90 140); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then
-        display=$n
-        break
-    fi
-done
-[ -n "$display" ] || { echo "test-env: no free X display number" >&2; exit 1; }
-
-Xvfb ":$display" -screen 0 "${VISTREL_TEST_SCREEN:-1920x1080x24}" -nolisten tcp -ac \
+# --- X server on a display number it picks itself (no race between parallel sessions) ----
+Xvfb -displayfd 3 -screen 0 "${VISTREL_TEST_SCREEN:-1920x1080x24}" -nolisten tcp -ac \
     +extension GLX +extension Composite +extension XInputExtension \
-    >"$runtime_dir/xvfb.log" 2>&1 &
+    3>"$runtime_dir/display" >"$runtime_dir/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=":$display"
+display_known() { [ -s "$runtime_dir/display" ]; }
+wait_for "Xvfb display number" 100 display_known || { cat "$runtime_dir/xvfb.log" >&2; exit 1; }
+export DISPLAY=":$(head -n 1 "$runtime_dir/display")"
 wait_for "Xvfb" 100 xdpyinfo || { cat "$runtime_dir/xvfb.log" >&2; exit 1; }
 
 # --- private session bus -------------------------------------------------------------------
