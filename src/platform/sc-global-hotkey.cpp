@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QList>
+#include <QTimer>
 
 #include <xcb/xcb.h>
 #include <xcb/xcb_keysyms.h>
@@ -16,6 +17,8 @@ namespace {
 // Lock (CapsLock) and Mod2 (NumLock) change nothing about which hotkey the user means.
 constexpr uint16_t LOCK_VARIANTS[]
         = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
+// A repeated press follows its release at once; a real one takes longer than this.
+constexpr int REPEAT_GAP_MS = 30;
 constexpr uint16_t RELEVANT_MODIFIERS = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1
         | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
 
@@ -45,7 +48,11 @@ uint8_t keycodeFor(xcb_connection_t *c, uint32_t keysym)
 
 SCGlobalHotkey::SCGlobalHotkey(QObject *parent)
     : QObject(parent)
+    , m_releaseTimer(new QTimer(this))
 {
+    m_releaseTimer->setSingleShot(true);
+    m_releaseTimer->setInterval(REPEAT_GAP_MS);
+    connect(m_releaseTimer, &QTimer::timeout, this, &SCGlobalHotkey::finishRelease);
     QCoreApplication::instance()->installNativeEventFilter(this);
 }
 
@@ -139,7 +146,8 @@ bool SCGlobalHotkey::grab()
     const uint32_t root = SCX11::rootWindow();
     xcb_void_cookie_t cookies[4];
     for (int i = 0; i < 4; ++i) {
-        cookies[i] = xcb_grab_key_checked(c, true, root, modifiers | LOCK_VARIANTS[i], keycode,
+        // Not owner_events: with it, presses in our own windows would skip the hotkey.
+        cookies[i] = xcb_grab_key_checked(c, false, root, modifiers | LOCK_VARIANTS[i], keycode,
                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     }
     bool granted[4] = {};
@@ -183,8 +191,17 @@ void SCGlobalHotkey::ungrab()
     }
     m_registered = false;
     m_pressed = false;
+    m_releaseTimer->stop();
     m_keycode = 0;
     m_modifiers = 0;
+}
+
+void SCGlobalHotkey::finishRelease()
+{
+    if (!m_pressed)
+        return;
+    m_pressed = false;
+    emit released();
 }
 
 bool SCGlobalHotkey::nativeEventFilter(const QByteArray &eventType, void *message, qintptr *)
@@ -197,19 +214,31 @@ bool SCGlobalHotkey::nativeEventFilter(const QByteArray &eventType, void *messag
         return false;
     // Press and release events share one layout.
     const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
-    if (key->detail != m_keycode || (key->state & RELEVANT_MODIFIERS) != m_modifiers
-        || key->event != SCX11::rootWindow())
+    if (key->detail != m_keycode || key->event != SCX11::rootWindow())
+        return false;
+    // People let go of the modifiers before the key as often as after it: a release
+    // belongs to the press that started it, whatever the modifiers are by then.
+    const bool ours = (key->state & RELEVANT_MODIFIERS) == m_modifiers;
+    if (type == XCB_KEY_PRESS ? !ours : !m_pressed)
         return false;
 
     if (type == XCB_KEY_PRESS) {
-        // Held keys repeat their presses; the user pressed once.
+        if (m_releaseTimer->isActive()) {
+            m_releaseTimer->stop();
+            // The server's key repeat sends a release and a press with one timestamp.
+            if (key->time == m_releaseTime)
+                return true;
+            finishRelease();
+        }
+        // With detectable repeat, held keys send presses only.
         if (m_pressed)
             return true;
         m_pressed = true;
         emit activated();
     } else {
-        m_pressed = false;
-        emit released();
+        // Whether a repeat follows is known only once the next event is in.
+        m_releaseTime = key->time;
+        m_releaseTimer->start();
     }
     return true;
 }

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QVector>
 
+class QTimer;
+
 // A key combination that fires while any application has the focus: a passive grab of the
 // key on the X11 root window.
 class SCGlobalHotkey : public QObject, public QAbstractNativeEventFilter
@@ -40,6 +42,7 @@ signals:
 private:
     bool grab();
     void ungrab();
+    void finishRelease();
 
     QKeySequence m_shortcut;
     QString m_errorString;
@@ -47,4 +50,6 @@ private:
     uint16_t m_modifiers = 0;
     bool m_registered = false;
     bool m_pressed = false;
+    uint32_t m_releaseTime = 0;
+    QTimer *m_releaseTimer = nullptr;
 };

@@ -44,7 +44,17 @@ protected:
     }
     void keyPressEvent(QKeyEvent *event) override
     {
-        say(QStringLiteral("key %1").arg(QKeySequence(event->key()).toString()));
+        switch (event->key()) {
+        case Qt::Key_Control:
+        case Qt::Key_Shift:
+        case Qt::Key_Alt:
+        case Qt::Key_Meta:
+        case Qt::Key_NumLock:
+        case Qt::Key_CapsLock:
+            return;
+        default:
+            say(QStringLiteral("key %1").arg(QKeySequence(event->keyCombination()).toString()));
+        }
     }
 
 private:
@@ -73,6 +83,7 @@ int main(int argc, char **argv)
     if (parser.isSet("hotkey")) {
         hotkey = std::make_unique<SCGlobalHotkey>(QKeySequence(parser.value("hotkey")), true);
         say(QStringLiteral("hotkey %1").arg(hotkey->isRegistered() ? 1 : 0));
+        QObject::connect(hotkey.get(), &SCGlobalHotkey::activated, [] { say("activated"); });
     }
 
     window.show();

@@ -1,0 +1,100 @@
+#include "platform-test-support.h"
+#include "sc-window-shape.h"
+
+#include <QApplication>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QWidget>
+
+namespace {
+
+// A region frame: a translucent window with a solid border and a see-through middle.
+class FrameWindow : public QWidget
+{
+public:
+    FrameWindow()
+    {
+        setWindowFlags(Qt::FramelessWindowHint | Qt::Tool | Qt::WindowStaysOnTopHint);
+        setAttribute(Qt::WA_TranslucentBackground);
+        setAttribute(Qt::WA_ShowWithoutActivating);
+    }
+
+    int presses = 0;
+    static constexpr int BORDER = 20;
+
+    QRect inner() const { return rect().adjusted(BORDER, BORDER, -BORDER, -BORDER); }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), QColor(220, 40, 40));
+        painter.setCompositionMode(QPainter::CompositionMode_Clear);
+        painter.fillRect(inner(), Qt::transparent);
+    }
+    void mousePressEvent(QMouseEvent *) override { ++presses; }
+};
+
+} // namespace
+
+class TestClickThrough : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void innerAreaPassesClicksThrough();
+};
+
+void TestClickThrough::innerAreaPassesClicksThrough()
+{
+    TestWindowProcess below;
+    QVERIFY(below.start({"--rect", "300,300,600,400", "--title", "Below"}));
+    QVERIFY(below.waitReady());
+
+    FrameWindow frame;
+    frame.setGeometry(below.client());
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QTRY_COMPARE_WITH_TIMEOUT(frame.geometry(), below.client(), 5000);
+    qt_mac_set_window_region_transparent_for_mouse(frame.winId(), frame.inner(), true);
+
+    const QPoint inside = frame.geometry().center();
+    const QPoint border = frame.geometry().topLeft() + QPoint(FrameWindow::BORDER / 2, 200);
+
+    // Inside: the window below gets the click, the frame does not.
+    QVERIFY(movePointer(inside));
+    QVERIFY(xdotool({"click", "1"}));
+    const QStringList press = below.waitForLine("press ").split(' ');
+    QCOMPARE(press.size(), 3);
+    QCOMPARE(QPoint(press[1].toInt(), press[2].toInt()), inside);
+    QCOMPARE(frame.presses, 0);
+
+    // On the border: the frame gets it.
+    QVERIFY(movePointer(border));
+    QVERIFY(xdotool({"click", "1"}));
+    QTRY_COMPARE_WITH_TIMEOUT(frame.presses, 1, 5000);
+
+    // Transparent no more: the frame takes clicks everywhere, and a click inside is the
+    // next one it sees (the window below saw nothing since its last report).
+    qt_mac_set_window_region_transparent_for_mouse(frame.winId(), frame.inner(), false);
+    QVERIFY(movePointer(inside));
+    QVERIFY(xdotool({"click", "1"}));
+    QTRY_COMPARE_WITH_TIMEOUT(frame.presses, 2, 5000);
+    QCOMPARE(below.pending("press "), 0);
+
+    // A changed rectangle replaces the old one: only the new middle passes clicks.
+    const QRect smaller = frame.inner().adjusted(100, 100, -100, -100);
+    qt_mac_set_window_region_transparent_for_mouse(frame.winId(), smaller, true);
+    const QPoint betweenOldAndNew
+            = frame.geometry().topLeft() + frame.inner().topLeft() + QPoint(50, 50);
+    QVERIFY(movePointer(betweenOldAndNew));
+    QVERIFY(xdotool({"click", "1"}));
+    QTRY_COMPARE_WITH_TIMEOUT(frame.presses, 3, 5000);
+    QVERIFY(movePointer(inside + QPoint(5, 5)));
+    QVERIFY(xdotool({"click", "1"}));
+    QVERIFY(!below.waitForLine("press ").isEmpty());
+    QCOMPARE(frame.presses, 3);
+}
+
+QTEST_MAIN(TestClickThrough)
+#include "test-click-through.moc"
