@@ -6,7 +6,9 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #define LOG_PREFIX "[vistrel-output] "
@@ -76,7 +78,7 @@ bool VistrelOutput::start()
     obs_data_release(data);
 
     if (!obs_output_can_begin_data_capture(m_output, 0)) {
-        obs_output_set_last_error(m_output, "The recording cannot start: no video or audio");
+        obs_output_set_last_error(m_output, "The recording is already running");
         return false;
     }
 
@@ -227,9 +229,11 @@ void VistrelOutput::receiveVideo(struct video_data *frame)
 
     // The copy happens outside the lock so the worker is never held up by it.
     AVFrame *copy = av_frame_alloc();
-    copy->format = m_videoSource.format;
-    copy->width = m_videoSource.width;
-    copy->height = m_videoSource.height;
+    if (copy) {
+        copy->format = m_videoSource.format;
+        copy->width = m_videoSource.width;
+        copy->height = m_videoSource.height;
+    }
     if (!copy || av_frame_get_buffer(copy, 0) < 0) {
         av_frame_free(&copy);
         ++m_framesDropped;
@@ -291,10 +295,12 @@ void VistrelOutput::receiveAudio(struct audio_data *frames)
     }
 
     AVFrame *copy = av_frame_alloc();
-    copy->format = AV_SAMPLE_FMT_FLTP;
-    copy->nb_samples = (int)count;
-    av_channel_layout_default(&copy->ch_layout, m_audioSource.channels);
-    if (av_frame_get_buffer(copy, 0) < 0) {
+    if (copy) {
+        copy->format = AV_SAMPLE_FMT_FLTP;
+        copy->nb_samples = (int)count;
+        av_channel_layout_default(&copy->ch_layout, m_audioSource.channels);
+    }
+    if (!copy || av_frame_get_buffer(copy, 0) < 0) {
         av_frame_free(&copy);
         ++m_audioDropped;
         return;
