@@ -123,6 +123,7 @@ private slots:
     void recordsEachFormat();
     void gifHasAPalettePerPicture();
     void pausedTimeIsLeftOut();
+    void stopWhilePausedEndsAtThePause();
     void killedMp4StaysPlayable();
     void startStopCycles_data();
     void startStopCycles();
@@ -251,6 +252,28 @@ void OutputModuleTest::pausedTimeIsLeftOut()
     const double audio = probe.packetEnd("audio");
     QVERIFY2(qAbs(video - recorded) <= 0.3,
              qPrintable(QString("video lasts %1 s of %2 s").arg(video).arg(recorded)));
+    QVERIFY2(qAbs(audio - recorded) <= 0.3,
+             qPrintable(QString("audio lasts %1 s of %2 s").arg(audio).arg(recorded)));
+}
+
+void OutputModuleTest::stopWhilePausedEndsAtThePause()
+{
+    // a sound-only file: its pauses run on the picture clock all the same
+    TestRecording recording(RecordFormat::Flac, path("paused-stop"), kScaledWidth, kScaledHeight);
+    QElapsedTimer clock;
+    QVERIFY2(recording.start(), qPrintable(recording.lastError()));
+    clock.start();
+    QTest::qWait(1500);
+    QVERIFY(recording.pause(true));
+    const double recorded = clock.nsecsElapsed() / 1e9;
+    QTest::qWait(1000);
+    recording.stop();
+    QVERIFY(recording.waitStopped());
+    QCOMPARE(recording.stopCode(), OBS_OUTPUT_SUCCESS);
+
+    MediaProbe probe(recording.file());
+    QVERIFY2(probe.ok(), qPrintable(probe.error()));
+    const double audio = probe.packetEnd("audio");
     QVERIFY2(qAbs(audio - recorded) <= 0.3,
              qPrintable(QString("audio lasts %1 s of %2 s").arg(audio).arg(recorded)));
 }
