@@ -1,0 +1,194 @@
+#include "sc-screenshot.h"
+
+#include "sc-settings.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QImageWriter>
+#include <QSaveFile>
+#include <QScreen>
+#include <QtDebug>
+
+namespace {
+
+// Saves within one second share a name; beyond this many, something else is wrong.
+constexpr int MAX_NAME_COUNTER = 1000;
+
+} // namespace
+
+SCScreenshot::SCScreenshot(QObject *parent)
+    : QObject(parent)
+    , m_settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
+{
+    m_saveDirectory = ensureDirectoryExists(
+            m_settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString());
+}
+
+QPixmap SCScreenshot::captureFullScreen()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        emit error(QStringLiteral("Failed to get primary screen"));
+        return QPixmap();
+    }
+    const QPixmap pixmap = screen->grabWindow(0);
+    if (pixmap.isNull()) {
+        emit error(QStringLiteral("Failed to capture full screen"));
+        return QPixmap();
+    }
+    emit screenshotCaptured(pixmap);
+    return pixmap;
+}
+
+QPixmap SCScreenshot::captureArea(const QRect &area)
+{
+    if (!area.isValid()) {
+        emit error(QStringLiteral("Invalid area specified"));
+        return QPixmap();
+    }
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        emit error(QStringLiteral("Failed to get primary screen"));
+        return QPixmap();
+    }
+    const QPixmap pixmap = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    if (pixmap.isNull()) {
+        emit error(QStringLiteral("Failed to capture area"));
+        return QPixmap();
+    }
+    emit screenshotCaptured(pixmap);
+    return pixmap;
+}
+
+QPixmap SCScreenshot::captureWindow(WId windowId)
+{
+    if (windowId == 0) {
+        emit error(QStringLiteral("Invalid window ID"));
+        return QPixmap();
+    }
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        emit error(QStringLiteral("Failed to get primary screen"));
+        return QPixmap();
+    }
+    const QPixmap pixmap = screen->grabWindow(windowId);
+    if (pixmap.isNull()) {
+        emit error(QStringLiteral("Failed to capture window"));
+        return QPixmap();
+    }
+    emit screenshotCaptured(pixmap);
+    return pixmap;
+}
+
+QString SCScreenshot::formatSetting() const
+{
+    return m_settings.value(SCSettings::SCREENSHOT_FORMAT).toString();
+}
+
+QString SCScreenshot::generateFileName() const
+{
+    return QStringLiteral("Screenshot_")
+            + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"))
+            + QLatin1Char('.') + formatSetting().toLower();
+}
+
+bool SCScreenshot::writeFile(const QPixmap &pixmap, const QString &path)
+{
+    // Replaced only once the new picture is complete.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    if (!pixmap.save(&file, formatSetting().toUpper().toLatin1().constData(), -1)) {
+        file.cancelWriting();
+        file.commit();
+        return false;
+    }
+    return file.commit();
+}
+
+bool SCScreenshot::writeNewFile(const QPixmap &pixmap, const QString &directory,
+                                const QString &fileName, QString *writtenPath)
+{
+    const QFileInfo name(fileName);
+    const QString base = name.completeBaseName();
+    const QString suffix = name.suffix().isEmpty() ? QString() : QLatin1Char('.') + name.suffix();
+    const QByteArray format = formatSetting().toUpper().toLatin1();
+
+    for (int counter = 1; counter <= MAX_NAME_COUNTER; ++counter) {
+        const QString candidate = counter == 1 ? directory + QLatin1Char('/') + fileName
+                                               : directory + QLatin1Char('/') + base
+                        + QLatin1Char('_') + QString::number(counter) + suffix;
+        *writtenPath = candidate;
+        // Created exclusively, so an earlier screenshot of the same second is never replaced.
+        QFile file(candidate);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo::exists(candidate))
+                continue;
+            return false;
+        }
+        const bool written = pixmap.save(&file, format.constData(), -1) && file.flush();
+        file.close();
+        if (!written) {
+            file.remove();
+            return false;
+        }
+        return true;
+    }
+    return false;
+}
+
+bool SCScreenshot::saveScreenshot(const QPixmap &pixmap, const QString &filePath)
+{
+    m_saveDirectory = ensureDirectoryExists(
+            m_settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString());
+    if (pixmap.isNull()) {
+        emit error(QStringLiteral("Cannot save empty screenshot"));
+        return false;
+    }
+
+    QString path;
+    bool saved = false;
+    if (filePath.isEmpty()) {
+        saved = writeNewFile(pixmap, m_saveDirectory, generateFileName(), &path);
+    } else {
+        path = filePath;
+        ensureDirectoryExists(QFileInfo(path).absolutePath());
+        saved = writeFile(pixmap, path);
+    }
+
+    if (!saved) {
+        emit error(QStringLiteral("Failed to save screenshot to ") + path);
+        return false;
+    }
+    m_lastSavedPath = path;
+    emit screenshotSaved(path);
+    return true;
+}
+
+QString SCScreenshot::getLastSavedPath() const
+{
+    return m_lastSavedPath;
+}
+
+QString SCScreenshot::getSaveDirectory() const
+{
+    return m_saveDirectory;
+}
+
+void SCScreenshot::setSaveDirectory(const QString &directory)
+{
+    if (directory.isEmpty())
+        return;
+    m_saveDirectory = ensureDirectoryExists(directory);
+}
+
+QString SCScreenshot::ensureDirectoryExists(const QString &path) const
+{
+    QDir dir(path);
+    if (!dir.exists() && !dir.mkpath(QStringLiteral(".")))
+        qWarning() << "Could not create folder" << dir.absolutePath();
+    return dir.absolutePath();
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <QObject>
+#include <QPixmap>
+#include <QSettings>
+#include <QString>
+
+// Grabs pixels of the primary screen and writes screenshot files named, placed and encoded
+// as the settings say.
+class SCScreenshot : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit SCScreenshot(QObject *parent = nullptr);
+
+    QPixmap captureFullScreen();
+    QPixmap captureArea(const QRect &area);
+    QPixmap captureWindow(WId windowId);
+
+    // An empty path saves under a generated name in the save folder, never over a file.
+    bool saveScreenshot(const QPixmap &pixmap, const QString &filePath);
+    QString generateFileName() const;
+
+    QString getLastSavedPath() const;
+    QString getSaveDirectory() const;
+    void setSaveDirectory(const QString &directory);
+
+signals:
+    void screenshotCaptured(const QPixmap &screenshot);
+    void screenshotSaved(const QString &path);
+    void error(const QString &errorMessage);
+
+private:
+    QString ensureDirectoryExists(const QString &path) const;
+    QString formatSetting() const;
+    bool writeNewFile(const QPixmap &pixmap, const QString &directory, const QString &fileName,
+                      QString *writtenPath);
+    bool writeFile(const QPixmap &pixmap, const QString &path);
+
+    QString m_saveDirectory;
+    QString m_lastSavedPath;
+    QSettings m_settings;
+};

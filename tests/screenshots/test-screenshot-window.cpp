@@ -1,0 +1,325 @@
+#include "sc-compositor-watcher.h"
+#include "sc-screenshot-window.h"
+#include "sc-screenshot.h"
+#include "sc-settings.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QImageReader>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+
+namespace {
+
+// Every 16 x 16 cell of the screen has its own colour, so a shifted grab cannot pass.
+QColor patternColour(int x, int y)
+{
+    const int cx = x / 16;
+    const int cy = y / 16;
+    return QColor((cx * 29 + 40) % 256, (cy * 47 + 10) % 256, ((cx + cy) * 13 + 90) % 256);
+}
+
+class PatternWidget : public QWidget
+{
+public:
+    PatternWidget()
+        : QWidget(nullptr, Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint)
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        for (int y = 0; y < height(); y += 16)
+            for (int x = 0; x < width(); x += 16)
+                painter.fillRect(x, y, 16, 16, patternColour(x, y));
+    }
+};
+
+bool xdotool(const QStringList &arguments)
+{
+    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
+}
+
+int colourDistance(const QColor &a, const QColor &b)
+{
+    return qAbs(a.red() - b.red()) + qAbs(a.green() - b.green()) + qAbs(a.blue() - b.blue());
+}
+
+// Pixels of `image` (taken at global `origin`) that differ from the pattern by more than
+// `tolerance`, leaving out `skip` (image coordinates).
+int patternMismatches(const QImage &image, const QPoint &origin, int tolerance,
+                      const QRect &skip = QRect())
+{
+    int mismatches = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            if (skip.contains(x, y))
+                continue;
+            const QColor expected = patternColour(origin.x() + x, origin.y() + y);
+            mismatches += colourDistance(image.pixelColor(x, y), expected) > tolerance;
+        }
+    return mismatches;
+}
+
+QWidget *buttonBar()
+{
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (w->objectName() == QLatin1String("buttonBackground") && w->isVisible())
+            return w;
+    return nullptr;
+}
+
+} // namespace
+
+class TestScreenshotWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void captureSavesTheInsideOfTheBorder_data();
+    void captureSavesTheInsideOfTheBorder();
+    void penStrokeIsInTheSavedImage();
+    void failedSaveKeepsTheOverlayOpen();
+    void escapeCancelsOnce();
+    void ctrlCCopiesAndCloses();
+    void barSitsUnderOrInside();
+    void cornerResizeKeepsTheMinimum();
+
+private:
+    QString suffix() const;
+    void showOverlay(const QRect &area);
+
+    QTemporaryDir m_dir;
+    QSettings m_settings {SCSettings::ORGANIZATION, SCSettings::APPLICATION};
+    PatternWidget m_pattern;
+    SCScreenshot *m_screenshot = nullptr;
+    std::unique_ptr<SCScreenshotWindow> m_overlay;
+};
+
+QString TestScreenshotWindow::suffix() const
+{
+    return SCCompositorWatcher::instance()->isCompositing() ? "compositor" : "no-compositor";
+}
+
+void TestScreenshotWindow::initTestCase()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    m_pattern.setGeometry(screen->geometry());
+    m_pattern.showFullScreen();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_pattern));
+    QTRY_COMPARE_WITH_TIMEOUT(m_pattern.geometry(), screen->geometry(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+            patternMismatches(screen->grabWindow(0, 300, 300, 64, 64).toImage(), {300, 300}, 0)
+                    == 0,
+            10000);
+    m_screenshot = new SCScreenshot(this);
+    qInfo() << "compositing:" << SCCompositorWatcher::instance()->isCompositing();
+}
+
+void TestScreenshotWindow::init()
+{
+    m_settings.setValue(SCSettings::SCREENSHOT_SAVE_LOCATION, m_dir.filePath("shots"));
+    m_settings.setValue(SCSettings::SCREENSHOT_FORMAT, "PNG");
+    m_overlay = std::make_unique<SCScreenshotWindow>(m_screenshot);
+}
+
+void TestScreenshotWindow::cleanup()
+{
+    m_overlay.reset();
+    QTest::qWait(50);
+}
+
+void TestScreenshotWindow::showOverlay(const QRect &area)
+{
+    m_overlay->setArea(area);
+    m_overlay->setFullScreen(false);
+    m_overlay->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->geometry() == area, 5000);
+    // Focus arrives through the window manager.
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 5000);
+}
+
+void TestScreenshotWindow::captureSavesTheInsideOfTheBorder_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QByteArray>("encoded");
+    QTest::addColumn<int>("tolerance");
+    QTest::newRow("PNG") << "PNG" << QByteArray("png") << 3;
+    QTest::newRow("JPG") << "JPG" << QByteArray("jpeg") << 90;
+}
+
+void TestScreenshotWindow::captureSavesTheInsideOfTheBorder()
+{
+    QFETCH(QString, format);
+    QFETCH(QByteArray, encoded);
+    QFETCH(int, tolerance);
+    m_settings.setValue(SCSettings::SCREENSHOT_FORMAT, format);
+    const QRect area(300, 200, 400, 300);
+    showOverlay(area);
+
+    QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
+    m_overlay->saveScreenshot();
+    QCOMPARE(saved.count(), 1);
+    QVERIFY(!m_overlay->isVisible());
+    const QString path = saved.first().first().toString();
+    QCOMPARE(QImageReader::imageFormat(path), encoded);
+    const QImage image(path);
+    QCOMPARE(image.size(), QSize(392, 292));
+    const int mismatches = patternMismatches(image, area.topLeft() + QPoint(4, 4), tolerance);
+    // JPEG smears the sharp cell edges; the border's blue would fail whole rows and columns.
+    QVERIFY2(mismatches <= (encoded == "png" ? 0 : image.width() * image.height() / 10),
+             qPrintable(QString::number(mismatches)));
+    const auto edgeMismatches = [&](const QRect &band) {
+        return patternMismatches(image.copy(band), area.topLeft() + QPoint(4, 4) + band.topLeft(),
+                                 tolerance);
+    };
+    QVERIFY(edgeMismatches(QRect(0, 0, 392, 1)) <= 392 / 4);
+    QVERIFY(edgeMismatches(QRect(0, 291, 392, 1)) <= 392 / 4);
+    QVERIFY(edgeMismatches(QRect(0, 0, 1, 292)) <= 292 / 4);
+    QVERIFY(edgeMismatches(QRect(391, 0, 1, 292)) <= 292 / 4);
+}
+
+void TestScreenshotWindow::penStrokeIsInTheSavedImage()
+{
+    const QRect area(500, 300, 400, 300);
+    showOverlay(area);
+    QWidget *bar = buttonBar();
+    QVERIFY(bar);
+    QVERIFY(QTest::qWaitForWindowExposed(bar));
+    auto *pen = bar->findChild<QPushButton *>("drawButton");
+    QVERIFY(pen);
+    const QPoint penCentre = pen->mapToGlobal(pen->rect().center());
+
+    // All through the X server, as a user would: pen on, one stroke, Return.
+    QVERIFY(xdotool({"mousemove", QString::number(penCentre.x()), QString::number(penCentre.y()),
+                     "click", "1"}));
+
+    QTRY_VERIFY_WITH_TIMEOUT(pen->isChecked(), 5000);
+    const int y = area.y() + 150;
+    QVERIFY(xdotool(
+            {"mousemove", QString::number(area.x() + 50), QString::number(y), "mousedown", "1"}));
+    for (int x = area.x() + 60; x <= area.x() + 300; x += 20)
+        QVERIFY(xdotool({"mousemove", QString::number(x), QString::number(y)}));
+    QVERIFY(xdotool({"mouseup", "1"}));
+    QVERIFY(xdotool({"mousemove", "10", "10"}));
+    QTest::qWait(300);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(
+            QDir::temp().filePath(QString("vistrel-overlay-%1.png").arg(suffix())));
+
+    QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
+    QVERIFY(xdotool({"key", "Return"}));
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 5000);
+    const QImage image(saved.first().first().toString());
+    QCOMPARE(image.size(), QSize(392, 292));
+    // The stroke runs through image row 146 from x 46 to 296.
+    for (int x = 60; x <= 280; x += 10)
+        QVERIFY2(colourDistance(image.pixelColor(x, 146), Qt::red) <= 6,
+                 qPrintable(QString("x %1: %2").arg(x).arg(image.pixelColor(x, 146).name())));
+    // Away from the stroke the picture is the screen.
+    const QRect strokeBand(0, 140, 392, 13);
+    QCOMPARE(patternMismatches(image, area.topLeft() + QPoint(4, 4), 3, strokeBand), 0);
+}
+
+void TestScreenshotWindow::failedSaveKeepsTheOverlayOpen()
+{
+    QFile blocker(m_dir.filePath("afile"));
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    m_settings.setValue(SCSettings::SCREENSHOT_SAVE_LOCATION, m_dir.filePath("afile/sub"));
+    showOverlay(QRect(200, 200, 300, 200));
+    QSignalSpy errors(m_screenshot, &SCScreenshot::error);
+    QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
+    QVERIFY(xdotool({"key", "Return"}));
+    QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 5000);
+    QVERIFY(errors.first().first().toString().startsWith(
+            "Failed to save screenshot to " + m_dir.filePath("afile/sub/Screenshot_")));
+    QCOMPARE(saved.count(), 0);
+    QVERIFY(m_overlay->isVisible());
+    QVERIFY(buttonBar());
+}
+
+void TestScreenshotWindow::escapeCancelsOnce()
+{
+    showOverlay(QRect(200, 200, 300, 200));
+    QWidget *bar = buttonBar();
+    QVERIFY(bar);
+    QSignalSpy cancelled(m_overlay.get(), &SCScreenshotWindow::screenshotCancelled);
+    QVERIFY(xdotool({"key", "Escape"}));
+    QTRY_COMPARE_WITH_TIMEOUT(cancelled.count(), 1, 5000);
+    QVERIFY(!m_overlay->isVisible());
+    QVERIFY(!bar->isVisible());
+    QVERIFY(xdotool({"key", "Escape"}));
+    QTest::qWait(200);
+    QCOMPARE(cancelled.count(), 1);
+}
+
+void TestScreenshotWindow::ctrlCCopiesAndCloses()
+{
+    const QRect area(640, 400, 400, 300);
+    showOverlay(area);
+    QSignalSpy copied(m_overlay.get(), &SCScreenshotWindow::screenshotCopied);
+    QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
+    QVERIFY(xdotool({"key", "ctrl+c"}));
+    QTRY_COMPARE_WITH_TIMEOUT(copied.count(), 1, 5000);
+    QVERIFY(!m_overlay->isVisible());
+    QCOMPARE(saved.count(), 0);
+    const QImage image = QGuiApplication::clipboard()->image();
+    QCOMPARE(image.size(), QSize(392, 292));
+    QCOMPARE(patternMismatches(image, area.topLeft() + QPoint(4, 4), 3), 0);
+}
+
+void TestScreenshotWindow::barSitsUnderOrInside()
+{
+    const QRect area(300, 200, 400, 300);
+    showOverlay(area);
+    QWidget *bar = buttonBar();
+    QVERIFY(bar && bar->isVisible());
+    QTRY_COMPARE(bar->geometry().topLeft(), area.bottomRight() + QPoint(-bar->width(), 2));
+    m_overlay->setGeometry(QGuiApplication::primaryScreen()->geometry());
+    m_overlay->setFullScreen(true);
+    const QRect full = QGuiApplication::primaryScreen()->geometry();
+    QTRY_COMPARE(bar->geometry().topLeft(), full.topRight() + QPoint(-4 - bar->width(), 4));
+}
+
+void TestScreenshotWindow::cornerResizeKeepsTheMinimum()
+{
+    const QRect area(300, 200, 400, 300);
+    showOverlay(area);
+    // Drag the top-left corner far past the bottom-right one.
+    QTest::mousePress(m_overlay.get(), Qt::LeftButton, {}, QPoint(3, 3));
+    QTest::mouseMove(m_overlay.get(), QPoint(600, 500));
+    QTest::mouseRelease(m_overlay.get(), Qt::LeftButton, {}, QPoint(600, 500));
+    QTRY_COMPARE(m_overlay->geometry().bottomRight(), area.bottomRight());
+    QCOMPARE(m_overlay->geometry().size(), QSize(100, 100));
+    // A press well inside, outside drawing mode, does not drag.
+    const QRect before = m_overlay->geometry();
+    QTest::mousePress(m_overlay.get(), Qt::LeftButton, {}, QPoint(50, 50));
+    QTest::mouseMove(m_overlay.get(), QPoint(80, 90));
+    QTest::mouseRelease(m_overlay.get(), Qt::LeftButton, {}, QPoint(80, 90));
+    QCOMPARE(m_overlay->geometry(), before);
+}
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    QApplication app(argc, argv);
+    TestScreenshotWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test-screenshot-window.moc"
