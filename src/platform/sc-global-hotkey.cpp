@@ -76,6 +76,8 @@ QKeySequence SCGlobalHotkey::shortcut() const
 
 bool SCGlobalHotkey::setShortcut(const QKeySequence &shortcut, bool autoRegister)
 {
+    if (shortcut.isEmpty())
+        return resetShortcut();
     const bool wasRegistered = m_registered;
     ungrab();
     m_shortcut = shortcut;

@@ -22,7 +22,18 @@ constexpr int POLL_INTERVAL_MS = 40;
 
 SCGlobalPointerMonitor::SCGlobalPointerMonitor(QObject *parent)
     : QObject(parent)
+    , m_pollInterval(POLL_INTERVAL_MS)
 { }
+
+void SCGlobalPointerMonitor::setPollInterval(int ms)
+{
+    m_pollInterval = qMax(0, ms);
+}
+
+int SCGlobalPointerMonitor::pollInterval() const
+{
+    return m_pollInterval;
+}
 
 SCGlobalPointerMonitor::~SCGlobalPointerMonitor()
 {
@@ -95,10 +106,12 @@ bool SCGlobalPointerMonitor::start()
     connect(m_notifier, &QSocketNotifier::activated, this, &SCGlobalPointerMonitor::readEvents);
     m_lastPos = pointerPosition();
     // Warped pointers (and some input tools) move without raw events.
-    m_pollTimer = new QTimer(this);
-    m_pollTimer->setInterval(POLL_INTERVAL_MS);
-    connect(m_pollTimer, &QTimer::timeout, this, &SCGlobalPointerMonitor::poll);
-    m_pollTimer->start();
+    if (m_pollInterval > 0) {
+        m_pollTimer = new QTimer(this);
+        m_pollTimer->setInterval(m_pollInterval);
+        connect(m_pollTimer, &QTimer::timeout, this, &SCGlobalPointerMonitor::poll);
+        m_pollTimer->start();
+    }
     // Events read during set-up sit in xcb's queue, where the socket no longer signals them.
     QMetaObject::invokeMethod(this, &SCGlobalPointerMonitor::readEvents, Qt::QueuedConnection);
     return true;

@@ -20,6 +20,10 @@ public:
     bool start();
     void stop();
     bool isActive() const;
+    // How often the position is also polled, for pointers that are warped rather than
+    // moved (no raw events). 0 relies on raw events alone. Takes effect at start().
+    void setPollInterval(int ms);
+    int pollInterval() const;
     QString errorString() const;
 
 signals:
@@ -37,6 +41,7 @@ private:
     QSocketNotifier *m_notifier = nullptr;
     QTimer *m_pollTimer = nullptr;
     QPoint m_lastPos;
+    int m_pollInterval;
     bool m_pollDue = false;
     uint8_t m_xinputOpcode = 0;
     QString m_errorString;
