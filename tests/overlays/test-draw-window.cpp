@@ -1,0 +1,303 @@
+#include "overlay-test-support.h"
+#include "pattern-window.h"
+#include "sc-compositor-watcher.h"
+#include "sc-draw-window.h"
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QTest>
+
+#define SHOW_FRAME(rect)                                                                           \
+    do {                                                                                           \
+        const QString error = showFrameOver(rect);                                                 \
+        QVERIFY2(error.isEmpty(), qPrintable(error));                                              \
+    } while (false)
+
+class TestDrawWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void construction();
+    void resizeContentReportsInnerRect();
+    void innerClickReachesWindowBelow();
+    void borderDragResizes();
+    void barDragMovesFrame();
+    void drawingModeTakesTheDrag();
+    void screenShowsThroughTheFrame();
+    void closeWhileRecordingStopsFirst();
+
+private:
+    static QPoint centreOf(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
+    static bool clickAt(const QPoint &p)
+    {
+        return movePointer(p.x(), p.y()) && xdotool({"click", "1"});
+    }
+    QString showFrameOver(const QRect &frameGeometry);
+    QImage grabScreen() const { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+
+    PatternWindow *m_pattern = nullptr;
+    DrawWindow *m_frame = nullptr;
+};
+
+void TestDrawWindow::init()
+{
+    m_pattern = new PatternWindow;
+    m_pattern->setGeometry(200, 150, 1000, 700);
+    m_pattern->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_pattern));
+    QTRY_COMPARE(m_pattern->geometry().topLeft(), QPoint(200, 150));
+    m_frame = new DrawWindow;
+}
+
+void TestDrawWindow::cleanup()
+{
+    delete m_frame;
+    m_frame = nullptr;
+    delete m_pattern;
+    m_pattern = nullptr;
+    QTest::qWait(50);
+}
+
+QString TestDrawWindow::showFrameOver(const QRect &frameGeometry)
+{
+    m_frame->setGeometry(frameGeometry);
+    m_frame->show();
+    if (!QTest::qWaitForWindowExposed(m_frame))
+        return QStringLiteral("frame not exposed");
+    if (!QTest::qWaitForWindowExposed(m_frame->buttonBar()))
+        return QStringLiteral("bar not exposed");
+    // Let the window manager settle the position and the frame paint (and set its shapes).
+    const QPoint barAt = frameGeometry.topLeft() - QPoint(0, 30);
+    const bool placed = QTest::qWaitFor(
+            [&] {
+                return m_frame->mapToGlobal(QPoint(0, 0)) == frameGeometry.topLeft()
+                        && m_frame->buttonBar()->mapToGlobal(QPoint(0, 0)) == barAt;
+            },
+            5000);
+    QTest::qWait(300);
+    if (placed)
+        return {};
+    QString where;
+    QDebug(&where) << "frame at" << m_frame->mapToGlobal(QPoint(0, 0)) << m_frame->geometry()
+                   << "bar at" << m_frame->buttonBar()->mapToGlobal(QPoint(0, 0))
+                   << m_frame->buttonBar()->geometry();
+    return where;
+}
+
+void TestDrawWindow::construction()
+{
+    QCOMPARE(m_frame->borderWidth(), 4);
+    QVERIFY(!m_frame->lockRatio());
+    m_frame->setLockRatio(true);
+    QVERIFY(m_frame->lockRatio());
+    QCOMPARE(m_frame->geometry(), QRect(100, 100, 800, 600));
+    QCOMPARE(m_frame->minimumSize(), QSize(200, 150));
+    QCOMPARE(m_frame->windowTitle(), QStringLiteral("Drawing Window"));
+    QCOMPARE(m_frame->getInnerRect(), QRect(10, 10, 780, 580));
+    QWidget *bar = m_frame->buttonBar();
+    QCOMPARE(bar->objectName(), QStringLiteral("buttonBackground"));
+    QCOMPARE(bar->width(), 800);
+    QCOMPARE(bar->pos(), QPoint(100, 70));
+    auto *start = bar->findChild<QPushButton *>(QStringLiteral("startButton"));
+    QVERIFY(start);
+    QCOMPARE(start->toolTip(), QStringLiteral("Start Recording"));
+    m_frame->setRecordingState(true);
+    QCOMPARE(start->toolTip(), QStringLiteral("Stop Recording"));
+    m_frame->updateTimerLabel(QStringLiteral("00:01:02"));
+    QCOMPARE(bar->findChild<QLabel *>(QStringLiteral("timerLabel"))->text(),
+             QStringLiteral("00:01:02"));
+    // The meta-object carries the owner's entry points.
+    const QMetaObject *meta = m_frame->metaObject();
+    for (const char *method : {"hide()", "show()", "borderWidth()", "lockRatio()",
+                               "setLockRatio(bool)", "resizeContent(int,int)"})
+        QVERIFY2(meta->indexOfMethod(method) >= 0, method);
+}
+
+void TestDrawWindow::resizeContentReportsInnerRect()
+{
+    m_frame->move(300, 250);
+    QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
+    m_frame->resizeContent(640, 480);
+    QCOMPARE(m_frame->size(), QSize(648, 488));
+    QCOMPARE(m_frame->pos(), QPoint(300, 250));
+    QCOMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toBool(), false);
+    const QPoint topLeft = changed.at(0).at(1).toPoint();
+    const QPoint bottomRight = changed.at(0).at(2).toPoint();
+    QCOMPARE(topLeft, QPoint(304, 254));
+    QCOMPARE(QRect(topLeft, bottomRight).size(), QSize(640, 480));
+    // The bar follows the width.
+    QCOMPARE(m_frame->buttonBar()->width(), 648);
+}
+
+void TestDrawWindow::innerClickReachesWindowBelow()
+{
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
+    m_pattern->resetPresses();
+    QVERIFY(clickAt({600, 450}));
+    QTRY_COMPARE(m_pattern->presses(), 1);
+    QVERIFY(clickAt({320, 270}));
+    QTRY_COMPARE(m_pattern->presses(), 2);
+    QCOMPARE(m_frame->geometry(), QRect(300, 250, 600, 400));
+    QCOMPARE(changed.count(), 0);
+}
+
+void TestDrawWindow::borderDragResizes()
+{
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
+    m_pattern->resetPresses();
+
+    // On the painted border: without a compositing manager the frame is cut to what it
+    // paints, so only the border itself can be grabbed there.
+    const int grabX = SCCompositorWatcher::instance()->isCompositing() ? 306 : 302;
+    QVERIFY(dragPointer({grabX, 450}, {grabX - 50, 470}));
+    QTRY_COMPARE(m_frame->geometry(), QRect(QPoint(250, 250), QPoint(899, 649)));
+    QTRY_COMPARE(changed.count(), 1);
+    QCOMPARE(changed.at(0).at(0).toBool(), false);
+    QCOMPARE(changed.at(0).at(1).toPoint(), QPoint(254, 254));
+    QCOMPARE(changed.at(0).at(2).toPoint(), QPoint(895, 645));
+    QCOMPARE(m_pattern->presses(), 0);
+    QTRY_COMPARE(m_frame->buttonBar()->geometry(), QRect(250, 220, 650, 30));
+
+    // The bottom-right corner with the ratio kept.
+    m_frame->setLockRatio(true);
+    QVERIFY(dragPointer({897, 647}, {962, 647}));
+    QTRY_COMPARE(changed.count(), 2);
+    QCOMPARE(m_frame->geometry(), QRect(QPoint(250, 250), QPoint(964, 689)));
+}
+
+void TestDrawWindow::barDragMovesFrame()
+{
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
+    auto *label = m_frame->buttonBar()->findChild<QLabel *>(QStringLiteral("timerLabel"));
+    const QPoint from = centreOf(label);
+    QVERIFY(dragPointer(from, from + QPoint(-100, 60)));
+    QTRY_VERIFY(!changed.isEmpty() && !changed.last().at(0).toBool());
+    QCOMPARE(m_frame->geometry(), QRect(200, 310, 600, 400));
+    QVERIFY(changed.count() >= 2);
+    for (int i = 0; i < changed.count() - 1; ++i)
+        QCOMPARE(changed.at(i).at(0).toBool(), true);
+    QCOMPARE(changed.last().at(1).toPoint(), QPoint(204, 314));
+    QTRY_COMPARE(m_frame->buttonBar()->geometry().topLeft(), QPoint(200, 280));
+}
+
+void TestDrawWindow::drawingModeTakesTheDrag()
+{
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    auto *pen = m_frame->buttonBar()->findChild<QPushButton *>(QStringLiteral("drawToggleButton"));
+    QVERIFY(clickAt(centreOf(pen)));
+    QTRY_VERIFY(m_frame->isDrawing());
+    QTest::qWait(300);
+    m_pattern->resetPresses();
+    QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
+
+    // A drag over the inside and one starting on the border both draw.
+    QVERIFY(dragPointer({450, 400}, {750, 500}));
+    QTRY_COMPARE(m_frame->strokes().size(), 1);
+    QVERIFY(dragPointer({302, 300}, {400, 300}));
+    QTRY_COMPARE(m_frame->strokes().size(), 2);
+    QCOMPARE(m_frame->geometry(), QRect(300, 250, 600, 400));
+    QCOMPARE(m_pattern->presses(), 0);
+    QCOMPARE(changed.count(), 0);
+    const QPolygonF first = m_frame->strokes().first();
+    QCOMPARE(first.first(), QPointF(150, 150));
+    QCOMPARE(first.last(), QPointF(450, 250));
+
+    // The stroke is on screen, in red.
+    QTest::qWait(300);
+    const QImage screen = grabScreen();
+    const QColor onStroke = screen.pixelColor(600, 450);
+    QVERIFY2(onStroke.red() > 180 && onStroke.green() < 90 && onStroke.blue() < 90,
+             qPrintable(onStroke.name()));
+
+    // Pen off: strokes are kept but the inside passes clicks again; pen on shows them again.
+    QVERIFY(clickAt(centreOf(pen)));
+    QTRY_VERIFY(!m_frame->isDrawing());
+    QCOMPARE(m_frame->strokes().size(), 2);
+    QTest::qWait(200);
+    QVERIFY(clickAt({600, 450}));
+    QTRY_COMPARE(m_pattern->presses(), 1);
+
+    auto *clear = m_frame->buttonBar()->findChild<QPushButton *>(QStringLiteral("clearButton"));
+    QVERIFY(clickAt(centreOf(clear)));
+    QTRY_VERIFY(m_frame->strokes().isEmpty());
+}
+
+void TestDrawWindow::screenShowsThroughTheFrame()
+{
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    // Strokes must not make the rest of the inside opaque either.
+    auto *pen = m_frame->buttonBar()->findChild<QPushButton *>(QStringLiteral("drawToggleButton"));
+    QVERIFY(clickAt(centreOf(pen)));
+    QTRY_VERIFY(m_frame->isDrawing());
+    QVERIFY(dragPointer({400, 600}, {500, 600}));
+    QTRY_COMPARE(m_frame->strokes().size(), 1);
+    QVERIFY(movePointer(1500, 1000));
+    QTest::qWait(400);
+
+    const QImage screen = grabScreen();
+    int checked = 0;
+    for (int y = 270; y < 630; y += 17) {
+        for (int x = 320; x < 880; x += 23) {
+            if (y > 590)
+                continue; // near the stroke
+            const QPoint global(x, y);
+            const QColor expected = PatternWindow::colourAt(global - QPoint(200, 150));
+            const QColor seen = screen.pixelColor(global);
+            QVERIFY2(qAbs(seen.red() - expected.red()) <= 3
+                             && qAbs(seen.green() - expected.green()) <= 3
+                             && qAbs(seen.blue() - expected.blue()) <= 3,
+                     qPrintable(QStringLiteral("at %1,%2: %3 instead of %4")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(seen.name(), expected.name())));
+            ++checked;
+        }
+    }
+    QVERIFY(checked > 300);
+    // The border is painted blue, the bar dark.
+    QCOMPARE(screen.pixelColor(301, 450), QColor(0, 122, 204));
+    QCOMPARE(screen.pixelColor(898, 450), QColor(0, 122, 204));
+    const QColor bar = screen.pixelColor(600, 250 - 15);
+    QVERIFY2(bar.red() < 60 && bar.green() < 60 && bar.blue() < 60, qPrintable(bar.name()));
+    qInfo() << "compositing:" << SCCompositorWatcher::instance()->isCompositing();
+}
+
+void TestDrawWindow::closeWhileRecordingStopsFirst()
+{
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    QStringList order;
+    connect(m_frame, &DrawWindow::startRecording, this, [&] { order << "start"; });
+    connect(m_frame, &DrawWindow::stopRecording, this, [&] { order << "stop"; });
+    connect(m_frame, &DrawWindow::hideDrawWindow, this, [&] { order << "hide"; });
+    QWidget *bar = m_frame->buttonBar();
+    auto *start = bar->findChild<QPushButton *>(QStringLiteral("startButton"));
+    auto *close = bar->findChild<QPushButton *>(QStringLiteral("closeButton"));
+
+    QVERIFY(clickAt(centreOf(start)));
+    QTRY_COMPARE(order, QStringList({"start"}));
+    QCOMPARE(start->toolTip(), QStringLiteral("Stop Recording"));
+    QVERIFY(clickAt(centreOf(close)));
+    QTRY_COMPARE(order, QStringList({"start", "stop", "hide"}));
+    QVERIFY(!m_frame->isVisible());
+    QVERIFY(!bar->isVisible());
+    QCOMPARE(start->toolTip(), QStringLiteral("Start Recording"));
+
+    // Closing while idle only hides.
+    order.clear();
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    QVERIFY(clickAt(centreOf(close)));
+    QTRY_COMPARE(order, QStringList({"hide"}));
+}
+
+QTEST_MAIN(TestDrawWindow)
+#include "test-draw-window.moc"

@@ -1,0 +1,173 @@
+#include "sc-frame-geometry.h"
+
+#include <QTest>
+
+using namespace SCFrameGeometry;
+
+class TestFrameGeometry : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void dragZones_data();
+    void dragZones();
+    void innerRect();
+    void plainResize_data();
+    void plainResize();
+    void lockedRatio_data();
+    void lockedRatio();
+    void minimumSize_data();
+    void minimumSize();
+    void moveKeepsOnScreen();
+    void barDragLimitsOnlySideways();
+    void barSitsOnTop();
+};
+
+void TestFrameGeometry::dragZones_data()
+{
+    QTest::addColumn<QPoint>("pos");
+    QTest::addColumn<bool>("drawing");
+    QTest::addColumn<int>("mode");
+    // An 800 x 600 frame.
+    QTest::newRow("top-left") << QPoint(0, 0) << false << int(TopLeft);
+    QTest::newRow("top-left inner") << QPoint(9, 9) << false << int(TopLeft);
+    QTest::newRow("top-right") << QPoint(790, 0) << false << int(TopRight);
+    QTest::newRow("bottom-left") << QPoint(5, 595) << false << int(BottomLeft);
+    QTest::newRow("bottom-right") << QPoint(799, 599) << false << int(BottomRight);
+    QTest::newRow("left, beyond the painted border") << QPoint(8, 300) << false << int(Left);
+    QTest::newRow("right") << QPoint(795, 300) << false << int(Right);
+    QTest::newRow("top") << QPoint(400, 3) << false << int(Top);
+    QTest::newRow("bottom") << QPoint(400, 590) << false << int(Bottom);
+    QTest::newRow("12 px inside") << QPoint(12, 300) << false << int(Move);
+    QTest::newRow("centre") << QPoint(400, 300) << false << int(Move);
+    QTest::newRow("drawing on the border") << QPoint(0, 0) << true << int(Draw);
+    QTest::newRow("drawing inside") << QPoint(400, 300) << true << int(Draw);
+}
+
+void TestFrameGeometry::dragZones()
+{
+    QFETCH(QPoint, pos);
+    QFETCH(bool, drawing);
+    QFETCH(int, mode);
+    QCOMPARE(int(dragModeAt(QSize(800, 600), pos, drawing)), mode);
+}
+
+void TestFrameGeometry::innerRect()
+{
+    QCOMPARE(SCFrameGeometry::innerRect(QSize(800, 600)), QRect(10, 10, 780, 580));
+    QVERIFY(isResize(TopLeft) && isResize(Bottom));
+    QVERIFY(!isResize(Move) && !isResize(Draw) && !isResize(NoDrag));
+}
+
+void TestFrameGeometry::plainResize_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QPoint>("delta");
+    QTest::addColumn<QRect>("expected");
+    const QRect g(100, 100, 800, 600);
+    QTest::newRow("right") << int(Right) << QPoint(80, 33) << g.adjusted(0, 0, 80, 0);
+    QTest::newRow("left") << int(Left) << QPoint(-20, 50) << g.adjusted(-20, 0, 0, 0);
+    QTest::newRow("top") << int(Top) << QPoint(7, 40) << g.adjusted(0, 40, 0, 0);
+    QTest::newRow("bottom") << int(Bottom) << QPoint(7, -40) << g.adjusted(0, 0, 0, -40);
+    QTest::newRow("top-left") << int(TopLeft) << QPoint(10, -5) << g.adjusted(10, -5, 0, 0);
+    QTest::newRow("bottom-right") << int(BottomRight) << QPoint(-3, 9) << g.adjusted(0, 0, -3, 9);
+    QTest::newRow("top-right") << int(TopRight) << QPoint(4, 6) << g.adjusted(0, 6, 4, 0);
+    QTest::newRow("bottom-left") << int(BottomLeft) << QPoint(4, 6) << g.adjusted(4, 0, 0, 6);
+    QTest::newRow("move is not a resize") << int(Move) << QPoint(4, 6) << g;
+}
+
+void TestFrameGeometry::plainResize()
+{
+    QFETCH(int, mode);
+    QFETCH(QPoint, delta);
+    QFETCH(QRect, expected);
+    QCOMPARE(resized(mode, QRect(100, 100, 800, 600), delta, false, QSize(200, 150)), expected);
+}
+
+void TestFrameGeometry::lockedRatio_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QPoint>("delta");
+    QTest::addColumn<QRect>("expected");
+    // 800 x 600 at (100, 100): right 899, bottom 699, ratio 4/3.
+    // Right edge + 80: h = trunc(879 * 3/4) = 659, d = 59, top and bottom move by 29.
+    QTest::newRow("right +80") << int(Right) << QPoint(80, 0)
+                               << QRect(QPoint(100, 71), QPoint(979, 728));
+    QTest::newRow("left -40") << int(Left) << QPoint(-40, 0)
+                              << QRect(QPoint(60, 86), QPoint(899, 713));
+    // Bottom + 60: w = trunc(659 * 4/3) = 878, d = 78, left and right by 39.
+    QTest::newRow("bottom +60") << int(Bottom) << QPoint(0, 60)
+                                << QRect(QPoint(61, 100), QPoint(938, 759));
+    // Bottom-right + (80, 0): bottom = 100 + trunc(879 * 3/4) = 759.
+    QTest::newRow("bottom-right") << int(BottomRight) << QPoint(80, 0)
+                                  << QRect(QPoint(100, 100), QPoint(979, 759));
+    // Top-left + (40, 0): top = 699 - trunc((899 - 140) * 3/4) = 699 - 569 = 130.
+    QTest::newRow("top-left") << int(TopLeft) << QPoint(40, 0)
+                              << QRect(QPoint(140, 130), QPoint(899, 699));
+}
+
+void TestFrameGeometry::lockedRatio()
+{
+    QFETCH(int, mode);
+    QFETCH(QPoint, delta);
+    QFETCH(QRect, expected);
+    const QRect r = resized(mode, QRect(100, 100, 800, 600), delta, true, QSize(200, 150));
+    QCOMPARE(r, expected);
+    if (mode == Right)
+        QCOMPARE(r.size(), QSize(880, 658));
+}
+
+void TestFrameGeometry::minimumSize_data()
+{
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QPoint>("delta");
+    QTest::addColumn<QRect>("expected");
+    const QRect g(100, 100, 800, 600);
+    QTest::newRow("left far right")
+            << int(Left) << QPoint(700, 0) << QRect(QPoint(700, 100), g.bottomRight());
+    QTest::newRow("right far left")
+            << int(Right) << QPoint(-900, 0) << QRect(g.topLeft(), QPoint(299, 699));
+    QTest::newRow("top far down") << int(Top) << QPoint(0, 590)
+                                  << QRect(QPoint(100, 550), g.bottomRight());
+    QTest::newRow("bottom far up")
+            << int(Bottom) << QPoint(0, -1000) << QRect(g.topLeft(), QPoint(899, 249));
+    QTest::newRow("top-left both")
+            << int(TopLeft) << QPoint(900, 900) << QRect(QPoint(700, 550), g.bottomRight());
+}
+
+void TestFrameGeometry::minimumSize()
+{
+    QFETCH(int, mode);
+    QFETCH(QPoint, delta);
+    QFETCH(QRect, expected);
+    const QRect r = resized(mode, QRect(100, 100, 800, 600), delta, false, QSize(200, 150));
+    QCOMPARE(r, expected);
+    QVERIFY(r.width() >= 200 && r.height() >= 150);
+}
+
+void TestFrameGeometry::moveKeepsOnScreen()
+{
+    const QRect available(0, 0, 1920, 1080);
+    const QRect g(100, 100, 800, 600);
+    QCOMPARE(moved(g, QPoint(50, 20), available, 30), QPoint(150, 120));
+    QCOMPARE(moved(g, QPoint(-500, -500), available, 30), QPoint(0, 0));
+    // Right edge stops at the available right edge (inclusive 1919 - 800).
+    QCOMPARE(moved(g, QPoint(5000, 0), available, 30).x(), 1119);
+    QCOMPARE(moved(g, QPoint(0, 5000), available, 30).y(), 1079 - 600 + 30);
+}
+
+void TestFrameGeometry::barDragLimitsOnlySideways()
+{
+    const QRect available(0, 0, 1920, 1080);
+    QCOMPARE(barDragged(QPoint(5000, -300), QSize(800, 600), available), QPoint(1119, -300));
+    QCOMPARE(barDragged(QPoint(-50, 4000), QSize(800, 600), available), QPoint(0, 4000));
+}
+
+void TestFrameGeometry::barSitsOnTop()
+{
+    QCOMPARE(barPosition(QRect(100, 100, 800, 600), QSize(800, 30)), QPoint(100, 70));
+    QCOMPARE(barPosition(QRect(100, 100, 800, 600), QSize(600, 30)), QPoint(200, 70));
+}
+
+QTEST_MAIN(TestFrameGeometry)
+#include "test-frame-geometry.moc"
