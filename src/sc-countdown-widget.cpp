@@ -14,8 +14,9 @@ SCCountdownWidget::SCCountdownWidget(QWidget *parent)
     : QWidget(parent)
     , m_settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
 {
+    // Past the window manager, which would keep it below a full-screen application.
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::Tool
-                   | Qt::NoDropShadowWindowHint);
+                   | Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_MacAlwaysShowToolWindow);
     setAttribute(Qt::WA_TranslucentBackground);

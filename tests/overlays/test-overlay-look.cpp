@@ -1,0 +1,133 @@
+#include "area-selector.h"
+#include "overlay-test-support.h"
+#include "pattern-window.h"
+#include "sc-compositor-watcher.h"
+#include "sc-countdown-widget.h"
+#include "sc-draw-window.h"
+#include "sc-fullscreen-toolbar.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTest>
+
+// What the overlays leave of the screen below them. VISTREL_SHOT_DIR, when set, receives
+// a screenshot of each scene.
+class TestOverlayLook : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void countdownIsADisc();
+    void selectorDimsTheScreen();
+    void toolbarAndFrame();
+
+private:
+    QImage grab(const QString &scene)
+    {
+        QTest::qWait(400);
+        const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
+        const QString dir = qEnvironmentVariable("VISTREL_SHOT_DIR");
+        if (!dir.isEmpty()) {
+            const QString mode = SCCompositorWatcher::instance()->isCompositing()
+                    ? QStringLiteral("compositor")
+                    : QStringLiteral("plain");
+            image.save(QDir(dir).filePath(scene + QLatin1Char('-') + mode + ".png"));
+        }
+        return image;
+    }
+    static bool near(const QColor &a, const QColor &b, int tolerance = 4)
+    {
+        return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+                && qAbs(a.blue() - b.blue()) <= tolerance;
+    }
+    static QColor patternAt(const QPoint &global) { return PatternWindow::colourAt(global); }
+
+    PatternWindow *m_pattern = nullptr;
+};
+
+void TestOverlayLook::init()
+{
+    QVERIFY(movePointer(1900, 1000));
+    m_pattern = new PatternWindow;
+    m_pattern->setWindowFlag(Qt::FramelessWindowHint);
+    m_pattern->setGeometry(QGuiApplication::primaryScreen()->geometry());
+    m_pattern->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_pattern));
+    QTRY_COMPARE(m_pattern->mapToGlobal(QPoint(0, 0)), QPoint(0, 0));
+}
+
+void TestOverlayLook::cleanup()
+{
+    delete m_pattern;
+    m_pattern = nullptr;
+}
+
+void TestOverlayLook::countdownIsADisc()
+{
+    SCCountdownWidget countdown;
+    countdown.move(500, 300);
+    countdown.startCountdown(3);
+    QVERIFY(QTest::qWaitForWindowExposed(&countdown));
+    QTRY_COMPARE(countdown.mapToGlobal(QPoint(0, 0)), QPoint(500, 300));
+    const QImage screen = grab(QStringLiteral("countdown"));
+    countdown.stopCountdown();
+
+    // Outside the disc the screen shows; inside it the dark face.
+    for (const QPoint &corner : {QPoint(502, 302), QPoint(697, 302), QPoint(502, 490)}) {
+        QVERIFY2(near(screen.pixelColor(corner), patternAt(corner)),
+                 qPrintable(screen.pixelColor(corner).name()));
+    }
+    QVERIFY2(near(screen.pixelColor(600, 320), QColor(0x28, 0x28, 0x2E)),
+             qPrintable(screen.pixelColor(600, 320).name()));
+    QVERIFY2(near(screen.pixelColor(600, 301), QColor(0x00, 0x7A, 0xCC), 40),
+             qPrintable(screen.pixelColor(600, 301).name()));
+}
+
+void TestOverlayLook::selectorDimsTheScreen()
+{
+    AreaSelector selector;
+    selector.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&selector));
+    QVERIFY(xdotool({"mousemove", "700", "500", "mousedown", "1", "sleep", "0.05", "mousemove",
+                     "900", "650", "sleep", "0.05", "mousemove", "1000", "700"}));
+    const QImage screen = grab(QStringLiteral("area-selector"));
+    QVERIFY(xdotool({"mouseup", "1"}));
+
+    // A veil of black at 100/255 over the screen: each channel drops to about 155/255.
+    for (const QPoint &p : {QPoint(100, 100), QPoint(1500, 900), QPoint(650, 450)}) {
+        const QColor under = patternAt(p);
+        const QColor veiled(under.red() * 155 / 255, under.green() * 155 / 255,
+                            under.blue() * 155 / 255);
+        QVERIFY2(near(screen.pixelColor(p), veiled, 6),
+                 qPrintable(screen.pixelColor(p).name() + " instead of " + veiled.name()));
+    }
+    // The band is lighter than the veil around it.
+    const QPoint inBand(850, 620);
+    QVERIFY(screen.pixelColor(inBand).lightness() > screen.pixelColor(650, 620).lightness()
+            || patternAt(inBand) != patternAt(QPoint(650, 620)));
+}
+
+void TestOverlayLook::toolbarAndFrame()
+{
+    SCFullscreenToolbar toolbar;
+    toolbar.showToolbar();
+    QVERIFY(QTest::qWaitForWindowExposed(&toolbar));
+    DrawWindow frame;
+    frame.setGeometry(400, 300, 800, 500);
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    QVERIFY(QTest::qWaitForWindowExposed(frame.buttonBar()));
+    QTest::qWait(300);
+    const QImage screen = grab(QStringLiteral("toolbar-frame"));
+
+    const QColor strip = screen.pixelColor(960, 25 + 20);
+    QVERIFY2(strip.lightness() < 90, qPrintable(strip.name()));
+    QVERIFY(near(screen.pixelColor(800, 550), patternAt(QPoint(800, 550))));
+    QVERIFY(near(screen.pixelColor(401, 550), QColor(0, 122, 204)));
+}
+
+QTEST_MAIN(TestOverlayLook)
+#include "test-overlay-look.moc"
