@@ -68,7 +68,7 @@ void TestFramelessWindowAgent::init()
     m_agent->setHitTestVisible(m_button);
     m_window->setGeometry(300, 200, 420, 260);
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), 15000));
     QTRY_COMPARE_WITH_TIMEOUT(m_window->pos(), QPoint(300, 200), 5000);
 }
 
