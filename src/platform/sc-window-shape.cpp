@@ -17,13 +17,15 @@ xcb_connection_t *connection()
     return x11 ? x11->connection() : nullptr;
 }
 
-void applyShape(WId window, xcb_shape_kind_t kind, const QRegion &region, qreal scale)
+// `restore` drops the shape; otherwise an empty region is an empty shape, which for
+// input means every click passes through.
+void applyShape(WId window, xcb_shape_kind_t kind, const QRegion &region, qreal scale, bool restore)
 {
     xcb_connection_t *c = connection();
     if (!c || !window)
         return;
     const auto id = static_cast<xcb_window_t>(window);
-    if (region.isNull()) {
+    if (restore) {
         xcb_shape_mask(c, XCB_SHAPE_SO_SET, kind, id, 0, 0, XCB_NONE);
     } else {
         std::vector<xcb_rectangle_t> rects;
@@ -51,18 +53,17 @@ namespace SCWindowShape {
 
 void setInputRegion(QWidget *window, const QRegion &region)
 {
-    applyShape(window->winId(), XCB_SHAPE_SK_INPUT, region, scaleOf(window));
+    applyShape(window->winId(), XCB_SHAPE_SK_INPUT, region, scaleOf(window), region.isNull());
 }
 
 void setVisibleRegion(QWidget *window, const QRegion &region)
 {
-    applyShape(window->winId(), XCB_SHAPE_SK_BOUNDING, region, scaleOf(window));
+    applyShape(window->winId(), XCB_SHAPE_SK_BOUNDING, region, scaleOf(window), region.isNull());
 }
 
 } // namespace SCWindowShape
 
-void qt_mac_set_window_region_transparent_for_mouse(WId window, const QRect &rect,
-                                                    bool transparent)
+void qt_mac_set_window_region_transparent_for_mouse(WId window, const QRect &rect, bool transparent)
 {
     QWidget *widget = QWidget::find(window);
     if (!widget)
@@ -71,5 +72,8 @@ void qt_mac_set_window_region_transparent_for_mouse(WId window, const QRect &rec
         SCWindowShape::setInputRegion(widget, QRegion());
         return;
     }
-    SCWindowShape::setInputRegion(widget, QRegion(widget->rect()) - QRegion(rect));
+    // A rectangle over the whole window leaves an empty region, which must stay empty
+    // (all clicks pass) rather than read as "no shape".
+    applyShape(window, XCB_SHAPE_SK_INPUT, QRegion(widget->rect()) - QRegion(rect), scaleOf(widget),
+               false);
 }

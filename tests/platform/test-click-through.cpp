@@ -94,6 +94,13 @@ void TestClickThrough::innerAreaPassesClicksThrough()
     QVERIFY(xdotool({"click", "1"}));
     QVERIFY(!below.waitForLine("press ").isEmpty());
     QCOMPARE(frame.presses, 3);
+
+    // A rectangle over the whole window lets every click through, the border's too.
+    qt_mac_set_window_region_transparent_for_mouse(frame.winId(), frame.rect(), true);
+    QVERIFY(movePointer(border));
+    QVERIFY(xdotool({"click", "1"}));
+    QVERIFY(!below.waitForLine("press ").isEmpty());
+    QCOMPARE(frame.presses, 3);
 }
 
 QTEST_MAIN(TestClickThrough)
