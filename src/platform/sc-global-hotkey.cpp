@@ -14,13 +14,11 @@
 
 namespace {
 
-// Lock (CapsLock) and Mod2 (NumLock) change nothing about which hotkey the user means.
-constexpr uint16_t LOCK_VARIANTS[]
-        = {0, XCB_MOD_MASK_LOCK, XCB_MOD_MASK_2, XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2};
 // A repeated press follows its release at once; a real one takes longer than this.
 constexpr int REPEAT_GAP_MS = 30;
-constexpr uint16_t RELEVANT_MODIFIERS = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1
-        | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
+constexpr uint16_t ALL_MODIFIERS = XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_LOCK | XCB_MOD_MASK_CONTROL
+        | XCB_MOD_MASK_1 | XCB_MOD_MASK_2 | XCB_MOD_MASK_3 | XCB_MOD_MASK_4 | XCB_MOD_MASK_5;
+constexpr uint32_t KEYSYM_NUM_LOCK = 0xff7f;
 
 // X11 grabs belong to the connection, so two objects of this process holding the same key
 // would silently share one grab; the first one keeps it.
@@ -42,6 +40,28 @@ uint8_t keycodeFor(xcb_connection_t *c, uint32_t keysym)
     }
     xcb_key_symbols_free(symbols);
     return result;
+}
+
+// The modifier bit that NumLock sets: Mod2 on nearly every keymap, but not on all.
+uint16_t numLockMask(xcb_connection_t *c)
+{
+    const uint8_t numLock = keycodeFor(c, KEYSYM_NUM_LOCK);
+    xcb_get_modifier_mapping_reply_t *reply = numLock
+            ? xcb_get_modifier_mapping_reply(c, xcb_get_modifier_mapping(c), nullptr)
+            : nullptr;
+    uint16_t mask = XCB_MOD_MASK_2;
+    if (reply) {
+        const xcb_keycode_t *codes = xcb_get_modifier_mapping_keycodes(reply);
+        const int perModifier = reply->keycodes_per_modifier;
+        for (int modifier = 0; modifier < 8; ++modifier) {
+            for (int i = 0; i < perModifier; ++i) {
+                if (codes[modifier * perModifier + i] == numLock)
+                    mask = static_cast<uint16_t>(1u << modifier);
+            }
+        }
+    }
+    std::free(reply);
+    return mask;
 }
 
 } // namespace
@@ -145,11 +165,15 @@ bool SCGlobalHotkey::grab()
         }
     }
 
+    // CapsLock and NumLock change nothing about which hotkey the user means.
+    const uint16_t numLock = numLockMask(c);
+    const uint16_t variants[4]
+            = {0, XCB_MOD_MASK_LOCK, numLock, static_cast<uint16_t>(XCB_MOD_MASK_LOCK | numLock)};
     const uint32_t root = SCX11::rootWindow();
     xcb_void_cookie_t cookies[4];
     for (int i = 0; i < 4; ++i) {
         // Not owner_events: with it, presses in our own windows would skip the hotkey.
-        cookies[i] = xcb_grab_key_checked(c, false, root, modifiers | LOCK_VARIANTS[i], keycode,
+        cookies[i] = xcb_grab_key_checked(c, false, root, modifiers | variants[i], keycode,
                                           XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC);
     }
     bool granted[4] = {};
@@ -164,7 +188,7 @@ bool SCGlobalHotkey::grab()
         // Half a hotkey would fire or not depending on NumLock: give back what we got.
         for (int i = 0; i < 4; ++i) {
             if (granted[i])
-                xcb_ungrab_key(c, keycode, root, modifiers | LOCK_VARIANTS[i]);
+                xcb_ungrab_key(c, keycode, root, modifiers | variants[i]);
         }
         xcb_flush(c);
         m_errorString
@@ -174,6 +198,7 @@ bool SCGlobalHotkey::grab()
     }
     m_keycode = keycode;
     m_modifiers = modifiers;
+    m_numLockMask = numLock;
     m_registered = true;
     m_pressed = false;
     registeredHotkeys().append(this);
@@ -187,7 +212,9 @@ void SCGlobalHotkey::ungrab()
     registeredHotkeys().removeAll(this);
     if (xcb_connection_t *c = SCX11::connection()) {
         const uint32_t root = SCX11::rootWindow();
-        for (uint16_t variant : LOCK_VARIANTS)
+        const uint16_t variants[4] = {0, XCB_MOD_MASK_LOCK, m_numLockMask,
+                                      static_cast<uint16_t>(XCB_MOD_MASK_LOCK | m_numLockMask)};
+        for (uint16_t variant : variants)
             xcb_ungrab_key(c, m_keycode, root, m_modifiers | variant);
         xcb_flush(c);
     }
@@ -220,7 +247,8 @@ bool SCGlobalHotkey::nativeEventFilter(const QByteArray &eventType, void *messag
         return false;
     // People let go of the modifiers before the key as often as after it: a release
     // belongs to the press that started it, whatever the modifiers are by then.
-    const bool ours = (key->state & RELEVANT_MODIFIERS) == m_modifiers;
+    const uint16_t relevant = ALL_MODIFIERS & ~(XCB_MOD_MASK_LOCK | m_numLockMask);
+    const bool ours = (key->state & relevant) == m_modifiers;
     if (type == XCB_KEY_PRESS ? !ours : !m_pressed)
         return false;
 

@@ -48,6 +48,7 @@ private:
     QString m_errorString;
     uint8_t m_keycode = 0;
     uint16_t m_modifiers = 0;
+    uint16_t m_numLockMask = 0;
     bool m_registered = false;
     bool m_pressed = false;
     uint32_t m_releaseTime = 0;
