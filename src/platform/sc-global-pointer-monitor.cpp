@@ -55,7 +55,7 @@ bool SCGlobalPointerMonitor::start()
     if (m_connection)
         return true;
     m_errorString.clear();
-    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     if (!x11 || !x11->display()) {
         m_errorString = QStringLiteral("not an X11 session");
         return false;
