@@ -59,9 +59,10 @@ SCScreenshotWindow::SCScreenshotWindow(SCScreenshot *screenshot, QWidget *parent
     , m_screenshot(screenshot)
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    // Unlike the other overlays this one takes the keyboard: Escape, Return and Ctrl+C.
+    // Past the window manager, whose frame would take the clicks that the input shape lets
+    // through. Unlike the other overlays this one takes the keyboard (Escape, Return, Ctrl+C).
     setWindowFlags(Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint | Qt::Tool
-                   | Qt::NoDropShadowWindowHint);
+                   | Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_MacAlwaysShowToolWindow);
     setAttribute(Qt::WA_StaticContents);
@@ -84,7 +85,8 @@ SCScreenshotWindow::~SCScreenshotWindow()
 void SCScreenshotWindow::createButtonBar()
 {
     const Qt::WindowFlags flags = Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint | Qt::Tool
-            | Qt::NoDropShadowWindowHint | Qt::WindowDoesNotAcceptFocus;
+            | Qt::NoDropShadowWindowHint | Qt::WindowDoesNotAcceptFocus
+            | Qt::X11BypassWindowManagerHint;
     m_buttonBar = new QWidget(nullptr, flags);
     m_buttonBar->setObjectName(QStringLiteral("buttonBackground"));
     m_buttonBar->setAttribute(Qt::WA_ShowWithoutActivating);
@@ -258,12 +260,19 @@ void SCScreenshotWindow::paintStrokes(QPainter &painter) const
 {
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(m_penColor, m_penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    const auto draw = [&painter](const QPolygonF &stroke) {
+        // A click without movement would be a line of no length, which paints nothing.
+        if (stroke.boundingRect().isNull() && stroke.first() == stroke.last())
+            painter.drawPoint(stroke.first());
+        else
+            painter.drawPolyline(stroke);
+    };
     for (const QPolygonF &stroke : m_strokes) {
         if (stroke.size() > 1)
-            painter.drawPolyline(stroke);
+            draw(stroke);
     }
     if (m_currentStroke.size() >= 2)
-        painter.drawPolyline(m_currentStroke);
+        draw(m_currentStroke);
 }
 
 void SCScreenshotWindow::paintEvent(QPaintEvent *)
@@ -357,6 +366,8 @@ void SCScreenshotWindow::updateCursor(const QPoint &pos)
 void SCScreenshotWindow::mousePressEvent(QMouseEvent *event)
 {
     QWidget::mousePressEvent(event);
+    // The keyboard may have gone to a window clicked through the inside.
+    activateWindow();
     if (event->button() != Qt::LeftButton)
         return;
     m_pressPosition = event->globalPosition().toPoint();
@@ -498,6 +509,7 @@ bool SCScreenshotWindow::eventFilter(QObject *watched, QEvent *event)
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton) {
             m_pressPosition = mouse->globalPosition().toPoint();
+            activateWindow();
             if (onBar)
                 m_geometryAtPress = geometry();
         }

@@ -10,6 +10,7 @@
 #include <QJsonDocument>
 #include <QListView>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -497,7 +498,11 @@ void TestFileManager::rowsArePaintedWithHoverIcons()
     const QRect plainRow = m_view->visualRect(m_view->model()->index(1, 0));
     const QRect selectedRow = m_view->visualRect(m_view->model()->index(2, 0));
     QCOMPARE(hoveredRow.height(), 32);
-    QTest::mouseMove(m_view->viewport(), QPoint(30, hoveredRow.center().y()));
+    // The real pointer, so that no stray motion of it takes the hover away.
+    const QPoint over = m_view->viewport()->mapToGlobal(QPoint(30, hoveredRow.center().y()));
+    QCOMPARE(QProcess::execute("xdotool",
+                               {"mousemove", QString::number(over.x()), QString::number(over.y())}),
+             0);
 
     // Icon pixels: the tint colour, fully or partly covering the row background.
     const auto iconPixels = [](const QImage &image, const QRect &rect) {
@@ -505,8 +510,8 @@ void TestFileManager::rowsArePaintedWithHoverIcons()
         for (int y = rect.top(); y <= rect.bottom(); ++y)
             for (int x = rect.left(); x <= rect.right(); ++x) {
                 const QColor c = image.pixelColor(x, y);
-                count += c != QColor("#37373D") && c != QColor("#28282E")
-                        && c.red() <= 0x99 && c.blue() <= 0xB0 && c.blue() > c.red();
+                count += c != QColor("#37373D") && c != QColor("#28282E") && c.red() <= 0x99
+                        && c.blue() <= 0xB0 && c.blue() > c.red();
             }
         return count;
     };

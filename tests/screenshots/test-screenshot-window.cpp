@@ -35,7 +35,14 @@ public:
         setAttribute(Qt::WA_OpaquePaintEvent);
     }
 
+    QList<QPoint> presses;
+
 protected:
+    void mousePressEvent(QMouseEvent *event) override
+    {
+        presses << event->globalPosition().toPoint();
+    }
+
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
@@ -97,6 +104,7 @@ private Q_SLOTS:
     void ctrlCCopiesAndCloses();
     void barSitsUnderOrInside();
     void cornerResizeKeepsTheMinimum();
+    void insideLetsThePointerThroughUnlessDrawing();
 
 private:
     QString suffix() const;
@@ -118,8 +126,8 @@ void TestScreenshotWindow::initTestCase()
 {
     QScreen *screen = QGuiApplication::primaryScreen();
     m_pattern.setGeometry(screen->geometry());
-    m_pattern.showFullScreen();
-    QVERIFY(QTest::qWaitForWindowExposed(&m_pattern));
+    m_pattern.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_pattern, 20000));
     QTRY_COMPARE_WITH_TIMEOUT(m_pattern.geometry(), screen->geometry(), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(
             patternMismatches(screen->grabWindow(0, 300, 300, 64, 64).toImage(), {300, 300}, 0)
@@ -311,6 +319,35 @@ void TestScreenshotWindow::cornerResizeKeepsTheMinimum()
     QTest::mouseMove(m_overlay.get(), QPoint(80, 90));
     QTest::mouseRelease(m_overlay.get(), Qt::LeftButton, {}, QPoint(80, 90));
     QCOMPARE(m_overlay->geometry(), before);
+}
+
+void TestScreenshotWindow::insideLetsThePointerThroughUnlessDrawing()
+{
+    if (!SCCompositorWatcher::instance()->isCompositing())
+        QSKIP("without compositing manager the overlay shows a still picture and takes clicks");
+    const QRect area(300, 200, 400, 300);
+    showOverlay(area);
+    m_pattern.presses.clear();
+    const QPoint inside = area.center();
+    QVERIFY(xdotool(
+            {"mousemove", QString::number(inside.x()), QString::number(inside.y()), "click", "1"}));
+    QTRY_COMPARE_WITH_TIMEOUT(m_pattern.presses.size(), 1, 5000);
+    QCOMPARE(m_pattern.presses.first(), inside);
+
+    // With the pen on, the same click is a stroke (a dot) on the overlay instead.
+    m_overlay->drawOnScreenshot();
+    QVERIFY(xdotool({"click", "1"}));
+    QVERIFY(xdotool({"mousemove", "10", "10"}));
+    // The click on the overlay took the keyboard back from the window below.
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 5000);
+    QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
+    QVERIFY(xdotool({"key", "Return"}));
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 5000);
+    QCOMPARE(m_pattern.presses.size(), 1);
+    const QImage image(saved.first().first().toString());
+    const QPoint dot = inside - area.topLeft() - QPoint(4, 4);
+    QVERIFY2(colourDistance(image.pixelColor(dot), Qt::red) <= 6,
+             qPrintable(image.pixelColor(dot).name()));
 }
 
 int main(int argc, char **argv)
