@@ -1,39 +1,537 @@
 #include "sc-main-window.h"
+#include "ui_sc-main-window.h"
 
+#include "area-selector.h"
+#include "sc-draw-window.h"
+#include "sc-file-manager.h"
+#include "sc-frameless-window-agent.h"
+#include "sc-fullscreen-toolbar.h"
+#include "sc-global-hotkey.h"
 #include "sc-logger.h"
+#include "sc-obs-wrapper.h"
+#include "sc-screenshot-window.h"
+#include "sc-screenshot.h"
 #include "sc-settings.h"
 #include "sc-translator.h"
+#include "sc-types.h"
+#include "window-highlighter.h"
 
-#include <QLabel>
-#include <QSettings>
-#include <QVBoxLayout>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QStyle>
+#include <QTextStream>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+const QString IMAGES = QStringLiteral(":/res/forms/images/");
+// The maker's page for new users, opened once after the first start.
+const QString WELCOME_URL = QStringLiteral("https://www.ombrant.com/vistrel/welcome");
+
+QString readResource(const QString &path, QString *error = nullptr)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        if (error)
+            *error = file.errorString();
+        return {};
+    }
+    QTextStream stream(&file);
+    return stream.readAll();
+}
+
+} // namespace
 
 SCMainWindow::SCMainWindow(QWidget *parent)
     : QMainWindow(parent)
+    , ui(new Ui::SCMainWindow)
+    , m_obs(std::make_unique<ObsWrapper>())
+    , m_windowHighlighter(std::make_unique<WindowHighlighter>())
+    , m_screenshot(std::make_unique<SCScreenshot>(this))
+    , m_areaSelector(std::make_unique<AreaSelector>())
+    , m_fileManager(std::make_unique<SCFileManager>())
+    , m_settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
 {
-    SCLogger::instance()->initialize(QString());
-    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
-    SCSettings::applyDefaults(settings);
+    ui->setupUi(this);
+    auto *agent = new SCFramelessWindowAgent(this);
+    agent->setup(this);
+    agent->setTitleBar(ui->titleFrame);
+    for (QWidget *button :
+         QList<QWidget *> {ui->settingsBtn, ui->menuBtn, ui->minimizeBtn, ui->closeBtn})
+        agent->setHitTestVisible(button);
 
-    setWindowTitle(QStringLiteral("Vistrel"));
-    auto *central = new QWidget(this);
-    auto *layout = new QVBoxLayout(central);
-    auto *title = new QLabel(QStringLiteral("Vistrel %1").arg(QStringLiteral(VISTREL_VERSION)),
-                             central);
-    title->setAlignment(Qt::AlignCenter);
-    layout->addWidget(title);
-    setCentralWidget(central);
-    resize(480, 320);
+    SCLogger::instance()->initialize(QString());
+
+    loadStyleSheet();
+    setupDefaultSettings();
+    initUIStatus();
+    setupUIConnections();
+    initHotkeys();
+
+    if (m_settings.value(SCSettings::GENERAL_FIRST_RUN, true).toBool()) {
+        m_settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
+        QDesktopServices::openUrl(QUrl(WELCOME_URL));
+    }
+
+    // The preferences and the menu arrive with their own windows.
+    ui->menuWidget->hide();
 }
 
-SCMainWindow::~SCMainWindow() = default;
+SCMainWindow::~SCMainWindow()
+{
+    m_fullscreenToolbar.reset();
+    m_fileManager.reset();
+    m_recordingAreaSelector.reset();
+    m_areaSelector.reset();
+    m_screenshot.reset();
+    m_windowHighlighter.reset();
+    m_obs.reset();
+    delete m_drawWindow.data();
+    delete m_screenshotWindow.data();
+    delete ui;
+}
 
 void SCMainWindow::setTranslator(std::shared_ptr<SCTranslator> translator)
 {
     m_translator = std::move(translator);
 }
 
-void SCMainWindow::initObsRecording()
+void SCMainWindow::retranslateUi()
 {
-    SCLogger::instance()->info(QStringLiteral("Main window ready"));
+    ui->retranslateUi(this);
+}
+
+void SCMainWindow::loadStyleSheet()
+{
+    const QString path = QStringLiteral(":/res/style/main-window-macos.qss");
+    QString error;
+    const QString style = readResource(path, &error);
+    if (style.isEmpty()) {
+        SCLogger::instance()->warning(
+                QStringLiteral("Failed to load stylesheet from: %1 Error: %2").arg(path, error));
+        return;
+    }
+    setStyleSheet(style);
+    SCLogger::instance()->debug(QStringLiteral("Loaded stylesheet from: %1").arg(path));
+}
+
+QString SCMainWindow::loadMessageBoxStyle() const
+{
+    return readResource(QStringLiteral(":/res/style/message-box.qss"));
+}
+
+void SCMainWindow::showWarning(const QString &title, const QString &text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text);
+    box.setStyleSheet(loadMessageBoxStyle());
+    box.exec();
+}
+
+void SCMainWindow::setupDefaultSettings()
+{
+    SCSettings::applyDefaults(m_settings);
+}
+
+void SCMainWindow::initUIStatus()
+{
+    const QString format = m_settings.value(SCSettings::RECORDING_FORMAT).toString();
+    const auto outputFormat = OUTPUT_FORMAT_MAP.find(format);
+    if (outputFormat != OUTPUT_FORMAT_MAP.end()) {
+        ui->recordFormatComboBox->setCurrentIndex(static_cast<int>(outputFormat->second));
+    } else {
+        SCLogger::instance()->warning(
+                QStringLiteral("Unknown recording format \"%1\" in the settings, using MP4")
+                        .arg(format));
+        ui->recordFormatComboBox->setCurrentIndex(static_cast<int>(OutputFormat::MP4));
+    }
+    ui->saveLocationLineEdit->setText(
+            m_settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString());
+    ui->saveLocationLineEdit->setReadOnly(true);
+
+    const auto shotFormat = SCREENSHOT_FORMAT_MAP.find(
+            m_settings.value(SCSettings::SCREENSHOT_FORMAT).toString());
+    ui->screenshotFormatComboBox->setCurrentIndex(
+            shotFormat != SCREENSHOT_FORMAT_MAP.end() ? static_cast<int>(shotFormat->second) : 0);
+    ui->screenshotFileLocationLineEdit->setText(
+            m_settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString());
+    ui->screenshotFileLocationLineEdit->setReadOnly(true);
+
+    ui->mouseSwitch->setChecked(m_settings.value(SCSettings::MOUSE_SHOW_HIGHLIGHT).toBool());
+
+    ui->deleteFilesBtn->hide();
+    ui->deleteFilesBtn->setToolTip(tr("Delete Selected Files"));
+    ui->fileOrderBtn->setToolTip(tr("Reverse File Order"));
+    ui->openTypeFolderBtn->setToolTip(tr("Open Folder"));
+    ui->openFolderBtn->setToolTip(tr("Open Folder"));
+    ui->openScreenshotFileLocationBtn->setToolTip(tr("Open Folder"));
+
+    ui->recordingTab->setChecked(true);
+    ui->screenshotTab->setChecked(false);
+    ui->fileTab->setChecked(false);
+    ui->mainFunctionPages->setCurrentIndex(2);
+
+    for (QPushButton *tab : {ui->videoTab, ui->audioTab, ui->imageTab})
+        tab->setCheckable(true);
+    ui->videoTab->setChecked(true);
+    updateFileTable(QStringLiteral("video"));
+
+    const QList<QWidget *> filtered = {ui->titleFrame,
+                                       ui->fullScreenWidget,
+                                       ui->selectRegionWidget,
+                                       ui->selectWindowWidget,
+                                       ui->fullScreenShotWidget,
+                                       ui->selectRegionShotWidget,
+                                       ui->selectWindowShotWidget,
+                                       ui->recordingControlWidget,
+                                       ui->closeBtn,
+                                       ui->minimizeBtn,
+                                       ui->settingsBtn,
+                                       ui->menuBtn};
+    for (QWidget *widget : filtered)
+        widget->installEventFilter(this);
+}
+
+void SCMainWindow::setupUIConnections()
+{
+    connect(ui->minimizeBtn, &QPushButton::clicked, this,
+            [this] { setWindowState(windowState() | Qt::WindowMinimized); });
+    connect(ui->closeBtn, &QPushButton::clicked, this, &QWidget::close);
+    for (QPushButton *tab : {ui->recordingTab, ui->screenshotTab, ui->fileTab})
+        connect(tab, &QPushButton::clicked, this, &SCMainWindow::onSidebarTabClicked);
+    connect(ui->changeLocationBtn, &QPushButton::clicked, this,
+            &SCMainWindow::onChangeLocationClicked);
+    connect(ui->changeScreenshotFileLocationBtn, &QPushButton::clicked, this,
+            &SCMainWindow::onChangeScreenshotLocationClicked);
+
+    connect(ui->screenSwitch, &SCSwitchWidget::checkedChanged, this,
+            &SCMainWindow::onScreenSwitchChanged);
+    connect(ui->speakerSwitch, &SCSwitchWidget::checkedChanged, this,
+            &SCMainWindow::onSpeakerSwitchChanged);
+    connect(ui->micSwitch, &SCSwitchWidget::checkedChanged, this,
+            &SCMainWindow::onMicSwitchChanged);
+    connect(ui->webcamSwitch, &SCSwitchWidget::checkedChanged, this,
+            &SCMainWindow::onWebcamSwitchChanged);
+    connect(ui->mouseSwitch, &SCSwitchWidget::checkedChanged, this,
+            &SCMainWindow::onMouseSwitchChanged);
+    connect(ui->lockRadioBtn, &QRadioButton::toggled, this, &SCMainWindow::onLockToggled);
+    connect(ui->recordFormatComboBox, &QComboBox::currentIndexChanged, this,
+            &SCMainWindow::onRecordFormatChanged);
+    connect(ui->screenshotFormatComboBox, &QComboBox::currentIndexChanged, this, [this](int index) {
+        m_settings.setValue(SCSettings::SCREENSHOT_FORMAT,
+                            SCREENSHOT_FORMAT_STRINGS.at(static_cast<ScreenshotFormat>(index)));
+    });
+    connect(ui->ratioComboBox, &QComboBox::currentTextChanged, this,
+            &SCMainWindow::onRatioSelectionChanged);
+    connect(m_screenshot.get(), &SCScreenshot::error, this, &SCMainWindow::handleScreenshotError);
+
+    connect(ui->videoTab, &QPushButton::clicked, this, &SCMainWindow::onVideoTabClicked);
+    connect(ui->audioTab, &QPushButton::clicked, this, &SCMainWindow::onAudioTabClicked);
+    connect(ui->imageTab, &QPushButton::clicked, this, &SCMainWindow::onImageTabClicked);
+    connect(ui->openTypeFolderBtn, &QPushButton::clicked, this,
+            &SCMainWindow::onOpenTypeFolderClicked);
+    connect(ui->fileOrderBtn, &QPushButton::clicked, m_fileManager.get(),
+            &SCFileManager::reverseFileOrder);
+    connect(ui->deleteFilesBtn, &QPushButton::clicked, this,
+            [this] { m_fileManager->deleteSelectedFiles(ui->fileListView); });
+    connect(ui->openFolderBtn, &QPushButton::clicked, this, [this] {
+        if (!ui->saveLocationLineEdit->text().isEmpty())
+            QDesktopServices::openUrl(QUrl::fromLocalFile(ui->saveLocationLineEdit->text()));
+    });
+    connect(ui->openScreenshotFileLocationBtn, &QPushButton::clicked, this, [this] {
+        if (!ui->screenshotFileLocationLineEdit->text().isEmpty()) {
+            QDesktopServices::openUrl(
+                    QUrl::fromLocalFile(ui->screenshotFileLocationLineEdit->text()));
+        }
+    });
+    connect(ui->widthLineEdit, &QLineEdit::textChanged, this, &SCMainWindow::onWidthEdited);
+    connect(ui->heightLineEdit, &QLineEdit::textChanged, this, &SCMainWindow::onHeightEdited);
+}
+
+void SCMainWindow::initHotkeys()
+{
+    const auto rebind = [this](SCGlobalHotkey *&hotkey, const QString &key, auto handler) {
+        if (hotkey) {
+            disconnect(hotkey, &SCGlobalHotkey::activated, this, nullptr);
+            hotkey->resetShortcut();
+            delete hotkey;
+            hotkey = nullptr;
+        }
+        const QString text = m_settings.value(key).toString();
+        if (text == SCSettings::NO_HOTKEY || text.isEmpty())
+            return;
+        const QKeySequence sequence(text);
+        if (sequence.isEmpty()) {
+            SCLogger::instance()->warning(
+                    QStringLiteral("Hotkey \"%1\" of %2 is not a key; no hotkey set")
+                            .arg(text, key));
+            return;
+        }
+        hotkey = new SCGlobalHotkey(sequence, true, this);
+        if (!hotkey->isRegistered()) {
+            SCLogger::instance()->warning(QStringLiteral("Hotkey %1 could not be registered: %2")
+                                                  .arg(text, hotkey->errorString()));
+        }
+        connect(hotkey, &SCGlobalHotkey::activated, this, handler);
+    };
+    rebind(m_recordingHotkey, SCSettings::HOTKEYS_RECORDING, &SCMainWindow::onRecordingHotkey);
+    rebind(m_screenshotHotkey, SCSettings::HOTKEYS_SCREENSHOT, &SCMainWindow::onScreenshotHotkey);
+}
+
+void SCMainWindow::centerChildWindow(QWidget *child)
+{
+    if (!child)
+        return;
+    const QPoint center = geometry().center();
+    child->move(center.x() - child->width() / 2, center.y() - child->height() / 2);
+}
+
+// The X server has no way to leave a window out of a capture.
+void SCMainWindow::makeWindowRecordingTransparent(QWidget *) { }
+void SCMainWindow::makeWindowRecordingVisible(QWidget *) { }
+
+void SCMainWindow::onSidebarTabClicked()
+{
+    auto *sender = qobject_cast<QPushButton *>(QObject::sender());
+    if (!sender)
+        return;
+    for (QPushButton *tab : {ui->recordingTab, ui->screenshotTab, ui->fileTab})
+        tab->setChecked(tab == sender);
+
+    if (sender == ui->recordingTab) {
+        ui->mainFunctionPages->setCurrentIndex(2);
+        if (m_screenshotWindow)
+            m_screenshotWindow->hide();
+        if (m_fullscreenToolbar && m_recordingMode == FullScreen) {
+            m_fullscreenToolbar->showToolbar();
+            onFullScreenClicked();
+        }
+        if (m_drawWindow && (m_recordingMode == Window || m_recordingMode == Region)) {
+            m_drawWindow->show();
+            m_drawWindow->raise();
+            m_drawWindow->activateWindow();
+        }
+    } else if (sender == ui->screenshotTab) {
+        ui->mainFunctionPages->setCurrentIndex(0);
+        if (m_fullscreenToolbar)
+            m_fullscreenToolbar->hideToolbar();
+        if (m_drawWindow)
+            m_drawWindow->hide();
+    } else {
+        ui->mainFunctionPages->setCurrentIndex(1);
+    }
+}
+
+void SCMainWindow::onRecordingTabClicked()
+{
+    if (auto *button = qobject_cast<QPushButton *>(sender()))
+        button->setChecked(true);
+}
+
+void SCMainWindow::onVideoTabClicked()
+{
+    ui->videoTab->setChecked(true);
+    ui->audioTab->setChecked(false);
+    ui->imageTab->setChecked(false);
+    updateFileTable(QStringLiteral("video"));
+}
+
+void SCMainWindow::onAudioTabClicked()
+{
+    ui->videoTab->setChecked(false);
+    ui->audioTab->setChecked(true);
+    ui->imageTab->setChecked(false);
+    updateFileTable(QStringLiteral("audio"));
+}
+
+void SCMainWindow::onImageTabClicked()
+{
+    ui->videoTab->setChecked(false);
+    ui->audioTab->setChecked(false);
+    ui->imageTab->setChecked(true);
+    updateFileTable(QStringLiteral("screenshot"));
+}
+
+void SCMainWindow::updateFileTable(const QString &type)
+{
+    if (m_fileManager)
+        m_fileManager->updateListView(ui->fileListView, type);
+    if (QItemSelectionModel *selection = ui->fileListView->selectionModel()) {
+        disconnect(selection, &QItemSelectionModel::selectionChanged, this, nullptr);
+        connect(selection, &QItemSelectionModel::selectionChanged, this, [this, selection] {
+            ui->deleteFilesBtn->setVisible(selection->selectedIndexes().size() > 1);
+        });
+        ui->deleteFilesBtn->setVisible(selection->selectedIndexes().size() > 1);
+    }
+    ui->fileListView->viewport()->update();
+}
+
+void SCMainWindow::showFilesPage(const QString &type)
+{
+    ui->recordingTab->setChecked(false);
+    ui->screenshotTab->setChecked(false);
+    ui->fileTab->setChecked(true);
+    ui->mainFunctionPages->setCurrentIndex(1);
+    if (type == QLatin1String("audio"))
+        onAudioTabClicked();
+    else if (type == QLatin1String("screenshot"))
+        onImageTabClicked();
+    else
+        onVideoTabClicked();
+    m_fileManager->selectListViewItemByIndex(0);
+}
+
+void SCMainWindow::onOpenTypeFolderClicked()
+{
+    const QString key = ui->imageTab->isChecked() ? SCSettings::SCREENSHOT_SAVE_LOCATION
+                                                  : SCSettings::RECORDING_SAVE_LOCATION;
+    QDesktopServices::openUrl(QUrl::fromLocalFile(m_settings.value(key).toString()));
+}
+
+void SCMainWindow::onChangeLocationClicked()
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+            this, tr("Choose Save Location"), ui->saveLocationLineEdit->text(),
+            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (folder.isEmpty())
+        return;
+    ui->saveLocationLineEdit->setText(folder);
+    m_settings.setValue(SCSettings::RECORDING_SAVE_LOCATION, folder);
+}
+
+void SCMainWindow::onChangeScreenshotLocationClicked()
+{
+    const QString folder = QFileDialog::getExistingDirectory(
+            this, tr("Choose Screenshot Save Location"), ui->screenshotFileLocationLineEdit->text(),
+            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    if (folder.isEmpty())
+        return;
+    ui->screenshotFileLocationLineEdit->setText(folder);
+    m_settings.setValue(SCSettings::SCREENSHOT_SAVE_LOCATION, folder);
+}
+
+void SCMainWindow::onSaveLocationClicked()
+{
+    SCLogger::instance()->info(QStringLiteral("Save location clicked"));
+    const QString folder
+            = QFileDialog::getExistingDirectory(this, tr("Select Save Location"), m_saveLocation);
+    if (folder.isEmpty())
+        return;
+    m_saveLocation = folder;
+    ui->saveLocationLineEdit->setText(folder);
+}
+
+bool SCMainWindow::handleTitleFrameEvent(QEvent *event)
+{
+    // Moving is the frameless agent's job (the window manager's own move); this keeps the
+    // press so that a manual move has a starting point where the agent cannot move.
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (mouse->button() == Qt::LeftButton)
+            m_lastTitleDragPosition = mouse->globalPosition().toPoint();
+    }
+    return false;
+}
+
+void SCMainWindow::setTilePropertyAndRepolish(QWidget *tile, const char *name, bool value)
+{
+    tile->setProperty(name, value);
+    tile->style()->unpolish(tile);
+    tile->style()->polish(tile);
+    tile->update();
+}
+
+bool SCMainWindow::handleTileEvent(QWidget *tile, QEvent *event)
+{
+    const bool recordTile = tile == ui->fullScreenWidget || tile == ui->selectRegionWidget
+            || tile == ui->selectWindowWidget;
+    const bool shotTile = tile == ui->fullScreenShotWidget || tile == ui->selectRegionShotWidget
+            || tile == ui->selectWindowShotWidget;
+    const bool recordButton = tile == ui->recordingControlWidget;
+
+    switch (event->type()) {
+    case QEvent::Enter:
+        setTilePropertyAndRepolish(tile, "hovered", true);
+        if (recordButton)
+            ui->recordingLabel->setStyleSheet(QStringLiteral("color: #FFFFFF;"));
+        return true;
+    case QEvent::Leave:
+        setTilePropertyAndRepolish(tile, "hovered", false);
+        if (recordButton)
+            ui->recordingLabel->setStyleSheet(QStringLiteral("color: #f2f2f2;"));
+        return true;
+    case QEvent::MouseButtonPress:
+        setTilePropertyAndRepolish(tile, "pressed", true);
+        return true;
+    case QEvent::MouseButtonRelease: {
+        setTilePropertyAndRepolish(tile, "pressed", false);
+        auto *mouse = static_cast<QMouseEvent *>(event);
+        if (recordButton) {
+            if (!m_obs || !m_obs->isRecordingStart())
+                startRecording(false);
+            else
+                stopRecording();
+        } else if (mouse->button() == Qt::LeftButton) {
+            if (recordTile)
+                onModeTileReleased(tile);
+            else if (shotTile)
+                onScreenshotTileReleased(tile);
+        } else if (recordTile) {
+            highlightActiveRecordingMode(tile);
+            if (tile == ui->fullScreenWidget)
+                onFullScreenClicked();
+            else if (tile == ui->selectRegionWidget)
+                onSelectRegionClicked();
+            else
+                selectWindowForRecording();
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool SCMainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == ui->titleFrame)
+        return handleTitleFrameEvent(event);
+
+    static const QHash<QString, QString> hoverIcons = {
+            {QStringLiteral("closeBtn"), QStringLiteral("close")},
+            {QStringLiteral("minimizeBtn"), QStringLiteral("minimize")},
+            {QStringLiteral("settingsBtn"), QStringLiteral("settings")},
+            {QStringLiteral("menuBtn"), QStringLiteral("menu")},
+    };
+    if (auto *button = qobject_cast<QPushButton *>(watched);
+        button && hoverIcons.contains(button->objectName())) {
+        const QString base = IMAGES + hoverIcons.value(button->objectName());
+        if (event->type() == QEvent::Enter)
+            button->setIcon(QIcon(base + QStringLiteral("-white.svg")));
+        else if (event->type() == QEvent::Leave)
+            button->setIcon(QIcon(base + QStringLiteral(".svg")));
+        return QMainWindow::eventFilter(watched, event);
+    }
+
+    if (auto *widget = qobject_cast<QWidget *>(watched)) {
+        static const QStringList tiles = {
+                QStringLiteral("fullScreenWidget"),       QStringLiteral("selectRegionWidget"),
+                QStringLiteral("selectWindowWidget"),     QStringLiteral("fullScreenShotWidget"),
+                QStringLiteral("selectRegionShotWidget"), QStringLiteral("selectWindowShotWidget"),
+                QStringLiteral("recordingControlWidget")};
+        if (tiles.contains(widget->objectName()) && handleTileEvent(widget, event))
+            return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void SCMainWindow::closeEvent(QCloseEvent *event)
+{
+    if (m_screenshotWindow)
+        m_screenshotWindow->hide();
+    event->accept();
 }

@@ -1,25 +1,161 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
+#include <QSettings>
+#include <QTime>
+
 #include <memory>
 
+class AreaSelector;
+class DrawWindow;
+class ObsWrapper;
+class QTimer;
+class SCCountdownWidget;
+class SCFileManager;
+class SCFullscreenToolbar;
+class SCGlobalHotkey;
+class SCScreenshot;
+class SCScreenshotWindow;
 class SCTranslator;
+class WindowHighlighter;
+namespace Ui {
+class SCMainWindow;
+}
 
-// The program's main window. It grows into the recording hub; today it is the shell that
-// start-up shows and hands the translator and the engine start to.
+// The program's main window and the hub between the user's choices, the recording engine,
+// the overlays, the screenshot classes and the file library.
 class SCMainWindow : public QMainWindow
 {
     Q_OBJECT
 
 public:
+    enum RecordingMode { FullScreen = 0, Window = 1, Region = 2 };
+
     explicit SCMainWindow(QWidget *parent = nullptr);
     ~SCMainWindow() override;
 
     void setTranslator(std::shared_ptr<SCTranslator> translator);
+    void retranslateUi();
+
+    void centerChildWindow(QWidget *child);
+    QString loadMessageBoxStyle() const;
+    void makeWindowRecordingTransparent(QWidget *widget);
+    void makeWindowRecordingVisible(QWidget *widget);
+    void updateFileTable(const QString &type);
+
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 public Q_SLOTS:
     void initObsRecording();
+    void startRecording(bool fromHotkey = false);
+    void startRecordingHandler();
+    void stopRecording();
+    void onSidebarTabClicked();
+    void onRecordingTabClicked();
+    void onVideoTabClicked();
+    void onAudioTabClicked();
+    void onImageTabClicked();
+    void onOpenTypeFolderClicked();
+    void onChangeLocationClicked();
+    void onChangeScreenshotLocationClicked();
+    void onSaveLocationClicked();
+    void onFullScreenClicked();
+    void onSelectRegionClicked();
+    void onSelectScreenClicked();
+    void onRatioSelectionChanged(const QString &text);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    // shell
+    void loadStyleSheet();
+    void setupDefaultSettings();
+    void initUIStatus();
+    void setupUIConnections();
+    void initHotkeys();
+    bool handleTitleFrameEvent(QEvent *event);
+    bool handleTileEvent(QWidget *tile, QEvent *event);
+    void showFilesPage(const QString &type);
+    void showWarning(const QString &title, const QString &text);
+    void setTilePropertyAndRepolish(QWidget *tile, const char *name, bool value);
+
+    // recording
+    void setupRecordingDevices();
+    void setupOBSConnection();
+    void setupMeterWidgets();
+    bool prepareRecording();
+    QString generateOutputPath() const;
+    bool ensureSaveFolder(QString *message) const;
+    void startRecordingToFile(const QString &path);
+    void updateRecordingTimer();
+    void initFullscreenToolbar();
+    void onRecordStatusChanged(int status);
+    void onRecordingFailed(const QString &message);
+    void onRecordingHotkey();
+
+    // recording area and options
+    void highlightActiveRecordingMode(QWidget *active);
+    void selectAreaWithSelector();
+    void selectWindowForRecording();
+    DrawWindow *ensureDrawWindowCreated();
+    void createDrawWindowWithDimensions(int width, int height);
+    void setupRecordingArea();
+    void setupRecordingAreaWithoutUpdatingLineEdits();
+    void applyCrop(const QRect &screen, qreal ratio);
+    void changeFormatFromAudioToMP4();
+    void onModeTileReleased(QWidget *tile);
+    void onDrawWindowGeometryChanged(bool isMoving, const QPoint &topLeft,
+                                     const QPoint &bottomRight);
+    void onLockToggled(bool checked);
+    void onWidthEdited(const QString &text);
+    void onHeightEdited(const QString &text);
+    void onRecordFormatChanged(int index);
+    void onScreenSwitchChanged(bool on);
+    void onSpeakerSwitchChanged(bool on);
+    void onMicSwitchChanged(bool on);
+    void onWebcamSwitchChanged(bool on);
+    void onMouseSwitchChanged(bool on);
+
+    // screenshots
+    SCScreenshotWindow *ensureScreenshotWindowCreated();
+    void onScreenshotTileReleased(QWidget *tile);
+    void onScreenshotAreaSelected(const QRect &rect);
+    void onScreenshotWindowClicked(const QRect &rect);
+    void handleScreenshotError(const QString &message);
+    void showScreenshotSaved(const QString &path);
+    void handleScreenshotCancelled();
+    void onScreenshotHotkey();
+
+    Ui::SCMainWindow *ui;
+    bool m_isRecording = false;
+    QTimer *m_upgradeTimer = nullptr;
     std::shared_ptr<SCTranslator> m_translator;
+    std::unique_ptr<ObsWrapper> m_obs;
+    std::unique_ptr<WindowHighlighter> m_windowHighlighter;
+    QPointer<DrawWindow> m_drawWindow;
+    QPointer<SCScreenshotWindow> m_screenshotWindow;
+    QPoint m_startPoint {-1, -1};
+    QPoint m_endPoint {-1, -1};
+    // Whether the user or bring-up chose an area; (0, y) is a valid corner, not "unset".
+    bool m_areaSet = false;
+    QString m_saveLocation;
+    std::unique_ptr<SCScreenshot> m_screenshot;
+    std::unique_ptr<AreaSelector> m_areaSelector;
+    std::unique_ptr<AreaSelector> m_recordingAreaSelector;
+    std::unique_ptr<SCFileManager> m_fileManager;
+    std::unique_ptr<SCFullscreenToolbar> m_fullscreenToolbar;
+    QTimer *m_recordingTimer = nullptr;
+    QTime m_recordingTime;
+    QSettings m_settings;
+    bool m_screenEnabled = true;
+    SCCountdownWidget *m_countdownWidget = nullptr;
+    bool m_countdownCancelled = false;
+    int m_recordingMode = FullScreen;
+    SCGlobalHotkey *m_recordingHotkey = nullptr;
+    SCGlobalHotkey *m_screenshotHotkey = nullptr;
+    bool m_syncingFromEdits = false;
+    bool m_obsReady = false;
+    QPoint m_lastTitleDragPosition;
 };

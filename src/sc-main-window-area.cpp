@@ -1,0 +1,466 @@
+// The recording area and capture options of the main window: mode tiles, region frame,
+// ratio presets, exact sizes, the lock, the five switches and the format combo.
+
+#include "sc-main-window.h"
+#include "ui_sc-main-window.h"
+
+#include "area-selector.h"
+#include "obs-capture-area.h"
+#include "sc-draw-window.h"
+#include "sc-fullscreen-toolbar.h"
+#include "sc-logger.h"
+#include "sc-obs-wrapper.h"
+#include "sc-settings.h"
+#include "sc-types.h"
+#include "window-highlighter.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+
+namespace {
+
+const QString DEFAULT_AUDIO_DEVICE = QStringLiteral("default");
+constexpr int FPS = 30;
+constexpr int FIRST_AUDIO_FORMAT = static_cast<int>(OutputFormat::MP3);
+
+struct TileIcons
+{
+    const char *tile;
+    const char *iconLabel;
+    const char *normal;
+    const char *active;
+};
+
+constexpr TileIcons MODE_TILES[] = {
+        {"fullScreenWidget", "fullScreenIcon", ":/res/forms/images/full-screen.svg",
+         ":/res/forms/images/full-screen-white.svg"},
+        {"selectRegionWidget", "selectRegionIcon", ":/res/forms/images/select-region.svg",
+         ":/res/forms/images/select-region-white.svg"},
+        {"selectWindowWidget", "selectWindowIcon", ":/res/forms/images/lock-window.svg",
+         ":/res/forms/images/lock-window-white.svg"},
+};
+
+QSize presetSize(const QString &text)
+{
+    if (text == QLatin1String("16:9"))
+        return {1920, 1080};
+    if (text == QLatin1String("9:16"))
+        return {608, 1080};
+    if (text == QLatin1String("4:3"))
+        return {1440, 1080};
+    if (text == QLatin1String("1:1"))
+        return {1080, 1080};
+    return {};
+}
+
+} // namespace
+
+void SCMainWindow::highlightActiveRecordingMode(QWidget *active)
+{
+    for (const TileIcons &t : MODE_TILES) {
+        auto *tile = findChild<QWidget *>(QLatin1String(t.tile));
+        auto *icon = findChild<QLabel *>(QLatin1String(t.iconLabel));
+        if (!tile || !icon)
+            continue;
+        if (tile == active) {
+            tile->setStyleSheet(QStringLiteral("QWidget#%1 { background: #37373D; border-radius: "
+                                               "4px; } QWidget#%1 QLabel { color: #FFFFFF; "
+                                               "font-weight: 600; }")
+                                        .arg(QLatin1String(t.tile)));
+            icon->setPixmap(QPixmap(QLatin1String(t.active)));
+        } else {
+            tile->setStyleSheet(
+                    QStringLiteral("QWidget#%1 QLabel { color: #99A1B0; font-weight: 500; }")
+                            .arg(QLatin1String(t.tile)));
+            icon->setPixmap(QPixmap(QLatin1String(t.normal)));
+        }
+    }
+    if (!active)
+        return;
+    if (!m_screenEnabled) {
+        m_screenEnabled = true;
+        ui->screenSwitch->setChecked(true);
+        if (ui->recordFormatComboBox->currentIndex() >= FIRST_AUDIO_FORMAT)
+            ui->recordFormatComboBox->setCurrentIndex(0);
+    }
+}
+
+void SCMainWindow::onModeTileReleased(QWidget *tile)
+{
+    ui->screenSwitch->setChecked(true);
+    m_settings.setValue(SCSettings::RECORDING_SCREEN_SWITCH, true);
+    changeFormatFromAudioToMP4();
+    highlightActiveRecordingMode(tile);
+    if (tile == ui->fullScreenWidget) {
+        m_recordingMode = FullScreen;
+        onFullScreenClicked();
+    } else if (tile == ui->selectRegionWidget) {
+        m_recordingMode = Region;
+        selectAreaWithSelector();
+    } else {
+        m_recordingMode = Window;
+        selectWindowForRecording();
+    }
+}
+
+void SCMainWindow::changeFormatFromAudioToMP4()
+{
+    if (ui->recordFormatComboBox->currentIndex() >= FIRST_AUDIO_FORMAT) {
+        ui->recordFormatComboBox->setCurrentIndex(0);
+        m_settings.setValue(SCSettings::RECORDING_FORMAT, QStringLiteral("MP4"));
+    }
+}
+
+void SCMainWindow::onFullScreenClicked()
+{
+    if (QScreen *screen = QGuiApplication::primaryScreen()) {
+        m_startPoint = screen->geometry().topLeft();
+        m_endPoint = screen->geometry().bottomRight();
+        m_areaSet = true;
+    }
+    setupRecordingArea();
+    if (m_drawWindow)
+        m_drawWindow->hide();
+    initFullscreenToolbar();
+    m_fullscreenToolbar->showToolbar();
+}
+
+void SCMainWindow::onSelectRegionClicked()
+{
+    SCLogger::instance()->info(QStringLiteral("Select region clicked"));
+    if (m_fullscreenToolbar)
+        m_fullscreenToolbar->hideToolbar();
+}
+
+void SCMainWindow::onSelectScreenClicked()
+{
+    SCLogger::instance()->info(QStringLiteral("Select screen clicked"));
+    if (m_fullscreenToolbar)
+        m_fullscreenToolbar->hideToolbar();
+}
+
+void SCMainWindow::selectAreaWithSelector()
+{
+    if (m_fullscreenToolbar)
+        m_fullscreenToolbar->hideToolbar();
+    if (!m_recordingAreaSelector) {
+        m_recordingAreaSelector = std::make_unique<AreaSelector>();
+        connect(m_recordingAreaSelector.get(), &AreaSelector::areaSelected, this,
+                [this](const QRect &rect) {
+                    SCLogger::instance()->debug(
+                            QStringLiteral("Selected Area - x=%1, y=%2, width=%3, height=%4")
+                                    .arg(rect.x())
+                                    .arg(rect.y())
+                                    .arg(rect.width())
+                                    .arg(rect.height()));
+                    DrawWindow *frame = ensureDrawWindowCreated();
+                    const int b = frame->borderWidth();
+                    m_startPoint = rect.topLeft();
+                    m_endPoint = rect.bottomRight();
+                    m_areaSet = true;
+                    frame->setGeometry(rect.adjusted(-b, -b, b, b));
+                    frame->show();
+                    frame->raise();
+                    frame->activateWindow();
+                    setupRecordingArea();
+                    QGuiApplication::restoreOverrideCursor();
+                    // The selector is the sender: let it finish this signal first.
+                    AreaSelector *selector = m_recordingAreaSelector.release();
+                    selector->hide();
+                    selector->disconnect(this);
+                    selector->deleteLater();
+                });
+    }
+    QGuiApplication::setOverrideCursor(Qt::CrossCursor);
+    m_recordingAreaSelector->show();
+}
+
+void SCMainWindow::selectWindowForRecording()
+{
+    if (!m_windowHighlighter)
+        m_windowHighlighter = std::make_unique<WindowHighlighter>();
+    if (m_fullscreenToolbar)
+        m_fullscreenToolbar->hideToolbar();
+    m_windowHighlighter->show();
+    disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this, nullptr);
+    connect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this,
+            [this](const QRect &rect) {
+                DrawWindow *frame = ensureDrawWindowCreated();
+                const int b = frame->borderWidth();
+                m_startPoint = rect.topLeft();
+                m_endPoint = rect.bottomRight();
+                m_areaSet = true;
+                frame->setGeometry(rect.adjusted(-b, -b, b, b));
+                frame->show();
+                frame->raise();
+                frame->activateWindow();
+                setupRecordingArea();
+                disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this,
+                           nullptr);
+                m_windowHighlighter->hide();
+                ui->ratioComboBox->setCurrentIndex(0);
+                ui->lockRadioBtn->setChecked(false);
+            });
+}
+
+DrawWindow *SCMainWindow::ensureDrawWindowCreated()
+{
+    if (m_drawWindow)
+        return m_drawWindow;
+    m_drawWindow = new DrawWindow(nullptr);
+    connect(m_drawWindow, &DrawWindow::windowGeometryChanged, this,
+            &SCMainWindow::onDrawWindowGeometryChanged);
+    connect(m_drawWindow, &DrawWindow::hideDrawWindow, this, [this] {
+        highlightActiveRecordingMode(ui->fullScreenWidget);
+        onFullScreenClicked();
+    });
+    connect(m_drawWindow, &DrawWindow::startRecording, this, &SCMainWindow::startRecordingHandler);
+    connect(m_drawWindow, &DrawWindow::stopRecording, this, &SCMainWindow::stopRecording);
+    return m_drawWindow;
+}
+
+void SCMainWindow::onDrawWindowGeometryChanged(bool isMoving, const QPoint &topLeft,
+                                               const QPoint &bottomRight)
+{
+    SCLogger::instance()->debug(QStringLiteral("Window coords: (%1,%2) (%3,%4)")
+                                        .arg(topLeft.x())
+                                        .arg(topLeft.y())
+                                        .arg(bottomRight.x())
+                                        .arg(bottomRight.y()));
+    m_startPoint = topLeft;
+    m_endPoint = bottomRight;
+    m_areaSet = true;
+    if (m_isRecording == isMoving)
+        setupRecordingArea();
+    if (!ui->lockRadioBtn->isChecked())
+        ui->ratioComboBox->setCurrentIndex(0);
+}
+
+void SCMainWindow::onRatioSelectionChanged(const QString &text)
+{
+    if (m_fullscreenToolbar)
+        m_fullscreenToolbar->hideToolbar();
+    highlightActiveRecordingMode(ui->selectRegionWidget);
+    const QSize size = presetSize(text);
+    if (size.isValid())
+        createDrawWindowWithDimensions(size.width(), size.height());
+    if (m_drawWindow && ui->ratioComboBox->currentIndex() != 0)
+        ui->lockRadioBtn->setChecked(true);
+}
+
+void SCMainWindow::createDrawWindowWithDimensions(int width, int height)
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect g = screen->geometry();
+    const qreal ratio = screen->devicePixelRatio();
+    DrawWindow *frame = ensureDrawWindowCreated();
+    const int b = frame->borderWidth();
+    const int lw = int(width / ratio);
+    const int lh = int(height / ratio);
+    const int fw = lw + 2 * b;
+    const int fh = lh + 2 * b;
+    const int x = (g.width() - fw) / 2;
+    const int y = (g.height() - fh) / 2;
+    frame->setGeometry(x, y, fw, fh);
+    frame->show();
+    frame->raise();
+    frame->activateWindow();
+    m_startPoint = QPoint(x + b, y + b);
+    m_endPoint = QPoint(x + b + lw, y + b + lh);
+    m_areaSet = true;
+    ui->widthLineEdit->setText(QString::number(width));
+    ui->heightLineEdit->setText(QString::number(height));
+    setupRecordingAreaWithoutUpdatingLineEdits();
+}
+
+void SCMainWindow::applyCrop(const QRect &screen, qreal ratio)
+{
+    const ObsCaptureArea area = ObsCaptureArea::fromCorners(
+            m_startPoint - screen.topLeft(), m_endPoint - screen.topLeft(), screen.size(), ratio);
+    SCLogger::instance()->debug(QStringLiteral("position %1 %2 %3 %4")
+                                        .arg(area.left)
+                                        .arg(area.right)
+                                        .arg(area.top)
+                                        .arg(area.bottom));
+    const QStringList targets = m_obs->getRecTargets();
+    if (targets.isEmpty())
+        return;
+    m_obs->updateRecItem(targets.first().toUtf8().constData(), REC_SCREEN, !area.fullScreen,
+                         area.left, area.right, area.top, area.bottom);
+}
+
+void SCMainWindow::setupRecordingArea()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen || !m_obsReady)
+        return;
+    const QRect g = screen->geometry();
+    const qreal ratio = screen->devicePixelRatio();
+    SCLogger::instance()->debug(QStringLiteral("Screen geometry: x=%1, y=%2, width=%3, height=%4")
+                                        .arg(g.x())
+                                        .arg(g.y())
+                                        .arg(g.width())
+                                        .arg(g.height()));
+    const QRect area(m_startPoint, m_endPoint);
+    if (!m_syncingFromEdits) {
+        const QSignalBlocker blockWidth(ui->widthLineEdit);
+        const QSignalBlocker blockHeight(ui->heightLineEdit);
+        ui->widthLineEdit->setText(QString::number(int(area.width() * ratio)));
+        ui->heightLineEdit->setText(QString::number(int(area.height() * ratio)));
+    }
+    applyCrop(g, ratio);
+    const int w = ObsCaptureArea::roundUpTo4(area.width());
+    const int h = ObsCaptureArea::roundUpTo4(area.height());
+    SCLogger::instance()->debug(QStringLiteral("Recording area set to: %1x%2").arg(w).arg(h));
+    if (!m_isRecording
+        && m_obs->resetVideo(int(w * ratio), int(h * ratio), int(w * ratio), int(h * ratio), FPS)
+                != 0)
+        SCLogger::instance()->warning(QStringLiteral("Failed to reset video"));
+}
+
+void SCMainWindow::setupRecordingAreaWithoutUpdatingLineEdits()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen || !m_obsReady)
+        return;
+    applyCrop(screen->geometry(), screen->devicePixelRatio());
+    const int w = ObsCaptureArea::roundUpTo4(qMax(0, ui->widthLineEdit->text().toInt()));
+    const int h = ObsCaptureArea::roundUpTo4(qMax(0, ui->heightLineEdit->text().toInt()));
+    SCLogger::instance()->debug(QStringLiteral("Recording area set to: %1x%2").arg(w).arg(h));
+    if (m_obs->resetVideo(w, h, w, h, FPS) != 0)
+        SCLogger::instance()->warning(QStringLiteral("Failed to reset video"));
+}
+
+void SCMainWindow::onLockToggled(bool checked)
+{
+    ui->lockRadioBtn->setIcon(QIcon(checked ? QStringLiteral(":/res/forms/images/lock.svg")
+                                            : QStringLiteral(":/res/forms/images/unlock.svg")));
+    if (m_drawWindow)
+        m_drawWindow->setLockRatio(checked);
+}
+
+void SCMainWindow::onWidthEdited(const QString &text)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!ok || v <= 0 || !m_drawWindow || !screen)
+        return;
+    m_syncingFromEdits = true;
+    m_drawWindow->resizeContent(int(v / screen->devicePixelRatio()),
+                                m_drawWindow->height() - 2 * m_drawWindow->borderWidth());
+    m_syncingFromEdits = false;
+}
+
+void SCMainWindow::onHeightEdited(const QString &text)
+{
+    bool ok = false;
+    const int v = text.toInt(&ok);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!ok || v <= 0 || !m_drawWindow || !screen)
+        return;
+    m_syncingFromEdits = true;
+    m_drawWindow->resizeContent(m_drawWindow->width() - 2 * m_drawWindow->borderWidth(),
+                                int(v / screen->devicePixelRatio()));
+    m_syncingFromEdits = false;
+}
+
+void SCMainWindow::onRecordFormatChanged(int index)
+{
+    if (index < FIRST_AUDIO_FORMAT && !m_screenEnabled) {
+        m_screenEnabled = true;
+        highlightActiveRecordingMode(ui->fullScreenWidget);
+        onFullScreenClicked();
+        m_fullscreenToolbar->showToolbar();
+        ui->screenSwitch->setChecked(true);
+    } else if (index >= FIRST_AUDIO_FORMAT && m_screenEnabled) {
+        m_screenEnabled = false;
+        highlightActiveRecordingMode(nullptr);
+        initFullscreenToolbar();
+        m_fullscreenToolbar->showToolbar();
+        ui->screenSwitch->setChecked(false);
+    }
+    if (index >= 0)
+        m_settings.setValue(SCSettings::RECORDING_FORMAT,
+                            OUTPUT_FORMAT_STRINGS.at(static_cast<OutputFormat>(index)));
+}
+
+void SCMainWindow::onScreenSwitchChanged(bool on)
+{
+    if (on) {
+        m_screenEnabled = true;
+        highlightActiveRecordingMode(ui->fullScreenWidget);
+        onFullScreenClicked();
+        m_fullscreenToolbar->showToolbar();
+        if (ui->recordFormatComboBox->currentIndex() >= FIRST_AUDIO_FORMAT)
+            ui->recordFormatComboBox->setCurrentIndex(0);
+    } else {
+        m_screenEnabled = false;
+        highlightActiveRecordingMode(nullptr);
+        if (m_fullscreenToolbar)
+            m_fullscreenToolbar->hideToolbar();
+        if (m_drawWindow)
+            m_drawWindow->hide();
+        if (ui->recordFormatComboBox->currentIndex() < FIRST_AUDIO_FORMAT)
+            ui->recordFormatComboBox->setCurrentIndex(FIRST_AUDIO_FORMAT);
+    }
+    m_settings.setValue(SCSettings::RECORDING_SCREEN_SWITCH, on);
+}
+
+void SCMainWindow::onSpeakerSwitchChanged(bool on)
+{
+    if (m_obs && m_obsReady) {
+        disconnect(m_obs.get(), &ObsWrapper::playerVolumeDataChange, ui->speakerMeter, nullptr);
+        m_obs->recPlayerAudio(on, DEFAULT_AUDIO_DEVICE);
+        if (on) {
+            connect(m_obs.get(), &ObsWrapper::playerVolumeDataChange, ui->speakerMeter,
+                    &VolumeControl::setLevels);
+        } else {
+            ui->speakerMeter->resetLevels();
+        }
+        ui->speakerMeter->setEnabled(on);
+    }
+    m_settings.setValue(SCSettings::RECORDING_SPEAKER_SWITCH, on);
+}
+
+void SCMainWindow::onMicSwitchChanged(bool on)
+{
+    if (on && m_obs && m_obsReady && !m_obs->hasMicDevice()) {
+        showWarning(tr("Warning"), tr("No microphone device found!"));
+        ui->micSwitch->setChecked(false);
+        return;
+    }
+    if (m_obs && m_obsReady) {
+        disconnect(m_obs.get(), &ObsWrapper::micVolumeDataChange, ui->micMeter, nullptr);
+        m_obs->recMicAudio(on, DEFAULT_AUDIO_DEVICE);
+        if (on) {
+            connect(m_obs.get(), &ObsWrapper::micVolumeDataChange, ui->micMeter,
+                    &VolumeControl::setLevels);
+        } else {
+            ui->micMeter->resetLevels();
+        }
+        ui->micMeter->setEnabled(on);
+    }
+    m_settings.setValue(SCSettings::RECORDING_MIC_SWITCH, on);
+}
+
+void SCMainWindow::onWebcamSwitchChanged(bool on)
+{
+    if (!on)
+        return;
+    // The camera window arrives with its own work; until then no camera can be shown.
+    showWarning(tr("Warning"), tr("No camera device found!"));
+    ui->webcamSwitch->setChecked(false);
+}
+
+void SCMainWindow::onMouseSwitchChanged(bool on)
+{
+    if (m_obs && m_obsReady)
+        m_obs->enableMouseEffect(on);
+    if (on)
+        m_settings.setValue(SCSettings::MOUSE_SHOW_CURSOR, true);
+    m_settings.setValue(SCSettings::MOUSE_SHOW_HIGHLIGHT, on);
+    m_settings.setValue(SCSettings::MOUSE_SWITCH, on);
+}

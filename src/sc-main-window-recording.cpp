@@ -1,0 +1,360 @@
+// The recording workflow of the main window: engine bring-up, start with countdown, stop,
+// status, elapsed time, the floating toolbar and the recording hotkey.
+
+#include "sc-main-window.h"
+#include "ui_sc-main-window.h"
+
+#include "sc-countdown-widget.h"
+#include "sc-draw-window.h"
+#include "sc-file-manager.h"
+#include "sc-fullscreen-toolbar.h"
+#include "sc-logger.h"
+#include "sc-obs-wrapper.h"
+#include "sc-recording-name.h"
+#include "sc-settings.h"
+#include "sc-types.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTemporaryFile>
+#include <QThread>
+#include <QTimer>
+
+namespace {
+const QString DEFAULT_AUDIO_DEVICE = QStringLiteral("default");
+constexpr int FPS = 30;
+constexpr int BITRATE_ARGUMENT = 4;
+} // namespace
+
+void SCMainWindow::initObsRecording()
+{
+    m_recordingTimer = new QTimer(this);
+    m_recordingTimer->setInterval(1000);
+    connect(m_recordingTimer, &QTimer::timeout, this, &SCMainWindow::updateRecordingTimer);
+
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen) {
+        qWarning() << "Failed to get primary screen";
+        return;
+    }
+    const QRect geometry = screen->geometry();
+    m_startPoint = geometry.topLeft();
+    m_endPoint = geometry.bottomRight();
+    m_areaSet = true;
+    const qreal ratio = devicePixelRatioF();
+    const int width = int(geometry.width() * ratio);
+    const int height = int(geometry.height() * ratio);
+
+    if (m_obs->initObs(width, height, FPS) < 1) {
+        SCLogger::instance()->warning(QStringLiteral("Failed to initialize OBS"));
+        return;
+    }
+    m_obsReady = true;
+    SCLogger::instance()->info(QStringLiteral("OBS initialized successfully"));
+    m_obs->addSceneSource(REC_SCREEN);
+    m_obs->searchRecTargets(REC_SCREEN);
+    m_obs->searchMicDevice();
+    m_obs->searchPlayerDevice();
+    setupRecordingDevices();
+    setupRecordingArea();
+    setupOBSConnection();
+    setupMeterWidgets();
+
+    ui->screenSwitch->setChecked(m_settings.value(SCSettings::RECORDING_SCREEN_SWITCH).toBool());
+    ui->speakerSwitch->setChecked(m_settings.value(SCSettings::RECORDING_SPEAKER_SWITCH).toBool());
+    ui->micSwitch->setChecked(m_settings.value(SCSettings::RECORDING_MIC_SWITCH).toBool());
+    ui->mouseSwitch->setChecked(m_settings.value(SCSettings::MOUSE_SWITCH).toBool());
+    // A switch whose stored state equals its current one emits nothing; its source must
+    // still follow it.
+    onSpeakerSwitchChanged(ui->speakerSwitch->isChecked());
+    if (!ui->micSwitch->isChecked())
+        onMicSwitchChanged(false);
+}
+
+void SCMainWindow::setupRecordingDevices()
+{
+    m_obs->recMicAudio(true, DEFAULT_AUDIO_DEVICE);
+    m_obs->recPlayerAudio(true, DEFAULT_AUDIO_DEVICE);
+}
+
+void SCMainWindow::setupOBSConnection()
+{
+    connect(m_obs.get(), &ObsWrapper::recordStatusChanged, this,
+            &SCMainWindow::onRecordStatusChanged, Qt::QueuedConnection);
+    connect(m_obs.get(), &ObsWrapper::recordingFailed, this, &SCMainWindow::onRecordingFailed,
+            Qt::QueuedConnection);
+}
+
+void SCMainWindow::setupMeterWidgets()
+{
+    const int channel = m_obs->audioChannel();
+    ui->micMeter->setChannelCount(m_obs->micChannelCount());
+    ui->micMeter->setAudioChannel(channel);
+    ui->micMeter->setInverting(true);
+    ui->speakerMeter->setChannelCount(m_obs->playerChannelCount());
+    ui->speakerMeter->setAudioChannel(channel);
+    ui->speakerMeter->setInverting(true);
+}
+
+bool SCMainWindow::ensureSaveFolder(QString *message) const
+{
+    const QString folder = ui->saveLocationLineEdit->text();
+    const QFileInfo info(folder);
+    if (folder.isEmpty() || (info.exists() && !info.isDir())) {
+        *message = tr("The save folder \"%1\" is not a folder.").arg(folder);
+        return false;
+    }
+    if (!info.exists() && !QDir().mkpath(folder)) {
+        *message = tr("The save folder \"%1\" cannot be created.").arg(folder);
+        return false;
+    }
+    // Permission bits say nothing for root or on some mounts: try a real file.
+    QTemporaryFile probe(folder + QStringLiteral("/.vistrel-XXXXXX"));
+    if (!probe.open()) {
+        *message = tr("Vistrel cannot write to the save folder \"%1\".").arg(folder);
+        return false;
+    }
+    return true;
+}
+
+void SCMainWindow::startRecording(bool)
+{
+    // A full or read-only save folder is found now, not after the countdown.
+    if (!m_obs->isRecordingStart()) {
+        QString problem;
+        if (!ensureSaveFolder(&problem)) {
+            SCLogger::instance()->warning(problem);
+            showWarning(tr("Warning"), problem);
+            return;
+        }
+    }
+
+    setWindowState(windowState() | Qt::WindowMinimized);
+
+    m_countdownWidget = new SCCountdownWidget(nullptr);
+    const int cx = m_startPoint.x() + (m_endPoint.x() - m_startPoint.x()) / 2;
+    const int cy = m_startPoint.y() + (m_endPoint.y() - m_startPoint.y()) / 2;
+    m_countdownWidget->move(cx - m_countdownWidget->width() / 2,
+                            cy - m_countdownWidget->height() / 2);
+    m_countdownWidget->startCountdown(3);
+    m_countdownWidget->blockUntilFinished();
+    m_countdownWidget->deleteLater();
+    m_countdownWidget = nullptr;
+
+    if (m_countdownCancelled) {
+        m_countdownCancelled = false;
+        return;
+    }
+    // Lets the countdown disc leave the screen before the first frame is taken.
+    QThread::msleep(100);
+
+    if (!m_obs || !m_obsReady) {
+        SCLogger::instance()->warning(QStringLiteral("OBS wrapper not initialized"));
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        return;
+    }
+    if (m_obs->isRecordingStart()) {
+        SCLogger::instance()->info(QStringLiteral("Stopping existing recording"));
+        stopRecording();
+        return;
+    }
+    if (!prepareRecording()) {
+        SCLogger::instance()->error(QStringLiteral("Failed to prepare recording"));
+        return;
+    }
+    m_obs->captureMouseCursor(m_settings.value(SCSettings::MOUSE_SHOW_CURSOR).toBool());
+    m_obs->enableMouseEffect(m_settings.value(SCSettings::MOUSE_SWITCH).toBool());
+
+    makeWindowRecordingTransparent(this);
+    if (m_fullscreenToolbar)
+        makeWindowRecordingTransparent(m_fullscreenToolbar.get());
+
+    m_recordingTime = QTime(0, 0, 0, 0);
+    const QString zero = QStringLiteral("00:00:00");
+    if (m_fullscreenToolbar)
+        m_fullscreenToolbar->updateTimerLabel(zero);
+    if (m_drawWindow)
+        m_drawWindow->updateTimerLabel(zero);
+    m_recordingTimer->start();
+
+    const QString path = generateOutputPath();
+    SCLogger::instance()->info(QStringLiteral("Starting recording to file: %1").arg(path));
+    startRecordingToFile(path);
+}
+
+void SCMainWindow::startRecordingHandler()
+{
+    startRecording(false);
+}
+
+bool SCMainWindow::prepareRecording()
+{
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return false;
+    const qreal ratio = screen->devicePixelRatio();
+    QRect area(QPoint(0, 0), screen->size());
+    if (!m_areaSet) {
+        m_startPoint = screen->geometry().topLeft();
+        m_endPoint = screen->geometry().bottomRight();
+        m_areaSet = true;
+        setupRecordingArea();
+    } else {
+        area = QRect(m_startPoint, m_endPoint);
+    }
+    const int w = (area.width() + 3) & ~3;
+    const int h = (area.height() + 3) & ~3;
+    SCLogger::instance()->debug(QStringLiteral("Recording area set to: %1x%2").arg(w).arg(h));
+    if (m_obs->resetVideo(int(w * ratio), int(h * ratio), int(w * ratio), int(h * ratio), FPS)
+        != 0) {
+        SCLogger::instance()->warning(QStringLiteral("Failed to reset video"));
+        return false;
+    }
+    m_obs->recMicAudio(ui->micSwitch->isChecked(), DEFAULT_AUDIO_DEVICE);
+    m_obs->recPlayerAudio(ui->speakerSwitch->isChecked(), DEFAULT_AUDIO_DEVICE);
+    return true;
+}
+
+QString SCMainWindow::generateOutputPath() const
+{
+    QString name = SCRecordingName::sanitize(ui->filenameEdit->text());
+    if (name.isEmpty())
+        name = SCRecordingName::generated(QDateTime::currentDateTime());
+    const QString folder = ui->saveLocationLineEdit->text();
+    QDir().mkpath(folder);
+    const int index = qMax(0, ui->recordFormatComboBox->currentIndex());
+    const QString extension = OUTPUT_FORMAT_STRINGS.at(static_cast<OutputFormat>(index)).toLower();
+    return SCRecordingName::uniqueBase(folder, name, extension);
+}
+
+void SCMainWindow::startRecordingToFile(const QString &path)
+{
+    const int index = ui->recordFormatComboBox->count() > 0
+            ? qMax(0, ui->recordFormatComboBox->currentIndex())
+            : 0;
+    const auto format = static_cast<OutputFormat>(index);
+    const int srcWidth = ui->widthLineEdit->text().toInt();
+    const int srcHeight = ui->heightLineEdit->text().toInt();
+    m_obs->setupFFmpeg(path, srcWidth, srcHeight, FPS, BITRATE_ARGUMENT, format);
+    m_obs->startRecording();
+    SCLogger::instance()->info(QStringLiteral("Recording started..."));
+    if (m_fileManager) {
+        m_fileManager->addFile(path + QLatin1Char('.') + OUTPUT_FORMAT_STRINGS.at(format).toLower(),
+                               isAudioOnlyFormat(format) ? QStringLiteral("audio")
+                                                         : QStringLiteral("video"));
+    }
+}
+
+void SCMainWindow::stopRecording()
+{
+    if (!m_obs || !m_obs->isRecordingStart())
+        return;
+    const int result = m_obs->stopRecording(false);
+    SCLogger::instance()->info(QStringLiteral("Recording stopped... %1").arg(result));
+}
+
+void SCMainWindow::onRecordStatusChanged(int status)
+{
+    const int index = ui->recordFormatComboBox->currentIndex();
+    switch (status) {
+    case 0:
+        m_isRecording = true;
+        ui->recordingIcon->setPixmap(
+                QPixmap(QStringLiteral(":/res/forms/images/stop-recording.svg")));
+        ui->recordingLabel->setText(tr("Stop Recording"));
+        if (m_drawWindow)
+            m_drawWindow->setRecordingState(true);
+        if (m_fullscreenToolbar)
+            m_fullscreenToolbar->setRecordingState(true);
+        if (index >= static_cast<int>(OutputFormat::MP3)) {
+            initFullscreenToolbar();
+            m_fullscreenToolbar->showToolbar();
+            m_fullscreenToolbar->setRecordingState(true);
+        }
+        break;
+    case 1:
+        m_isRecording = false;
+        ui->recordingIcon->setPixmap(
+                QPixmap(QStringLiteral(":/res/forms/images/pause-recording.svg")));
+        ui->recordingLabel->setText(tr("Pause Recording"));
+        setWindowState(windowState() | Qt::WindowMinimized);
+        break;
+    case 2: {
+        m_isRecording = false;
+        ui->recordingIcon->setPixmap(
+                QPixmap(QStringLiteral(":/res/forms/images/start-recording.svg")));
+        ui->recordingLabel->setText(tr("Start Recording"));
+        if (m_recordingTimer)
+            m_recordingTimer->stop();
+        makeWindowRecordingVisible(this);
+        const QString zero = QStringLiteral("00:00:00");
+        if (m_fullscreenToolbar) {
+            makeWindowRecordingVisible(m_fullscreenToolbar.get());
+            m_fullscreenToolbar->setRecordingState(false);
+            m_fullscreenToolbar->updateTimerLabel(zero);
+        }
+        if (m_drawWindow) {
+            m_drawWindow->setRecordingState(false);
+            m_drawWindow->updateTimerLabel(zero);
+        }
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        const QString type = index >= static_cast<int>(OutputFormat::MP3) ? QStringLiteral("audio")
+                                                                          : QStringLiteral("video");
+        QTimer::singleShot(0, this, [this, type] { showFilesPage(type); });
+        break;
+    }
+    default:
+        break;
+    }
+}
+
+void SCMainWindow::onRecordingFailed(const QString &message)
+{
+    showWarning(tr("Recording Error"), tr("The recording failed: %1").arg(message));
+}
+
+void SCMainWindow::updateRecordingTimer()
+{
+    m_recordingTime = m_recordingTime.addSecs(1);
+    const QString text = m_recordingTime.toString(QStringLiteral("hh:mm:ss"));
+    if (m_fullscreenToolbar)
+        m_fullscreenToolbar->updateTimerLabel(text);
+    if (m_drawWindow)
+        m_drawWindow->updateTimerLabel(text);
+}
+
+void SCMainWindow::initFullscreenToolbar()
+{
+    if (m_fullscreenToolbar)
+        return;
+    m_fullscreenToolbar = std::make_unique<SCFullscreenToolbar>();
+    connect(m_fullscreenToolbar.get(), &SCFullscreenToolbar::recordingToggled, this,
+            [this](bool start) {
+                if (start)
+                    startRecording(false);
+                else
+                    stopRecording();
+            });
+}
+
+void SCMainWindow::onRecordingHotkey()
+{
+    if (m_countdownWidget) {
+        m_countdownCancelled = true;
+        m_countdownWidget->stopCountdown();
+        m_countdownWidget->hide();
+        m_isRecording = false;
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        activateWindow();
+        raise();
+    } else if (m_isRecording) {
+        stopRecording();
+        setWindowState(windowState() & ~Qt::WindowMinimized);
+        activateWindow();
+        raise();
+    } else {
+        startRecording(false);
+    }
+}
