@@ -8,6 +8,8 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -15,7 +17,10 @@ AreaSelector::AreaSelector(QWidget *parent)
     : QWidget(parent)
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    // Past the window manager, which treats a frameless screen-sized window as a
+    // full-screen one and may keep it from the top or from the focus when it comes back.
+    setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
+                   | Qt::X11BypassWindowManagerHint);
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
         setGeometry(screen->geometry());
         m_devicePixelRatio = screen->devicePixelRatio();
@@ -103,13 +108,29 @@ void AreaSelector::showEvent(QShowEvent *event)
         m_background = screen->grabWindow(0);
     m_selecting = false;
     QWidget::showEvent(event);
-    // Escape must reach the selector although another window had the focus.
+    // Escape must reach the selector, and no window manager hands it the focus: take the
+    // keyboard as soon as the window is mapped.
+    m_grabAttempts = 0;
+    QTimer::singleShot(0, this, &AreaSelector::grabKeyboardWhenMapped);
+}
+
+void AreaSelector::grabKeyboardWhenMapped()
+{
+    if (!isVisible() || !windowHandle())
+        return;
     raise();
-    activateWindow();
+    if (windowHandle()->setKeyboardGrabEnabled(true))
+        return;
+    if (++m_grabAttempts < 100)
+        QTimer::singleShot(20, this, &AreaSelector::grabKeyboardWhenMapped);
+    else
+        qWarning() << "AreaSelector: the keyboard could not be grabbed";
 }
 
 void AreaSelector::hideEvent(QHideEvent *event)
 {
+    if (windowHandle())
+        windowHandle()->setKeyboardGrabEnabled(false);
     m_background = QPixmap();
     QWidget::hideEvent(event);
 }

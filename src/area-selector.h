@@ -30,6 +30,8 @@ protected:
     void hideEvent(QHideEvent *event) override;
 
 private:
+    void grabKeyboardWhenMapped();
+
     QPoint m_startPoint;
     QPoint m_endPoint;
     QRect m_selectedArea;
@@ -38,4 +40,5 @@ private:
     // Without a compositing manager the veil cannot be translucent; the screen as it was
     // when the selector opened is drawn under it instead.
     QPixmap m_background;
+    int m_grabAttempts = 0;
 };
