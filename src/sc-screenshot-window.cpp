@@ -169,8 +169,26 @@ void SCScreenshotWindow::setFullScreen(bool fullScreen)
 
 void SCScreenshotWindow::show()
 {
-    if (!isVisible() && !isCompositing())
-        freezeBackground();
+    if (!isVisible() && !isCompositing()) {
+        // The still picture must not hold the area selector or the window picker, which
+        // their owner hides right after showing this window.
+        if (m_showPending)
+            return;
+        m_showPending = true;
+        QTimer::singleShot(REPAINT_DELAY_MS, this, [this]() {
+            if (!m_showPending)
+                return;
+            m_showPending = false;
+            freezeBackground();
+            showNow();
+        });
+        return;
+    }
+    showNow();
+}
+
+void SCScreenshotWindow::showNow()
+{
     QWidget::show();
     m_buttonBar->show();
     m_captureButton->show();
@@ -186,6 +204,7 @@ void SCScreenshotWindow::show()
 
 void SCScreenshotWindow::hide()
 {
+    m_showPending = false;
     m_captureButton->hide();
     m_closeButton->hide();
     m_penButton->hide();
@@ -233,11 +252,7 @@ void SCScreenshotWindow::onCompositingChanged(bool compositing)
         return;
     // The see-through inside turns black now: take a still picture of the screen without us.
     hide();
-    QTimer::singleShot(REPAINT_DELAY_MS, this, [this]() {
-        freezeBackground();
-        show();
-        update();
-    });
+    show();
 }
 
 void SCScreenshotWindow::updateInputShape()

@@ -53,6 +53,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void showNow();
     void createButtonBar();
     void loadStyleSheet();
     void updateButtonBarPosition();
@@ -86,4 +87,5 @@ private:
     // as it was when it opened (global logical coordinates of the grab's top-left).
     QPixmap m_background;
     QPoint m_backgroundOrigin;
+    bool m_showPending = false;
 };

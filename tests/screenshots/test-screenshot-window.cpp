@@ -105,6 +105,7 @@ private Q_SLOTS:
     void barSitsUnderOrInside();
     void cornerResizeKeepsTheMinimum();
     void insideLetsThePointerThroughUnlessDrawing();
+    void selectorHiddenAfterShowIsNotInThePicture();
 
 private:
     QString suffix() const;
@@ -155,6 +156,8 @@ void TestScreenshotWindow::showOverlay(const QRect &area)
     m_overlay->setArea(area);
     m_overlay->setFullScreen(false);
     m_overlay->show();
+    // Without compositing manager the overlay appears a moment later.
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isVisible(), 5000);
     QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get()));
     QTRY_VERIFY_WITH_TIMEOUT(m_overlay->geometry() == area, 5000);
     // Focus arrives through the window manager.
@@ -348,6 +351,36 @@ void TestScreenshotWindow::insideLetsThePointerThroughUnlessDrawing()
     const QPoint dot = inside - area.topLeft() - QPoint(4, 4);
     QVERIFY2(colourDistance(image.pixelColor(dot), Qt::red) <= 6,
              qPrintable(image.pixelColor(dot).name()));
+}
+
+void TestScreenshotWindow::selectorHiddenAfterShowIsNotInThePicture()
+{
+    // As after a region selection: the selector still covers the screen when the overlay is
+    // shown, and goes away right after.
+    QWidget cover(nullptr, Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    cover.setStyleSheet("background: #202020;");
+    cover.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    cover.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&cover));
+    QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::primaryScreen()
+                                             ->grabWindow(0, 700, 500, 1, 1)
+                                             .toImage()
+                                             .pixelColor(0, 0)
+                                     == QColor("#202020"),
+                             5000);
+
+    const QRect area(600, 400, 400, 300);
+    m_overlay->setArea(area);
+    m_overlay->show();
+    cover.hide();
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isVisible(), 5000);
+    QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get()));
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 5000);
+    QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
+    m_overlay->saveScreenshot();
+    QCOMPARE(saved.count(), 1);
+    const QImage image(saved.first().first().toString());
+    QCOMPARE(patternMismatches(image, area.topLeft() + QPoint(4, 4), 3), 0);
 }
 
 int main(int argc, char **argv)
