@@ -7,6 +7,13 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -68,7 +75,12 @@ void TestFramelessWindowAgent::init()
     m_agent->setHitTestVisible(m_button);
     m_window->setGeometry(300, 200, 420, 260);
     m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), 15000));
+    if (!QTest::qWaitForWindowExposed(m_window.get(), 15000)) {
+        QProcess::execute("xwininfo", {"-id", QString::number(m_window->winId()), "-all"});
+        QProcess::execute("sh",
+                          {"-c", "xprop -root | grep -E '_NET_(CLIENT_LIST|SUPPORTING|ACTIVE)'"});
+        QFAIL("not exposed");
+    }
     QTRY_COMPARE_WITH_TIMEOUT(m_window->pos(), QPoint(300, 200), 5000);
 }
 
@@ -89,6 +101,8 @@ void TestFramelessWindowAgent::isFramelessAndStaysAWindow()
 
 void TestFramelessWindowAgent::draggingTheTitleBarMovesTheWindow()
 {
+    if (qEnvironmentVariableIntValue("VISTREL_WITHOUT_WM_MOVE") == 1)
+        QVERIFY(!m_window->windowHandle()->startSystemMove());
     const QPoint start = m_title->mapToGlobal(m_title->rect().center());
     PressCounter presses(m_titleBar);
     QVERIFY(movePointer(start));
@@ -120,5 +134,63 @@ void TestFramelessWindowAgent::titleButtonsKeepTheirClicks()
     QCOMPARE(m_window->pos(), pos);
 }
 
-QTEST_MAIN(TestFramelessWindowAgent)
+namespace {
+
+xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
+{
+    xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, false, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+// Makes the window manager look as if it could not move windows for clients, so that
+// the agent falls back to moving the window itself. Run in a session of its own.
+bool hideWindowManagerMove()
+{
+    xcb_connection_t *c = xcb_connect(nullptr, nullptr);
+    if (xcb_connection_has_error(c)) {
+        xcb_disconnect(c);
+        return false;
+    }
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    const xcb_atom_t supported = internAtom(c, "_NET_SUPPORTED");
+    const xcb_atom_t moveResize = internAtom(c, "_NET_WM_MOVERESIZE");
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+            c, xcb_get_property(c, false, root, supported, XCB_ATOM_ATOM, 0, 4096), nullptr);
+    bool removed = false;
+    if (reply && reply->format == 32) {
+        const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
+        const int count = xcb_get_property_value_length(reply) / 4;
+        std::vector<xcb_atom_t> kept;
+        for (int i = 0; i < count; ++i) {
+            if (atoms[i] == moveResize)
+                removed = true;
+            else
+                kept.push_back(atoms[i]);
+        }
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, supported, XCB_ATOM_ATOM, 32,
+                            static_cast<uint32_t>(kept.size()), kept.data());
+    }
+    std::free(reply);
+    // A round trip, so the change is in before Qt reads the property.
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_disconnect(c);
+    return removed;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    const bool manual = qEnvironmentVariableIntValue("VISTREL_WITHOUT_WM_MOVE") == 1;
+    if (manual && !hideWindowManagerMove()) {
+        std::fputs("the window manager does not announce _NET_WM_MOVERESIZE\n", stderr);
+        return 1;
+    }
+    QApplication app(argc, argv);
+    TestFramelessWindowAgent test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test-frameless-window-agent.moc"
