@@ -31,6 +31,7 @@ private slots:
     void drawingModeTakesTheDrag();
     void screenShowsThroughTheFrame();
     void closeWhileRecordingStopsFirst();
+    void rightClickClosesFrameAndBar();
 
 private:
     static QPoint centreOf(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
@@ -297,6 +298,20 @@ void TestDrawWindow::closeWhileRecordingStopsFirst()
     SHOW_FRAME(QRect(300, 250, 600, 400));
     QVERIFY(clickAt(centreOf(close)));
     QTRY_COMPARE(order, QStringList({"hide"}));
+}
+
+void TestDrawWindow::rightClickClosesFrameAndBar()
+{
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    QSignalSpy hidden(m_frame, &DrawWindow::hideDrawWindow);
+    QSignalSpy stopped(m_frame, &DrawWindow::stopRecording);
+    m_frame->setRecordingState(true);
+    QVERIFY(movePointer(301, 450));
+    QVERIFY(xdotool({"click", "3"}));
+    QTRY_COMPARE(hidden.count(), 1);
+    QCOMPARE(stopped.count(), 1);
+    QVERIFY(!m_frame->isVisible());
+    QVERIFY(!m_frame->buttonBar()->isVisible());
 }
 
 QTEST_MAIN(TestDrawWindow)
