@@ -10,6 +10,11 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <xcb/shape.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+
 #define SHOW_FRAME(rect)                                                                           \
     do {                                                                                           \
         const QString error = showFrameOver(rect);                                                 \
@@ -32,6 +37,7 @@ private slots:
     void screenShowsThroughTheFrame();
     void closeWhileRecordingStopsFirst();
     void rightClickClosesFrameAndBar();
+    void followsACompositorStartingLater();
 
 private:
     static QPoint centreOf(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
@@ -312,6 +318,57 @@ void TestDrawWindow::rightClickClosesFrameAndBar()
     QCOMPARE(stopped.count(), 1);
     QVERIFY(!m_frame->isVisible());
     QVERIFY(!m_frame->buttonBar()->isVisible());
+}
+
+// The window's bounding shape as the X server holds it: what it shows of itself.
+static QRegion boundingShape(QWidget *window)
+{
+    auto *x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    xcb_connection_t *c = x11->connection();
+    xcb_shape_get_rectangles_reply_t *reply = xcb_shape_get_rectangles_reply(
+            c, xcb_shape_get_rectangles(c, xcb_window_t(window->winId()), XCB_SHAPE_SK_BOUNDING),
+            nullptr);
+    QRegion region;
+    if (!reply)
+        return region;
+    const xcb_rectangle_t *rects = xcb_shape_get_rectangles_rectangles(reply);
+    for (int i = 0; i < xcb_shape_get_rectangles_rectangles_length(reply); ++i)
+        region += QRect(rects[i].x, rects[i].y, rects[i].width, rects[i].height);
+    std::free(reply);
+    return region;
+}
+
+void TestDrawWindow::followsACompositorStartingLater()
+{
+    if (SCCompositorWatcher::instance()->isCompositing())
+        QSKIP("needs a session without compositing manager");
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    auto *pen = m_frame->buttonBar()->findChild<QPushButton *>(QStringLiteral("drawToggleButton"));
+    QVERIFY(clickAt(centreOf(pen)));
+    QTRY_VERIFY(m_frame->isDrawing());
+    QVERIFY(dragPointer({450, 400}, {550, 400}));
+    QTRY_COMPARE(m_frame->strokes().size(), 1);
+
+    // Cut to the border ring and the stroke.
+    const QRegion plain = boundingShape(m_frame);
+    QVERIFY(plain.contains(QPoint(1, 200)));
+    QVERIFY(plain.contains(QPoint(200, 150)));
+    QVERIFY(!plain.contains(QPoint(300, 300)));
+    QCOMPARE(plain, m_frame->paintedRegion());
+
+    QSignalSpy changed(SCCompositorWatcher::instance(), &SCCompositorWatcher::compositingChanged);
+    QProcess compositor;
+    compositor.start(QStringLiteral("xcompmgr"), {});
+    QVERIFY(compositor.waitForStarted());
+    QVERIFY(changed.wait(10000) || !changed.isEmpty());
+    QCOMPARE(changed.last().first().toBool(), true);
+    // Whole again: the compositing manager blends the transparent inside.
+    QTRY_COMPARE(boundingShape(m_frame), QRegion(m_frame->rect()));
+
+    compositor.terminate();
+    QVERIFY(compositor.waitForFinished(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(!SCCompositorWatcher::instance()->isCompositing(), 10000);
+    QTRY_COMPARE(boundingShape(m_frame), m_frame->paintedRegion());
 }
 
 QTEST_MAIN(TestDrawWindow)
