@@ -1,0 +1,380 @@
+#include "obs-capture-area.h"
+#include "sc-obs-wrapper.h"
+
+#include <QDir>
+#include <QGuiApplication>
+#include <QImage>
+#include <QPainter>
+#include <QProcess>
+#include <QRasterWindow>
+#include <QRegularExpression>
+#include <QScreen>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+
+namespace {
+
+// Two tones far apart in pitch, so that each source can be told apart in the file.
+constexpr int SPEAKER_HZ = 300;
+constexpr int MIC_HZ = 3000;
+
+const QColor BACKGROUND(32, 32, 32);
+
+// Covers the whole screen with one flat dark colour: whatever else shows in a recording of
+// it was drawn by the recorder.
+class DarkWindow : public QRasterWindow
+{
+public:
+    explicit DarkWindow(const QRect &geometry)
+    {
+        setFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
+                 | Qt::WindowStaysOnTopHint);
+        setGeometry(geometry);
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter(this).fillRect(QRect(QPoint(0, 0), size()), BACKGROUND);
+    }
+};
+
+struct Loudness
+{
+    bool hasAudio = false;
+    double mean = -std::numeric_limits<double>::infinity();
+    double max = -std::numeric_limits<double>::infinity();
+};
+
+// ffmpeg's volumedetect over the file's audio from `skip` seconds on, after an optional
+// filter chain; "-inf" and a file without audio both read as -infinity.
+Loudness loudness(const QString &file, const QString &filter = QString(), double skip = 0.0)
+{
+    QProcess ffmpeg;
+    const QString chain = filter.isEmpty() ? QStringLiteral("volumedetect")
+                                           : filter + QStringLiteral(",volumedetect");
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 {"-hide_banner", "-nostdin", "-ss", QString::number(skip), "-i", file, "-map",
+                  "0:a:0?", "-af", chain, "-f", "null", "-"});
+    Loudness result;
+    if (!ffmpeg.waitForFinished(30000))
+        return result;
+    const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
+    const auto read = [&log](const char *key, double &value) {
+        const QRegularExpression re(QStringLiteral("%1: (-?[0-9.]+|-inf) dB").arg(key));
+        const auto match = re.match(log);
+        if (!match.hasMatch())
+            return false;
+        value = match.captured(1) == QLatin1String("-inf")
+                ? -std::numeric_limits<double>::infinity()
+                : match.captured(1).toDouble();
+        return true;
+    };
+    result.hasAudio = read("mean_volume", result.mean) && read("max_volume", result.max);
+    return result;
+}
+
+// A narrow band around one tone: the other tone, a decade away, falls far below it.
+QString band(int hz)
+{
+    const QString one = QStringLiteral("bandpass=f=%1:width_type=q:w=4").arg(hz);
+    return one + QLatin1Char(',') + one + QLatin1Char(',') + one;
+}
+
+bool isHighlight(QRgb c)
+{
+    // The pointer disc is a translucent green over the dark background.
+    return qGreen(c) - qRed(c) > 40 && qGreen(c) - qBlue(c) > 15;
+}
+
+bool isLeftRing(QRgb c)
+{
+    return qBlue(c) - qRed(c) > 50 && qBlue(c) - qGreen(c) > 30;
+}
+
+// Pixels within `radius` of `centre` that pass `test`.
+template<typename Test>
+int countAround(const QImage &image, const QPoint &centre, int radius, Test test)
+{
+    int count = 0;
+    for (int y = centre.y() - radius; y <= centre.y() + radius; ++y)
+        for (int x = centre.x() - radius; x <= centre.x() + radius; ++x) {
+            const int dx = x - centre.x();
+            const int dy = y - centre.y();
+            if (dx * dx + dy * dy > radius * radius || !image.valid(x, y))
+                continue;
+            if (test(image.pixel(x, y)))
+                ++count;
+        }
+    return count;
+}
+
+bool runTool(const QString &program, const QStringList &arguments, int timeoutMs = 30000)
+{
+    QProcess process;
+    process.start(program, arguments);
+    return process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit
+            && process.exitCode() == 0;
+}
+
+} // namespace
+
+// Sound and pointer effects as they arrive in recorded files, through the engine, the
+// program's own output module and its pointer filter, on the test desktop.
+class TestEngineAudio : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void switchesDecideWhatIsHeard_data();
+    void switchesDecideWhatIsHeard();
+    void pointerEffectsReachTheFile_data();
+    void pointerEffectsReachTheFile();
+    void cleanupTestCase();
+
+private:
+    std::unique_ptr<QProcess> playInto(const QString &sink, int hz, double seconds);
+    bool record(const QString &base, const QSize &frame, int milliseconds,
+                const std::function<void()> &during = nullptr);
+    std::unique_ptr<ObsWrapper> m_obs;
+    QTemporaryDir m_dir;
+    QSize m_screen;
+};
+
+void TestEngineAudio::initTestCase()
+{
+    QStandardPaths::setTestModeEnabled(true);
+    QVERIFY2(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"), "run inside scripts/test-env.sh");
+    QVERIFY(m_dir.isValid());
+    m_screen = QGuiApplication::primaryScreen()->size();
+    // Brought up in the main window's order.
+    m_obs = std::make_unique<ObsWrapper>();
+    QVERIFY(m_obs->initObs(m_screen.width(), m_screen.height(), 30));
+    QCOMPARE(m_obs->addSceneSource(REC_SCREEN), 0);
+    m_obs->searchRecTargets(REC_SCREEN);
+    QVERIFY(!m_obs->getRecTargets().isEmpty());
+    m_obs->searchMicDevice();
+    m_obs->searchPlayerDevice();
+    QVERIFY(m_obs->hasMicDevice());
+    QVERIFY(m_obs->mouseEffectFilter());
+}
+
+std::unique_ptr<QProcess> TestEngineAudio::playInto(const QString &sink, int hz, double seconds)
+{
+    const QString wav = m_dir.filePath(QStringLiteral("tone-%1-%2.wav").arg(hz).arg(seconds));
+    if (!QFile::exists(wav)
+        && !runTool(QStringLiteral("sox"),
+                    {"-n", "-r", "48000", "-c", "2", wav, "synth", QString::number(seconds), "sine",
+                     QString::number(hz), "vol", "0.5"}))
+        return nullptr;
+    auto process = std::make_unique<QProcess>();
+    process->start(QStringLiteral("paplay"), {"-d", sink, wav});
+    if (!process->waitForStarted())
+        return nullptr;
+    return process;
+}
+
+// Records `milliseconds` into base + ".mp4"; true when libobs reported a clean end.
+bool TestEngineAudio::record(const QString &base, const QSize &frame, int milliseconds,
+                             const std::function<void()> &during)
+{
+    m_obs->setupFFmpeg(base, frame.width(), frame.height(), 30, 4, OutputFormat::MP4);
+    QSignalSpy status(m_obs.get(), &ObsWrapper::recordStatusChanged);
+    QSignalSpy failed(m_obs.get(), &ObsWrapper::recordingFailed);
+    if (m_obs->startRecording() != 0)
+        return false;
+    if (during)
+        during();
+    else
+        QTest::qWait(milliseconds);
+    m_obs->stopRecording(false);
+    if (status.count() < 2 && !status.wait(30000))
+        return false;
+    return status.count() == 2 && status.at(1).at(0).toInt() == 2 && failed.isEmpty()
+            && QFile::exists(base + QStringLiteral(".mp4"));
+}
+
+void TestEngineAudio::switchesDecideWhatIsHeard_data()
+{
+    QTest::addColumn<bool>("player");
+    QTest::addColumn<bool>("mic");
+    QTest::newRow("both on") << true << true;
+    QTest::newRow("speakers only") << true << false;
+    QTest::newRow("microphone only") << false << true;
+    QTest::newRow("both off") << false << false;
+}
+
+// A tone plays on the speakers and another into the microphone for the whole recording:
+// each switch decides whether its tone reaches the file.
+void TestEngineAudio::switchesDecideWhatIsHeard()
+{
+    QFETCH(bool, player);
+    QFETCH(bool, mic);
+
+    const auto area = ObsCaptureArea::fromCorners(QPoint(0, 0), QPoint(319, 239), m_screen, 1.0);
+    QVERIFY(m_obs->updateRecItem(m_obs->getRecTargets().first().toUtf8(), REC_SCREEN, true,
+                                 area.left, area.right, area.top, area.bottom));
+    QCOMPARE(m_obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth,
+                               area.canvasHeight, 30),
+             0);
+    m_obs->recMicAudio(mic, QStringLiteral("default"));
+    m_obs->recPlayerAudio(player, QStringLiteral("default"));
+
+    auto speakerTone = playInto(QStringLiteral("speakers"), SPEAKER_HZ, 5);
+    auto micTone = playInto(QStringLiteral("mic_feed"), MIC_HZ, 5);
+    QVERIFY(speakerTone && micTone);
+    // Newly made sound sources need a moment to connect to the sound server.
+    QTest::qWait(700);
+
+    const QString base = m_dir.filePath(QStringLiteral("sound-%1-%2").arg(player).arg(mic));
+    QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 2500));
+    speakerTone->waitForFinished(10000);
+    micTone->waitForFinished(10000);
+
+    const QString file = base + QStringLiteral(".mp4");
+    const Loudness all = loudness(file);
+    // The file begins in the middle of both tones: that sudden start rings through every
+    // band, so the bands are judged on the steady part after it.
+    const Loudness low = loudness(file, band(SPEAKER_HZ), 0.5);
+    const Loudness high = loudness(file, band(MIC_HZ), 0.5);
+    qInfo("%s: audio %d, mean %.1f dB, max %.1f dB; %d Hz mean %.1f dB, %d Hz mean %.1f dB",
+          QTest::currentDataTag(), all.hasAudio, all.mean, all.max, SPEAKER_HZ, low.mean, MIC_HZ,
+          high.mean);
+
+    if (!player && !mic) {
+        // A file without a sound track is as silent as one with a silent track.
+        QVERIFY2(all.max < -60.0, qPrintable(QString::number(all.max)));
+        return;
+    }
+    QVERIFY(all.hasAudio);
+    QVERIFY2(all.mean > -40.0, qPrintable(QString::number(all.mean)));
+    // What is switched on is heard, and what is switched off is not, whatever it plays.
+    if (player)
+        QVERIFY2(low.mean > -35.0, qPrintable(QString::number(low.mean)));
+    else
+        QVERIFY2(low.mean < high.mean - 30.0, qPrintable(QString::number(low.mean)));
+    if (mic)
+        QVERIFY2(high.mean > -35.0, qPrintable(QString::number(high.mean)));
+    else
+        QVERIFY2(high.mean < low.mean - 30.0, qPrintable(QString::number(high.mean)));
+}
+
+void TestEngineAudio::pointerEffectsReachTheFile_data()
+{
+    QTest::addColumn<bool>("effects");
+    QTest::newRow("effects on") << true;
+    QTest::newRow("effects off") << false;
+}
+
+// The pointer rests at one point, moves to another and clicks there, over a flat dark
+// screen: the disc follows it and the click leaves a ring, both drawn into the file.
+void TestEngineAudio::pointerEffectsReachTheFile()
+{
+    QFETCH(bool, effects);
+
+    DarkWindow window(QRect(QPoint(0, 0), m_screen));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+
+    // A region of the screen, so the filter's drawing has to survive the crop after it.
+    const QRect region(QPoint(400, 300), QSize(800, 480));
+    const QPoint rest(600, 500);
+    const QPoint click(1000, 600);
+    const auto area
+            = ObsCaptureArea::fromCorners(region.topLeft(), region.bottomRight(), m_screen, 1.0);
+    QVERIFY(m_obs->updateRecItem(m_obs->getRecTargets().first().toUtf8(), REC_SCREEN, true,
+                                 area.left, area.right, area.top, area.bottom));
+    QCOMPARE(m_obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth,
+                               area.canvasHeight, 30),
+             0);
+    m_obs->recMicAudio(false, QStringLiteral("default"));
+    m_obs->recPlayerAudio(false, QStringLiteral("default"));
+    m_obs->captureMouseCursor(true);
+    m_obs->enableMouseEffect(effects);
+
+    const QString x = QStringLiteral("xdotool");
+    QVERIFY(runTool(x, {"mousemove", QString::number(rest.x()), QString::number(rest.y())}));
+    // The filter reads its settings and the pointer a few times a second.
+    QTest::qWait(500);
+
+    const QString base = m_dir.filePath(effects ? "pointer-on" : "pointer-off");
+    QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 0, [&]() {
+        QTest::qWait(1000);
+        runTool(x, {"mousemove", QString::number(click.x()), QString::number(click.y())});
+        QTest::qWait(300);
+        runTool(x, {"click", "1"});
+        QTest::qWait(1700);
+    }));
+    window.hide();
+    const QString file = base + QStringLiteral(".mp4");
+    const QPoint restInFrame = rest - region.topLeft();
+    const QPoint clickInFrame = click - region.topLeft();
+
+    // The first frame: the pointer still rests where it was before the start.
+    const QString first = m_dir.filePath(QStringLiteral("first-%1.png").arg(effects));
+    QVERIFY(runTool("ffmpeg", {"-v", "error", "-y", "-i", file, "-frames:v", "1", first}));
+    const QImage firstImage(first);
+    QCOMPARE(firstImage.size(), region.size());
+    const int discAtRest = countAround(firstImage, restInFrame, 20, isHighlight);
+    const int discAtClick = countAround(firstImage, clickInFrame, 20, isHighlight);
+    // Every frame after the move, cut down to the neighbourhood of the click.
+    const QString frames = m_dir.filePath(QStringLiteral("click-%1").arg(effects));
+    QVERIFY(QDir().mkpath(frames));
+    const int half = 80;
+    const QString crop = QStringLiteral("crop=%1:%1:%2:%3")
+                                 .arg(2 * half)
+                                 .arg(clickInFrame.x() - half)
+                                 .arg(clickInFrame.y() - half);
+    QVERIFY(runTool("ffmpeg",
+                    {"-v", "error", "-y", "-ss", "0.8", "-i", file, "-vf", crop,
+                     frames + QStringLiteral("/f%03d.png")}));
+    const QStringList names = QDir(frames).entryList({"*.png"}, QDir::Files, QDir::Name);
+    QVERIFY(names.size() > 20);
+    const QPoint centre(half, half);
+    int ringFrames = 0;
+    int ringPixelsMost = 0;
+    for (const QString &name : names) {
+        const QImage image(frames + QLatin1Char('/') + name);
+        // Rings grow outwards from the click; the disc covers the inner part.
+        const int ring = countAround(image, centre, 70, isLeftRing);
+        ringPixelsMost = std::max(ringPixelsMost, ring);
+        if (ring > 30)
+            ++ringFrames;
+    }
+    const QImage last(frames + QLatin1Char('/') + names.last());
+    const int discAtEnd = countAround(last, centre, 20, isHighlight);
+    qInfo("%s: disc pixels at rest %d, at the click point before the move %d, there at the end "
+          "%d; %d of %d frames after the move show a ring (most ring pixels %d)",
+          QTest::currentDataTag(), discAtRest, discAtClick, discAtEnd, ringFrames,
+          int(names.size()), ringPixelsMost);
+
+    if (effects) {
+        QVERIFY2(discAtRest > 300, qPrintable(QString::number(discAtRest)));
+        QCOMPARE(discAtClick, 0);
+        QVERIFY2(discAtEnd > 300, qPrintable(QString::number(discAtEnd)));
+        // The ring lasts half a second: a handful of frames at 30 per second.
+        QVERIFY2(ringFrames >= 3, qPrintable(QString::number(ringFrames)));
+        QVERIFY2(ringFrames <= 20, qPrintable(QString::number(ringFrames)));
+    } else {
+        QCOMPARE(discAtRest, 0);
+        QCOMPARE(discAtEnd, 0);
+        QCOMPARE(ringPixelsMost, 0);
+    }
+}
+
+void TestEngineAudio::cleanupTestCase()
+{
+    m_obs.reset();
+    QVERIFY(!obs_initialized());
+}
+
+QTEST_MAIN(TestEngineAudio)
+#include "test-engine-audio.moc"
