@@ -373,6 +373,15 @@ void DrawWindow::resizeEvent(QResizeEvent *event)
     updateInputCatcher();
 }
 
+void DrawWindow::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    // However the frame was hidden (close() included), its bar and the pen's input window
+    // must not stay behind on screen.
+    m_buttonBar->hide();
+    updateInputCatcher();
+}
+
 void DrawWindow::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);

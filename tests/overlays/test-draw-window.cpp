@@ -318,6 +318,12 @@ void TestDrawWindow::rightClickClosesFrameAndBar()
     QCOMPARE(stopped.count(), 1);
     QVERIFY(!m_frame->isVisible());
     QVERIFY(!m_frame->buttonBar()->isVisible());
+
+    // Closed from outside, the bar goes too.
+    SHOW_FRAME(QRect(300, 250, 600, 400));
+    QVERIFY(m_frame->buttonBar()->isVisible());
+    m_frame->close();
+    QVERIFY(!m_frame->buttonBar()->isVisible());
 }
 
 // The window's bounding shape as the X server holds it: what it shows of itself.
