@@ -25,9 +25,9 @@ namespace {
 const QString STYLE_SHEET = QStringLiteral(":/res/style/draw-window.qss");
 const QString IMAGES = QStringLiteral(":/res/forms/images/");
 const QSize MINIMUM_SIZE(200, 150);
-// Half the side of the square cut out around each stroke point: pen width 2 plus the
-// antialiased fringe.
-constexpr int STROKE_MARGIN = 2;
+// Half the side, less one, of the square around each stroke point that the stroke's
+// region is made of: about the pen's width of 2.
+constexpr int STROKE_MARGIN = 1;
 
 QIcon icon(const QString &name)
 {
@@ -260,12 +260,17 @@ void DrawWindow::paintEvent(QPaintEvent *)
     const qreal inset = m_borderWidth / 2.0;
     painter.drawRect(QRectF(rect()).adjusted(inset, inset, -inset, -inset));
 
-    if (m_drawingMode) {
+    if (m_drawingMode && m_compositing) {
         painter.setPen(QPen(Qt::red, 2));
         for (const QPolygonF &stroke : std::as_const(m_strokes))
             painter.drawPolyline(stroke);
         if (!m_currentStroke.isEmpty())
             painter.drawPolyline(m_currentStroke);
+    } else if (m_drawingMode) {
+        // The window is cut to the strokes' region: fill it whole, since antialiased or
+        // unpainted pixels inside it would show black.
+        for (const QRect &r : m_strokeRegion)
+            painter.fillRect(r, Qt::red);
     }
 
     updateInputShape();
