@@ -164,7 +164,7 @@ QListView *TestFileManager::showView(SCFileManager &manager, const QString &filt
     m_view->move(100, 100);
     manager.updateListView(m_view.get(), filter);
     m_view->show();
-    if (!QTest::qWaitForWindowExposed(m_view.get()))
+    if (!QTest::qWaitForWindowExposed(m_view.get(), 20000))
         return nullptr;
     return m_view.get();
 }

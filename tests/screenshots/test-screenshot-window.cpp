@@ -129,7 +129,7 @@ void TestScreenshotWindow::initTestCase()
     m_pattern.setGeometry(screen->geometry());
     m_pattern.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_pattern, 20000));
-    QTRY_COMPARE_WITH_TIMEOUT(m_pattern.geometry(), screen->geometry(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_pattern.geometry(), screen->geometry(), 10000);
     QTRY_VERIFY_WITH_TIMEOUT(
             patternMismatches(screen->grabWindow(0, 300, 300, 64, 64).toImage(), {300, 300}, 0)
                     == 0,
@@ -157,11 +157,11 @@ void TestScreenshotWindow::showOverlay(const QRect &area)
     m_overlay->setFullScreen(false);
     m_overlay->show();
     // Without compositing manager the overlay appears a moment later.
-    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isVisible(), 5000);
-    QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get()));
-    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->geometry() == area, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isVisible(), 10000);
+    QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get(), 20000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->geometry() == area, 10000);
     // Focus arrives through the window manager.
-    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 10000);
 }
 
 void TestScreenshotWindow::captureSavesTheInsideOfTheBorder_data()
@@ -210,7 +210,7 @@ void TestScreenshotWindow::penStrokeIsInTheSavedImage()
     showOverlay(area);
     QWidget *bar = buttonBar();
     QVERIFY(bar);
-    QVERIFY(QTest::qWaitForWindowExposed(bar));
+    QVERIFY(QTest::qWaitForWindowExposed(bar, 20000));
     auto *pen = bar->findChild<QPushButton *>("drawButton");
     QVERIFY(pen);
     const QPoint penCentre = pen->mapToGlobal(pen->rect().center());
@@ -219,7 +219,7 @@ void TestScreenshotWindow::penStrokeIsInTheSavedImage()
     QVERIFY(xdotool({"mousemove", QString::number(penCentre.x()), QString::number(penCentre.y()),
                      "click", "1"}));
 
-    QTRY_VERIFY_WITH_TIMEOUT(pen->isChecked(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(pen->isChecked(), 10000);
     const int y = area.y() + 150;
     QVERIFY(xdotool(
             {"mousemove", QString::number(area.x() + 50), QString::number(y), "mousedown", "1"}));
@@ -233,7 +233,7 @@ void TestScreenshotWindow::penStrokeIsInTheSavedImage()
 
     QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
     QVERIFY(xdotool({"key", "Return"}));
-    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 10000);
     const QImage image(saved.first().first().toString());
     QCOMPARE(image.size(), QSize(392, 292));
     // The stroke runs through image row 146 from x 46 to 296.
@@ -255,7 +255,7 @@ void TestScreenshotWindow::failedSaveKeepsTheOverlayOpen()
     QSignalSpy errors(m_screenshot, &SCScreenshot::error);
     QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
     QVERIFY(xdotool({"key", "Return"}));
-    QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(errors.count(), 1, 10000);
     QVERIFY(errors.first().first().toString().startsWith(
             "Failed to save screenshot to " + m_dir.filePath("afile/sub/Screenshot_")));
     QCOMPARE(saved.count(), 0);
@@ -270,7 +270,7 @@ void TestScreenshotWindow::escapeCancelsOnce()
     QVERIFY(bar);
     QSignalSpy cancelled(m_overlay.get(), &SCScreenshotWindow::screenshotCancelled);
     QVERIFY(xdotool({"key", "Escape"}));
-    QTRY_COMPARE_WITH_TIMEOUT(cancelled.count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(cancelled.count(), 1, 10000);
     QVERIFY(!m_overlay->isVisible());
     QVERIFY(!bar->isVisible());
     QVERIFY(xdotool({"key", "Escape"}));
@@ -285,7 +285,7 @@ void TestScreenshotWindow::ctrlCCopiesAndCloses()
     QSignalSpy copied(m_overlay.get(), &SCScreenshotWindow::screenshotCopied);
     QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
     QVERIFY(xdotool({"key", "ctrl+c"}));
-    QTRY_COMPARE_WITH_TIMEOUT(copied.count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(copied.count(), 1, 10000);
     QVERIFY(!m_overlay->isVisible());
     QCOMPARE(saved.count(), 0);
     const QImage image = QGuiApplication::clipboard()->image();
@@ -334,7 +334,7 @@ void TestScreenshotWindow::insideLetsThePointerThroughUnlessDrawing()
     const QPoint inside = area.center();
     QVERIFY(xdotool(
             {"mousemove", QString::number(inside.x()), QString::number(inside.y()), "click", "1"}));
-    QTRY_COMPARE_WITH_TIMEOUT(m_pattern.presses.size(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_pattern.presses.size(), 1, 10000);
     QCOMPARE(m_pattern.presses.first(), inside);
 
     // With the pen on, the same click is a stroke (a dot) on the overlay instead.
@@ -342,10 +342,10 @@ void TestScreenshotWindow::insideLetsThePointerThroughUnlessDrawing()
     QVERIFY(xdotool({"click", "1"}));
     QVERIFY(xdotool({"mousemove", "10", "10"}));
     // The click on the overlay took the keyboard back from the window below.
-    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 10000);
     QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
     QVERIFY(xdotool({"key", "Return"}));
-    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 10000);
     QCOMPARE(m_pattern.presses.size(), 1);
     const QImage image(saved.first().first().toString());
     const QPoint dot = inside - area.topLeft() - QPoint(4, 4);
@@ -361,7 +361,7 @@ void TestScreenshotWindow::selectorHiddenAfterShowIsNotInThePicture()
     cover.setStyleSheet("background: #202020;");
     cover.setGeometry(QGuiApplication::primaryScreen()->geometry());
     cover.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&cover));
+    QVERIFY(QTest::qWaitForWindowExposed(&cover, 20000));
     QTRY_VERIFY_WITH_TIMEOUT(QGuiApplication::primaryScreen()
                                              ->grabWindow(0, 700, 500, 1, 1)
                                              .toImage()
@@ -373,9 +373,9 @@ void TestScreenshotWindow::selectorHiddenAfterShowIsNotInThePicture()
     m_overlay->setArea(area);
     m_overlay->show();
     cover.hide();
-    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isVisible(), 5000);
-    QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get()));
-    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isVisible(), 10000);
+    QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get(), 20000));
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 10000);
     QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
     m_overlay->saveScreenshot();
     QCOMPARE(saved.count(), 1);
