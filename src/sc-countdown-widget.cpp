@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPainterPath>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -137,8 +138,12 @@ void SCCountdownWidget::updateCountdown()
 QRegion SCCountdownWidget::paintedRegion() const
 {
     QRegion region(m_container->geometry(), QRegion::Ellipse);
-    if (m_hint)
-        region += m_hint->geometry();
+    if (m_hint) {
+        // Its rounded corners are transparent, and would show black.
+        QPainterPath rounded;
+        rounded.addRoundedRect(QRectF(m_hint->geometry()), 4, 4);
+        region += QRegion(rounded.toFillPolygon().toPolygon());
+    }
     return region;
 }
 
