@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QRect>
 #include <QScreen>
+#include <QWidget>
 #include <QtTest>
 
 #include <memory>
@@ -61,7 +62,8 @@ public:
     // "ready fx fy fw fh cx cy cw ch id": waits for the window to be framed and placed.
     bool waitReady()
     {
-        const QStringList parts = waitForLine(QStringLiteral("ready ")).split(' ');
+        const QStringList parts
+                = waitForLine(QStringLiteral("ready "), 35000).split(QLatin1Char(' '));
         if (parts.size() != 10)
             return false;
         auto rect = [&](int i) {
@@ -85,6 +87,17 @@ private:
     QRect m_client;
     WId m_id = 0;
 };
+
+// The session's window manager may still be starting when a test begins: a decorated probe
+// window shows when it manages windows.
+inline bool waitForWindowManager(int timeoutMs = 30000)
+{
+    QWidget probe;
+    probe.setWindowTitle(QStringLiteral("probe"));
+    probe.setGeometry(10, 10, 50, 50);
+    probe.show();
+    return QTest::qWaitFor([&] { return probe.frameGeometry() != probe.geometry(); }, timeoutMs);
+}
 
 inline bool xdotool(const QStringList &arguments)
 {

@@ -92,7 +92,8 @@ int main(int argc, char **argv)
     int tries = 0;
     QObject::connect(poll, &QTimer::timeout, [&] {
         const bool framed = window.frameGeometry() != window.geometry();
-        if ((window.windowHandle()->isExposed() && framed) || ++tries > 100) {
+        // A window manager still starting up on a busy machine may take a while.
+        if ((window.windowHandle()->isExposed() && framed) || ++tries > 600) {
             poll->stop();
             say(QStringLiteral("ready %1 %2 %3")
                         .arg(rectText(window.frameGeometry()), rectText(window.geometry()))

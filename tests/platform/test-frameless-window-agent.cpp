@@ -2,15 +2,18 @@
 #include "sc-frameless-window-agent.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QThread>
 #include <QVBoxLayout>
 #include <QWindow>
 
 #include <xcb/xcb.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -36,6 +39,7 @@ class TestFramelessWindowAgent : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { QVERIFY(waitForWindowManager()); }
     void init();
     void cleanup();
     void isFramelessAndStaysAWindow();
@@ -81,6 +85,10 @@ void TestFramelessWindowAgent::init()
                           {"-c", "xprop -root | grep -E '_NET_(CLIENT_LIST|SUPPORTING|ACTIVE)'"});
         QFAIL("not exposed");
     }
+    // Qt 6.4 sometimes keeps the position it read while the window manager's frame was
+    // still at 0,0; asking again brings a fresh report.
+    if (!QTest::qWaitFor([&] { return m_window->pos() == QPoint(300, 200); }, 2000))
+        m_window->setGeometry(300, 200, 420, 260);
     QTRY_COMPARE_WITH_TIMEOUT(m_window->pos(), QPoint(300, 200), 5000);
 }
 
@@ -145,6 +153,20 @@ xcb_atom_t internAtom(xcb_connection_t *c, const char *name)
     return atom;
 }
 
+// The atoms the window manager announces; empty while it is still starting.
+std::vector<xcb_atom_t> supportedAtoms(xcb_connection_t *c, xcb_window_t root, xcb_atom_t supported)
+{
+    std::vector<xcb_atom_t> atoms;
+    xcb_get_property_reply_t *reply = xcb_get_property_reply(
+            c, xcb_get_property(c, false, root, supported, XCB_ATOM_ATOM, 0, 4096), nullptr);
+    if (reply && reply->format == 32) {
+        const auto *data = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
+        atoms.assign(data, data + xcb_get_property_value_length(reply) / 4);
+    }
+    std::free(reply);
+    return atoms;
+}
+
 // Makes the window manager look as if it could not move windows for clients, so that
 // the agent falls back to moving the window itself. Run in a session of its own.
 bool hideWindowManagerMove()
@@ -157,27 +179,21 @@ bool hideWindowManagerMove()
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     const xcb_atom_t supported = internAtom(c, "_NET_SUPPORTED");
     const xcb_atom_t moveResize = internAtom(c, "_NET_WM_MOVERESIZE");
-    xcb_get_property_reply_t *reply = xcb_get_property_reply(
-            c, xcb_get_property(c, false, root, supported, XCB_ATOM_ATOM, 0, 4096), nullptr);
-    bool removed = false;
-    if (reply && reply->format == 32) {
-        const auto *atoms = static_cast<const xcb_atom_t *>(xcb_get_property_value(reply));
-        const int count = xcb_get_property_value_length(reply) / 4;
-        std::vector<xcb_atom_t> kept;
-        for (int i = 0; i < count; ++i) {
-            if (atoms[i] == moveResize)
-                removed = true;
-            else
-                kept.push_back(atoms[i]);
-        }
+    std::vector<xcb_atom_t> atoms;
+    QDeadlineTimer deadline(30000);
+    while ((atoms = supportedAtoms(c, root, supported)).empty() && !deadline.hasExpired())
+        QThread::msleep(50);
+    const auto it = std::find(atoms.begin(), atoms.end(), moveResize);
+    const bool found = it != atoms.end();
+    if (found) {
+        atoms.erase(it);
         xcb_change_property(c, XCB_PROP_MODE_REPLACE, root, supported, XCB_ATOM_ATOM, 32,
-                            static_cast<uint32_t>(kept.size()), kept.data());
+                            static_cast<uint32_t>(atoms.size()), atoms.data());
+        // A round trip, so the change is in before Qt reads the property.
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
-    std::free(reply);
-    // A round trip, so the change is in before Qt reads the property.
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     xcb_disconnect(c);
-    return removed;
+    return found;
 }
 
 } // namespace

@@ -52,6 +52,13 @@ void TestWindowPicker::windowListFindsTheWindows()
              m_b.id());
     QCOMPARE(SCWindowList::windowAt(m_b.client().center()).title,
              QStringLiteral("Picker Target Ä"));
+    // Without _NET_WM_NAME the older WM_NAME gives the title.
+    QVERIFY(QProcess::execute("xprop",
+                              {"-id", QString::number(m_a.id()), "-remove", "_NET_WM_NAME"})
+            == 0);
+    QCOMPARE(SCWindowList::title(m_a.id()), QStringLiteral("Picker Target A"));
+    QProcess::execute("xprop", {"-id", QString::number(m_a.id()), "-remove", "WM_NAME"});
+    QCOMPARE(SCWindowList::title(m_a.id()), QString());
     // Left out on request, and nothing at a spot no window covers.
     QVERIFY(SCWindowList::windowAt(m_a.client().center(), {m_a.id()}).id != m_a.id());
     QVERIFY(!SCWindowList::windowAt(QPoint(1900, 1060)).isValid());
