@@ -1,0 +1,137 @@
+#include "bench-ffmpeg-run.h"
+
+#include "bench-animation-window.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QRegularExpression>
+#include <QScreen>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+const int FPS = 30;
+
+std::optional<long> lastCounter(const QString &log, const QString &name)
+{
+    // The progress line repeats; its last state is the total.
+    const QRegularExpression re(name + QStringLiteral("=\\s*(\\d+)"));
+    std::optional<long> value;
+    for (auto it = re.globalMatch(log); it.hasNext();)
+        value = it.next().captured(1).toLong();
+    return value;
+}
+
+long highWaterMarkKb(const QString &statusFile)
+{
+    QFile file(statusFile);
+    if (!file.open(QIODevice::ReadOnly))
+        return 0;
+    for (const QByteArray &line : file.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+    return 0;
+}
+
+} // namespace
+
+BenchFigures BenchFfmpegRun::run(const QString &file, const QString &logFile, int seconds)
+{
+    BenchFigures figures;
+    figures.name = QStringLiteral("ffmpeg x11grab");
+    figures.expectedFrames = seconds * FPS;
+    figures.file = file;
+
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const QSize size = screen->size() * screen->devicePixelRatio();
+    const QByteArray display = qgetenv("DISPLAY");
+    const QList<QByteArray> arguments
+            = {"ffmpeg",
+               "-nostdin",
+               "-y",
+               "-f",
+               "x11grab",
+               "-framerate",
+               QByteArray::number(FPS),
+               "-video_size",
+               QByteArray::number(size.width()) + 'x' + QByteArray::number(size.height()),
+               "-i",
+               display,
+               "-c:v",
+               "libx264",
+               "-preset",
+               "veryfast",
+               "-t",
+               QByteArray::number(seconds),
+               QFile::encodeName(file)};
+    std::vector<char *> argv;
+    for (const QByteArray &argument : arguments)
+        argv.push_back(const_cast<char *>(argument.constData()));
+    argv.push_back(nullptr);
+
+    // Spawned and reaped here rather than through QProcess: wait4 hands over the child's
+    // own CPU time and peak memory.
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const QByteArray log = QFile::encodeName(logFile);
+    posix_spawn_file_actions_addopen(&actions, 2, log.constData(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    QElapsedTimer wall;
+    wall.start();
+    figures.startCallMs = BenchAnimationWindow::monotonicMs();
+    pid_t pid = 0;
+    const int spawned = posix_spawnp(&pid, "ffmpeg", &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        figures.error = QStringLiteral("ffmpeg could not be started: %1")
+                                .arg(QString::fromLocal8Bit(strerror(spawned)));
+        return figures;
+    }
+    // The spawned child starts on this process's memory, and the kernel carries that peak
+    // into the child's own maximum RSS: the peak of ffmpeg itself is its VmHWM, read while
+    // it runs.
+    int status = 0;
+    rusage usage {};
+    pid_t waited = -1;
+    long peakKb = 0;
+    const QString statusFile = QStringLiteral("/proc/%1/status").arg(pid);
+    for (;;) {
+        waited = wait4(pid, &status, WNOHANG, &usage);
+        if (waited != 0 && !(waited < 0 && errno == EINTR))
+            break;
+        peakKb = std::max(peakKb, highWaterMarkKb(statusFile));
+        usleep(50000);
+    }
+    figures.wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+    if (waited != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        figures.error = QStringLiteral("ffmpeg failed, see %1").arg(logFile);
+        return figures;
+    }
+    figures.cpuSeconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    figures.peakMemoryMb = double(peakKb) / 1024.0;
+
+    QFile logText(logFile);
+    if (logText.open(QIODevice::ReadOnly)) {
+        const QString text = QString::fromLocal8Bit(logText.readAll());
+        // ffmpeg names these only once they are not zero.
+        figures.droppedFrames = lastCounter(text, QStringLiteral("drop")).value_or(0);
+        figures.duplicatedFrames = lastCounter(text, QStringLiteral("dup")).value_or(0);
+    }
+    return figures;
+}

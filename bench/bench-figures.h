@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QString>
+
+#include <optional>
+
+// What one recorder achieved in one run; unknown figures stay empty.
+struct BenchFigures
+{
+    QString name;
+    QString file;
+    QString error;
+    double cpuSeconds = 0.0;
+    double wallSeconds = 0.0;
+    double peakMemoryMb = 0.0;
+    int expectedFrames = 0;
+    std::optional<long> frames;
+    std::optional<long> distinctFrames;
+    std::optional<long> uniqueFrames;
+    std::optional<long> droppedFrames;
+    std::optional<long> duplicatedFrames;
+    std::optional<long> laggedFrames;
+    // Signed: a file may begin with a picture from just before the start call.
+    std::optional<double> startLatencyMs;
+    std::optional<double> stopLatencyMs;
+    QString pixelFormat;
+    // Monotonic milliseconds at the start call; turns the first frame's time code into a
+    // latency.
+    uint32_t startCallMs = 0;
+};

@@ -1,0 +1,138 @@
+#include "bench-vistrel-run.h"
+
+#include "bench-animation-window.h"
+#include "obs-capture-area.h"
+#include "sc-obs-wrapper.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTimer>
+
+#include <util/base.h>
+
+#include <sys/resource.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+
+const int FPS = 30;
+// The main window's bitrate argument.
+const int BITRATE = 4;
+
+double cpuSeconds(const rusage &usage)
+{
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
+            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// libobs writes its log to stdout by default, where the benchmark prints its table.
+void logToStderr(int level, const char *format, va_list args, void *)
+{
+    if (level > LOG_INFO)
+        return;
+    std::vfprintf(stderr, format, args);
+    std::fputc('\n', stderr);
+}
+
+void spin(int milliseconds)
+{
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
+{
+    BenchFigures figures;
+    figures.name = QStringLiteral("Vistrel");
+    figures.expectedFrames = seconds * FPS;
+
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const qreal ratio = screen->devicePixelRatio();
+    const QSize size = screen->size();
+    const int width = int(size.width() * ratio);
+    const int height = int(size.height() * ratio);
+
+    base_set_log_handler(logToStderr, nullptr);
+    auto obs = std::make_unique<ObsWrapper>();
+    if (!obs->initObs(width, height, FPS)) {
+        figures.error = QStringLiteral("the engine did not come up");
+        return figures;
+    }
+    if (obs->addSceneSource(REC_SCREEN) != 0) {
+        figures.error = QStringLiteral("no screen capture source");
+        return figures;
+    }
+    obs->searchRecTargets(REC_SCREEN);
+    obs->searchMicDevice();
+    obs->searchPlayerDevice();
+    obs->recMicAudio(true, QStringLiteral("default"));
+    obs->recPlayerAudio(true, QStringLiteral("default"));
+    const auto area = ObsCaptureArea::fromCorners(
+            QPoint(0, 0), QPoint(size.width() - 1, size.height() - 1), size, ratio);
+    if (!obs->getRecTargets().isEmpty())
+        obs->updateRecItem(obs->getRecTargets().first().toUtf8().constData(), REC_SCREEN,
+                           !area.fullScreen, area.left, area.right, area.top, area.bottom);
+    obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth, area.canvasHeight, FPS);
+    obs->captureMouseCursor(true);
+    obs->enableMouseEffect(false);
+    // Let the sources settle before anything is measured.
+    spin(1500);
+
+    obs->setupFFmpeg(base, area.frameWidth, area.frameHeight, FPS, BITRATE, OutputFormat::MP4);
+    figures.file = obs->outputFilePath();
+    // The engine lets go of its output at the stop; its counters are read after the end.
+    OBSOutput output = obs->output();
+
+    QEventLoop stopped;
+    QElapsedTimer stopClock;
+    bool ended = false;
+    QObject::connect(obs.get(), &ObsWrapper::recordStatusChanged, &stopped, [&](int status) {
+        if (status == 2 && !ended) {
+            ended = true;
+            stopped.quit();
+        }
+    });
+
+    const uint32_t laggedBefore = obs_get_lagged_frames();
+    rusage before {};
+    getrusage(RUSAGE_SELF, &before);
+    QElapsedTimer wall;
+    wall.start();
+    figures.startCallMs = BenchAnimationWindow::monotonicMs();
+    if (obs->startRecording() != 0) {
+        figures.error = QStringLiteral("the recording did not start");
+        return figures;
+    }
+    spin(seconds * 1000);
+
+    stopClock.start();
+    obs->stopRecording(false);
+    if (!ended) {
+        QTimer::singleShot(60000, &stopped, &QEventLoop::quit);
+        stopped.exec();
+    }
+    if (!ended) {
+        figures.error = QStringLiteral("no end report within a minute of the stop");
+        return figures;
+    }
+    figures.stopLatencyMs = double(stopClock.nsecsElapsed()) / 1e6;
+    figures.wallSeconds = double(wall.nsecsElapsed()) / 1e9;
+    rusage after {};
+    getrusage(RUSAGE_SELF, &after);
+    figures.cpuSeconds = cpuSeconds(after) - cpuSeconds(before);
+    figures.peakMemoryMb = double(after.ru_maxrss) / 1024.0;
+    figures.laggedFrames = long(obs_get_lagged_frames() - laggedBefore);
+    if (output)
+        figures.droppedFrames = obs_output_get_frames_dropped(output);
+    // libobs must outlive every reference to its objects.
+    output = nullptr;
+    obs.reset();
+    return figures;
+}

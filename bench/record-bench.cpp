@@ -1,0 +1,231 @@
+// Screen recording benchmark: the engine against the ffmpeg tool on the same moving screen.
+//
+//   record-bench [seconds]     records `seconds` (default 20) with each and prints a table
+//   record-bench --animate     the moving content alone (run as a child of the benchmark)
+//
+// Run it through scripts/record-bench.sh, which provides the desktop session. Figures are
+// printed, never judged.
+
+#include "bench-animation-window.h"
+#include "bench-ffmpeg-run.h"
+#include "bench-figures.h"
+#include "bench-media-probe.h"
+#include "bench-time-code.h"
+#include "bench-vistrel-run.h"
+
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTextStream>
+#include <QThread>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+const int DEFAULT_SECONDS = 20;
+
+QTextStream &out()
+{
+    static QTextStream stream(stdout);
+    return stream;
+}
+
+int animate()
+{
+    BenchAnimationWindow window(QGuiApplication::primaryScreen()->geometry());
+    QObject::connect(&window, &BenchAnimationWindow::firstFrameShown, []() {
+        std::fputs("ready\n", stdout);
+        std::fflush(stdout);
+    });
+    window.show();
+    return QGuiApplication::exec();
+}
+
+// The moving screen runs in a process of its own so that its painting is never counted as
+// the recorder's and never waits for it.
+std::unique_ptr<QProcess> startAnimation()
+{
+    auto child = std::make_unique<QProcess>();
+    child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    child->start(QCoreApplication::applicationFilePath(), {QStringLiteral("--animate")});
+    if (!child->waitForStarted(10000))
+        return nullptr;
+    QByteArray said;
+    while (!said.contains("ready")) {
+        if (!child->waitForReadyRead(20000))
+            return nullptr;
+        said += child->readAllStandardOutput();
+    }
+    return child;
+}
+
+void stopAnimation(QProcess &child)
+{
+    child.terminate();
+    if (!child.waitForFinished(5000)) {
+        child.kill();
+        child.waitForFinished(5000);
+    }
+}
+
+QString loadAverage()
+{
+    QFile file(QStringLiteral("/proc/loadavg"));
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("?");
+    return QString::fromLatin1(file.readAll()).section(QLatin1Char(' '), 0, 2);
+}
+
+// Start latency: the animation draws CLOCK_MONOTONIC into every picture it paints, and the
+// first frame of the file is read back; its clock minus the clock at the start call is the
+// time from the start call to the moment the file's first picture was on screen. The
+// picture can be up to one repaint (16 ms) plus one compositing pass older than the
+// capture, so the figure errs low by that much; it is negative when the recorder put a
+// picture from before the start call into the file.
+void measureFirstFrame(BenchFigures &figures, const QString &png)
+{
+    const QImage first = BenchMediaProbe::firstFrame(figures.file, png);
+    if (first.isNull())
+        return;
+    const auto code = BenchTimeCode::read(first, BenchAnimationWindow::TIME_CODE_ORIGIN);
+    if (code)
+        figures.startLatencyMs = double(int32_t(*code - figures.startCallMs));
+}
+
+void analyse(BenchFigures &figures, const QString &png)
+{
+    if (!figures.error.isEmpty() || !QFile::exists(figures.file))
+        return;
+    figures.frames = BenchMediaProbe::frameCount(figures.file);
+    figures.distinctFrames = BenchMediaProbe::distinctFrameCount(figures.file);
+    figures.uniqueFrames = BenchMediaProbe::uniqueFrameCount(figures.file);
+    figures.pixelFormat = BenchMediaProbe::pixelFormat(figures.file);
+    measureFirstFrame(figures, png);
+}
+
+QString number(const std::optional<long> &value)
+{
+    return value ? QString::number(*value) : QStringLiteral("n/a");
+}
+
+QString milliseconds(const std::optional<double> &value)
+{
+    return value ? QString::number(*value, 'f', 0) + QStringLiteral(" ms") : QStringLiteral("n/a");
+}
+
+double cpuPerSecond(const BenchFigures &figures)
+{
+    // Per second of video actually in the file.
+    const double recorded
+            = figures.frames && *figures.frames > 0 ? double(*figures.frames) / 30.0 : 0.0;
+    return recorded > 0 ? figures.cpuSeconds / recorded : 0.0;
+}
+
+void printTable(const BenchFigures &a, const BenchFigures &b)
+{
+    const auto row = [](const QString &label, const QString &left, const QString &right) {
+        out() << label.leftJustified(30) << left.rightJustified(18) << right.rightJustified(18)
+              << '\n';
+    };
+    row(QString(), a.name, b.name);
+    row(QStringLiteral("CPU s per recorded s"), QString::number(cpuPerSecond(a), 'f', 3),
+        QString::number(cpuPerSecond(b), 'f', 3));
+    row(QStringLiteral("CPU s total (user+sys)"), QString::number(a.cpuSeconds, 'f', 2),
+        QString::number(b.cpuSeconds, 'f', 2));
+    row(QStringLiteral("wall s measured"), QString::number(a.wallSeconds, 'f', 2),
+        QString::number(b.wallSeconds, 'f', 2));
+    row(QStringLiteral("frames in file / expected"),
+        number(a.frames) + QLatin1Char('/') + QString::number(a.expectedFrames),
+        number(b.frames) + QLatin1Char('/') + QString::number(b.expectedFrames));
+    row(QStringLiteral("distinct frames (mpdecimate)"), number(a.distinctFrames),
+        number(b.distinctFrames));
+    row(QStringLiteral("unique frames (md5)"), number(a.uniqueFrames), number(b.uniqueFrames));
+    row(QStringLiteral("dropped frames"), number(a.droppedFrames), number(b.droppedFrames));
+    row(QStringLiteral("duplicated frames"), number(a.duplicatedFrames),
+        number(b.duplicatedFrames));
+    row(QStringLiteral("lagged frames (libobs)"), number(a.laggedFrames), number(b.laggedFrames));
+    row(QStringLiteral("start latency"), milliseconds(a.startLatencyMs),
+        milliseconds(b.startLatencyMs));
+    row(QStringLiteral("stop latency"), milliseconds(a.stopLatencyMs),
+        milliseconds(b.stopLatencyMs));
+    row(QStringLiteral("peak memory (max RSS)"), QString::number(a.peakMemoryMb, 'f', 0) + " MB",
+        QString::number(b.peakMemoryMb, 'f', 0) + " MB");
+    row(QStringLiteral("pixel format"), a.pixelFormat, b.pixelFormat);
+    const double ratio = cpuPerSecond(b) > 0 ? cpuPerSecond(a) / cpuPerSecond(b) : 0.0;
+    out() << "\nCPU ratio " << a.name << " / " << b.name << ": "
+          << (ratio > 0 ? QString::number(ratio, 'f', 2) : QStringLiteral("n/a")) << '\n';
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QGuiApplication app(argc, argv);
+    const QStringList arguments = app.arguments().mid(1);
+    if (arguments.value(0) == QLatin1String("--animate"))
+        return animate();
+
+    int seconds = DEFAULT_SECONDS;
+    if (!arguments.isEmpty()) {
+        bool ok = false;
+        seconds = arguments.first().toInt(&ok);
+        if (!ok || seconds < 1 || seconds > 3600 || arguments.size() > 1) {
+            std::fputs("usage: record-bench [seconds (1-3600, default 20)]\n", stderr);
+            return 2;
+        }
+    }
+    // Keep the engine's settings and logs away from the user's own.
+    QStandardPaths::setTestModeEnabled(true);
+    QTemporaryDir dir;
+    if (!dir.isValid()) {
+        std::fputs("record-bench: no temporary folder\n", stderr);
+        return 1;
+    }
+
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    out() << "Screen " << screen.width() << 'x' << screen.height() << ", " << seconds
+          << " s per recorder, " << QThread::idealThreadCount() << " CPUs, load average "
+          << loadAverage() << '\n';
+    out().flush();
+
+    auto animation = startAnimation();
+    if (!animation) {
+        std::fputs("record-bench: the moving screen did not come up\n", stderr);
+        return 1;
+    }
+
+    BenchFigures vistrel = BenchVistrelRun().run(dir.filePath(QStringLiteral("vistrel")), seconds);
+    out() << "Vistrel recording done, load average " << loadAverage() << '\n';
+    out().flush();
+    BenchFigures ffmpeg = BenchFfmpegRun().run(dir.filePath(QStringLiteral("ffmpeg.mp4")),
+                                               dir.filePath(QStringLiteral("ffmpeg.log")), seconds);
+    out() << "ffmpeg recording done, load average " << loadAverage() << '\n';
+    out().flush();
+    stopAnimation(*animation);
+
+    analyse(vistrel, dir.filePath(QStringLiteral("vistrel-first.png")));
+    analyse(ffmpeg, dir.filePath(QStringLiteral("ffmpeg-first.png")));
+    // ffmpeg stops by itself after its seconds: its stop latency runs from the end of that
+    // span, counted from its first picture, to its exit.
+    if (ffmpeg.startLatencyMs)
+        ffmpeg.stopLatencyMs
+                = ffmpeg.wallSeconds * 1000.0 - *ffmpeg.startLatencyMs - seconds * 1000.0;
+
+    out() << '\n';
+    printTable(vistrel, ffmpeg);
+    int status = 0;
+    for (const BenchFigures *figures : {&vistrel, &ffmpeg})
+        if (!figures->error.isEmpty()) {
+            out() << figures->name << ": " << figures->error << '\n';
+            status = 1;
+        }
+    out().flush();
+    return status;
+}
