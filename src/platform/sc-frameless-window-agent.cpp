@@ -1,5 +1,7 @@
 #include "sc-frameless-window-agent.h"
 
+#include "sc-window-list.h"
+
 #include <QMouseEvent>
 #include <QWidget>
 #include <QWindow>
@@ -89,7 +91,10 @@ bool SCFramelessWindowAgent::eventFilter(QObject *watched, QEvent *event)
             m_manualMove = false;
         } else {
             m_manualMove = true;
-            m_pressOffset = global - m_window->pos();
+            // Ask the server where the window is: Qt may hold a stale position for a
+            // window the window manager has just reparented.
+            const QRect actual = SCWindowList::frameGeometry(m_window->winId());
+            m_pressOffset = global - (actual.isNull() ? m_window->pos() : actual.topLeft());
         }
         return true;
     }
