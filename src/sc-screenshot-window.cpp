@@ -197,8 +197,9 @@ void SCScreenshotWindow::showNow()
     m_clearButton->show();
     updateButtonBarPosition();
     updateInputShape();
-    m_buttonBar->raise();
+    // The bar sits inside a full-screen selection, so it goes on top of it.
     raise();
+    m_buttonBar->raise();
     activateWindow();
 }
 

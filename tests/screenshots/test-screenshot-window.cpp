@@ -106,6 +106,7 @@ private Q_SLOTS:
     void cornerResizeKeepsTheMinimum();
     void insideLetsThePointerThroughUnlessDrawing();
     void selectorHiddenAfterShowIsNotInThePicture();
+    void barButtonsLightUpUnderThePointer();
 
 private:
     QString suffix() const;
@@ -376,11 +377,67 @@ void TestScreenshotWindow::selectorHiddenAfterShowIsNotInThePicture()
     QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isVisible(), 10000);
     QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get(), 20000));
     QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isActiveWindow(), 10000);
+    // The screen itself has long forgotten the cover when the user captures.
+    const QPoint probe = area.center();
+    QTRY_COMPARE_WITH_TIMEOUT(QGuiApplication::primaryScreen()
+                                      ->grabWindow(0, probe.x(), probe.y(), 1, 1)
+                                      .toImage()
+                                      .pixelColor(0, 0),
+                              patternColour(probe.x(), probe.y()), 10000);
     QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
     m_overlay->saveScreenshot();
     QCOMPARE(saved.count(), 1);
     const QImage image(saved.first().first().toString());
     QCOMPARE(patternMismatches(image, area.topLeft() + QPoint(4, 4), 3), 0);
+}
+
+void TestScreenshotWindow::barButtonsLightUpUnderThePointer()
+{
+    const QRect full = QGuiApplication::primaryScreen()->geometry();
+    m_overlay->setGeometry(full);
+    m_overlay->setFullScreen(true);
+    m_overlay->show();
+    QTRY_VERIFY_WITH_TIMEOUT(m_overlay->isVisible(), 10000);
+    QVERIFY(QTest::qWaitForWindowExposed(m_overlay.get(), 20000));
+    QWidget *bar = buttonBar();
+    QVERIFY(bar);
+    QVERIFY(QTest::qWaitForWindowExposed(bar, 20000));
+    auto *close = bar->findChild<QPushButton *>("cancelButton");
+    auto *capture = bar->findChild<QPushButton *>("saveButton");
+    QVERIFY(close && capture);
+    QCOMPARE(close->toolTip(), QString("Close Window"));
+    QCOMPARE(capture->toolTip(), QString("Capture"));
+
+    const auto screenAt = [](QWidget *w, const QPoint &p) {
+        const QPoint g = w->mapToGlobal(p);
+        return QGuiApplication::primaryScreen()
+                ->grabWindow(0, g.x(), g.y(), 1, 1)
+                .toImage()
+                .pixelColor(0, 0);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(screenAt(close, QPoint(2, 2)), QColor("#28282E"), 10000);
+    const QPoint centre = close->mapToGlobal(close->rect().center());
+    QVERIFY(xdotool({"mousemove", QString::number(centre.x()), QString::number(centre.y())}));
+    // The close button turns red, its icon white.
+    QTRY_COMPARE_WITH_TIMEOUT(screenAt(close, QPoint(2, 2)), QColor("#E81123"), 10000);
+    QImage button;
+    QTRY_VERIFY_WITH_TIMEOUT(
+            (button = QGuiApplication::primaryScreen()
+                              ->grabWindow(0, close->mapToGlobal(QPoint()).x(),
+                                           close->mapToGlobal(QPoint()).y(), 30, 30)
+                              .toImage(),
+             [&button] {
+                 for (int y = 0; y < 30; ++y)
+                     for (int x = 0; x < 30; ++x)
+                         if (button.pixelColor(x, y).lightness() > 230)
+                             return true;
+                 return false;
+             }()),
+            10000);
+    QGuiApplication::primaryScreen()->grabWindow(0).save(
+            QDir::temp().filePath(QString("vistrel-overlay-full-%1.png").arg(suffix())));
+    QVERIFY(xdotool({"mousemove", "10", "10"}));
+    QTRY_COMPARE_WITH_TIMEOUT(screenAt(close, QPoint(2, 2)), QColor("#28282E"), 10000);
 }
 
 int main(int argc, char **argv)
