@@ -112,8 +112,8 @@ DrawWindow::DrawWindow(QWidget *parent)
     const auto forward = [this](QEvent::Type type, const QPoint &global) {
         const Qt::MouseButtons held
                 = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
-        QMouseEvent event(type, mapFromGlobal(global), global, Qt::LeftButton, held,
-                          Qt::NoModifier);
+        const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+        QMouseEvent event(type, mapFromGlobal(global), global, button, held, Qt::NoModifier);
         if (type == QEvent::MouseButtonPress)
             mousePressEvent(&event);
         else if (type == QEvent::MouseMove)

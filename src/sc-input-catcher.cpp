@@ -10,7 +10,9 @@
 
 namespace {
 constexpr uint8_t LEFT_BUTTON = 1;
-}
+// XC_crosshair of the X cursor font.
+constexpr uint16_t CROSSHAIR_GLYPH = 34;
+} // namespace
 
 SCInputCatcher::SCInputCatcher(QObject *parent)
     : QObject(parent)
@@ -18,11 +20,20 @@ SCInputCatcher::SCInputCatcher(QObject *parent)
     xcb_connection_t *c = SCX11::connection();
     if (!c)
         return;
+    // The pen's cross, from the server's cursor font, as over the frame itself.
+    const xcb_font_t font = xcb_generate_id(c);
+    xcb_open_font(c, font, 6, "cursor");
+    m_cursor = xcb_generate_id(c);
+    xcb_create_glyph_cursor(c, m_cursor, font, font, CROSSHAIR_GLYPH, CROSSHAIR_GLYPH + 1, 0, 0, 0,
+                            0xffff, 0xffff, 0xffff);
+    xcb_close_font(c, font);
+
     m_window = xcb_generate_id(c);
-    const uint32_t mask = XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK;
+    const uint32_t mask = XCB_CW_OVERRIDE_REDIRECT | XCB_CW_EVENT_MASK | XCB_CW_CURSOR;
     const uint32_t values[] = {1,
                                XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE
-                                       | XCB_EVENT_MASK_POINTER_MOTION};
+                                       | XCB_EVENT_MASK_POINTER_MOTION,
+                               m_cursor};
     xcb_create_window(c, XCB_COPY_FROM_PARENT, m_window, SCX11::rootWindow(), 0, 0, 1, 1, 0,
                       XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, mask, values);
     xcb_flush(c);
@@ -35,6 +46,7 @@ SCInputCatcher::~SCInputCatcher()
         QCoreApplication::instance()->removeNativeEventFilter(this);
     if (xcb_connection_t *c = SCX11::connection(); c && m_window) {
         xcb_destroy_window(c, m_window);
+        xcb_free_cursor(c, m_cursor);
         xcb_flush(c);
     }
 }

@@ -37,6 +37,7 @@ private:
     void applyGeometry();
 
     uint32_t m_window = 0;
+    uint32_t m_cursor = 0;
     QRect m_geometry;
     bool m_visible = false;
     bool m_buttonDown = false;
