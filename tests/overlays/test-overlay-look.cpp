@@ -58,6 +58,13 @@ void TestOverlayLook::init()
     m_pattern->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_pattern));
     QTRY_COMPARE(m_pattern->mapToGlobal(QPoint(0, 0)), QPoint(0, 0));
+    // Painted on screen, not only mapped: the selector photographs what is there.
+    QTRY_VERIFY_WITH_TIMEOUT(near(QGuiApplication::primaryScreen()
+                                          ->grabWindow(0, 950, 530, 1, 1)
+                                          .toImage()
+                                          .pixelColor(0, 0),
+                                  patternAt(QPoint(950, 530))),
+                             5000);
 }
 
 void TestOverlayLook::cleanup()
