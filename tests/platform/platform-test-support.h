@@ -7,10 +7,34 @@
 #include <QProcess>
 #include <QRect>
 #include <QScreen>
-#include <QWidget>
 #include <QtTest>
 
 #include <memory>
+
+// The session's window manager may still be starting when a test begins, and a window
+// mapped before it takes over the screen may never be managed. It announces itself with
+// _NET_SUPPORTING_WM_CHECK once it redirects map requests to itself.
+inline bool waitForWindowManager(int timeoutMs = 30000)
+{
+    const bool running = QTest::qWaitFor(
+            [] {
+                QProcess xprop;
+                xprop.start(QStringLiteral("xprop"),
+                            {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
+                xprop.waitForFinished(5000);
+                return xprop.readAllStandardOutput().contains("window id #");
+            },
+            timeoutMs);
+    if (!running) {
+        // The test session keeps the window manager's log in its runtime folder.
+        QFile log(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/openbox.log"));
+        if (log.open(QIODevice::ReadOnly))
+            qWarning("no window manager; its log: %s", log.readAll().constData());
+        else
+            qWarning("no window manager");
+    }
+    return running;
+}
 
 // Runs `platform-test-window` and reads what it reports, one line at a time.
 class TestWindowProcess
@@ -24,6 +48,8 @@ public:
 
     bool start(const QStringList &arguments)
     {
+        if (!waitForWindowManager())
+            return false;
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(QStringLiteral(PLATFORM_TEST_WINDOW), arguments);
         return m_process.waitForStarted(10000);
@@ -34,9 +60,8 @@ public:
     {
         QDeadlineTimer deadline(timeoutMs);
         for (;;) {
-            while (m_process.canReadLine()) {
+            while (m_process.canReadLine())
                 m_lines.append(QString::fromUtf8(m_process.readLine()).trimmed());
-            }
             for (int i = 0; i < m_lines.size(); ++i) {
                 if (m_lines.at(i).startsWith(prefix))
                     return m_lines.takeAt(i);
@@ -87,17 +112,6 @@ private:
     QRect m_client;
     WId m_id = 0;
 };
-
-// The session's window manager may still be starting when a test begins: a decorated probe
-// window shows when it manages windows.
-inline bool waitForWindowManager(int timeoutMs = 30000)
-{
-    QWidget probe;
-    probe.setWindowTitle(QStringLiteral("probe"));
-    probe.setGeometry(10, 10, 50, 50);
-    probe.show();
-    return QTest::qWaitFor([&] { return probe.frameGeometry() != probe.geometry(); }, timeoutMs);
-}
 
 inline bool xdotool(const QStringList &arguments)
 {
