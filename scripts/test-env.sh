@@ -76,7 +76,9 @@ if [ "$compositor" = 1 ]; then
     xcompmgr >"$runtime_dir/xcompmgr.log" 2>&1 &
     pids+=($!)
 fi
-wait_for "openbox" 50 xprop -root _NET_SUPPORTING_WM_CHECK
+# xprop succeeds with or without the property: look for the window manager's window.
+wm_running() { xprop -root _NET_SUPPORTING_WM_CHECK | grep -q "window id"; }
+wait_for "openbox" 150 wm_running || { cat "$runtime_dir/openbox.log" >&2; exit 1; }
 
 # --- sound server ---------------------------------------------------------------------------
 export XDG_RUNTIME_DIR="$runtime_dir"
