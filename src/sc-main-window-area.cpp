@@ -409,18 +409,21 @@ void SCMainWindow::onScreenSwitchChanged(bool on)
     m_settings.setValue(SCSettings::RECORDING_SCREEN_SWITCH, on);
 }
 
+void SCMainWindow::followSoundSwitch(VolumeControl *meter, LevelSignal levels, bool on)
+{
+    disconnect(m_obs.get(), levels, meter, nullptr);
+    if (on)
+        connect(m_obs.get(), levels, meter, &VolumeControl::setLevels);
+    else
+        meter->resetLevels();
+    meter->setEnabled(on);
+}
+
 void SCMainWindow::onSpeakerSwitchChanged(bool on)
 {
     if (m_obs && m_obsReady) {
-        disconnect(m_obs.get(), &ObsWrapper::playerVolumeDataChange, ui->speakerMeter, nullptr);
         m_obs->recPlayerAudio(on, DEFAULT_AUDIO_DEVICE);
-        if (on) {
-            connect(m_obs.get(), &ObsWrapper::playerVolumeDataChange, ui->speakerMeter,
-                    &VolumeControl::setLevels);
-        } else {
-            ui->speakerMeter->resetLevels();
-        }
-        ui->speakerMeter->setEnabled(on);
+        followSoundSwitch(ui->speakerMeter, &ObsWrapper::playerVolumeDataChange, on);
     }
     m_settings.setValue(SCSettings::RECORDING_SPEAKER_SWITCH, on);
 }
@@ -433,15 +436,8 @@ void SCMainWindow::onMicSwitchChanged(bool on)
         return;
     }
     if (m_obs && m_obsReady) {
-        disconnect(m_obs.get(), &ObsWrapper::micVolumeDataChange, ui->micMeter, nullptr);
         m_obs->recMicAudio(on, DEFAULT_AUDIO_DEVICE);
-        if (on) {
-            connect(m_obs.get(), &ObsWrapper::micVolumeDataChange, ui->micMeter,
-                    &VolumeControl::setLevels);
-        } else {
-            ui->micMeter->resetLevels();
-        }
-        ui->micMeter->setEnabled(on);
+        followSoundSwitch(ui->micMeter, &ObsWrapper::micVolumeDataChange, on);
     }
     m_settings.setValue(SCSettings::RECORDING_MIC_SWITCH, on);
 }

@@ -18,6 +18,7 @@ class SCGlobalHotkey;
 class SCScreenshot;
 class SCScreenshotWindow;
 class SCTranslator;
+class VolumeControl;
 class WindowHighlighter;
 namespace Ui {
 class SCMainWindow;
@@ -113,6 +114,8 @@ private:
     void onHeightEdited(const QString &text);
     void onRecordFormatChanged(int index);
     void onScreenSwitchChanged(bool on);
+    using LevelSignal = void (ObsWrapper::*)(const float *, const float *, const float *);
+    void followSoundSwitch(VolumeControl *meter, LevelSignal levels, bool on);
     void onSpeakerSwitchChanged(bool on);
     void onMicSwitchChanged(bool on);
     void onWebcamSwitchChanged(bool on);
