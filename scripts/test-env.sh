@@ -55,7 +55,9 @@ wait_for() { # description, tries of 0.1 s, command...
 }
 
 # --- X server on a display number it picks itself (no race between parallel sessions) ----
-Xvfb -displayfd 3 -screen 0 "${VISTREL_TEST_SCREEN:-1920x1080x24}" -nolisten tcp -ac \
+# -noreset: otherwise the server resets when its first client (xdpyinfo below) leaves, and a
+# window manager connecting at that moment finds no display.
+Xvfb -displayfd 3 -screen 0 "${VISTREL_TEST_SCREEN:-1920x1080x24}" -nolisten tcp -ac -noreset \
     +extension GLX +extension Composite +extension XInputExtension \
     3>"$runtime_dir/display" >"$runtime_dir/xvfb.log" 2>&1 &
 pids+=($!)
