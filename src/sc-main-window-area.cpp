@@ -153,16 +153,7 @@ void SCMainWindow::selectAreaWithSelector()
                                     .arg(rect.y())
                                     .arg(rect.width())
                                     .arg(rect.height()));
-                    DrawWindow *frame = ensureDrawWindowCreated();
-                    const int b = frame->borderWidth();
-                    m_startPoint = rect.topLeft();
-                    m_endPoint = rect.bottomRight();
-                    m_areaSet = true;
-                    frame->setGeometry(rect.adjusted(-b, -b, b, b));
-                    frame->show();
-                    frame->raise();
-                    frame->activateWindow();
-                    setupRecordingArea();
+                    placeFrameAround(rect);
                     QGuiApplication::restoreOverrideCursor();
                     // The selector is the sender: let it finish this signal first.
                     AreaSelector *selector = m_recordingAreaSelector.release();
@@ -185,22 +176,27 @@ void SCMainWindow::selectWindowForRecording()
     disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this, nullptr);
     connect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this,
             [this](const QRect &rect) {
-                DrawWindow *frame = ensureDrawWindowCreated();
-                const int b = frame->borderWidth();
-                m_startPoint = rect.topLeft();
-                m_endPoint = rect.bottomRight();
-                m_areaSet = true;
-                frame->setGeometry(rect.adjusted(-b, -b, b, b));
-                frame->show();
-                frame->raise();
-                frame->activateWindow();
-                setupRecordingArea();
+                placeFrameAround(rect);
                 disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this,
                            nullptr);
                 m_windowHighlighter->hide();
                 ui->ratioComboBox->setCurrentIndex(0);
                 ui->lockRadioBtn->setChecked(false);
             });
+}
+
+void SCMainWindow::placeFrameAround(const QRect &area)
+{
+    DrawWindow *frame = ensureDrawWindowCreated();
+    const int b = frame->borderWidth();
+    m_startPoint = area.topLeft();
+    m_endPoint = area.bottomRight();
+    m_areaSet = true;
+    frame->setGeometry(area.adjusted(-b, -b, b, b));
+    frame->show();
+    frame->raise();
+    frame->activateWindow();
+    setupRecordingArea();
 }
 
 DrawWindow *SCMainWindow::ensureDrawWindowCreated()

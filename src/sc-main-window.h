@@ -101,6 +101,8 @@ private:
     void selectAreaWithSelector();
     void selectWindowForRecording();
     DrawWindow *ensureDrawWindowCreated();
+    // Frames the chosen area with the region frame and makes it the recording area.
+    void placeFrameAround(const QRect &area);
     void createDrawWindowWithDimensions(int width, int height);
     void setupRecordingArea();
     void setupRecordingAreaWithoutUpdatingLineEdits();
