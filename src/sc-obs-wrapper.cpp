@@ -897,14 +897,17 @@ obs_data_t *ObsWrapper::gifSettings(const QString &path, int fps, int bitrate, i
                          0);
 }
 
-obs_data_t *ObsWrapper::mp3Settings(const QString &path)
+// MP3 and FLAC carry the table's 2 x 2 PNG video keys; the output writes no video stream.
+obs_data_t *ObsWrapper::audioWithPngKeysSettings(const QString &path, const char *ext,
+                                                 const char *mime, const char *audioEncoder,
+                                                 int audioEncoderId)
 {
-    const QString url = path + QStringLiteral(".mp3");
-    qDebug().noquote() << "Output file path (MP3):" << url;
+    const QString url = path + QLatin1Char('.') + QLatin1String(ext);
+    qDebug().noquote() << "Output file path:" << url;
     obs_data_t *s = obs_data_create();
     obs_data_set_string(s, "url", url.toUtf8().constData());
-    obs_data_set_string(s, "format_name", "mp3");
-    obs_data_set_string(s, "format_mime_type", "audio/mpeg");
+    obs_data_set_string(s, "format_name", ext);
+    obs_data_set_string(s, "format_mime_type", mime);
     obs_data_set_string(s, "muxer_settings", nullptr);
     obs_data_set_int(s, "video_bitrate", 1024);
     obs_data_set_string(s, "video_encoder", "png");
@@ -912,9 +915,14 @@ obs_data_t *ObsWrapper::mp3Settings(const QString &path)
     obs_data_set_int(s, "scale_width", 2);
     obs_data_set_int(s, "scale_height", 2);
     obs_data_set_int(s, "audio_bitrate", 192);
-    obs_data_set_string(s, "audio_encoder", "libmp3lame");
-    obs_data_set_int(s, "audio_encoder_id", 86017);
+    obs_data_set_string(s, "audio_encoder", audioEncoder);
+    obs_data_set_int(s, "audio_encoder_id", audioEncoderId);
     return s;
+}
+
+obs_data_t *ObsWrapper::mp3Settings(const QString &path)
+{
+    return audioWithPngKeysSettings(path, "mp3", "audio/mpeg", "libmp3lame", 86017);
 }
 
 obs_data_t *ObsWrapper::aacSettings(const QString &path)
@@ -936,22 +944,7 @@ obs_data_t *ObsWrapper::aacSettings(const QString &path)
 
 obs_data_t *ObsWrapper::flacSettings(const QString &path)
 {
-    const QString url = path + QStringLiteral(".flac");
-    qDebug().noquote() << "Output file path (FLAC):" << url;
-    obs_data_t *s = obs_data_create();
-    obs_data_set_string(s, "url", url.toUtf8().constData());
-    obs_data_set_string(s, "format_name", "flac");
-    obs_data_set_string(s, "format_mime_type", "audio/flac");
-    obs_data_set_string(s, "muxer_settings", nullptr);
-    obs_data_set_int(s, "video_bitrate", 1024);
-    obs_data_set_string(s, "video_encoder", "png");
-    obs_data_set_int(s, "video_encoder_id", 61);
-    obs_data_set_int(s, "scale_width", 2);
-    obs_data_set_int(s, "scale_height", 2);
-    obs_data_set_int(s, "audio_bitrate", 192);
-    obs_data_set_string(s, "audio_encoder", "flac");
-    obs_data_set_int(s, "audio_encoder_id", 86028);
-    return s;
+    return audioWithPngKeysSettings(path, "flac", "audio/flac", "flac", 86028);
 }
 
 void ObsWrapper::setupFFmpeg(const QString &path, int width, int height, int fps, int bitrate,

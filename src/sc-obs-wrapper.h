@@ -155,6 +155,8 @@ private:
                          int total, quint32 lagged);
     void logRecordingEnd(const QString &file, int code, const QString &error, qint64 elapsedMs,
                          int dropped, int total, quint32 lagged);
+    obs_data_t *audioWithPngKeysSettings(const QString &path, const char *ext, const char *mime,
+                                         const char *audioEncoder, int audioEncoderId);
     obs_data_t *videoSettings(const char *ext, const char *mime, const QString &path, int fps,
                               int bitrate, int width, int height, const char *videoEncoder,
                               int videoEncoderId, const char *audioEncoder, int audioEncoderId);
