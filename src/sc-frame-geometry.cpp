@@ -132,4 +132,11 @@ QPoint barPosition(const QRect &frame, const QSize &bar)
     return {frame.left() + (frame.width() - bar.width()) / 2, frame.top() - bar.height()};
 }
 
+QRect presetFrame(const QSize &screen, qreal ratio, const QSize &physical, int border)
+{
+    const int width = int(physical.width() / ratio) + 2 * border;
+    const int height = int(physical.height() / ratio) + 2 * border;
+    return {(screen.width() - width) / 2, (screen.height() - height) / 2, width, height};
+}
+
 } // namespace SCFrameGeometry

@@ -39,6 +39,9 @@ QRect resized(int mode, const QRect &start, const QPoint &delta, bool lockRatio,
 QPoint moved(const QRect &start, const QPoint &delta, const QRect &available, int barHeight);
 // The frame's new top-left while the bar is dragged: only kept from leaving sideways.
 QPoint barDragged(const QPoint &wanted, const QSize &frame, const QRect &available);
+// A frame whose content is `physical` device pixels, centred on a screen of `screen` logical
+// pixels at the origin, with a border of `border` on every side.
+QRect presetFrame(const QSize &screen, qreal ratio, const QSize &physical, int border);
 // Top-left of the button bar: centred on the frame, flush on top of it.
 QPoint barPosition(const QRect &frame, const QSize &bar);
 

@@ -17,7 +17,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QScreen>
+#include <QStorageInfo>
 #include <QTemporaryFile>
 #include <QThread>
 #include <QTimer>
@@ -26,7 +28,22 @@ namespace {
 const QString DEFAULT_AUDIO_DEVICE = QStringLiteral("default");
 constexpr int FPS = 30;
 constexpr int BITRATE_ARGUMENT = 4;
+// Below this a new recording may not fit; below the second one a running recording is
+// ended while its file can still be finished properly.
+constexpr qint64 LOW_DISK_BEFORE_START = 500LL * 1024 * 1024;
+constexpr qint64 LOW_DISK_WHILE_RECORDING = 100LL * 1024 * 1024;
+
+qint64 storageFreeBytes(const QString &folder)
+{
+    const QStorageInfo storage(folder);
+    return storage.isValid() ? storage.bytesAvailable() : -1;
+}
 } // namespace
+
+void SCMainWindow::setFreeSpaceProbe(FreeSpaceProbe probe)
+{
+    m_freeSpaceProbe = std::move(probe);
+}
 
 void SCMainWindow::initObsRecording()
 {
@@ -129,6 +146,8 @@ void SCMainWindow::startRecording(bool)
             showWarning(tr("Warning"), problem);
             return;
         }
+        if (!confirmLowDiskSpace(ui->saveLocationLineEdit->text()))
+            return;
     }
 
     setWindowState(windowState() | Qt::WindowMinimized);
@@ -152,7 +171,8 @@ void SCMainWindow::startRecording(bool)
 
     if (!m_obs || !m_obsReady) {
         SCLogger::instance()->warning(QStringLiteral("OBS wrapper not initialized"));
-        setWindowState(windowState() & ~Qt::WindowMinimized);
+        failRecordingStart(tr("The recording engine could not be started. Details are in the "
+                              "log file."));
         return;
     }
     if (m_obs->isRecordingStart()) {
@@ -162,6 +182,8 @@ void SCMainWindow::startRecording(bool)
     }
     if (!prepareRecording()) {
         SCLogger::instance()->error(QStringLiteral("Failed to prepare recording"));
+        failRecordingStart(tr("The recording could not be prepared for this area. Details are "
+                              "in the log file."));
         return;
     }
     m_obs->captureMouseCursor(m_settings.value(SCSettings::MOUSE_SHOW_CURSOR).toBool());
@@ -178,6 +200,7 @@ void SCMainWindow::startRecording(bool)
     if (m_drawWindow)
         m_drawWindow->updateTimerLabel(zero);
     m_recordingTimer->start();
+    m_stoppedForLowDisk = false;
 
     const QString path = generateOutputPath();
     SCLogger::instance()->info(QStringLiteral("Starting recording to file: %1").arg(path));
@@ -235,16 +258,88 @@ void SCMainWindow::startRecordingToFile(const QString &path)
             ? qMax(0, ui->recordFormatComboBox->currentIndex())
             : 0;
     const auto format = static_cast<OutputFormat>(index);
-    const int srcWidth = ui->widthLineEdit->text().toInt();
-    const int srcHeight = ui->heightLineEdit->text().toInt();
-    m_obs->setupFFmpeg(path, srcWidth, srcHeight, FPS, BITRATE_ARGUMENT, format);
-    m_obs->startRecording();
+    const QSize size = requestedVideoSize();
+    m_obs->setupFFmpeg(path, size.width(), size.height(), FPS, BITRATE_ARGUMENT, format);
+    // A refused start has reported itself through the engine's signals; there is no file.
+    if (m_obs->startRecording() != 0) {
+        m_recordingTimer->stop();
+        return;
+    }
     SCLogger::instance()->info(QStringLiteral("Recording started..."));
+    m_recordingFileListed = true;
     if (m_fileManager) {
         m_fileManager->addFile(path + QLatin1Char('.') + OUTPUT_FORMAT_STRINGS.at(format).toLower(),
                                isAudioOnlyFormat(format) ? QStringLiteral("audio")
                                                          : QStringLiteral("video"));
     }
+}
+
+// The size the user asked for; an edit holding no positive number gives the area's size.
+QSize SCMainWindow::requestedVideoSize() const
+{
+    bool widthOk = false;
+    bool heightOk = false;
+    const int width = ui->widthLineEdit->text().toInt(&widthOk);
+    const int height = ui->heightLineEdit->text().toInt(&heightOk);
+    if (widthOk && heightOk && width > 0 && height > 0)
+        return {width, height};
+    const qreal ratio = devicePixelRatioF();
+    const QSize area(int((m_endPoint.x() - m_startPoint.x() + 1) * ratio),
+                     int((m_endPoint.y() - m_startPoint.y() + 1) * ratio));
+    SCLogger::instance()->warning(
+            QStringLiteral("Width \"%1\" or height \"%2\" is not a size; recording %3x%4")
+                    .arg(ui->widthLineEdit->text(), ui->heightLineEdit->text())
+                    .arg(area.width())
+                    .arg(area.height()));
+    return area;
+}
+
+void SCMainWindow::failRecordingStart(const QString &reason)
+{
+    if (m_recordingTimer)
+        m_recordingTimer->stop();
+    setWindowState(windowState() & ~Qt::WindowMinimized);
+    show();
+    raise();
+    activateWindow();
+    showWarning(tr("Recording Error"), reason);
+}
+
+bool SCMainWindow::confirmLowDiskSpace(const QString &folder)
+{
+    const qint64 freeBytes = m_freeSpaceProbe ? m_freeSpaceProbe(folder) : storageFreeBytes(folder);
+    if (freeBytes < 0 || freeBytes >= LOW_DISK_BEFORE_START)
+        return true;
+    const qint64 freeMb = freeBytes / (1024 * 1024);
+    SCLogger::instance()->warning(
+            QStringLiteral("Only %1 MB free in %2 before recording").arg(freeMb).arg(folder));
+    QMessageBox box(QMessageBox::Warning, tr("Low Disk Space"),
+                    tr("Only %1 MB are free in the save folder. The recording will stop when "
+                       "less than 100 MB are left.\n\nRecord anyway?")
+                            .arg(freeMb));
+    QPushButton *record = box.addButton(tr("Record Anyway"), QMessageBox::AcceptRole);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    box.setStyleSheet(loadMessageBoxStyle());
+    box.exec();
+    const bool goOn = box.clickedButton() == record;
+    if (!goOn)
+        SCLogger::instance()->info(QStringLiteral("Recording not started: low disk space"));
+    return goOn;
+}
+
+void SCMainWindow::checkDiskSpaceWhileRecording()
+{
+    if (!m_obs || !m_obs->isRecordingStart() || m_stoppedForLowDisk)
+        return;
+    const QString folder = QFileInfo(m_obs->outputFilePath()).absolutePath();
+    const qint64 freeBytes = m_freeSpaceProbe ? m_freeSpaceProbe(folder) : storageFreeBytes(folder);
+    if (freeBytes < 0 || freeBytes >= LOW_DISK_WHILE_RECORDING)
+        return;
+    SCLogger::instance()->warning(QStringLiteral("Stopping the recording: only %1 MB free in %2")
+                                          .arg(freeBytes / (1024 * 1024))
+                                          .arg(folder));
+    m_stoppedForLowDisk = true;
+    stopRecording();
 }
 
 void SCMainWindow::stopRecording()
@@ -300,9 +395,20 @@ void SCMainWindow::onRecordStatusChanged(int status)
             m_drawWindow->updateTimerLabel(zero);
         }
         setWindowState(windowState() & ~Qt::WindowMinimized);
+        if (!m_recordingFileListed)
+            break;
+        m_recordingFileListed = false;
         const QString type = index >= static_cast<int>(OutputFormat::MP3) ? QStringLiteral("audio")
                                                                           : QStringLiteral("video");
-        QTimer::singleShot(0, this, [this, type] { showFilesPage(type); });
+        const bool lowDisk = std::exchange(m_stoppedForLowDisk, false);
+        QTimer::singleShot(0, this, [this, type, lowDisk] {
+            showFilesPage(type);
+            if (lowDisk) {
+                showWarning(tr("Low Disk Space"),
+                            tr("The recording was stopped because less than 100 MB of disk "
+                               "space is left. The file was saved."));
+            }
+        });
         break;
     }
     default:
@@ -317,6 +423,7 @@ void SCMainWindow::onRecordingFailed(const QString &message)
 
 void SCMainWindow::updateRecordingTimer()
 {
+    checkDiskSpaceWhileRecording();
     m_recordingTime = m_recordingTime.addSecs(1);
     const QString text = m_recordingTime.toString(QStringLiteral("hh:mm:ss"));
     if (m_fullscreenToolbar)

@@ -5,11 +5,14 @@
 #include <QSettings>
 #include <QTime>
 
+#include <functional>
 #include <memory>
 
 class AreaSelector;
 class DrawWindow;
 class ObsWrapper;
+class SCCameraWindow;
+class QJsonObject;
 class QTimer;
 class SCCountdownWidget;
 class SCFileManager;
@@ -47,6 +50,11 @@ public:
 
     bool eventFilter(QObject *watched, QEvent *event) override;
 
+    // Free bytes in a folder, -1 when unknown. Replaceable so that a full disk can be
+    // simulated without filling one.
+    using FreeSpaceProbe = std::function<qint64(const QString &folder)>;
+    void setFreeSpaceProbe(FreeSpaceProbe probe);
+
 public Q_SLOTS:
     void initObsRecording();
     void startRecording(bool fromHotkey = false);
@@ -76,11 +84,26 @@ private:
     void initUIStatus();
     void setupUIConnections();
     void initHotkeys();
+    void reportHotkeyProblems(const QStringList &problems);
     bool handleTitleFrameEvent(QEvent *event);
     bool handleTileEvent(QWidget *tile, QEvent *event);
     void showFilesPage(const QString &type);
     void showWarning(const QString &title, const QString &text);
     void setTilePropertyAndRepolish(QWidget *tile, const char *name, bool value);
+
+    // menus, preferences, languages and the update check
+    void setupUpgradeCheck();
+    void checkForUpgrade();
+    void setupNativeMenuBar();
+    void onMenuClicked();
+    void onSettingsClicked();
+    void onAboutClicked();
+    void onLanguageChanged(const QString &localeCode);
+    void chooseLanguage(const QString &localeCode);
+    void openUpgradeWindow(const QJsonObject &manifest);
+    void openHelpPage(const QString &url);
+    void openLogFolder();
+    void retranslateCodeTexts();
 
     // recording
     void setupRecordingDevices();
@@ -90,6 +113,10 @@ private:
     QString generateOutputPath() const;
     bool ensureSaveFolder(QString *message) const;
     void startRecordingToFile(const QString &path);
+    void failRecordingStart(const QString &reason);
+    bool confirmLowDiskSpace(const QString &folder);
+    void checkDiskSpaceWhileRecording();
+    QSize requestedVideoSize() const;
     void updateRecordingTimer();
     void initFullscreenToolbar();
     void onRecordStatusChanged(int status);
@@ -141,6 +168,7 @@ private:
     std::unique_ptr<WindowHighlighter> m_windowHighlighter;
     QPointer<DrawWindow> m_drawWindow;
     QPointer<SCScreenshotWindow> m_screenshotWindow;
+    QPointer<SCCameraWindow> m_cameraWindow;
     QPoint m_startPoint {-1, -1};
     QPoint m_endPoint {-1, -1};
     // Whether the user or bring-up chose an area; (0, y) is a valid corner, not "unset".
@@ -163,4 +191,9 @@ private:
     bool m_syncingFromEdits = false;
     bool m_obsReady = false;
     QPoint m_lastTitleDragPosition;
+    FreeSpaceProbe m_freeSpaceProbe;
+    bool m_stoppedForLowDisk = false;
+    // Set once the engine took the file, so a refused start does not open the Files page.
+    bool m_recordingFileListed = false;
+    QStringList m_reportedHotkeyProblems;
 };

@@ -21,6 +21,7 @@ private slots:
     void moveKeepsOnScreen();
     void barDragLimitsOnlySideways();
     void barSitsOnTop();
+    void presetFramesAreCentred();
 };
 
 void TestFrameGeometry::dragZones_data()
@@ -167,6 +168,16 @@ void TestFrameGeometry::barSitsOnTop()
 {
     QCOMPARE(barPosition(QRect(100, 100, 800, 600), QSize(800, 30)), QPoint(100, 70));
     QCOMPARE(barPosition(QRect(100, 100, 800, 600), QSize(600, 30)), QPoint(200, 70));
+}
+
+void TestFrameGeometry::presetFramesAreCentred()
+{
+    // 9:16 on a 1440 x 900 screen at ratio 2: 304 x 540 logical pixels of content.
+    QCOMPARE(presetFrame(QSize(1440, 900), 2.0, QSize(608, 1080), 4), QRect(564, 176, 312, 548));
+    // A frame taller than the screen starts above it rather than being squeezed.
+    QCOMPARE(presetFrame(QSize(1920, 1080), 1.0, QSize(608, 1080), 4), QRect(652, -4, 616, 1088));
+    // Odd logical sizes are truncated, as the engine's sizes are.
+    QCOMPARE(presetFrame(QSize(1440, 900), 1.5, QSize(1920, 1080), 0).size(), QSize(1280, 720));
 }
 
 QTEST_MAIN(TestFrameGeometry)
