@@ -15,6 +15,7 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -143,6 +144,20 @@ QString deviceIdFor(const QStringList &names, const QStringList &ids, const QStr
     return ids.at(index);
 }
 
+qint64 steadyMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+}
+
+// A sound source delivers every few milliseconds, silence included: this long without any
+// means its server or device is gone.
+constexpr qint64 METER_STALE_MS = 300;
+constexpr qint64 SOUND_LOST_MS = 1500;
+// A new source takes a while to deliver its first sound.
+constexpr qint64 SOUND_START_MS = 3000;
+
 } // namespace
 
 void ObsWrapper::AtomicLevels::store(const float *m, const float *p, const float *ip)
@@ -152,6 +167,29 @@ void ObsWrapper::AtomicLevels::store(const float *m, const float *p, const float
         peak[i].store(p[i], std::memory_order_relaxed);
         inputPeak[i].store(ip[i], std::memory_order_relaxed);
     }
+    lastSoundMs.store(steadyMs(), std::memory_order_relaxed);
+}
+
+void ObsWrapper::AtomicLevels::markFresh()
+{
+    createdMs.store(steadyMs(), std::memory_order_relaxed);
+}
+
+qint64 ObsWrapper::AtomicLevels::silentForMs() const
+{
+    return steadyMs()
+            - std::max(lastSoundMs.load(std::memory_order_relaxed),
+                       createdMs.load(std::memory_order_relaxed));
+}
+
+bool ObsWrapper::AtomicLevels::delivered() const
+{
+    return lastSoundMs.load(std::memory_order_relaxed) >= createdMs.load(std::memory_order_relaxed);
+}
+
+bool ObsWrapper::AtomicLevels::dead() const
+{
+    return silentForMs() > (delivered() ? SOUND_LOST_MS : SOUND_START_MS);
 }
 
 void ObsWrapper::AtomicLevels::clear()
@@ -167,11 +205,14 @@ ObsWrapper::ObsWrapper()
     : QObject(nullptr)
 {
     connect(&m_meterTimer, &QTimer::timeout, this, &ObsWrapper::emitLevels);
+    m_soundWatch.setInterval(1000);
+    connect(&m_soundWatch, &QTimer::timeout, this, &ObsWrapper::watchSoundServer);
 }
 
 ObsWrapper::~ObsWrapper()
 {
     m_meterTimer.stop();
+    m_soundWatch.stop();
     // Let no libobs thread call back into a half-destroyed wrapper.
     if (m_micVolmeter && m_micIdentifier)
         obs_volmeter_remove_callback(m_micVolmeter.get(), oBSVolumeLevel, m_micIdentifier.get());
@@ -309,8 +350,13 @@ bool ObsWrapper::initObs(int width, int height, int fps)
     obs_set_output_source(MIC_CHANNEL, m_micSource);
     obs_set_output_source(PLAYER_CHANNEL, m_playerSource);
 
+    m_micDevice = m_micSource ? QByteArray("default") : QByteArray();
+    m_playerDevice = m_playerSource ? QByteArray("default") : QByteArray();
+    m_micLevels.markFresh();
+    m_playerLevels.markFresh();
     m_meterTimer.setInterval(16);
     m_meterTimer.start();
+    m_soundWatch.start();
     return true;
 }
 
@@ -434,6 +480,9 @@ void ObsWrapper::emitLevels()
 
 void ObsWrapper::emitMicLevels()
 {
+    // Without sound coming in, the last level would stay on the meter.
+    if (m_micLevels.silentForMs() > METER_STALE_MS)
+        m_micLevels.clear();
     for (int i = 0; i < LEVEL_CHANNELS; ++i) {
         m_micSnapshot.magnitude[i] = m_micLevels.magnitude[i].load(std::memory_order_relaxed);
         m_micSnapshot.peak[i] = m_micLevels.peak[i].load(std::memory_order_relaxed);
@@ -444,6 +493,8 @@ void ObsWrapper::emitMicLevels()
 
 void ObsWrapper::emitPlayerLevels()
 {
+    if (m_playerLevels.silentForMs() > METER_STALE_MS)
+        m_playerLevels.clear();
     for (int i = 0; i < LEVEL_CHANNELS; ++i) {
         m_playerSnapshot.magnitude[i] = m_playerLevels.magnitude[i].load(std::memory_order_relaxed);
         m_playerSnapshot.peak[i] = m_playerLevels.peak[i].load(std::memory_order_relaxed);
@@ -648,8 +699,52 @@ QString ObsWrapper::playerDeviceId(const QString &name) const
     return deviceIdFor(m_playerNames, m_playerIds, name);
 }
 
+bool ObsWrapper::soundSilent() const
+{
+    return (m_micSource && m_micLevels.dead()) || (m_playerSource && m_playerLevels.dead());
+}
+
+void ObsWrapper::watchSoundServer()
+{
+    if (soundSilent()) {
+        if (!m_soundWarned) {
+            logger()->warning(
+                    QStringLiteral("No sound from the sound server (microphone %1, "
+                                   "speakers %2); recordings go on with silence")
+                            .arg(m_micSource && m_micLevels.dead() ? "silent" : "ok",
+                                 m_playerSource && m_playerLevels.dead() ? "silent" : "ok"));
+            m_soundWarned = true;
+        }
+        // A running recording keeps its sources; the next one gets new ones.
+        if (!m_recording)
+            reconnectSound();
+    } else if (m_soundWarned && (!m_micSource || m_micLevels.delivered())
+               && (!m_playerSource || m_playerLevels.delivered())) {
+        logger()->info(QStringLiteral("Sound is coming in again"));
+        m_soundWarned = false;
+    }
+}
+
+void ObsWrapper::reconnectSound()
+{
+    const QByteArray mic = m_micSource ? m_micDevice : QByteArray();
+    const QByteArray player = m_playerSource ? m_playerDevice : QByteArray();
+    // libobs's PulseAudio sources share one server connection, made anew only once no
+    // source is left: drop both before creating either.
+    ResetAudioDevice(MIC_SOURCE_ID, DISABLED_DEVICE, "Mic/Aux", MIC_CHANNEL);
+    ResetAudioDevice(PLAYER_SOURCE_ID, DISABLED_DEVICE, "Desktop Audio", PLAYER_CHANNEL);
+    // Sources are destroyed on a libobs thread of their own.
+    obs_wait_for_destroy_queue();
+    if (!mic.isEmpty())
+        ResetAudioDevice(MIC_SOURCE_ID, mic.constData(), "Mic/Aux", MIC_CHANNEL);
+    if (!player.isEmpty())
+        ResetAudioDevice(PLAYER_SOURCE_ID, player.constData(), "Desktop Audio", PLAYER_CHANNEL);
+}
+
 void ObsWrapper::recMicAudio(bool enable, const QString &deviceId)
 {
+    if (!m_recording && (m_soundWarned || soundSilent()))
+        reconnectSound();
     if (!HasAudioDevices(MIC_SOURCE_ID))
         return;
     const QByteArray id = enable ? deviceId.toUtf8() : QByteArray(DISABLED_DEVICE);
@@ -658,6 +753,8 @@ void ObsWrapper::recMicAudio(bool enable, const QString &deviceId)
 
 void ObsWrapper::recPlayerAudio(bool enable, const QString &deviceId)
 {
+    if (!m_recording && (m_soundWarned || soundSilent()))
+        reconnectSound();
     if (!HasAudioDevices(PLAYER_SOURCE_ID))
         return;
     const QByteArray id = enable ? deviceId.toUtf8() : QByteArray(DISABLED_DEVICE);
@@ -716,6 +813,8 @@ void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
     obs_set_output_source(static_cast<uint32_t>(channel), created);
     setMixerBit(channel, true);
     source = created.Get();
+    (mic ? m_micDevice : m_playerDevice) = deviceId;
+    (mic ? m_micLevels : m_playerLevels).markFresh();
     obs_source_set_enabled(source, true);
     if (meter) {
         // Removing first keeps a repeated switch-on from registering the callback twice.
@@ -765,6 +864,8 @@ void ObsWrapper::resetMicphoneVolumeLevelCallback(const QString &deviceId)
     if (m_micSource)
         obs_volmeter_attach_source(m_micVolmeter.get(), m_micSource);
     obs_set_output_source(MIC_CHANNEL, m_micSource);
+    m_micDevice = id;
+    m_micLevels.markFresh();
     emitMicLevels();
 }
 
@@ -787,6 +888,8 @@ void ObsWrapper::resetPlayerVolumeLevelCallback(const QString &deviceId)
     if (m_playerSource)
         obs_volmeter_attach_source(m_playerVolmeter.get(), m_playerSource);
     obs_set_output_source(PLAYER_CHANNEL, m_playerSource);
+    m_playerDevice = id;
+    m_playerLevels.markFresh();
     emitPlayerLevels();
 }
 
@@ -1072,6 +1175,7 @@ int ObsWrapper::stopRecording(bool force)
             stopping->output = m_output;
             stopping->stopSignal = std::move(m_stopConnection);
             stopping->file = m_outputFile;
+            stopping->format = m_outputFormat;
             stopping->elapsedMs = m_recordClock.elapsed();
             m_stoppingOutputs.push_back(std::move(stopping));
         }
@@ -1119,21 +1223,24 @@ void ObsWrapper::onOutputStopped(obs_output_t *output, int code, const QString &
                                  int total, quint32 lagged)
 {
     QString file;
+    QString format;
     qint64 elapsedMs = 0;
     auto it = std::find_if(m_stoppingOutputs.begin(), m_stoppingOutputs.end(),
                            [output](const auto &s) { return s->output == output; });
     if (it != m_stoppingOutputs.end()) {
         file = (*it)->file;
+        format = (*it)->format;
         elapsedMs = (*it)->elapsedMs;
         m_stoppingOutputs.erase(it);
     } else if (m_output == output) {
         // Ended by itself (an error while recording): the output stays until the next set-up.
         file = m_outputFile;
+        format = m_outputFormat;
         elapsedMs = m_recordClock.elapsed();
         m_stopConnection.Disconnect();
     }
     // Every report belongs to a started recording: never swallow its end.
-    logRecordingEnd(file, code, error, elapsedMs, dropped, total, lagged);
+    logRecordingEnd(file, format, code, error, elapsedMs, dropped, total, lagged);
     emit recordStatusChanged(2);
     if (code != OBS_OUTPUT_SUCCESS) {
         emit recordingFailed(
@@ -1142,8 +1249,9 @@ void ObsWrapper::onOutputStopped(obs_output_t *output, int code, const QString &
     }
 }
 
-void ObsWrapper::logRecordingEnd(const QString &file, int code, const QString &error,
-                                 qint64 elapsedMs, int dropped, int total, quint32 lagged)
+void ObsWrapper::logRecordingEnd(const QString &file, const QString &format, int code,
+                                 const QString &error, qint64 elapsedMs, int dropped, int total,
+                                 quint32 lagged)
 {
     const QFileInfo info(file);
     // The frames written give the file's length; audio-only files have none.
@@ -1152,9 +1260,9 @@ void ObsWrapper::logRecordingEnd(const QString &file, int code, const QString &e
     if (total > 0 && obs_get_video_info(&ovi) && ovi.fps_num > 0)
         seconds = double(total) * ovi.fps_den / ovi.fps_num;
     const QString line
-            = QStringLiteral("Recording stopped: %1, size %2 bytes, duration %3 s, frames %4, "
-                             "dropped %5, lagged %6, code %7")
-                      .arg(file)
+            = QStringLiteral("Recording stopped: %1, format %2, size %3 bytes, duration %4 s, "
+                             "frames %5, dropped %6, lagged %7, code %8")
+                      .arg(file, format)
                       .arg(info.exists() ? info.size() : -1)
                       .arg(seconds, 0, 'f', 2)
                       .arg(total)

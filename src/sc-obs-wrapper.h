@@ -122,8 +122,15 @@ private:
         std::array<std::atomic<float>, LEVEL_CHANNELS> magnitude {};
         std::array<std::atomic<float>, LEVEL_CHANNELS> peak {};
         std::array<std::atomic<float>, LEVEL_CHANNELS> inputPeak {};
+        // steady-clock milliseconds of the last sound and of the source's creation
+        std::atomic<qint64> lastSoundMs {0};
+        std::atomic<qint64> createdMs {0};
         void store(const float *m, const float *p, const float *ip);
         void clear();
+        void markFresh();
+        qint64 silentForMs() const;
+        bool delivered() const;
+        bool dead() const;
     };
     struct LevelSnapshot
     {
@@ -144,17 +151,21 @@ private:
         OBSOutput output;
         OBSSignal stopSignal;
         QString file;
+        QString format;
         qint64 elapsedMs = 0;
     };
 
     void emitLevels();
+    bool soundSilent() const;
+    void watchSoundServer();
+    void reconnectSound();
     void emitMicLevels();
     void emitPlayerLevels();
     void setMixerBit(int channel, bool on);
     void onOutputStopped(obs_output_t *output, int code, const QString &error, int dropped,
                          int total, quint32 lagged);
-    void logRecordingEnd(const QString &file, int code, const QString &error, qint64 elapsedMs,
-                         int dropped, int total, quint32 lagged);
+    void logRecordingEnd(const QString &file, const QString &format, int code, const QString &error,
+                         qint64 elapsedMs, int dropped, int total, quint32 lagged);
     obs_data_t *audioWithPngKeysSettings(const QString &path, const char *ext, const char *mime,
                                          const char *audioEncoder, int audioEncoderId);
     obs_data_t *videoSettings(const char *ext, const char *mime, const QString &path, int fps,
@@ -183,6 +194,11 @@ private:
     QStringList m_micIds;
     QStringList m_playerNames;
     QStringList m_playerIds;
+    // Devices to bring back after the sound server went away; empty when switched off.
+    QByteArray m_micDevice;
+    QByteArray m_playerDevice;
+    bool m_soundWarned = false;
+    QTimer m_soundWatch;
     QSharedPointer<SoundDeviceIdentifier> m_micIdentifier;
     QSharedPointer<SoundDeviceIdentifier> m_playerIdentifier;
     AtomicLevels m_micLevels;
