@@ -141,6 +141,10 @@ bool VistrelOutput::start()
         // about a second of pictures; sound is small, so it may wait much longer
         m_maxQueuedVideo
                 = std::max<size_t>(8, (size_t)std::lround(av_q2d(m_videoSource.frameRate)));
+        // GIF's palette per picture rarely keeps pace: a long queue would only hold pictures
+        // a killed program loses, and they would be dropped a little later anyway.
+        if (std::strcmp(m_writer->videoCodecName(), "gif") == 0)
+            m_maxQueuedVideo = 8;
         m_maxQueuedAudioFrames = (size_t)m_audioSource.sampleRate * 10;
         m_capturing = true;
     }

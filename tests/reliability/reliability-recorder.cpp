@@ -1,0 +1,119 @@
+// Records the whole screen into one file per named format through the engine and the
+// program's own output module, as the main window sets them up. Prints "recording" once
+// every file is started, then runs until the given seconds are over (stopping cleanly) or
+// until it is killed.
+//
+//   reliability-recorder FOLDER SECONDS FORMAT...      (SECONDS 0: until killed)
+
+#include "sc-obs-wrapper.h"
+#include "sc-types.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QScreen>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int FPS = 30;
+constexpr int BITRATE = 4;
+
+obs_data_t *settingsFor(ObsWrapper &obs, OutputFormat format, const QString &base, QSize size)
+{
+    const int w = size.width();
+    const int h = size.height();
+    switch (format) {
+    case OutputFormat::MP4:
+        return obs.mp4Settings(base, FPS, BITRATE, w, h);
+    case OutputFormat::AVI:
+        return obs.aviSettings(base, FPS, BITRATE, w, h);
+    case OutputFormat::FLV:
+        return obs.flvSettings(base, FPS, BITRATE, w, h);
+    case OutputFormat::GIF:
+        return obs.gifSettings(base, FPS, BITRATE, w, h);
+    case OutputFormat::MP3:
+        return obs.mp3Settings(base);
+    case OutputFormat::AAC:
+        return obs.aacSettings(base);
+    case OutputFormat::FLAC:
+        return obs.flacSettings(base);
+    }
+    return nullptr;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QStandardPaths::setTestModeEnabled(true);
+    const QStringList args = app.arguments();
+    if (args.size() < 4) {
+        std::fprintf(stderr, "usage: %s FOLDER SECONDS FORMAT...\n", argv[0]);
+        return 2;
+    }
+    const QString folder = args.at(1);
+    const int seconds = args.at(2).toInt();
+
+    const QSize screen = QGuiApplication::primaryScreen()->size();
+    // Half size keeps several encoders at once within a small machine's reach.
+    const QSize frame(screen.width() / 2, screen.height() / 2);
+    ObsWrapper obs;
+    if (!obs.initObs(screen.width(), screen.height(), FPS) || obs.addSceneSource(REC_SCREEN) != 0)
+        return 3;
+    obs.searchRecTargets(REC_SCREEN);
+    if (obs.getRecTargets().isEmpty())
+        return 3;
+    obs.recMicAudio(true, QStringLiteral("default"));
+    obs.recPlayerAudio(true, QStringLiteral("default"));
+    if (obs.resetVideo(screen.width(), screen.height(), frame.width(), frame.height(), FPS) != 0)
+        return 3;
+
+    std::vector<OBSOutputAutoRelease> outputs;
+    for (int i = 3; i < args.size(); ++i) {
+        const auto it = OUTPUT_FORMAT_MAP.find(args.at(i).toUpper());
+        if (it == OUTPUT_FORMAT_MAP.end()) {
+            std::fprintf(stderr, "unknown format %s\n", qPrintable(args.at(i)));
+            return 2;
+        }
+        const QString base = QDir(folder).filePath(args.at(i).toLower());
+        OBSDataAutoRelease settings = settingsFor(obs, it->second, base, frame);
+        const QByteArray name = ("reliability-" + args.at(i)).toUtf8();
+        outputs.emplace_back(
+                obs_output_create("vistrel_output", name.constData(), settings, nullptr));
+        obs_output_t *output = outputs.back();
+        if (!output)
+            return 3;
+        obs_output_set_mixers(output, 3);
+        obs_output_set_media(output, obs_get_video(), obs_get_audio());
+        if (!obs_output_start(output)) {
+            std::fprintf(stderr, "%s did not start: %s\n", qPrintable(args.at(i)),
+                         obs_output_get_last_error(output));
+            return 4;
+        }
+    }
+    std::printf("recording\n");
+    std::fflush(stdout);
+
+    if (seconds > 0) {
+        QTimer::singleShot(seconds * 1000, &app, [&]() {
+            for (auto &output : outputs)
+                obs_output_stop(output);
+            // The outputs finish their files on their own threads; wait until all are idle.
+            auto *poll = new QTimer(&app);
+            QObject::connect(poll, &QTimer::timeout, &app, [&]() {
+                for (auto &output : outputs)
+                    if (obs_output_active(output))
+                        return;
+                app.quit();
+            });
+            poll->start(100);
+        });
+    }
+    const int result = app.exec();
+    outputs.clear();
+    return result;
+}

@@ -1,0 +1,112 @@
+// A recording process killed outright leaves files FFmpeg decodes up to shortly before the
+// kill, in every format the program writes.
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QStringList FORMATS = {"mp4", "avi", "flv", "gif", "mp3", "aac", "flac"};
+
+struct Decoded
+{
+    bool ok = false;
+    int frames = 0;
+    double first = 0.0;
+    double last = 0.0;
+    QString errors;
+};
+
+// Decodes one stream of the file completely and returns the time span of its frames.
+Decoded decode(const QString &file, const QString &stream)
+{
+    QProcess ffprobe;
+    ffprobe.start("ffprobe",
+                  {"-v", "error", "-select_streams", stream, "-show_entries",
+                   "frame=best_effort_timestamp_time", "-of", "csv=p=0", file});
+    Decoded result;
+    if (!ffprobe.waitForFinished(60000))
+        return result;
+    result.errors = QString::fromUtf8(ffprobe.readAllStandardError()).trimmed();
+    result.ok = ffprobe.exitStatus() == QProcess::NormalExit && ffprobe.exitCode() == 0;
+    bool any = false;
+    for (const QByteArray &line : ffprobe.readAllStandardOutput().split('\n')) {
+        bool number = false;
+        const double t = line.trimmed().toDouble(&number);
+        if (!number)
+            continue;
+        result.first = any ? std::min(result.first, t) : t;
+        result.last = any ? std::max(result.last, t) : t;
+        any = true;
+        ++result.frames;
+    }
+    return result;
+}
+
+} // namespace
+
+class TestKillSafety : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void killedRecordingsStayDecodable();
+};
+
+void TestKillSafety::killedRecordingsStayDecodable()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QStringList failures;
+    // One recording at a time, as the program makes them; sound-only files cost little, so
+    // they share one.
+    const QList<QStringList> groups = {{"mp4"}, {"avi"}, {"flv"}, {"gif"}, {"mp3", "aac", "flac"}};
+    for (const QStringList &formats : groups) {
+        QProcess recorder;
+        recorder.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        recorder.start(RELIABILITY_RECORDER, QStringList {dir.path(), "0"} + formats);
+        QVERIFY(recorder.waitForStarted());
+        QElapsedTimer clock;
+        while (!recorder.readAllStandardOutput().contains("recording")) {
+            QVERIFY2(recorder.state() == QProcess::Running, "the recorder ended before recording");
+            recorder.waitForReadyRead(60000);
+            clock.start();
+        }
+        QTest::qWait(5000);
+        recorder.kill();
+        const double recorded = clock.elapsed() / 1000.0;
+        QVERIFY(recorder.waitForFinished(10000));
+        QCOMPARE(recorder.exitStatus(), QProcess::CrashExit);
+
+        for (const QString &format : formats) {
+            const QString file = dir.filePath(format + "." + format);
+            if (!QFileInfo::exists(file)) {
+                failures << file + " is missing";
+                continue;
+            }
+            const bool audioOnly = format == "mp3" || format == "aac" || format == "flac";
+            QStringList streams = {audioOnly ? "a:0" : "v:0"};
+            if (format != "gif" && !audioOnly)
+                streams << "a:0";
+            for (const QString &stream : streams) {
+                const Decoded d = decode(file, stream);
+                const QString what
+                        = QStringLiteral("%1 %2: %3 frames over %4 s of %5 s recorded; %6")
+                                  .arg(format, stream)
+                                  .arg(d.frames)
+                                  .arg(d.last - d.first, 0, 'f', 2)
+                                  .arg(recorded, 0, 'f', 2)
+                                  .arg(d.errors);
+                qInfo().noquote() << what;
+                if (!d.ok || d.last - d.first < recorded - 2.0)
+                    failures << what;
+            }
+        }
+    }
+    QVERIFY2(failures.isEmpty(), qPrintable(failures.join("\n")));
+}
+
+QTEST_GUILESS_MAIN(TestKillSafety)
+#include "test-kill-safety.moc"
