@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLibrary>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -296,7 +297,9 @@ bool ObsWrapper::initObs(int width, int height, int fps)
             logger()->critical(QStringLiteral("obs reset audio failed!"));
             return false;
         }
-        const int videoResult = resetVideo(width, height, width, height, fps);
+        int videoResult = resetVideo(width, height, width, height, fps);
+        if (videoResult == OBS_VIDEO_SUCCESS)
+            videoResult = chooseVideoPath(width, height, fps);
         if (videoResult != OBS_VIDEO_SUCCESS) {
             logger()->critical(QStringLiteral("obs reset video failed!with %1").arg(videoResult));
             return false;
@@ -313,6 +316,9 @@ bool ObsWrapper::initObs(int width, int height, int fps)
             logger()->info(QStringLiteral("All OBS modules loaded successfully"));
         }
         obs_post_load_modules();
+    } else {
+        // Another wrapper brought libobs up; its next video reset follows this choice.
+        m_softwareRenderer = isSoftwareRenderer(graphicsRenderer());
     }
 
     if (!createOutputMode()) {
@@ -384,9 +390,12 @@ int ObsWrapper::resetVideo(int baseWidth, int baseHeight, int outputWidth, int o
     ovi.base_height = static_cast<uint32_t>(baseHeight);
     ovi.output_width = static_cast<uint32_t>(outputWidth);
     ovi.output_height = static_cast<uint32_t>(outputHeight);
-    ovi.output_format = VIDEO_FORMAT_I420;
+    // A software rasteriser spends more on the three conversion passes and their read-back
+    // than the encoder's own conversion costs on the processor: it hands over the composed
+    // picture as it is. The file's picture is the same either way (BT.709, limited range).
+    ovi.output_format = m_softwareRenderer ? VIDEO_FORMAT_BGRA : VIDEO_FORMAT_I420;
     ovi.adapter = 0;
-    ovi.gpu_conversion = true;
+    ovi.gpu_conversion = !m_softwareRenderer;
     ovi.colorspace = VIDEO_CS_709;
     ovi.range = VIDEO_RANGE_FULL;
     ovi.scale_type = OBS_SCALE_BICUBIC;
@@ -409,6 +418,52 @@ int ObsWrapper::resetVideo(int baseWidth, int baseHeight, int outputWidth, int o
         }
     }
     return result;
+}
+
+bool ObsWrapper::isSoftwareRenderer(const QString &renderer)
+{
+    // Mesa's rasterisers, as named by their GL_RENDERER strings.
+    static const char *const names[] = {"llvmpipe", "softpipe", "swrast", "software rasterizer"};
+    return std::any_of(std::begin(names), std::end(names), [&](const char *name) {
+        return renderer.contains(QLatin1String(name), Qt::CaseInsensitive);
+    });
+}
+
+QString ObsWrapper::graphicsRenderer()
+{
+    // libobs names the adapter only in its log; OpenGL says it to the thread that holds the
+    // context. Resolved at run time so that the engine does not link OpenGL for one string.
+    using GetString = const unsigned char *(*)(unsigned int);
+    const unsigned int GL_RENDERER_NAME = 0x1F01;
+    QLibrary gl(QStringLiteral("OpenGL"), 0);
+    auto getString = reinterpret_cast<GetString>(gl.resolve("glGetString"));
+    if (!getString) {
+        QLibrary legacy(QStringLiteral("GL"), 1);
+        getString = reinterpret_cast<GetString>(legacy.resolve("glGetString"));
+    }
+    if (!getString)
+        return QString();
+    obs_enter_graphics();
+    const unsigned char *name = getString(GL_RENDERER_NAME);
+    const QString renderer
+            = name ? QString::fromUtf8(reinterpret_cast<const char *>(name)) : QString();
+    obs_leave_graphics();
+    return renderer;
+}
+
+int ObsWrapper::chooseVideoPath(int width, int height, int fps)
+{
+    const QString renderer = graphicsRenderer();
+    const bool software = isSoftwareRenderer(renderer);
+    logger()->info(QStringLiteral("Graphics adapter \"%1\": %2")
+                           .arg(renderer.isEmpty() ? QStringLiteral("unknown") : renderer,
+                                software ? QStringLiteral("software rendering, colour conversion "
+                                                          "on the processor")
+                                         : QStringLiteral("colour conversion on the adapter")));
+    if (software == m_softwareRenderer)
+        return OBS_VIDEO_SUCCESS;
+    m_softwareRenderer = software;
+    return resetVideo(width, height, width, height, fps);
 }
 
 int ObsWrapper::audioChannel()
@@ -602,15 +657,19 @@ bool ObsWrapper::updateRecItem(const char *target, REC_TYPE type, bool region, i
     obs_data_set_int(crop, "cx", 0);
     obs_data_set_int(crop, "cy", 0);
 
+    // A crop filter always draws the whole picture once more, even when it cuts nothing.
+    const bool cropping = left != 0 || right != 0 || top != 0 || bottom != 0;
     const char *cropName = obs_source_get_display_name("crop_filter");
     OBSSourceAutoRelease filter = obs_source_get_filter_by_name(m_captureSource, cropName);
     if (filter) {
+        obs_source_set_enabled(filter, cropping);
         obs_source_update(filter, crop);
         return true;
     }
     OBSSourceAutoRelease created = createSource("crop_filter", cropName, nullptr);
     if (created) {
         obs_source_filter_add(m_captureSource, created);
+        obs_source_set_enabled(created, cropping);
         obs_source_update(created, crop);
     } else {
         logger()->warning(QStringLiteral("crop_filter could not be created"));

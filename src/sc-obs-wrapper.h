@@ -45,6 +45,11 @@ public:
 
     bool initObs(int width, int height, int fps);
     int resetVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight, int fps);
+    // Whether an OpenGL renderer name is that of a rasteriser running on the processor.
+    static bool isSoftwareRenderer(const QString &renderer);
+    // True when the picture is composed in software and converted for the encoder on the
+    // processor.
+    bool softwareRenderer() const { return m_softwareRenderer; }
     bool resetAudio();
     int audioChannel();
     int micChannelCount();
@@ -155,6 +160,8 @@ private:
         qint64 elapsedMs = 0;
     };
 
+    static QString graphicsRenderer();
+    int chooseVideoPath(int width, int height, int fps);
     void emitLevels();
     bool soundSilent() const;
     void watchSoundServer();
@@ -211,6 +218,7 @@ private:
     QString m_outputFile;
     QString m_outputFormat;
     bool m_startedObs = false;
+    bool m_softwareRenderer = false;
     QElapsedTimer m_recordClock;
     std::atomic<quint32> m_laggedAtStart {0};
     std::vector<std::unique_ptr<StoppingOutput>> m_stoppingOutputs;

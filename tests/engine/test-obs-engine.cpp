@@ -190,7 +190,10 @@ void TestObsEngine::resetVideoStretchesTheCaptureOverTheCanvas()
     obs_video_info ovi;
     QVERIFY(obs_get_video_info(&ovi));
     QCOMPARE(int(ovi.output_width), 640);
-    QCOMPARE(ovi.output_format, VIDEO_FORMAT_I420);
+    // A software adapter hands the composed picture over as it is, for the processor to
+    // convert; a real one converts to I420 itself.
+    QCOMPARE(ovi.output_format, m_obs->softwareRenderer() ? VIDEO_FORMAT_BGRA : VIDEO_FORMAT_I420);
+    QCOMPARE(ovi.gpu_conversion, !m_obs->softwareRenderer());
     const QSize screen = QGuiApplication::primaryScreen()->size();
     QCOMPARE(
             m_obs->resetVideo(screen.width(), screen.height(), screen.width(), screen.height(), 30),
