@@ -7,6 +7,7 @@
 #include "area-selector.h"
 #include "obs-capture-area.h"
 #include "sc-draw-window.h"
+#include "sc-frame-geometry.h"
 #include "sc-fullscreen-toolbar.h"
 #include "sc-logger.h"
 #include "sc-obs-wrapper.h"
@@ -253,18 +254,13 @@ void SCMainWindow::createDrawWindowWithDimensions(int width, int height)
     const qreal ratio = screen->devicePixelRatio();
     DrawWindow *frame = ensureDrawWindowCreated();
     const int b = frame->borderWidth();
-    const int lw = int(width / ratio);
-    const int lh = int(height / ratio);
-    const int fw = lw + 2 * b;
-    const int fh = lh + 2 * b;
-    const int x = (g.width() - fw) / 2;
-    const int y = (g.height() - fh) / 2;
-    frame->setGeometry(x, y, fw, fh);
+    const QRect placed = SCFrameGeometry::presetFrame(g.size(), ratio, {width, height}, b);
+    frame->setGeometry(placed);
     frame->show();
     frame->raise();
     frame->activateWindow();
-    m_startPoint = QPoint(x + b, y + b);
-    m_endPoint = QPoint(x + b + lw, y + b + lh);
+    m_startPoint = placed.topLeft() + QPoint(b, b);
+    m_endPoint = placed.bottomRight() - QPoint(b - 1, b - 1);
     m_areaSet = true;
     ui->widthLineEdit->setText(QString::number(width));
     ui->heightLineEdit->setText(QString::number(height));

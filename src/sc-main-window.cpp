@@ -20,6 +20,7 @@
 #include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
+#include <QIntValidator>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QStyle>
@@ -149,6 +150,9 @@ void SCMainWindow::initUIStatus()
                         .arg(format));
         ui->recordFormatComboBox->setCurrentIndex(static_cast<int>(OutputFormat::MP4));
     }
+    // Physical pixels; a typed minus sign or letter would only make a size the engine refuses.
+    for (QLineEdit *edit : {ui->widthLineEdit, ui->heightLineEdit})
+        edit->setValidator(new QIntValidator(1, 16384, edit));
     ui->saveLocationLineEdit->setText(
             m_settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString());
     ui->saveLocationLineEdit->setReadOnly(true);
@@ -254,7 +258,9 @@ void SCMainWindow::setupUIConnections()
 
 void SCMainWindow::initHotkeys()
 {
-    const auto rebind = [this](SCGlobalHotkey *&hotkey, const QString &key, auto handler) {
+    QStringList problems;
+    const auto rebind = [this, &problems](SCGlobalHotkey *&hotkey, const QString &key,
+                                          auto handler) {
         if (hotkey) {
             disconnect(hotkey, &SCGlobalHotkey::activated, this, nullptr);
             hotkey->resetShortcut();
@@ -265,21 +271,44 @@ void SCMainWindow::initHotkeys()
         if (text == SCSettings::NO_HOTKEY || text.isEmpty())
             return;
         const QKeySequence sequence(text);
-        if (sequence.isEmpty()) {
+        if (sequence.isEmpty() || sequence.count() != 1 || sequence[0].key() == Qt::Key_unknown) {
             SCLogger::instance()->warning(
                     QStringLiteral("Hotkey \"%1\" of %2 is not a key; no hotkey set")
                             .arg(text, key));
+            problems << tr("\"%1\" is not a key.").arg(text);
             return;
         }
         hotkey = new SCGlobalHotkey(sequence, true, this);
         if (!hotkey->isRegistered()) {
             SCLogger::instance()->warning(QStringLiteral("Hotkey %1 could not be registered: %2")
                                                   .arg(text, hotkey->errorString()));
+            problems << tr("%1 is already taken by another program.").arg(text);
         }
         connect(hotkey, &SCGlobalHotkey::activated, this, handler);
     };
     rebind(m_recordingHotkey, SCSettings::HOTKEYS_RECORDING, &SCMainWindow::onRecordingHotkey);
     rebind(m_screenshotHotkey, SCSettings::HOTKEYS_SCREENSHOT, &SCMainWindow::onScreenshotHotkey);
+    reportHotkeyProblems(problems);
+}
+
+// Each problem is shown once per run: re-registering after the preferences change must not
+// repeat a warning the user has already seen.
+void SCMainWindow::reportHotkeyProblems(const QStringList &problems)
+{
+    QStringList fresh;
+    for (const QString &problem : problems) {
+        if (!m_reportedHotkeyProblems.contains(problem))
+            fresh << problem;
+    }
+    if (fresh.isEmpty())
+        return;
+    m_reportedHotkeyProblems << fresh;
+    // Not from the constructor: the box waits until the main window is on screen.
+    QTimer::singleShot(500, this, [this, fresh] {
+        showWarning(tr("Hotkey Not Available"),
+                    tr("A hotkey cannot be used:\n%1\nChoose another one in the preferences.")
+                            .arg(fresh.join(QLatin1Char('\n'))));
+    });
 }
 
 void SCMainWindow::centerChildWindow(QWidget *child)

@@ -1,11 +1,15 @@
 // Drives the real main window on the test desktop: the engine records real files, which
 // ffprobe then reads. Settings, logs and recordings live in a private home.
 
+#include "sc-countdown-widget.h"
+#include "sc-draw-window.h"
 #include "sc-main-window.h"
+#include "sc-screenshot-window.h"
 #include "sc-settings.h"
 
 #include <QApplication>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -34,21 +38,32 @@ QJsonObject probe(const QString &file)
     return QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
 }
 
-// Message boxes run their own loop; this closes them and keeps their texts.
+// Message boxes run their own loop; this closes them and keeps their texts. A box with
+// buttons of its own is answered with the button named `answer`, if set.
 class MessageBoxCatcher : public QObject
 {
 public:
     QStringList texts;
+    QString answer;
     explicit MessageBoxCatcher(QObject *parent)
         : QObject(parent)
     {
         m_timer.setInterval(50);
         connect(&m_timer, &QTimer::timeout, this, [this] {
             for (QWidget *w : QApplication::topLevelWidgets()) {
-                if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
-                    texts << box->text();
-                    box->done(QMessageBox::Ok);
+                auto *box = qobject_cast<QMessageBox *>(w);
+                if (!box || !box->isVisible())
+                    continue;
+                texts << box->text();
+                QAbstractButton *chosen = nullptr;
+                for (QAbstractButton *button : box->buttons()) {
+                    if (button->text() == answer)
+                        chosen = button;
                 }
+                if (chosen)
+                    chosen->click();
+                else
+                    box->done(QMessageBox::Ok);
             }
         });
         m_timer.start();
@@ -56,6 +71,25 @@ public:
 
 private:
     QTimer m_timer;
+};
+
+template<typename T> T *visibleTopLevel()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
+            return found;
+    }
+    return nullptr;
+}
+
+// Counts the pages the program asks the desktop to open instead of opening a browser.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public Q_SLOTS:
+    void open(const QUrl &url) { urls << url; }
 };
 
 } // namespace
@@ -73,6 +107,11 @@ private Q_SLOTS:
     void unwritableSaveFolderStopsBeforeTheCountdown();
     void regionAtTheLeftEdgeIsRecordedAsChosen();
     void audioFormatTurnsTheScreenOff();
+    void presetAndSizeEditsDriveTheFrame();
+    void hotkeyCancelsTheCountdown();
+    void lowDiskSpaceAsksAndStopsCleanly();
+    void screenshotOverlayIsReplacedAndSaved();
+    void laterStartsDoNotOpenTheThankYouPage();
 
 private:
     template<typename T> T *child(const char *name)
@@ -87,6 +126,7 @@ private:
 
     std::unique_ptr<SCMainWindow> m_window;
     MessageBoxCatcher *m_boxes = nullptr;
+    UrlCatcher m_urls;
     QString m_videos;
 };
 
@@ -96,12 +136,20 @@ void TestMainWindow::initTestCase()
     {
         QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
         settings.setValue(SCSettings::RECORDING_FORMAT, "GIF");
-        settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
-        settings.setValue(SCSettings::HOTKEYS_RECORDING, "None");
+        settings.setValue(SCSettings::HOTKEYS_RECORDING, "F9");
         settings.setValue(SCSettings::HOTKEYS_SCREENSHOT, "None");
     }
+    QDesktopServices::setUrlHandler("https", &m_urls, "open");
     m_boxes = new MessageBoxCatcher(this);
+    // The first start: the stored choices above are kept, the missing ones get defaults and
+    // the thank-you page opens once.
     m_window = std::make_unique<SCMainWindow>();
+    QCOMPARE(m_urls.urls.size(), 1);
+    QCOMPARE(m_urls.urls[0].scheme(), QString("https"));
+    QSettings written(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    QCOMPARE(written.value(SCSettings::GENERAL_FIRST_RUN).toBool(), false);
+    QCOMPARE(written.value(SCSettings::RECORDING_FORMAT).toString(), QString("GIF"));
+    QCOMPARE(written.value(SCSettings::RECORDING_SAVE_LOCATION).toString(), m_videos);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     m_window->initObsRecording();
@@ -249,6 +297,137 @@ void TestMainWindow::audioFormatTurnsTheScreenOff()
     QSettings after(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
     QCOMPARE(after.value(SCSettings::RECORDING_FORMAT).toString(), QString("MP4"));
     QCOMPARE(after.value(SCSettings::RECORDING_SCREEN_SWITCH).toBool(), true);
+}
+
+void TestMainWindow::presetAndSizeEditsDriveTheFrame()
+{
+    auto *width = child<QLineEdit>("widthLineEdit");
+    auto *height = child<QLineEdit>("heightLineEdit");
+    child<QComboBox>("ratioComboBox")->setCurrentText("9:16");
+    QCOMPARE(width->text(), QString("608"));
+    QCOMPARE(height->text(), QString("1080"));
+    DrawWindow *frame = visibleTopLevel<DrawWindow>();
+    QVERIFY(frame);
+    const int b = frame->borderWidth();
+    // Centred on the 1920 x 1080 screen; the frame is taller than the screen, so it starts
+    // above it, and the WM may not pull it down.
+    QTRY_COMPARE_WITH_TIMEOUT(frame->geometry(), QRect(652, -4, 608 + 2 * b, 1080 + 2 * b), 5000);
+
+    // An exact width resizes the frame; the edit keeps what was typed.
+    width->selectAll();
+    QTest::keyClicks(width, "800");
+    QTRY_COMPARE_WITH_TIMEOUT(frame->width(), 800 + 2 * b, 5000);
+    QCOMPARE(width->text(), QString("800"));
+    // A minus sign cannot be typed, and a size that is no number is never handed on.
+    QTest::keyClicks(height, "-");
+    QCOMPARE(height->text(), QString("1080"));
+
+    child<QComboBox>("ratioComboBox")->setCurrentText("1:1");
+    QCOMPARE(width->text(), QString("1080"));
+    child<QLineEdit>("filenameEdit")->setText("square");
+    height->setText("-40");
+    const QString file = record(1);
+    QCOMPARE(file, m_videos + "/square.mp4");
+    const QJsonObject video = probe(file)["streams"].toArray().at(0).toObject();
+    QCOMPARE(video["width"].toInt(), 1080);
+    QCOMPARE(video["height"].toInt(), 1080);
+    release("fullScreenWidget");
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->isVisible(), 5000);
+}
+
+void TestMainWindow::hotkeyCancelsTheCountdown()
+{
+    auto *list = child<QListView>("fileListView");
+    const int filesBefore = list->model()->rowCount();
+    // The countdown runs its own loop: look and press the real key from inside it.
+    bool sawCountdown = false;
+    bool pressed = false;
+    QTimer::singleShot(0, this, [this] { release("recordingControlWidget"); });
+    QTimer::singleShot(1200, this, [&] {
+        sawCountdown = visibleTopLevel<SCCountdownWidget>() != nullptr;
+        QProcess::execute("xdotool", {"key", "F9"});
+        pressed = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(pressed, 10000);
+    QVERIFY(sawCountdown);
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCCountdownWidget>(), 5000);
+    // Past the end of the countdown nothing has started.
+    QTest::qWait(3000);
+    QCOMPARE(child<QLabel>("recordingLabel")->text(), QString("Start Recording"));
+    QVERIFY(!m_window->isMinimized());
+    QCOMPARE(list->model()->rowCount(), filesBefore);
+}
+
+void TestMainWindow::lowDiskSpaceAsksAndStopsCleanly()
+{
+    qint64 freeBytes = 200LL * 1024 * 1024;
+    m_window->setFreeSpaceProbe([&freeBytes](const QString &) { return freeBytes; });
+    auto *label = child<QLabel>("recordingLabel");
+    child<QLineEdit>("filenameEdit")->setText("full");
+
+    // Declined: nothing starts, the countdown never shows.
+    m_boxes->texts.clear();
+    m_boxes->answer = "Cancel";
+    release("recordingControlWidget");
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes->texts.size(), 1, 5000);
+    QVERIFY2(m_boxes->texts[0].contains("Only 200 MB"), qPrintable(m_boxes->texts[0]));
+    QVERIFY(!visibleTopLevel<SCCountdownWidget>());
+    QCOMPARE(label->text(), QString("Start Recording"));
+
+    // Accepted: it records until the disk runs low, then stops by itself and says why.
+    m_boxes->texts.clear();
+    m_boxes->answer = "Record Anyway";
+    QTimer::singleShot(0, this, [this] { release("recordingControlWidget"); });
+    QTRY_VERIFY_WITH_TIMEOUT(label->text() == "Stop Recording", 20000);
+    QTest::qWait(1500);
+    freeBytes = 50LL * 1024 * 1024;
+    QTRY_VERIFY_WITH_TIMEOUT(label->text() == "Start Recording", 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes->texts.size(), 2, 10000);
+    QVERIFY2(m_boxes->texts[1].contains("less than 100 MB"), qPrintable(m_boxes->texts[1]));
+    const QJsonObject info = probe(m_videos + "/full.mp4");
+    QVERIFY(info["format"]["duration"].toString().toDouble() > 0.5);
+    m_boxes->answer.clear();
+    m_window->setFreeSpaceProbe(nullptr);
+}
+
+void TestMainWindow::screenshotOverlayIsReplacedAndSaved()
+{
+    QTest::mouseClick(child<QPushButton>("screenshotTab"), Qt::LeftButton);
+    release("fullScreenShotWidget");
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<SCScreenshotWindow>(), 5000);
+    QPointer<SCScreenshotWindow> first = visibleTopLevel<SCScreenshotWindow>();
+    // A second request replaces the overlay instead of stacking another one.
+    release("fullScreenShotWidget");
+    QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 5000);
+    SCScreenshotWindow *overlay = visibleTopLevel<SCScreenshotWindow>();
+    QVERIFY(overlay);
+
+    m_boxes->texts.clear();
+    QTest::keyClick(overlay, Qt::Key_Return);
+    QTRY_COMPARE_WITH_TIMEOUT(m_boxes->texts.size(), 1, 10000);
+    const QString prefix = "Screenshot saved to: ";
+    QVERIFY2(m_boxes->texts[0].startsWith(prefix), qPrintable(m_boxes->texts[0]));
+    const QString path = m_boxes->texts[0].mid(prefix.size());
+    const QImage saved(path);
+    // The selection's 4 px border zone is never part of the picture.
+    QVERIFY2(saved.size() == QGuiApplication::primaryScreen()->size() - QSize(8, 8),
+             qPrintable(QString("%1: %2x%3").arg(path).arg(saved.width()).arg(saved.height())));
+    auto *pages = child<QStackedWidget>("mainFunctionPages");
+    QTRY_COMPARE_WITH_TIMEOUT(pages->currentIndex(), 1, 5000);
+    QVERIFY(child<QPushButton>("imageTab")->isChecked());
+    const QModelIndex first0 = child<QListView>("fileListView")->model()->index(0, 0);
+    QCOMPARE(first0.data(Qt::UserRole + 1).toString(), path);
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+}
+
+void TestMainWindow::laterStartsDoNotOpenTheThankYouPage()
+{
+    {
+        QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+        settings.setValue(SCSettings::HOTKEYS_RECORDING, "None");
+    }
+    auto second = std::make_unique<SCMainWindow>();
+    QCOMPARE(m_urls.urls.size(), 1);
 }
 
 int main(int argc, char **argv)
