@@ -405,6 +405,7 @@ void SCMainWindow::showFilesPage(const QString &type)
     ui->screenshotTab->setChecked(false);
     ui->fileTab->setChecked(true);
     ui->mainFunctionPages->setCurrentIndex(1);
+    SCLogger::instance()->info(QStringLiteral("Showing the Files page (%1)").arg(type));
     if (type == QLatin1String("audio"))
         onAudioTabClicked();
     else if (type == QLatin1String("screenshot"))

@@ -1,0 +1,324 @@
+// The program as a user meets it: the real binary on the test desktop with a private home,
+// driven by the real recording hotkey and pointer, a tone playing into the sound server.
+// The recorded files are checked with ffprobe and the library file as stored on disk.
+
+#include "sc-global-hotkey.h"
+#include "sc-main-window.h"
+#include "sc-settings.h"
+
+#include <QApplication>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QTemporaryDir *g_home = nullptr;
+
+QString run(const QString &program, const QStringList &arguments, int timeoutMs = 30000)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(program, arguments);
+    process.waitForFinished(timeoutMs);
+    return QString::fromUtf8(process.readAll());
+}
+
+double durationOf(const QString &file)
+{
+    return run("ffprobe",
+               {"-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", file})
+            .trimmed()
+            .toDouble();
+}
+
+// Mean loudness in dB of the file's sound, -inf (very small) when it has none.
+double meanVolumeOf(const QString &file)
+{
+    const QString out = run(
+            "ffmpeg", {"-nostats", "-i", file, "-af", "volumedetect", "-vn", "-f", "null", "-"});
+    const QRegularExpressionMatch m = QRegularExpression("mean_volume: (-?[0-9.]+) dB").match(out);
+    return m.hasMatch() ? m.captured(1).toDouble() : -1000.0;
+}
+
+QString streamsOf(const QString &file)
+{
+    return run("ffprobe",
+               {"-v", "error", "-show_entries", "stream=codec_type,width,height", "-of", "csv=p=0",
+                file})
+            .trimmed();
+}
+
+} // namespace
+
+class TestGoldenPath : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void recordsTheScreenWithSoundFromTheHotkey();
+    void recordsSoundAlone();
+    void recordsARegionChosenWithThePointer();
+
+private:
+    void writeSettings(const QString &format, bool screen = true);
+    void startProgram();
+    bool waitForLog(const QString &line, int timeoutMs);
+    QString logText() const;
+    void playTone(int seconds);
+    // Presses the hotkey, records for `seconds` with a tone, presses it again and waits
+    // until the window shows its Files page.
+    void recordWithHotkey(int seconds);
+    QJsonObject firstLibraryEntry() const;
+    QRect mainWindowGeometry() const;
+
+    QString m_config;
+    QString m_data;
+    QString m_videos;
+    QProcess m_program;
+    QProcess m_tone;
+    QPoint m_regionTileOffset;
+    QSize m_windowSize;
+};
+
+void TestGoldenPath::initTestCase()
+{
+    m_config = g_home->filePath("config");
+    m_data = g_home->filePath("data");
+    m_videos = g_home->filePath("Videos/Vistrel");
+
+    // Where the region tile sits in the fixed-size window, measured on a window of our own
+    // with a settings store of its own, so that the program's first start stays untouched.
+    QSettings own(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    own.setValue(SCSettings::GENERAL_FIRST_RUN, false);
+    own.setValue(SCSettings::HOTKEYS_RECORDING, "None");
+    own.setValue(SCSettings::HOTKEYS_SCREENSHOT, "None");
+    own.sync();
+    SCMainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto *tile = window.findChild<QWidget *>("selectRegionWidget");
+    QVERIFY(tile);
+    m_regionTileOffset = tile->mapTo(&window, tile->rect().center());
+    m_windowSize = window.size();
+}
+
+void TestGoldenPath::init()
+{
+    QDir(m_config).removeRecursively();
+    QDir(m_data).removeRecursively();
+}
+
+void TestGoldenPath::cleanup()
+{
+    if (m_tone.state() != QProcess::NotRunning) {
+        m_tone.kill();
+        m_tone.waitForFinished();
+    }
+    if (m_program.state() != QProcess::NotRunning) {
+        m_program.terminate();
+        if (!m_program.waitForFinished(15000)) {
+            m_program.kill();
+            m_program.waitForFinished();
+        }
+    }
+}
+
+void TestGoldenPath::writeSettings(const QString &format, bool screen)
+{
+    QSettings settings(m_config + "/" + SCSettings::ORGANIZATION + "/" + SCSettings::APPLICATION
+                               + ".conf",
+                       QSettings::IniFormat);
+    settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
+    settings.setValue(SCSettings::RECORDING_FORMAT, format);
+    settings.setValue(SCSettings::RECORDING_SCREEN_SWITCH, screen);
+}
+
+void TestGoldenPath::startProgram()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", g_home->path());
+    env.insert("XDG_CONFIG_HOME", m_config);
+    env.insert("XDG_DATA_HOME", m_data);
+    m_program.setProcessEnvironment(env);
+    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_program.setStandardOutputFile(QProcess::nullDevice());
+    m_program.start(VISTREL_EXECUTABLE, {});
+    QVERIFY(m_program.waitForStarted());
+    QVERIFY2(waitForLog("OBS initialized successfully", 30000), qPrintable(logText()));
+}
+
+QString TestGoldenPath::logText() const
+{
+    QString text;
+    QDirIterator it(m_data, {"*.log"}, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        QFile file(it.next());
+        if (file.open(QIODevice::ReadOnly))
+            text += QString::fromUtf8(file.readAll());
+    }
+    return text;
+}
+
+bool TestGoldenPath::waitForLog(const QString &line, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return logText().contains(line); }, timeoutMs);
+}
+
+void TestGoldenPath::playTone(int seconds)
+{
+    m_tone.start(
+            "sh",
+            {"-c", QString("sox -q -n -t wav - synth %1 sine 440 vol 0.5 | paplay").arg(seconds)});
+    QVERIFY(m_tone.waitForStarted());
+}
+
+void TestGoldenPath::recordWithHotkey(int seconds)
+{
+    // Countdown (3 s) plus the recording itself, with some slack.
+    playTone(seconds + 6);
+    const int startedBefore = logText().count("Recording started...");
+    QProcess::execute("xdotool", {"key", "F9"});
+    QVERIFY2(
+            QTest::qWaitFor([&] { return logText().count("Recording started...") > startedBefore; },
+                            20000),
+            "the hotkey did not start a recording");
+    QTest::qWait(seconds * 1000);
+    const int filesPagesBefore = logText().count("Showing the Files page");
+    QProcess::execute("xdotool", {"key", "F9"});
+    QVERIFY2(QTest::qWaitFor(
+                     [&] { return logText().count("Showing the Files page") > filesPagesBefore; },
+                     20000),
+             "the window did not show its Files page after the stop");
+}
+
+QJsonObject TestGoldenPath::firstLibraryEntry() const
+{
+    QFile file(m_data + "/" + SCSettings::ORGANIZATION + "/" + SCSettings::APPLICATION
+               + "/file_data.json");
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).array().at(0).toObject();
+}
+
+QRect TestGoldenPath::mainWindowGeometry() const
+{
+    const QString ids
+            = run("xdotool",
+                  {"search", "--onlyvisible", "--pid", QString::number(m_program.processId())});
+    for (const QString &id : ids.split('\n', Qt::SkipEmptyParts)) {
+        const QString shell = run("xdotool", {"getwindowgeometry", "--shell", id});
+        const auto value = [&](const char *name) {
+            return QRegularExpression(QString("%1=(-?\\d+)").arg(name))
+                    .match(shell)
+                    .captured(1)
+                    .toInt();
+        };
+        const QRect geometry(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
+        if (geometry.size() == m_windowSize)
+            return geometry;
+    }
+    return {};
+}
+
+void TestGoldenPath::recordsTheScreenWithSoundFromTheHotkey()
+{
+    writeSettings("MP4");
+    // Another program holds the screenshot key: the user is told once, the rest works.
+    SCGlobalHotkey taken(QKeySequence("F10"), true);
+    QVERIFY(taken.isRegistered());
+    startProgram();
+    QVERIFY(waitForLog("Hotkey F10 could not be registered", 5000));
+    const QString box
+            = run("xdotool",
+                  {"search", "--sync", "--onlyvisible", "--name", "Hotkey Not Available"}, 10000)
+                      .trimmed();
+    QVERIFY2(!box.isEmpty(), "the taken hotkey was not shown to the user");
+    QProcess::execute("xdotool",
+                      {"windowactivate", "--sync", box.section('\n', 0, 0), "key", "Return"});
+
+    recordWithHotkey(3);
+    const QJsonObject entry = firstLibraryEntry();
+    const QString file = entry["filepath"].toString();
+    QCOMPARE(QFileInfo(file).absolutePath(), m_videos);
+    QCOMPARE(entry["properties"]["type"].toString(), QString("video"));
+    QVERIFY(file.endsWith(".mp4"));
+    QCOMPARE(streamsOf(file), QString("video,1920,1080\naudio"));
+    const double duration = durationOf(file);
+    QVERIFY2(duration > 2.5 && duration < 4.5, qPrintable(QString::number(duration)));
+    const double volume = meanVolumeOf(file);
+    QVERIFY2(volume > -30.0, qPrintable(QString("mean volume %1 dB").arg(volume)));
+}
+
+void TestGoldenPath::recordsSoundAlone()
+{
+    // As the program stores a sound format: the screen switch goes off with it.
+    writeSettings("MP3", false);
+    startProgram();
+    recordWithHotkey(3);
+    const QJsonObject entry = firstLibraryEntry();
+    const QString file = entry["filepath"].toString();
+    QCOMPARE(QFileInfo(file).absolutePath(), m_videos);
+    QCOMPARE(entry["properties"]["type"].toString(), QString("audio"));
+    QCOMPARE(streamsOf(file), QString("audio"));
+    const double duration = durationOf(file);
+    QVERIFY2(duration > 2.5 && duration < 4.5, qPrintable(QString::number(duration)));
+    QVERIFY(meanVolumeOf(file) > -30.0);
+}
+
+void TestGoldenPath::recordsARegionChosenWithThePointer()
+{
+    writeSettings("MP4");
+    startProgram();
+    // The window manager places the window after it appears: wait until it stays put.
+    QRect window;
+    QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QRect before = mainWindowGeometry();
+                QTest::qWait(400);
+                window = mainWindowGeometry();
+                return !window.isEmpty() && window == before;
+            },
+            10000));
+    const QPoint tile = window.topLeft() + m_regionTileOffset;
+    QProcess::execute(
+            "xdotool",
+            {"mousemove", QString::number(tile.x()), QString::number(tile.y()), "click", "1"});
+    QTest::qWait(800);
+    QProcess::execute("xdotool", {"mousemove", "100", "120", "mousedown", "1"});
+    QTest::qWait(200);
+    QProcess::execute("xdotool", {"mousemove", "300", "300"});
+    QTest::qWait(100);
+    QProcess::execute("xdotool", {"mousemove", "499", "419", "mouseup", "1"});
+    QVERIFY(waitForLog("Recording area set to: 400x300", 5000));
+
+    recordWithHotkey(3);
+    const QString file = firstLibraryEntry()["filepath"].toString();
+    QCOMPARE(streamsOf(file), QString("video,400,300\naudio"));
+    const double duration = durationOf(file);
+    QVERIFY2(duration > 2.5 && duration < 4.5, qPrintable(QString::number(duration)));
+}
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    g_home = &home;
+    // This process keeps its own settings and library; the program gets the ones above.
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("own-config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("own-data")).toLocal8Bit());
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(SCSettings::ORGANIZATION);
+    QCoreApplication::setApplicationName(SCSettings::APPLICATION);
+    TestGoldenPath test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test-golden-path.moc"
