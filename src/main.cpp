@@ -1,6 +1,7 @@
 #include "sc-crash-handler.h"
 #include "sc-logger.h"
 #include "sc-main-window.h"
+#include "sc-review-app-permissions-window.h"
 #include "sc-settings.h"
 #include "sc-single-instance.h"
 #include "sc-translator.h"
@@ -9,6 +10,7 @@
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
+#include <QEventLoop>
 #include <QIcon>
 #include <QLocale>
 #include <QSettings>
@@ -64,6 +66,27 @@ void chooseLanguage(QApplication &app, QSettings &settings, SCTranslator &transl
     }
 }
 
+// Shows what the session lacks, if anything, and waits until the user closes the window;
+// whatever is missing, start-up goes on afterwards.
+void reviewPermissions()
+{
+    SCLogger *logger = SCLogger::instance();
+    auto review = std::make_unique<SCReviewAppPermissionsWindow>();
+    if (review->allGranted())
+        return;
+    logger->warning(QStringLiteral("Showing the permission review: screen %1, camera %2, "
+                                   "sound server %3, global keys %4")
+                            .arg(review->checkScreenRecordingPermission())
+                            .arg(review->checkCameraPermission())
+                            .arg(review->checkMicrophonePermission())
+                            .arg(review->checkAccessibilityPermission()));
+    QEventLoop loop;
+    QObject::connect(review.get(), &SCReviewAppPermissionsWindow::closed, &loop, &QEventLoop::quit);
+    review->show();
+    loop.exec();
+    logger->info(QStringLiteral("Permission review closed"));
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -106,6 +129,8 @@ int main(int argc, char *argv[])
     auto settings = std::make_unique<QSettings>(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
     auto translator = std::make_shared<SCTranslator>(app.get());
     chooseLanguage(*app, *settings, *translator);
+
+    reviewPermissions();
 
     logger->info(QStringLiteral("Creating main window..."));
     auto mainWindow = std::make_unique<SCMainWindow>(nullptr);

@@ -79,8 +79,10 @@ SCMainWindow::SCMainWindow(QWidget *parent)
         QDesktopServices::openUrl(QUrl(WELCOME_URL));
     }
 
-    // The preferences and the menu arrive with their own windows.
-    ui->menuWidget->hide();
+    connect(ui->settingsBtn, &QPushButton::clicked, this, &SCMainWindow::onSettingsClicked);
+    connect(ui->menuBtn, &QPushButton::clicked, this, &SCMainWindow::onMenuClicked);
+    setupNativeMenuBar();
+    setupUpgradeCheck();
 }
 
 SCMainWindow::~SCMainWindow()
@@ -105,6 +107,7 @@ void SCMainWindow::setTranslator(std::shared_ptr<SCTranslator> translator)
 void SCMainWindow::retranslateUi()
 {
     ui->retranslateUi(this);
+    retranslateCodeTexts();
 }
 
 void SCMainWindow::loadStyleSheet()
@@ -168,11 +171,7 @@ void SCMainWindow::initUIStatus()
     ui->mouseSwitch->setChecked(m_settings.value(SCSettings::MOUSE_SHOW_HIGHLIGHT).toBool());
 
     ui->deleteFilesBtn->hide();
-    ui->deleteFilesBtn->setToolTip(tr("Delete Selected Files"));
-    ui->fileOrderBtn->setToolTip(tr("Reverse File Order"));
-    ui->openTypeFolderBtn->setToolTip(tr("Open Folder"));
-    ui->openFolderBtn->setToolTip(tr("Open Folder"));
-    ui->openScreenshotFileLocationBtn->setToolTip(tr("Open Folder"));
+    retranslateCodeTexts();
 
     ui->recordingTab->setChecked(true);
     ui->screenshotTab->setChecked(false);

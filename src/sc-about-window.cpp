@@ -1,0 +1,152 @@
+#include "sc-about-window.h"
+
+#include "sc-frameless-window-agent.h"
+#include "sc-version.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFile>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTextStream>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString CLOSE_ICON = QStringLiteral(":/res/forms/images/close.svg");
+const QString CLOSE_ICON_HOVER = QStringLiteral(":/res/forms/images/close-white.svg");
+
+} // namespace
+
+SCAboutWindow::SCAboutWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+    setObjectName(QStringLiteral("SCAboutWindow"));
+    setWindowTitle(tr("About"));
+    setFixedSize(420, 300);
+
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralwidget"));
+    auto *root = new QVBoxLayout(central);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    m_titleWidget = new QWidget(central);
+    m_titleWidget->setObjectName(QStringLiteral("titleWidget"));
+    m_titleWidget->setFixedHeight(36);
+    auto *titleLayout = new QHBoxLayout(m_titleWidget);
+    titleLayout->setContentsMargins(10, 0, 8, 0);
+    auto *aboutLabel = new QLabel(tr("About"), m_titleWidget);
+    aboutLabel->setObjectName(QStringLiteral("aboutLabel"));
+    m_closeBtn = new QPushButton(m_titleWidget);
+    m_closeBtn->setObjectName(QStringLiteral("closeBtn"));
+    m_closeBtn->setIcon(QIcon(CLOSE_ICON));
+    m_closeBtn->setToolTip(tr("Close Window"));
+    m_closeBtn->setFixedSize(20, 20);
+    titleLayout->addSpacing(20);
+    titleLayout->addStretch();
+    titleLayout->addWidget(aboutLabel);
+    titleLayout->addStretch();
+    titleLayout->addWidget(m_closeBtn);
+    root->addWidget(m_titleWidget);
+
+    auto *body = new QWidget(central);
+    auto *layout = new QVBoxLayout(body);
+    layout->setContentsMargins(24, 16, 24, 16);
+    auto *brandLabel = new QLabel(QStringLiteral("Vistrel"), body);
+    brandLabel->setObjectName(QStringLiteral("brandLabel"));
+    layout->addWidget(brandLabel);
+    auto *versionRow = new QHBoxLayout;
+    auto *versionTitle = new QLabel(tr("Version:"), body);
+    versionTitle->setObjectName(QStringLiteral("label_2"));
+    auto *versionLabel = new QLabel(Vistrel::version(), body);
+    versionLabel->setObjectName(QStringLiteral("label_3"));
+    versionRow->addWidget(versionTitle);
+    versionRow->addWidget(versionLabel);
+    versionRow->addStretch();
+    layout->addLayout(versionRow);
+    auto *description = new QPlainTextEdit(
+            tr("Ombrant Vistrel screen recorder is a great tool for recording screen and taking "
+               "screenshot."),
+            body);
+    description->setObjectName(QStringLiteral("plainTextEdit"));
+    description->setFixedHeight(56);
+    layout->addWidget(description);
+    auto *learnMore = new QLabel(tr("To learn more about us, please visit:"), body);
+    learnMore->setObjectName(QStringLiteral("label_4"));
+    layout->addWidget(learnMore);
+    m_homeURLLabel = new QLabel(homeUrl(), body);
+    m_homeURLLabel->setObjectName(QStringLiteral("homeURLLabel"));
+    layout->addWidget(m_homeURLLabel);
+    layout->addStretch();
+    auto *rights = new QLabel(tr("© 2026 Ombrant. All rights reserved."), body);
+    rights->setObjectName(QStringLiteral("label_5"));
+    layout->addWidget(rights);
+    root->addWidget(body, 1);
+    setCentralWidget(central);
+
+    auto *agent = new SCFramelessWindowAgent(this);
+    agent->setup(this);
+    agent->setTitleBar(m_titleWidget);
+    agent->setHitTestVisible(m_closeBtn);
+    m_closeBtn->installEventFilter(this);
+
+    connect(m_closeBtn, &QPushButton::clicked, this, &SCAboutWindow::on_closeBtn_clicked);
+    connect(m_homeURLLabel, &QLabel::linkActivated, this,
+            &SCAboutWindow::on_homeURLLabel_linkActivated);
+    initUI();
+}
+
+QString SCAboutWindow::homeUrl()
+{
+    return QStringLiteral("https://www.ombrant.com/vistrel");
+}
+
+void SCAboutWindow::initUI()
+{
+    const QString path = QStringLiteral(":/res/style/about-window-macos.qss");
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+        setStyleSheet(QTextStream(&file).readAll());
+    else
+        qWarning() << "Failed to load stylesheet from:" << path << "Error:" << file.errorString();
+
+    auto *description = findChild<QPlainTextEdit *>(QStringLiteral("plainTextEdit"));
+    description->setReadOnly(true);
+    description->setTextInteractionFlags(Qt::NoTextInteraction);
+    description->viewport()->setCursor(Qt::ArrowCursor);
+
+    // The label reports the click and the window opens the page, so it opens exactly once.
+    m_homeURLLabel->setOpenExternalLinks(false);
+    m_homeURLLabel->setTextFormat(Qt::RichText);
+    m_homeURLLabel->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
+    m_homeURLLabel->setText(
+            QStringLiteral("<a style=\"color: #F35627; text-decoration: underline;\" "
+                           "href=\"%1\">%1</a>")
+                    .arg(m_homeURLLabel->text().toHtmlEscaped()));
+}
+
+void SCAboutWindow::on_closeBtn_clicked()
+{
+    close();
+}
+
+void SCAboutWindow::on_homeURLLabel_linkActivated(const QString &link)
+{
+    QDesktopServices::openUrl(QUrl(link));
+}
+
+bool SCAboutWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_closeBtn) {
+        if (event->type() == QEvent::Enter)
+            m_closeBtn->setIcon(QIcon(CLOSE_ICON_HOVER));
+        else if (event->type() == QEvent::Leave)
+            m_closeBtn->setIcon(QIcon(CLOSE_ICON));
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,243 @@
+// The main window's menus: preferences, languages, the update check, help and about.
+
+#include "sc-main-window.h"
+#include "ui_sc-main-window.h"
+
+#include "sc-about-window.h"
+#include "sc-logger.h"
+#include "sc-settings-window.h"
+#include "sc-settings.h"
+#include "sc-translator.h"
+#include "sc-types.h"
+#include "sc-upgrade-window.h"
+#include "sc-version.h"
+
+#include <QActionGroup>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QJsonObject>
+#include <QMenu>
+#include <QMenuBar>
+#include <QNetworkAccessManager>
+#include <QStandardPaths>
+#include <QTimer>
+#include <QUrl>
+
+namespace {
+
+const QString GUIDE_URL = QStringLiteral("https://www.ombrant.com/vistrel/guide");
+const QString FAQ_URL = QStringLiteral("https://www.ombrant.com/vistrel/support");
+
+const QString MENU_STYLE = QStringLiteral(
+        "QMenu { background-color: #252526; border: 1px solid #1E1E1E; padding: 5px 0px; "
+        "font-size: 11pt; }"
+        "QMenu::item { color: #99A1B0; padding: 8px 20px; padding-right: 24px; }"
+        "QMenu::item:selected { background-color: #37373D; color: #FFFFFF; }"
+        "QMenu::indicator { width: 12px; height: 12px; left: 4px; }"
+        "QMenu::indicator:non-exclusive:checked { image: url(:/res/forms/images/check.svg); }"
+        "QMenu::right-arrow { image: url(:/res/forms/images/right-arrow.svg); width: 16px; "
+        "height: 16px; margin-right: 5px; }");
+
+} // namespace
+
+void SCMainWindow::setupUpgradeCheck()
+{
+    m_upgradeTimer = new QTimer(this);
+    m_upgradeTimer->setSingleShot(true);
+    m_upgradeTimer->setInterval(5000);
+    connect(m_upgradeTimer, &QTimer::timeout, this, &SCMainWindow::checkForUpgrade);
+    m_upgradeTimer->start();
+}
+
+void SCMainWindow::checkForUpgrade()
+{
+    auto *manager = new QNetworkAccessManager(this);
+    QNetworkReply *reply = SCUpgradeWindow::requestManifest(manager);
+    connect(reply, &QNetworkReply::finished, this, [this, manager, reply] {
+        QJsonObject manifest;
+        // A silent check: only a newer release is worth a window.
+        if (SCUpgradeWindow::readManifest(reply, &manifest)) {
+            const QString version = manifest.value(QStringLiteral("win"))
+                                            .toObject()
+                                            .value(QStringLiteral("version"))
+                                            .toString();
+            if (Vistrel::isNewerVersion(version)) {
+                SCLogger::instance()->info(
+                        QStringLiteral("Newer version available: %1").arg(version));
+                openUpgradeWindow(manifest);
+            }
+        }
+        reply->deleteLater();
+        manager->deleteLater();
+    });
+}
+
+void SCMainWindow::openUpgradeWindow(const QJsonObject &manifest)
+{
+    auto *window = new SCUpgradeWindow(nullptr, manifest);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    centerChildWindow(window);
+    makeWindowRecordingTransparent(window);
+}
+
+// Only a desktop with a global menu shows a native menu bar; elsewhere the bar would sit
+// inside the fixed-size window, so the in-window menu carries the commands alone.
+void SCMainWindow::setupNativeMenuBar()
+{
+    auto *bar = new QMenuBar(this);
+    bar->setNativeMenuBar(true);
+    if (!bar->isNativeMenuBar()) {
+        delete bar;
+        return;
+    }
+    QMenu *app = bar->addMenu(QStringLiteral("Vistrel"));
+    QAction *about = app->addAction(tr("About") + QStringLiteral(" Vistrel"));
+    about->setMenuRole(QAction::AboutRole);
+    connect(about, &QAction::triggered, this, &SCMainWindow::onAboutClicked);
+    QAction *preferences = app->addAction(tr("Preferences") + QStringLiteral("..."));
+    preferences->setMenuRole(QAction::PreferencesRole);
+    connect(preferences, &QAction::triggered, this, &SCMainWindow::onSettingsClicked);
+
+    QMenu *languages = bar->addMenu(tr("Language"));
+    auto *group = new QActionGroup(languages);
+    group->setExclusive(true);
+    const QString stored = m_settings.value(SCSettings::GENERAL_LANGUAGE).toString();
+    for (const auto &[language, name] : LANGUAGE_NAME_STRINGS) {
+        const QString code = LANGUAGE_STRINGS.at(language);
+        QAction *action = languages->addAction(name);
+        action->setCheckable(true);
+        action->setChecked(code == stored);
+        group->addAction(action);
+        connect(action, &QAction::triggered, this, [this, code] { chooseLanguage(code); });
+    }
+
+    QMenu *help = bar->addMenu(tr("Help"));
+    connect(help->addAction(tr("Guide")), &QAction::triggered, this,
+            [this] { openHelpPage(GUIDE_URL); });
+    connect(help->addAction(tr("FAQ")), &QAction::triggered, this,
+            [this] { openHelpPage(FAQ_URL); });
+    connect(help->addAction(tr("Open Log Folder")), &QAction::triggered, this,
+            &SCMainWindow::openLogFolder);
+    help->addSeparator();
+    connect(help->addAction(tr("Check for Updates") + QStringLiteral("...")), &QAction::triggered,
+            this, [this] { openUpgradeWindow(QJsonObject()); });
+    setMenuBar(bar);
+}
+
+void SCMainWindow::onMenuClicked()
+{
+    auto *menu = new QMenu(this);
+    menu->setObjectName(QStringLiteral("mainMenu"));
+    menu->setStyleSheet(MENU_STYLE);
+    connect(menu->addAction(tr("Preferences")), &QAction::triggered, this,
+            &SCMainWindow::onSettingsClicked);
+
+    QMenu *languages = menu->addMenu(tr("Language"));
+    languages->setObjectName(QStringLiteral("languageMenu"));
+    languages->setStyleSheet(MENU_STYLE);
+    const QString stored = m_settings.value(SCSettings::GENERAL_LANGUAGE).toString();
+    for (const auto &[language, name] : LANGUAGE_NAME_STRINGS) {
+        const QString code = LANGUAGE_STRINGS.at(language);
+        QAction *action = languages->addAction(name);
+        action->setCheckable(true);
+        action->setChecked(code == stored);
+        action->setData(code);
+        connect(action, &QAction::triggered, this, [this, code] { chooseLanguage(code); });
+    }
+    menu->addSeparator();
+    connect(menu->addAction(tr("Check for Updates")), &QAction::triggered, this,
+            [this] { openUpgradeWindow(QJsonObject()); });
+
+    QMenu *help = menu->addMenu(tr("Help"));
+    help->setStyleSheet(MENU_STYLE);
+    connect(help->addAction(tr("Guide")), &QAction::triggered, this,
+            [this] { openHelpPage(GUIDE_URL); });
+    connect(help->addAction(tr("FAQ")), &QAction::triggered, this,
+            [this] { openHelpPage(FAQ_URL); });
+    connect(help->addAction(tr("Open Log Folder")), &QAction::triggered, this,
+            &SCMainWindow::openLogFolder);
+    connect(menu->addAction(tr("About")), &QAction::triggered, this, &SCMainWindow::onAboutClicked);
+
+    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    menu->popup(ui->menuBtn->mapToGlobal(QPoint(0, ui->menuBtn->height())));
+}
+
+void SCMainWindow::openHelpPage(const QString &url)
+{
+    QDesktopServices::openUrl(QUrl(url));
+}
+
+void SCMainWindow::openLogFolder()
+{
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
+            + QStringLiteral("/logs");
+    QDir().mkpath(folder);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+}
+
+void SCMainWindow::onSettingsClicked()
+{
+    auto *window = new SCSettingsWindow(nullptr);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    connect(window, &SCSettingsWindow::updateSettings, this, [this] {
+        initUIStatus();
+        initHotkeys();
+        onLanguageChanged(m_settings.value(SCSettings::GENERAL_LANGUAGE).toString());
+    });
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    centerChildWindow(window);
+}
+
+void SCMainWindow::onAboutClicked()
+{
+    auto *window = new SCAboutWindow(nullptr);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->setWindowModality(Qt::ApplicationModal);
+    window->show();
+    centerChildWindow(window);
+}
+
+void SCMainWindow::chooseLanguage(const QString &localeCode)
+{
+    m_settings.setValue(SCSettings::GENERAL_LANGUAGE, localeCode);
+    onLanguageChanged(localeCode);
+}
+
+void SCMainWindow::onLanguageChanged(const QString &localeCode)
+{
+    if (!m_translator) {
+        SCLogger::instance()->warning(QStringLiteral("No translator to switch languages with"));
+        return;
+    }
+    // An unknown or empty code keeps the language on screen.
+    if (!localeCode.isEmpty() && !m_translator->load(localeCode)) {
+        SCLogger::instance()->warning(
+                QStringLiteral("No translation for \"%1\"; language unchanged").arg(localeCode));
+        return;
+    }
+    QCoreApplication::removeTranslator(m_translator.get());
+    QCoreApplication::installTranslator(m_translator.get());
+    retranslateUi();
+    if (m_recordingMode == FullScreen) {
+        highlightActiveRecordingMode(ui->fullScreenWidget);
+        onFullScreenClicked();
+    }
+}
+
+// Texts that the form does not hold, set again after each language switch.
+void SCMainWindow::retranslateCodeTexts()
+{
+    ui->deleteFilesBtn->setToolTip(tr("Delete Selected Files"));
+    ui->fileOrderBtn->setToolTip(tr("Reverse File Order"));
+    ui->openTypeFolderBtn->setToolTip(tr("Open Folder"));
+    ui->openFolderBtn->setToolTip(tr("Open Folder"));
+    ui->openScreenshotFileLocationBtn->setToolTip(tr("Open Folder"));
+    ui->settingsBtn->setToolTip(tr("Settings"));
+    ui->menuBtn->setToolTip(tr("Menu"));
+    if (m_isRecording)
+        ui->recordingLabel->setText(tr("Stop Recording"));
+}

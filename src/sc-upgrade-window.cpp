@@ -1,0 +1,336 @@
+#include "sc-upgrade-window.h"
+
+#include "sc-frameless-window-agent.h"
+#include "sc-version.h"
+
+#include <QDebug>
+#include <QDesktopServices>
+#include <QEvent>
+#include <QFile>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QJsonDocument>
+#include <QLabel>
+#include <QNetworkAccessManager>
+#include <QNetworkRequest>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTextEdit>
+#include <QTextStream>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString CLOSE_ICON = QStringLiteral(":/res/forms/images/close.svg");
+const QString CLOSE_ICON_HOVER = QStringLiteral(":/res/forms/images/close-white.svg");
+
+QUrl &manifestAddress()
+{
+    static QUrl url(QStringLiteral("https://www.ombrant.com/vistrel/update.json"));
+    return url;
+}
+
+} // namespace
+
+QUrl SCUpgradeWindow::manifestUrl()
+{
+    return manifestAddress();
+}
+
+void SCUpgradeWindow::setManifestUrl(const QUrl &url)
+{
+    manifestAddress() = url;
+}
+
+QNetworkReply *SCUpgradeWindow::requestManifest(QNetworkAccessManager *manager)
+{
+    QNetworkRequest request(manifestUrl());
+    request.setTransferTimeout(15000);
+    QNetworkReply *reply = manager->get(request);
+    QObject::connect(reply, &QNetworkReply::downloadProgress, reply,
+                     [reply](qint64 received, qint64 total) {
+                         if (received > MAX_MANIFEST_BYTES || total > MAX_MANIFEST_BYTES) {
+                             reply->setProperty("tooLarge", true);
+                             reply->abort();
+                         }
+                     });
+    return reply;
+}
+
+bool SCUpgradeWindow::readManifest(QNetworkReply *reply, QJsonObject *manifest)
+{
+    if (reply->property("tooLarge").toBool()) {
+        qWarning() << "Update manifest is larger than" << MAX_MANIFEST_BYTES
+                   << "bytes; ignored:" << reply->url().toString();
+        return false;
+    }
+    if (reply->error() != QNetworkReply::NoError)
+        return false;
+    const QByteArray body = reply->read(MAX_MANIFEST_BYTES + 1);
+    if (body.size() > MAX_MANIFEST_BYTES) {
+        qWarning() << "Update manifest is larger than" << MAX_MANIFEST_BYTES
+                   << "bytes; ignored:" << reply->url().toString();
+        return false;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(body, &error);
+    if (document.isNull() || !document.isObject()) {
+        qWarning() << "Update manifest is not a JSON object:"
+                   << (document.isNull() ? error.errorString() : QStringLiteral("wrong type"));
+        return false;
+    }
+    *manifest = document.object();
+    return true;
+}
+
+SCUpgradeWindow::SCUpgradeWindow(QWidget *parent, const QJsonObject &upgradeInfo)
+    : QMainWindow(parent)
+    , m_upgradeInfo(upgradeInfo)
+{
+    setupUi();
+    initUI();
+    if (m_upgradeInfo.isEmpty())
+        checkForUpdates();
+    else
+        parseUpgradeInfo(m_upgradeInfo);
+}
+
+void SCUpgradeWindow::setupUi()
+{
+    setObjectName(QStringLiteral("SCUpgradeWindow"));
+    setWindowTitle(tr("Upgrade"));
+    setFixedSize(460, 320);
+
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("centralwidget"));
+    auto *root = new QVBoxLayout(central);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    m_titleWidget = new QWidget(central);
+    m_titleWidget->setObjectName(QStringLiteral("titleWidget"));
+    m_titleWidget->setFixedHeight(36);
+    auto *titleLayout = new QHBoxLayout(m_titleWidget);
+    titleLayout->setContentsMargins(10, 0, 8, 0);
+    auto *upgradeLabel = new QLabel(tr("Upgrade"), m_titleWidget);
+    upgradeLabel->setObjectName(QStringLiteral("upgradeLabel"));
+    m_closeBtn = new QPushButton(m_titleWidget);
+    m_closeBtn->setObjectName(QStringLiteral("closeBtn"));
+    m_closeBtn->setIcon(QIcon(CLOSE_ICON));
+    m_closeBtn->setToolTip(tr("Close Window"));
+    m_closeBtn->setFixedSize(20, 20);
+    titleLayout->addSpacing(20);
+    titleLayout->addStretch();
+    titleLayout->addWidget(upgradeLabel);
+    titleLayout->addStretch();
+    titleLayout->addWidget(m_closeBtn);
+    root->addWidget(m_titleWidget);
+
+    m_stackedWidget = new QStackedWidget(central);
+    m_stackedWidget->setObjectName(QStringLiteral("stackedWidget"));
+
+    auto *checkPage = new QWidget;
+    checkPage->setObjectName(QStringLiteral("checkUpgradePage"));
+    auto *checkLayout = new QVBoxLayout(checkPage);
+    auto *checkingLabel = new QLabel(tr("Waiting for checking..."), checkPage);
+    checkingLabel->setObjectName(QStringLiteral("checkingLabel"));
+    checkingLabel->setAlignment(Qt::AlignCenter);
+    checkLayout->addWidget(checkingLabel);
+    m_stackedWidget->addWidget(checkPage);
+
+    auto *upToDatePage = new QWidget;
+    upToDatePage->setObjectName(QStringLiteral("updateToDatePage"));
+    auto *upToDateLayout = new QVBoxLayout(upToDatePage);
+    upToDateLayout->addStretch();
+    auto *upToDateLabel = new QLabel(tr("Current version is update to date."), upToDatePage);
+    upToDateLabel->setObjectName(QStringLiteral("label_3"));
+    upToDateLabel->setAlignment(Qt::AlignCenter);
+    upToDateLayout->addWidget(upToDateLabel);
+    auto *versionRow = new QHBoxLayout;
+    versionRow->addStretch();
+    auto *versionTitle = new QLabel(tr("Version:"), upToDatePage);
+    versionTitle->setObjectName(QStringLiteral("label_2"));
+    m_currentVersionLabel = new QLabel(Vistrel::version(), upToDatePage);
+    m_currentVersionLabel->setObjectName(QStringLiteral("currentVersionLabel"));
+    versionRow->addWidget(versionTitle);
+    versionRow->addWidget(m_currentVersionLabel);
+    versionRow->addStretch();
+    upToDateLayout->addLayout(versionRow);
+    upToDateLayout->addStretch();
+    m_stackedWidget->addWidget(upToDatePage);
+
+    m_stackedWidget->addWidget(buildUpgradeInfoPage());
+    root->addWidget(m_stackedWidget, 1);
+    setCentralWidget(central);
+
+    auto *agent = new SCFramelessWindowAgent(this);
+    agent->setup(this);
+    agent->setTitleBar(m_titleWidget);
+    agent->setHitTestVisible(m_closeBtn);
+    connect(m_closeBtn, &QPushButton::clicked, this, &SCUpgradeWindow::on_closeBtn_clicked);
+}
+
+QWidget *SCUpgradeWindow::buildUpgradeInfoPage()
+{
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("upgradeInfoPage"));
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(20, 12, 20, 12);
+
+    auto *basicInfo = new QWidget(page);
+    basicInfo->setObjectName(QStringLiteral("basicInfoWidget"));
+    auto *form = new QFormLayout(basicInfo);
+    form->setContentsMargins(0, 0, 0, 0);
+    const auto addRow = [basicInfo, form](const char *titleName, const QString &title,
+                                          const char *valueName) {
+        auto *titleLabel = new QLabel(title, basicInfo);
+        titleLabel->setObjectName(QString::fromLatin1(titleName));
+        auto *valueLabel = new QLabel(basicInfo);
+        valueLabel->setObjectName(QString::fromLatin1(valueName));
+        form->addRow(titleLabel, valueLabel);
+        return valueLabel;
+    };
+    m_newVersionLabel = addRow("label_10", tr("Version:"), "newVersionLabel");
+    m_releaseDateLabel = addRow("label_4", tr("Release Date:"), "releaseDateLabel");
+    m_sizeLabel = addRow("label_6", tr("Size:"), "sizeLabel");
+    layout->addWidget(basicInfo);
+
+    auto *line = new QFrame(page);
+    line->setObjectName(QStringLiteral("line"));
+    line->setFrameShape(QFrame::HLine);
+    layout->addWidget(line);
+
+    m_upgradeInfoTextEdit = new QTextEdit(page);
+    m_upgradeInfoTextEdit->setObjectName(QStringLiteral("upgradeInfoTextEdit"));
+    m_upgradeInfoTextEdit->setReadOnly(true);
+    layout->addWidget(m_upgradeInfoTextEdit, 1);
+
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto *laterBtn = new QPushButton(tr("Remind Me Later"), page);
+    laterBtn->setObjectName(QStringLiteral("laterBtn"));
+    auto *upgradeBtn = new QPushButton(tr("Upgrade Now"), page);
+    upgradeBtn->setObjectName(QStringLiteral("upgradeBtn"));
+    buttons->addWidget(laterBtn);
+    buttons->addWidget(upgradeBtn);
+    layout->addLayout(buttons);
+    connect(laterBtn, &QPushButton::clicked, this, &SCUpgradeWindow::on_laterBtn_clicked);
+    connect(upgradeBtn, &QPushButton::clicked, this, &SCUpgradeWindow::on_upgradeBtn_clicked);
+    return page;
+}
+
+void SCUpgradeWindow::initUI()
+{
+    m_upgradeInfoTextEdit->setTextInteractionFlags(Qt::NoTextInteraction);
+    m_upgradeInfoTextEdit->viewport()->setCursor(Qt::ArrowCursor);
+    m_closeBtn->installEventFilter(this);
+    m_stackedWidget->setCurrentIndex(CheckingPage);
+
+    const QString path = QStringLiteral(":/res/style/upgrade-window-macos.qss");
+    QFile file(path);
+    if (file.open(QIODevice::ReadOnly | QIODevice::Text))
+        setStyleSheet(QTextStream(&file).readAll());
+    else
+        qWarning() << "Failed to load stylesheet from:" << path << "Error:" << file.errorString();
+}
+
+void SCUpgradeWindow::checkForUpdates()
+{
+    if (!m_networkManager)
+        m_networkManager = new QNetworkAccessManager(this);
+    QNetworkReply *reply = requestManifest(m_networkManager);
+    connect(reply, &QNetworkReply::finished, this, &SCUpgradeWindow::onNetworkReplyFinished);
+    connect(reply, &QNetworkReply::errorOccurred, this, &SCUpgradeWindow::onNetworkError);
+}
+
+void SCUpgradeWindow::onNetworkReplyFinished()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply)
+        return;
+    QJsonObject manifest;
+    if (readManifest(reply, &manifest))
+        parseUpgradeInfo(manifest);
+    reply->deleteLater();
+}
+
+void SCUpgradeWindow::onNetworkError(QNetworkReply::NetworkError code)
+{
+    // A manifest cut off for its size is a bad manifest, not a missing network.
+    if (sender() && sender()->property("tooLarge").toBool())
+        return;
+    qDebug() << "Network error:" << code;
+    m_stackedWidget->setCurrentIndex(UpToDatePage);
+}
+
+void SCUpgradeWindow::parseUpgradeInfo(const QJsonObject &manifest)
+{
+    if (manifest.isEmpty()) {
+        qDebug() << "Failed to parse JSON data";
+        return;
+    }
+    if (!manifest.contains(QStringLiteral("win")) || !manifest.value("win").isObject()) {
+        qDebug() << "No Windows upgrade info found";
+        return;
+    }
+    const QJsonObject release = manifest.value(QStringLiteral("win")).toObject();
+    const QString version = release.value(QStringLiteral("version")).toString();
+    if (!Vistrel::isNewerVersion(version)) {
+        m_currentVersionLabel->setText(Vistrel::version());
+        m_stackedWidget->setCurrentIndex(UpToDatePage);
+        return;
+    }
+    showUpgradeInfo(version, release.value(QStringLiteral("size")).toString(),
+                    release.value(QStringLiteral("date")).toString(),
+                    release.value(QStringLiteral("url")).toString(),
+                    release.value(QStringLiteral("change")).toArray());
+}
+
+void SCUpgradeWindow::showUpgradeInfo(const QString &version, const QString &size,
+                                      const QString &date, const QString &url,
+                                      const QJsonArray &changes)
+{
+    m_newVersionLabel->setText(version);
+    m_releaseDateLabel->setText(date);
+    m_sizeLabel->setText(size);
+    // Only web pages are handed to the browser, whatever the manifest says.
+    const QUrl download(url);
+    const bool web = download.isValid()
+            && (download.scheme() == QLatin1String("https")
+                || download.scheme() == QLatin1String("http"));
+    if (!web)
+        qWarning() << "Update manifest names no web page to download from:" << url;
+    m_downloadUrl = web ? url : QString();
+    QString notes;
+    for (const QJsonValue &change : changes)
+        notes += change.toString() + QLatin1Char('\n');
+    m_upgradeInfoTextEdit->setPlainText(notes);
+    m_stackedWidget->setCurrentIndex(UpgradeInfoPage);
+}
+
+void SCUpgradeWindow::on_closeBtn_clicked()
+{
+    close();
+}
+
+void SCUpgradeWindow::on_laterBtn_clicked()
+{
+    close();
+}
+
+void SCUpgradeWindow::on_upgradeBtn_clicked()
+{
+    if (!m_downloadUrl.isEmpty())
+        QDesktopServices::openUrl(QUrl(m_downloadUrl));
+}
+
+bool SCUpgradeWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_closeBtn) {
+        if (event->type() == QEvent::Enter)
+            m_closeBtn->setIcon(QIcon(CLOSE_ICON_HOVER));
+        else if (event->type() == QEvent::Leave)
+            m_closeBtn->setIcon(QIcon(CLOSE_ICON));
+    }
+    return QMainWindow::eventFilter(watched, event);
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMainWindow>
+#include <QNetworkReply>
+#include <QUrl>
+
+class QLabel;
+class QNetworkAccessManager;
+class QPushButton;
+class QStackedWidget;
+class QTextEdit;
+
+// Says whether the maker has a newer release, from the update manifest, and opens its
+// download page on request.
+class SCUpgradeWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    enum Page { CheckingPage = 0, UpToDatePage = 1, UpgradeInfoPage = 2 };
+
+    // With an empty object the window fetches the manifest itself.
+    SCUpgradeWindow(QWidget *parent, const QJsonObject &upgradeInfo);
+
+    static QUrl manifestUrl();
+    // Lets tests serve the manifest locally; the program never calls it.
+    static void setManifestUrl(const QUrl &url);
+    // Sends the GET and aborts it once the body grows past what a manifest can be.
+    static QNetworkReply *requestManifest(QNetworkAccessManager *manager);
+    // The reply's body as a JSON object; false, with a console line, for anything else.
+    static bool readManifest(QNetworkReply *reply, QJsonObject *manifest);
+    static constexpr qint64 MAX_MANIFEST_BYTES = 256 * 1024;
+
+    void checkForUpdates();
+    void parseUpgradeInfo(const QJsonObject &manifest);
+    void showUpgradeInfo(const QString &version, const QString &size, const QString &date,
+                         const QString &url, const QJsonArray &changes);
+
+public Q_SLOTS:
+    void onNetworkReplyFinished();
+    void onNetworkError(QNetworkReply::NetworkError code);
+    void on_closeBtn_clicked();
+    void on_laterBtn_clicked();
+    void on_upgradeBtn_clicked();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    void setupUi();
+    void initUI();
+    QWidget *buildUpgradeInfoPage();
+
+    QJsonObject m_upgradeInfo;
+    QString m_downloadUrl;
+    QNetworkAccessManager *m_networkManager = nullptr;
+
+    QWidget *m_titleWidget = nullptr;
+    QPushButton *m_closeBtn = nullptr;
+    QStackedWidget *m_stackedWidget = nullptr;
+    QLabel *m_currentVersionLabel = nullptr;
+    QLabel *m_newVersionLabel = nullptr;
+    QLabel *m_releaseDateLabel = nullptr;
+    QLabel *m_sizeLabel = nullptr;
+    QTextEdit *m_upgradeInfoTextEdit = nullptr;
+};
