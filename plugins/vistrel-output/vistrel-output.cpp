@@ -66,6 +66,28 @@ VistrelOutput::~VistrelOutput()
         m_worker.join();
     }
     clearQueue();
+    // Buffers still held by frames go when those frames do.
+    av_buffer_pool_uninit(&m_picturePool);
+}
+
+bool VistrelOutput::attachPictureBuffer(AVFrame *frame)
+{
+    const AVPixelFormat format = m_videoSource.format;
+    const int size
+            = av_image_get_buffer_size(format, m_videoSource.width, m_videoSource.height, 64);
+    if (size <= 0)
+        return false;
+    if (!m_picturePool || size != m_pictureBufferSize) {
+        av_buffer_pool_uninit(&m_picturePool);
+        m_picturePool = av_buffer_pool_init((size_t)size, nullptr);
+        m_pictureBufferSize = size;
+    }
+    frame->buf[0] = m_picturePool ? av_buffer_pool_get(m_picturePool) : nullptr;
+    if (!frame->buf[0])
+        return false;
+    return av_image_fill_arrays(frame->data, frame->linesize, frame->buf[0]->data, format,
+                                m_videoSource.width, m_videoSource.height, 64)
+            >= 0;
 }
 
 bool VistrelOutput::start()
@@ -238,7 +260,7 @@ void VistrelOutput::receiveVideo(struct video_data *frame)
         copy->width = m_videoSource.width;
         copy->height = m_videoSource.height;
     }
-    if (!copy || av_frame_get_buffer(copy, 0) < 0) {
+    if (!copy || !attachPictureBuffer(copy)) {
         av_frame_free(&copy);
         ++m_framesDropped;
         return;

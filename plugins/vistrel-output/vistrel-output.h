@@ -13,6 +13,7 @@
 #include <mutex>
 #include <thread>
 
+struct AVBufferPool;
 struct AVFrame;
 
 // The libobs side of the file output: takes raw frames on libobs's threads, hands them through a
@@ -48,6 +49,7 @@ private:
     bool writeAudio(AVFrame *frame, uint64_t timestamp);
     void endCapture(bool ok);
     void clearQueue();
+    bool attachPictureBuffer(AVFrame *frame);
 
     obs_output_t *m_output;
     std::unique_ptr<FileWriter> m_writer;
@@ -82,6 +84,11 @@ private:
     VideoSource m_videoSource;
     AudioSource m_audioSource;
     uint64_t m_frameInterval = 33333333;
+
+    // Picture buffers for the queue, reused: a fresh one each frame costs its page faults
+    // again. Used on libobs's video thread only.
+    AVBufferPool *m_picturePool = nullptr;
+    int m_pictureBufferSize = 0;
 
     // Owned by the worker.
     uint64_t m_originTs = 0;
