@@ -23,6 +23,12 @@ struct BenchFigures
     // Signed: a file may begin with a picture from just before the start call.
     std::optional<double> startLatencyMs;
     std::optional<double> stopLatencyMs;
+    // Processor seconds of libobs's picture threads (the graphics thread and the software
+    // rasteriser's) and of its frame hand-over thread, while recording.
+    std::optional<double> renderCpuSeconds;
+    std::optional<double> videoIoCpuSeconds;
+    // Pictures libobs composed while recording: the ticks it did not miss.
+    std::optional<long> renderedFrames;
     QString pixelFormat;
     // Monotonic milliseconds at the start call; turns the first frame's time code into a
     // latency.

@@ -4,8 +4,10 @@
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTimer>
@@ -13,6 +15,7 @@
 #include <util/base.h>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstdarg>
 #include <cstdio>
@@ -36,6 +39,38 @@ void logToStderr(int level, const char *format, va_list args, void *)
         return;
     std::vfprintf(stderr, format, args);
     std::fputc('\n', stderr);
+}
+
+struct ThreadCpu
+{
+    double render = 0.0;
+    double videoIo = 0.0;
+};
+
+// Processor time of this process's libobs picture threads, by their names.
+ThreadCpu threadCpu()
+{
+    ThreadCpu cpu;
+    const double tick = double(sysconf(_SC_CLK_TCK));
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile commFile(tasks.filePath(task + QStringLiteral("/comm")));
+        QFile statFile(tasks.filePath(task + QStringLiteral("/stat")));
+        if (!commFile.open(QIODevice::ReadOnly) || !statFile.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray comm = commFile.readAll().trimmed();
+        const QByteArray stat = statFile.readAll();
+        // utime and stime are the 14th and 15th fields, counted after the name's ')'.
+        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 13)
+            continue;
+        const double seconds = (fields.at(11).toDouble() + fields.at(12).toDouble()) / tick;
+        if (comm.startsWith("libobs: graphic") || comm.startsWith("llvmpipe"))
+            cpu.render += seconds;
+        else if (comm.startsWith("video-io"))
+            cpu.videoIo += seconds;
+    }
+    return cpu;
 }
 
 void spin(int milliseconds)
@@ -101,6 +136,8 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
     });
 
     const uint32_t laggedBefore = obs_get_lagged_frames();
+    const uint32_t ticksBefore = obs_get_total_frames();
+    const ThreadCpu threadsBefore = threadCpu();
     rusage before {};
     getrusage(RUSAGE_SELF, &before);
     QElapsedTimer wall;
@@ -129,6 +166,10 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
     figures.cpuSeconds = cpuSeconds(after) - cpuSeconds(before);
     figures.peakMemoryMb = double(after.ru_maxrss) / 1024.0;
     figures.laggedFrames = long(obs_get_lagged_frames() - laggedBefore);
+    figures.renderedFrames = long(obs_get_total_frames() - ticksBefore) - *figures.laggedFrames;
+    const ThreadCpu threadsAfter = threadCpu();
+    figures.renderCpuSeconds = threadsAfter.render - threadsBefore.render;
+    figures.videoIoCpuSeconds = threadsAfter.videoIo - threadsBefore.videoIo;
     if (output)
         figures.droppedFrames = obs_output_get_frames_dropped(output);
     // libobs must outlive every reference to its objects.

@@ -120,6 +120,13 @@ QString milliseconds(const std::optional<double> &value)
     return value ? QString::number(*value, 'f', 0) + QStringLiteral(" ms") : QStringLiteral("n/a");
 }
 
+QString perPicture(const std::optional<double> &seconds, const std::optional<long> &pictures)
+{
+    if (!seconds || !pictures || *pictures <= 0)
+        return QStringLiteral("n/a");
+    return QString::number(*seconds * 1000.0 / double(*pictures), 'f', 1);
+}
+
 double cpuPerSecond(const BenchFigures &figures)
 {
     // Per second of video actually in the file.
@@ -151,6 +158,14 @@ void printTable(const BenchFigures &a, const BenchFigures &b)
     row(QStringLiteral("duplicated frames"), number(a.duplicatedFrames),
         number(b.duplicatedFrames));
     row(QStringLiteral("lagged frames (libobs)"), number(a.laggedFrames), number(b.laggedFrames));
+    row(QStringLiteral("pictures composed (libobs)"), number(a.renderedFrames),
+        number(b.renderedFrames));
+    row(QStringLiteral("compose CPU ms per picture"),
+        perPicture(a.renderCpuSeconds, a.renderedFrames),
+        perPicture(b.renderCpuSeconds, b.renderedFrames));
+    row(QStringLiteral("hand-over CPU ms per picture"),
+        perPicture(a.videoIoCpuSeconds, a.renderedFrames),
+        perPicture(b.videoIoCpuSeconds, b.renderedFrames));
     row(QStringLiteral("start latency"), milliseconds(a.startLatencyMs),
         milliseconds(b.startLatencyMs));
     row(QStringLiteral("stop latency"), milliseconds(a.stopLatencyMs),
@@ -187,6 +202,11 @@ int main(int argc, char *argv[])
     if (!dir.isValid()) {
         std::fputs("record-bench: no temporary folder\n", stderr);
         return 1;
+    }
+    // For a look at the recorded files afterwards.
+    if (qEnvironmentVariableIsSet("VISTREL_BENCH_KEEP")) {
+        dir.setAutoRemove(false);
+        out() << "Files kept in " << dir.path() << '\n';
     }
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
