@@ -6,10 +6,12 @@
 
 #include "area-selector.h"
 #include "obs-capture-area.h"
+#include "sc-camera-window.h"
 #include "sc-draw-window.h"
 #include "sc-frame-geometry.h"
 #include "sc-fullscreen-toolbar.h"
 #include "sc-logger.h"
+#include "sc-multimedia-check.h"
 #include "sc-obs-wrapper.h"
 #include "sc-settings.h"
 #include "sc-types.h"
@@ -436,11 +438,31 @@ void SCMainWindow::onMicSwitchChanged(bool on)
 
 void SCMainWindow::onWebcamSwitchChanged(bool on)
 {
-    if (!on)
+    // The window follows the switch; off hides it even when its camera has gone meanwhile.
+    if (!on) {
+        if (m_cameraWindow && m_cameraWindow->isVisible()) {
+            SCLogger::instance()->info(QStringLiteral("Hiding camera window"));
+            m_cameraWindow->hide();
+        }
         return;
-    // The camera window arrives with its own work; until then no camera can be shown.
-    showWarning(tr("Warning"), tr("No camera device found!"));
-    ui->webcamSwitch->setChecked(false);
+    }
+    if (SCMultimediaCheck::cameraDevices().isEmpty()) {
+        showWarning(tr("Warning"), tr("No camera device found!"));
+        ui->webcamSwitch->setChecked(false);
+        return;
+    }
+    if (!m_cameraWindow) {
+        SCLogger::instance()->info(QStringLiteral("Creating new camera window"));
+        // A top-level window of its own, but it must not outlive this one with a camera open.
+        auto *camera = new SCCameraWindow(nullptr);
+        connect(this, &QObject::destroyed, camera, [camera] { delete camera; });
+        camera->resize(320, 240);
+        m_cameraWindow = camera;
+    } else {
+        SCLogger::instance()->info(QStringLiteral("Showing existing camera window"));
+    }
+    m_cameraWindow->show();
+    m_cameraWindow->raise();
 }
 
 void SCMainWindow::onMouseSwitchChanged(bool on)
