@@ -21,6 +21,8 @@ packages=(
     # test environment
     xvfb xauth openbox xcompmgr pulseaudio pulseaudio-utils dbus dbus-x11 ffmpeg
     xdotool sox x11-utils procps
+    # sound sync benchmark: its tone source plays through PulseAudio's simple API
+    libpulse-dev
 )
 
 missing=()
