@@ -69,7 +69,8 @@ int main(int argc, char **argv)
         return 3;
     obs.recMicAudio(true, QStringLiteral("default"));
     obs.recPlayerAudio(true, QStringLiteral("default"));
-    if (obs.resetVideo(screen.width(), screen.height(), frame.width(), frame.height(), FPS) != 0)
+    // As the main window does: libobs composes the whole screen, the file writer scales.
+    if (obs.resetVideo(screen.width(), screen.height(), screen.width(), screen.height(), FPS) != 0)
         return 3;
 
     std::vector<OBSOutputAutoRelease> outputs;

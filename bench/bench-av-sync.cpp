@@ -1,0 +1,149 @@
+#include "bench-av-sync.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+
+namespace BenchAvSync {
+
+namespace {
+
+constexpr int ENVELOPE_RATE = 48000;
+constexpr int ENVELOPE_STEP = ENVELOPE_RATE / 1000;
+
+QByteArray run(const QString &program, const QStringList &args, QString *error,
+               QByteArray *errorOutput = nullptr)
+{
+    QProcess process;
+    process.start(program, args);
+    if (!process.waitForStarted()) {
+        *error = program + QStringLiteral(" did not start");
+        return {};
+    }
+    QByteArray out;
+    // The output of an hour of sound does not fit a pipe: read while it runs.
+    while (!process.waitForFinished(100))
+        out += process.readAllStandardOutput();
+    out += process.readAllStandardOutput();
+    if (errorOutput)
+        *errorOutput = process.readAllStandardError();
+    if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
+        *error = program + QStringLiteral(" failed on the file");
+    return out;
+}
+
+double startTime(const QString &file, const QString &stream, QString *error)
+{
+    const QByteArray out = run(QStringLiteral("ffprobe"),
+                               {"-v", "error", "-select_streams", stream, "-show_entries",
+                                "stream=start_time", "-of", "csv=p=0", file},
+                               error);
+    return out.trimmed().toDouble();
+}
+
+} // namespace
+
+std::vector<double> risingEdges(const std::vector<std::pair<double, double>> &values,
+                                double threshold, double quietGap)
+{
+    std::vector<double> edges;
+    bool above = false;
+    double lastAbove = -1e9;
+    for (const auto &[t, value] : values) {
+        if (value >= threshold) {
+            if (!above && t - lastAbove >= quietGap)
+                edges.push_back(t);
+            above = true;
+            lastAbove = t;
+        } else {
+            above = false;
+        }
+    }
+    return edges;
+}
+
+std::vector<Offset> pairUp(const std::vector<double> &flashes, const std::vector<double> &beeps,
+                           double maxDistance)
+{
+    std::vector<Offset> offsets;
+    for (double flash : flashes) {
+        const auto it = std::lower_bound(beeps.begin(), beeps.end(), flash);
+        double best = 1e9;
+        if (it != beeps.end())
+            best = *it - flash;
+        if (it != beeps.begin() && std::abs(*(it - 1) - flash) < std::abs(best))
+            best = *(it - 1) - flash;
+        if (std::abs(best) <= maxDistance)
+            offsets.push_back({flash, best});
+    }
+    return offsets;
+}
+
+std::vector<std::pair<double, double>> pictureBrightness(const QString &file, QString *error)
+{
+    const QByteArray out
+            = run(QStringLiteral("ffmpeg"),
+                  {"-hide_banner", "-nostdin", "-v", "error", "-i", file, "-map", "0:v:0", "-vf",
+                   "scale=64:36,signalstats,metadata=print:key=lavfi.signalstats.YAVG:file=-", "-f",
+                   "null", "-"},
+                  error);
+    std::vector<std::pair<double, double>> values;
+    static const QRegularExpression frame(QStringLiteral("pts_time:([0-9.]+)"));
+    static const QRegularExpression luma(QStringLiteral("YAVG=([0-9.]+)"));
+    double t = -1.0;
+    for (const QByteArray &line : out.split('\n')) {
+        const QString text = QString::fromLatin1(line);
+        const auto f = frame.match(text);
+        if (f.hasMatch()) {
+            t = f.captured(1).toDouble();
+            continue;
+        }
+        const auto y = luma.match(text);
+        if (y.hasMatch() && t >= 0.0)
+            values.emplace_back(t, y.captured(1).toDouble());
+    }
+    return values;
+}
+
+std::vector<std::pair<double, double>> soundEnvelope(const QString &file, QString *error)
+{
+    const double start = startTime(file, QStringLiteral("a:0"), error);
+    const QByteArray raw
+            = run(QStringLiteral("ffmpeg"),
+                  {"-hide_banner", "-nostdin", "-v", "error", "-i", file, "-map", "0:a:0", "-ac",
+                   "1", "-ar", QString::number(ENVELOPE_RATE), "-f", "s16le", "-"},
+                  error);
+    std::vector<std::pair<double, double>> values;
+    const auto *samples = reinterpret_cast<const int16_t *>(raw.constData());
+    const qsizetype count = raw.size() / qsizetype(sizeof(int16_t));
+    for (qsizetype i = 0; i + ENVELOPE_STEP <= count; i += ENVELOPE_STEP) {
+        int loudest = 0;
+        for (int j = 0; j < ENVELOPE_STEP; ++j)
+            loudest = std::max(loudest, std::abs(int(samples[i + j])));
+        values.emplace_back(start + double(i) / ENVELOPE_RATE, loudest / 32768.0);
+    }
+    return values;
+}
+
+std::vector<Offset> measure(const QString &file, QString *error)
+{
+    const auto pictures = pictureBrightness(file, error);
+    const auto sound = soundEnvelope(file, error);
+    if (!error->isEmpty())
+        return {};
+    if (pictures.empty() || sound.empty()) {
+        *error = QStringLiteral("the file has no pictures or no sound");
+        return {};
+    }
+    // Flashes go from black to white and beeps from silence to half scale: halfway marks
+    // the start of either, clear of noise and of the encoders' smoothing.
+    const auto flashes = risingEdges(pictures, 128.0, 0.5);
+    const auto beeps = risingEdges(sound, 0.2, 0.5);
+    return pairUp(flashes, beeps, 0.4);
+}
+
+} // namespace BenchAvSync
