@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Takes the README's pictures: starts Vistrel in a private desktop session (scripts/test-env.sh)
+# with a fresh home, opens the main window's three pages, the preferences and the about window
+# by clicking as a user would, and saves each as a PNG in docs/images/.
+#
+#   scripts/screenshots.sh [BUILD_DIR]      (default build/release; the program must be built)
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build/release}
+program=$build/bin/vistrel
+out=$root/docs/images
+
+if [ -z "${VISTREL_SCREENSHOT_SESSION:-}" ]; then
+    if [ ! -x "$program" ]; then
+        echo "screenshots: $program is not built" >&2
+        exit 1
+    fi
+    exec env VISTREL_SCREENSHOT_SESSION=1 "$root/scripts/test-env.sh" "$0" "$build"
+fi
+
+home=$(mktemp -d /tmp/vistrel-shots.XXXXXX)
+pid=
+finish() {
+    if [ -n "$pid" ]; then
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    fi
+    rm -rf "$home"
+}
+trap finish EXIT
+
+export HOME=$home XDG_CONFIG_HOME=$home/config XDG_DATA_HOME=$home/data BROWSER=true
+mkdir -p "$XDG_CONFIG_HOME/Ombrant" "$home/Videos/Vistrel" "$home/Pictures/Vistrel" "$out"
+# Not a first start: no welcome page in a browser.
+printf '[%%General]\nfirstRun=false\nlanguage=en_US\n[recording]\nsaveLocation=%s\n[screenshot]\nsaveLocation=%s\n' \
+    "$home/Videos/Vistrel" "$home/Pictures/Vistrel" >"$XDG_CONFIG_HOME/Ombrant/Vistrel.conf"
+
+"$program" >"$home/vistrel.out" 2>&1 &
+pid=$!
+
+# Waits for a visible window whose title is exactly $1 and prints its id.
+wait_window() {
+    local id
+    for _ in $(seq 150); do
+        id=$(xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n 1 || true)
+        if [ -n "$id" ]; then
+            echo "$id"
+            return 0
+        fi
+        sleep 0.2
+    done
+    echo "screenshots: no window \"$1\" appeared" >&2
+    return 1
+}
+
+# Clicks at a point given relative to a window's top-left corner.
+click_in() {
+    local x y
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    x=$((X + $2))
+    y=$((Y + $3))
+    xdotool mousemove --sync "$x" "$y" click 1
+}
+
+shoot() {
+    sleep 1
+    import -window "$1" "$out/$2.png"
+    echo "screenshots: $out/$2.png"
+}
+
+main=$(wait_window MainWindow)
+# The engine comes up after the window; give it time to show its meters.
+sleep 3
+shoot "$main" main-window-recording
+click_in "$main" 58 111
+shoot "$main" main-window-screenshot
+click_in "$main" 58 155
+shoot "$main" main-window-files
+click_in "$main" 58 67
+
+eval "$(xdotool getwindowgeometry --shell "$main")"
+click_in "$main" $((WIDTH - 115)) 18
+settings=$(wait_window Settings)
+shoot "$settings" preferences
+# Its Cancel button.
+click_in "$settings" 488 321
+
+eval "$(xdotool getwindowgeometry --shell "$main")"
+click_in "$main" $((WIDTH - 85)) 18
+sleep 1
+xdotool key Up Return
+about=$(wait_window About)
+shoot "$about" about
