@@ -74,7 +74,8 @@ SCAboutWindow::SCAboutWindow(QWidget *parent)
                "screenshot."),
             body);
     description->setObjectName(QStringLiteral("plainTextEdit"));
-    description->setFixedHeight(56);
+    description->setFixedHeight(72);
+    description->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(description);
     auto *learnMore = new QLabel(tr("To learn more about us, please visit:"), body);
     learnMore->setObjectName(QStringLiteral("label_4"));

@@ -129,6 +129,8 @@ void SCSettingsWindow::setupUi()
     m_buttonBox->setObjectName(QStringLiteral("buttonBox"));
     m_buttonBox->button(QDialogButtonBox::Save)->setText(tr("Save"));
     m_buttonBox->button(QDialogButtonBox::Cancel)->setText(tr("Cancel"));
+    for (QAbstractButton *button : m_buttonBox->buttons())
+        button->setIcon(QIcon());
     rightLayout->addWidget(m_buttonBox);
     bodyLayout->addWidget(right, 1);
     rootLayout->addWidget(body, 1);
