@@ -23,6 +23,8 @@ packages=(
     # test environment
     xvfb xauth openbox xcompmgr pulseaudio pulseaudio-utils dbus dbus-x11 ffmpeg
     xdotool sox x11-utils procps
+    # README pictures (scripts/screenshots.sh)
+    imagemagick
     # sound sync benchmark: its tone source plays through PulseAudio's simple API
     libpulse-dev
 )
