@@ -329,10 +329,10 @@ bool FileWriter::openFile(const OutputSettings &settings)
 
     AVDictionary *options = nullptr;
     if (isMp4(m_format->oformat) && m_videoEncoder) {
-        // Fragments of at most half a second: a killed program leaves a file playable up to
+        // Fragments of at most a quarter second: a killed program leaves a file playable up to
         // its last fragment.
         av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
-        av_dict_set(&options, "frag_duration", "500000", 0);
+        av_dict_set(&options, "frag_duration", "250000", 0);
     }
     if (!settings.muxerSettings.empty())
         av_dict_parse_string(&options, settings.muxerSettings.c_str(), "=", " ", 0);
