@@ -1,6 +1,7 @@
 // The permission review on the test desktop: the window itself with a sound server that is
 // away, and the real program, which must show the review first and go on once it is closed.
 
+#include "sc-permission-checks.h"
 #include "sc-review-app-permissions-window.h"
 
 #include <QApplication>
@@ -10,6 +11,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -60,6 +62,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void cleanup();
     void listsTheMissingSoundServerAndRechecks();
+    void soundServerAddressesAreTried();
+    void waylandSessionExplainsTheScreenRow();
     void programShowsReviewBeforeMainWindow();
 
 private:
@@ -69,6 +73,7 @@ private:
 void TestPermissionReview::cleanup()
 {
     qunsetenv("PULSE_SERVER");
+    qunsetenv("WAYLAND_DISPLAY");
 }
 
 void TestPermissionReview::listsTheMissingSoundServerAndRechecks()
@@ -109,6 +114,37 @@ void TestPermissionReview::listsTheMissingSoundServerAndRechecks()
     QCOMPARE(microphone->text(), QStringLiteral("Access granted"));
     QVERIFY(!window.findChild<QLabel *>("microphoneStateLabel")->isVisible());
     QCOMPARE(m_urls.urls.size(), 1);
+}
+
+void TestPermissionReview::soundServerAddressesAreTried()
+{
+    QVERIFY(SCPermissionChecks::soundServerReachable());
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    const QByteArray listening = "tcp:127.0.0.1:" + QByteArray::number(server.serverPort());
+    qputenv("PULSE_SERVER", listening);
+    QVERIFY(SCPermissionChecks::soundServerReachable());
+    // The first entry that answers counts.
+    qputenv("PULSE_SERVER", DEAD_SERVER + " " + listening);
+    QVERIFY(SCPermissionChecks::soundServerReachable());
+    server.close();
+    qputenv("PULSE_SERVER", listening);
+    QVERIFY(!SCPermissionChecks::soundServerReachable());
+    qputenv("PULSE_SERVER", "{not-a-machine-id");
+    QVERIFY(!SCPermissionChecks::soundServerReachable());
+}
+
+void TestPermissionReview::waylandSessionExplainsTheScreenRow()
+{
+    qputenv("WAYLAND_DISPLAY", "wayland-0");
+    SCReviewAppPermissionsWindow window;
+    window.show();
+    auto *screen = window.findChild<QPushButton *>("openScreenRecordingPreferencesBtn");
+    QVERIFY(screen->isEnabled());
+    QCOMPARE(screen->text(), QStringLiteral("Open Screen Recroding Preferences"));
+    auto *why = window.findChild<QLabel *>("screenStateLabel");
+    QVERIFY(why->isVisible());
+    QVERIFY2(why->text().contains("XWayland"), qPrintable(why->text()));
 }
 
 void TestPermissionReview::programShowsReviewBeforeMainWindow()
