@@ -1,6 +1,7 @@
 #include "area-selector.h"
 
 #include "sc-compositor-watcher.h"
+#include "sc-x11.h"
 
 #include <QDebug>
 #include <QGuiApplication>
@@ -131,6 +132,8 @@ void AreaSelector::hideEvent(QHideEvent *event)
 {
     if (windowHandle())
         windowHandle()->setKeyboardGrabEnabled(false);
+    // A hotkey pressed while the caller is still busy must reach its grab, not ours.
+    SCX11::flush();
     m_background = QPixmap();
     QWidget::hideEvent(event);
 }

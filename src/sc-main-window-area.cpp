@@ -156,13 +156,15 @@ void SCMainWindow::selectAreaWithSelector()
                                     .arg(rect.y())
                                     .arg(rect.width())
                                     .arg(rect.height()));
-                    placeFrameAround(rect);
+                    // The selector goes first: it holds the keyboard, and setting up the
+                    // area takes a moment in which the user may already press the hotkey.
                     QGuiApplication::restoreOverrideCursor();
                     // The selector is the sender: let it finish this signal first.
                     AreaSelector *selector = m_recordingAreaSelector.release();
                     selector->hide();
                     selector->disconnect(this);
                     selector->deleteLater();
+                    placeFrameAround(rect);
                 });
     }
     QGuiApplication::setOverrideCursor(Qt::CrossCursor);

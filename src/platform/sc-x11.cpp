@@ -42,6 +42,12 @@ uint32_t rootWindow()
             : 0;
 }
 
+void flush()
+{
+    if (xcb_connection_t *c = connection())
+        xcb_flush(c);
+}
+
 uint32_t atom(const char *name)
 {
     // Atoms never change for the life of the server, so one round trip per name suffices.

@@ -16,6 +16,8 @@ xcb_connection_t *connection();
 int screenNumber();
 uint32_t rootWindow();
 uint32_t atom(const char *name);
+// Sends queued requests now, for those that must take effect before slow work follows.
+void flush();
 
 // Qt's logical coordinates <-> X11's device pixels on the primary screen.
 qreal devicePixelRatio();
