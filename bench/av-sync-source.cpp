@@ -1,8 +1,8 @@
 // A sync source for recordings: the whole screen flashes white and a 1 kHz beep sounds at
-// the same instant, once a second. The beeps are written to PulseAudio in small chunks and
-// each flash is timed by the stream's own latency, so it shows when its beep is heard. The
-// window is drawn with plain Xlib and the server is waited for, so a flash is on screen as
-// soon as it is due, even on a busy machine.
+// the same instant, once a second; the flash rises from black to white over 200 ms. The beeps are
+// written to PulseAudio in small chunks and each flash is timed by the stream's own latency, so it
+// shows when its beep is heard. The window is drawn with plain Xlib and the server is waited for,
+// so a flash is on screen as soon as it is due, even on a busy machine.
 //
 //   av-sync-source SECONDS
 
@@ -11,6 +11,7 @@
 #include <pulse/error.h>
 #include <pulse/simple.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -30,6 +31,7 @@ constexpr int CHUNK = RATE / 100; // 10 ms: a second is a whole number of chunks
 constexpr int BEEP_SAMPLES = RATE / 10;
 // long enough that no capture misses it, even one that lags on a busy machine
 constexpr auto FLASH_TIME = std::chrono::milliseconds(400);
+constexpr auto RAMP_TIME = std::chrono::milliseconds(200);
 
 struct Schedule
 {
@@ -129,8 +131,16 @@ int main(int argc, char **argv)
             schedule.flashes.pop_front();
         }
         std::this_thread::sleep_until(due);
-        fill(display, window, white);
         const auto late = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - due);
+        // The flash brightens evenly over its ramp: a picture's brightness tells how long
+        // before it the flash began, finer than the pictures' own spacing.
+        for (auto now = Clock::now(); now < due + RAMP_TIME; now = Clock::now()) {
+            const double part = std::chrono::duration<double>(now - due) / RAMP_TIME;
+            const unsigned long level = (unsigned long)std::lround(255.0 * std::max(0.0, part));
+            fill(display, window, level * 0x010101UL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        fill(display, window, white);
         std::this_thread::sleep_until(due + FLASH_TIME);
         fill(display, window, black);
         std::printf("flash %.1f ms late\n", late.count() / 1000.0);

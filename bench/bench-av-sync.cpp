@@ -66,6 +66,12 @@ std::vector<double> risingEdges(const std::vector<std::pair<double, double>> &va
     return edges;
 }
 
+double sinceFlashStart(double luma, double rampSeconds)
+{
+    const double part = (luma - 16.0) / (235.0 - 16.0);
+    return std::clamp(part, 0.0, 1.0) * rampSeconds;
+}
+
 std::vector<Offset> pairUp(const std::vector<double> &flashes, const std::vector<double> &beeps,
                            double maxDistance)
 {
@@ -139,9 +145,15 @@ std::vector<Offset> measure(const QString &file, QString *error)
         *error = QStringLiteral("the file has no pictures or no sound");
         return {};
     }
-    // Flashes go from black to white and beeps from silence to half scale: halfway marks
-    // the start of either, clear of noise and of the encoders' smoothing.
-    const auto flashes = risingEdges(pictures, 128.0, 0.5);
+    // The first picture a little above black shows a flash under way; its brightness says
+    // for how long. Beeps rise from silence to half scale: a fifth of it marks their start,
+    // clear of noise and of the encoder's smoothing.
+    constexpr double RAMP_SECONDS = 0.2;
+    std::vector<double> flashes;
+    for (double t : risingEdges(pictures, 24.0, 0.5)) {
+        const auto it = std::lower_bound(pictures.begin(), pictures.end(), std::make_pair(t, -1.0));
+        flashes.push_back(t - sinceFlashStart(it->second, RAMP_SECONDS));
+    }
     const auto beeps = risingEdges(sound, 0.2, 0.5);
     return pairUp(flashes, beeps, 0.4);
 }

@@ -20,6 +20,10 @@ struct Offset
 std::vector<double> risingEdges(const std::vector<std::pair<double, double>> &values,
                                 double threshold, double quietGap);
 
+// The sync source's flashes rise from black to white over `rampSeconds`: how long before a
+// picture of limited-range brightness `luma` its flash began.
+double sinceFlashStart(double luma, double rampSeconds);
+
 // Each flash paired with the nearest beep no further than `maxDistance` away.
 std::vector<Offset> pairUp(const std::vector<double> &flashes, const std::vector<double> &beeps,
                            double maxDistance);

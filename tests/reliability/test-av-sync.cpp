@@ -26,6 +26,11 @@ void TestAvSync::edgesAndPairs()
             = {{0.0, 0}, {1.0, 200}, {1.1, 50}, {1.2, 200}, {1.3, 0}, {2.0, 0}, {2.5, 128}};
     QCOMPARE(BenchAvSync::risingEdges(values, 128, 0.5), (std::vector<double> {1.0, 2.5}));
 
+    // limited-range black is the flash's start, white the end of its ramp
+    QCOMPARE(BenchAvSync::sinceFlashStart(16.0, 0.2), 0.0);
+    QVERIFY(std::abs(BenchAvSync::sinceFlashStart(125.5, 0.2) - 0.1) < 1e-9);
+    QCOMPARE(BenchAvSync::sinceFlashStart(250.0, 0.2), 0.2);
+
     // each flash takes its nearest beep; a flash without one is left out
     const auto pairs = BenchAvSync::pairUp({1.0, 2.0, 3.0}, {0.95, 2.03, 5.0}, 0.4);
     QCOMPARE(pairs.size(), size_t(2));
