@@ -118,15 +118,23 @@ bool VistrelOutput::start()
     m_videoSource.frameRate = {(int)vi->fps_num, (int)vi->fps_den};
     m_videoSource.fullRange = vi->range == VIDEO_RANGE_FULL;
     m_videoSource.bt709 = vi->colorspace != VIDEO_CS_601;
-    if (m_videoSource.format == AV_PIX_FMT_NONE) {
+    // A picture composed in RGB (a software adapter's) is converted once, on libobs's video
+    // thread, straight to the limited-range I420 these encoders take: the queue then holds
+    // frames of less than half the size and the worker converts nothing.
+    const bool rgbSource = m_videoSource.format == AV_PIX_FMT_BGRA
+            || m_videoSource.format == AV_PIX_FMT_RGBA || m_videoSource.format == AV_PIX_FMT_BGR0;
+    const bool takesI420 = settings.videoEncoder == "libx264" || settings.videoEncoder == "mpeg4"
+            || settings.videoEncoder == "flv";
+    if (m_videoSource.format == AV_PIX_FMT_NONE || (rgbSource && takesI420)) {
         video_scale_info conversion = {};
         conversion.format = VIDEO_FORMAT_I420;
         conversion.width = vi->width;
         conversion.height = vi->height;
-        conversion.range = vi->range;
+        conversion.range = rgbSource ? VIDEO_RANGE_PARTIAL : vi->range;
         conversion.colorspace = vi->colorspace;
         obs_output_set_video_conversion(m_output, &conversion);
         m_videoSource.format = AV_PIX_FMT_YUV420P;
+        m_videoSource.fullRange = conversion.range == VIDEO_RANGE_FULL;
     }
     m_frameInterval = (uint64_t)(1000000000.0 * vi->fps_den / vi->fps_num);
 
