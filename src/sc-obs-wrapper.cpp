@@ -391,8 +391,9 @@ int ObsWrapper::resetVideo(int baseWidth, int baseHeight, int outputWidth, int o
     ovi.output_width = static_cast<uint32_t>(outputWidth);
     ovi.output_height = static_cast<uint32_t>(outputHeight);
     // A software rasteriser spends more on the three conversion passes and their read-back
-    // than the encoder's own conversion costs on the processor: it hands over the composed
-    // picture as it is. The file's picture is the same either way (BT.709, limited range).
+    // than one conversion on the processor costs: it hands over the composed picture as it
+    // is, and the output converts it. The file's picture is the same either way (BT.709,
+    // limited range).
     ovi.output_format = m_softwareRenderer ? VIDEO_FORMAT_BGRA : VIDEO_FORMAT_I420;
     ovi.adapter = 0;
     ovi.gpu_conversion = !m_softwareRenderer;
