@@ -63,10 +63,19 @@ click_in() {
     xdotool mousemove --sync "$x" "$y" click 1
 }
 
+# A window that has not painted yet comes out as one flat colour: take it again.
 shoot() {
     sleep 1
-    import -window "$1" "$out/$2.png"
-    echo "screenshots: $out/$2.png"
+    for _ in $(seq 20); do
+        import -window "$1" "$out/$2.png"
+        if [ "$(convert "$out/$2.png" -format '%[fx:standard_deviation>0]' info:)" = 1 ]; then
+            echo "screenshots: $out/$2.png"
+            return 0
+        fi
+        sleep 0.5
+    done
+    echo "screenshots: $2 stayed blank" >&2
+    return 1
 }
 
 main=$(wait_window MainWindow)
