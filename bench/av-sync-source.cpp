@@ -75,7 +75,7 @@ int main(int argc, char **argv)
     XMapRaised(display, window);
     fill(display, window, black);
 
-    pa_sample_spec spec = {PA_SAMPLE_S16LE, RATE, 1};
+    pa_sample_spec sampleFormat = {PA_SAMPLE_S16LE, RATE, 1};
     pa_buffer_attr attr;
     attr.maxlength = (uint32_t)-1;
     // Deep enough never to run dry on a busy machine, which would make the beeps late; the
@@ -86,7 +86,7 @@ int main(int argc, char **argv)
     attr.fragsize = (uint32_t)-1;
     int error = 0;
     pa_simple *stream = pa_simple_new(nullptr, "av-sync-source", PA_STREAM_PLAYBACK, nullptr,
-                                      "beeps", &spec, nullptr, &attr, &error);
+                                      "beeps", &sampleFormat, nullptr, &attr, &error);
     if (!stream) {
         std::fprintf(stderr, "cannot play: %s\n", pa_strerror(error));
         return 3;

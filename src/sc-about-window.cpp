@@ -1,5 +1,6 @@
 #include "sc-about-window.h"
 
+#include "sc-dialog-title-bar.h"
 #include "sc-frameless-window-agent.h"
 #include "sc-version.h"
 
@@ -15,13 +16,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-namespace {
-
-const QString CLOSE_ICON = QStringLiteral(":/res/forms/images/close.svg");
-const QString CLOSE_ICON_HOVER = QStringLiteral(":/res/forms/images/close-white.svg");
-
-} // namespace
-
 SCAboutWindow::SCAboutWindow(QWidget *parent)
     : QMainWindow(parent)
 {
@@ -35,23 +29,9 @@ SCAboutWindow::SCAboutWindow(QWidget *parent)
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
 
-    m_titleWidget = new QWidget(central);
-    m_titleWidget->setObjectName(QStringLiteral("titleWidget"));
-    m_titleWidget->setFixedHeight(36);
-    auto *titleLayout = new QHBoxLayout(m_titleWidget);
-    titleLayout->setContentsMargins(10, 0, 8, 0);
-    auto *aboutLabel = new QLabel(tr("About"), m_titleWidget);
-    aboutLabel->setObjectName(QStringLiteral("aboutLabel"));
-    m_closeBtn = new QPushButton(m_titleWidget);
-    m_closeBtn->setObjectName(QStringLiteral("closeBtn"));
-    m_closeBtn->setIcon(QIcon(CLOSE_ICON));
-    m_closeBtn->setToolTip(tr("Close Window"));
-    m_closeBtn->setFixedSize(20, 20);
-    titleLayout->addSpacing(20);
-    titleLayout->addStretch();
-    titleLayout->addWidget(aboutLabel);
-    titleLayout->addStretch();
-    titleLayout->addWidget(m_closeBtn);
+    const SCDialogTitleBar title = SCDialogTitleBar::create(tr("About"), "aboutLabel", central);
+    m_titleWidget = title.bar;
+    m_closeBtn = title.closeButton;
     root->addWidget(m_titleWidget);
 
     auto *body = new QWidget(central);
@@ -94,7 +74,6 @@ SCAboutWindow::SCAboutWindow(QWidget *parent)
     agent->setup(this);
     agent->setTitleBar(m_titleWidget);
     agent->setHitTestVisible(m_closeBtn);
-    m_closeBtn->installEventFilter(this);
 
     connect(m_closeBtn, &QPushButton::clicked, this, &SCAboutWindow::on_closeBtn_clicked);
     connect(m_homeURLLabel, &QLabel::linkActivated, this,
@@ -139,15 +118,4 @@ void SCAboutWindow::on_closeBtn_clicked()
 void SCAboutWindow::on_homeURLLabel_linkActivated(const QString &link)
 {
     QDesktopServices::openUrl(QUrl(link));
-}
-
-bool SCAboutWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_closeBtn) {
-        if (event->type() == QEvent::Enter)
-            m_closeBtn->setIcon(QIcon(CLOSE_ICON_HOVER));
-        else if (event->type() == QEvent::Leave)
-            m_closeBtn->setIcon(QIcon(CLOSE_ICON));
-    }
-    return QMainWindow::eventFilter(watched, event);
 }

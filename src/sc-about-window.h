@@ -20,8 +20,6 @@ public Q_SLOTS:
     void on_homeURLLabel_linkActivated(const QString &link);
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void initUI();
 

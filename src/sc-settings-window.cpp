@@ -1,5 +1,6 @@
 #include "sc-settings-window.h"
 
+#include "sc-dialog-title-bar.h"
 #include "sc-frameless-window-agent.h"
 #include "sc-settings.h"
 #include "sc-types.h"
@@ -24,9 +25,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const QString CLOSE_ICON = QStringLiteral(":/res/forms/images/close.svg");
-const QString CLOSE_ICON_HOVER = QStringLiteral(":/res/forms/images/close-white.svg");
 
 QLabel *fieldLabel(const QString &text, QWidget *parent)
 {
@@ -64,23 +62,11 @@ void SCSettingsWindow::setupUi()
     rootLayout->setSpacing(0);
 
     // No native title bar here: the window keeps its own close button at the right.
-    m_titleWidget = new QWidget(central);
-    m_titleWidget->setObjectName(QStringLiteral("titleWidget"));
-    m_titleWidget->setFixedHeight(36);
-    auto *titleLayout = new QHBoxLayout(m_titleWidget);
-    titleLayout->setContentsMargins(10, 0, 8, 0);
-    m_settingLabel = new QLabel(tr("Settings"), m_titleWidget);
-    m_settingLabel->setObjectName(QStringLiteral("settingLabel"));
-    m_closeBtn = new QPushButton(m_titleWidget);
-    m_closeBtn->setObjectName(QStringLiteral("closeBtn"));
-    m_closeBtn->setIcon(QIcon(CLOSE_ICON));
-    m_closeBtn->setToolTip(tr("Close Window"));
-    m_closeBtn->setFixedSize(20, 20);
-    titleLayout->addSpacing(20);
-    titleLayout->addStretch();
-    titleLayout->addWidget(m_settingLabel);
-    titleLayout->addStretch();
-    titleLayout->addWidget(m_closeBtn);
+    const SCDialogTitleBar title
+            = SCDialogTitleBar::create(tr("Settings"), "settingLabel", central);
+    m_titleWidget = title.bar;
+    m_settingLabel = title.title;
+    m_closeBtn = title.closeButton;
     rootLayout->addWidget(m_titleWidget);
 
     auto *body = new QWidget(central);
@@ -141,7 +127,6 @@ void SCSettingsWindow::setupUi()
     agent->setTitleBar(m_titleWidget);
     agent->setHitTestVisible(m_closeBtn);
     m_titleWidget->installEventFilter(this);
-    m_closeBtn->installEventFilter(this);
 
     loadStyleSheet();
 }
@@ -409,16 +394,4 @@ void SCSettingsWindow::saveSettings()
     m_settings.setValue(SCSettings::MOUSE_SHOW_HIGHLIGHT, m_cache.showHighlight);
     m_settings.sync();
     emit updateSettings();
-}
-
-bool SCSettingsWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    // Moving by the title is the frameless agent's job; only the hover icon is ours.
-    if (watched == m_closeBtn) {
-        if (event->type() == QEvent::Enter)
-            m_closeBtn->setIcon(QIcon(CLOSE_ICON_HOVER));
-        else if (event->type() == QEvent::Leave)
-            m_closeBtn->setIcon(QIcon(CLOSE_ICON));
-    }
-    return QMainWindow::eventFilter(watched, event);
 }

@@ -50,8 +50,6 @@ public Q_SLOTS:
     void on_changeScreenshotFileLocationBtn_clicked();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void setupUi();
     void setupConnections();

@@ -1,5 +1,6 @@
 #include "sc-upgrade-window.h"
 
+#include "sc-dialog-title-bar.h"
 #include "sc-frameless-window-agent.h"
 #include "sc-version.h"
 
@@ -20,9 +21,6 @@
 #include <QVBoxLayout>
 
 namespace {
-
-const QString CLOSE_ICON = QStringLiteral(":/res/forms/images/close.svg");
-const QString CLOSE_ICON_HOVER = QStringLiteral(":/res/forms/images/close-white.svg");
 
 QUrl &manifestAddress()
 {
@@ -107,23 +105,9 @@ void SCUpgradeWindow::setupUi()
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
 
-    m_titleWidget = new QWidget(central);
-    m_titleWidget->setObjectName(QStringLiteral("titleWidget"));
-    m_titleWidget->setFixedHeight(36);
-    auto *titleLayout = new QHBoxLayout(m_titleWidget);
-    titleLayout->setContentsMargins(10, 0, 8, 0);
-    auto *upgradeLabel = new QLabel(tr("Upgrade"), m_titleWidget);
-    upgradeLabel->setObjectName(QStringLiteral("upgradeLabel"));
-    m_closeBtn = new QPushButton(m_titleWidget);
-    m_closeBtn->setObjectName(QStringLiteral("closeBtn"));
-    m_closeBtn->setIcon(QIcon(CLOSE_ICON));
-    m_closeBtn->setToolTip(tr("Close Window"));
-    m_closeBtn->setFixedSize(20, 20);
-    titleLayout->addSpacing(20);
-    titleLayout->addStretch();
-    titleLayout->addWidget(upgradeLabel);
-    titleLayout->addStretch();
-    titleLayout->addWidget(m_closeBtn);
+    const SCDialogTitleBar title = SCDialogTitleBar::create(tr("Upgrade"), "upgradeLabel", central);
+    m_titleWidget = title.bar;
+    m_closeBtn = title.closeButton;
     root->addWidget(m_titleWidget);
 
     m_stackedWidget = new QStackedWidget(central);
@@ -223,7 +207,6 @@ void SCUpgradeWindow::initUI()
 {
     m_upgradeInfoTextEdit->setTextInteractionFlags(Qt::NoTextInteraction);
     m_upgradeInfoTextEdit->viewport()->setCursor(Qt::ArrowCursor);
-    m_closeBtn->installEventFilter(this);
     m_stackedWidget->setCurrentIndex(CheckingPage);
 
     const QString path = QStringLiteral(":/res/style/upgrade-window-macos.qss");
@@ -322,15 +305,4 @@ void SCUpgradeWindow::on_upgradeBtn_clicked()
 {
     if (!m_downloadUrl.isEmpty())
         QDesktopServices::openUrl(QUrl(m_downloadUrl));
-}
-
-bool SCUpgradeWindow::eventFilter(QObject *watched, QEvent *event)
-{
-    if (watched == m_closeBtn) {
-        if (event->type() == QEvent::Enter)
-            m_closeBtn->setIcon(QIcon(CLOSE_ICON_HOVER));
-        else if (event->type() == QEvent::Leave)
-            m_closeBtn->setIcon(QIcon(CLOSE_ICON));
-    }
-    return QMainWindow::eventFilter(watched, event);
 }

@@ -46,8 +46,6 @@ public Q_SLOTS:
     void on_upgradeBtn_clicked();
 
 protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void setupUi();
     void initUI();
