@@ -101,26 +101,10 @@ void SCMainWindow::setupNativeMenuBar()
     preferences->setMenuRole(QAction::PreferencesRole);
     connect(preferences, &QAction::triggered, this, &SCMainWindow::onSettingsClicked);
 
-    QMenu *languages = bar->addMenu(tr("Language"));
-    auto *group = new QActionGroup(languages);
-    group->setExclusive(true);
-    const QString stored = m_settings.value(SCSettings::GENERAL_LANGUAGE).toString();
-    for (const auto &[language, name] : LANGUAGE_NAME_STRINGS) {
-        const QString code = LANGUAGE_STRINGS.at(language);
-        QAction *action = languages->addAction(name);
-        action->setCheckable(true);
-        action->setChecked(code == stored);
-        group->addAction(action);
-        connect(action, &QAction::triggered, this, [this, code] { chooseLanguage(code); });
-    }
+    fillLanguageMenu(bar->addMenu(tr("Language")));
 
     QMenu *help = bar->addMenu(tr("Help"));
-    connect(help->addAction(tr("Guide")), &QAction::triggered, this,
-            [this] { openHelpPage(GUIDE_URL); });
-    connect(help->addAction(tr("FAQ")), &QAction::triggered, this,
-            [this] { openHelpPage(FAQ_URL); });
-    connect(help->addAction(tr("Open Log Folder")), &QAction::triggered, this,
-            &SCMainWindow::openLogFolder);
+    fillHelpMenu(help);
     help->addSeparator();
     connect(help->addAction(tr("Check for Updates") + QStringLiteral("...")), &QAction::triggered,
             this, [this] { openUpgradeWindow(QJsonObject()); });
@@ -138,6 +122,25 @@ void SCMainWindow::onMenuClicked()
     QMenu *languages = menu->addMenu(tr("Language"));
     languages->setObjectName(QStringLiteral("languageMenu"));
     languages->setStyleSheet(MENU_STYLE);
+    fillLanguageMenu(languages);
+    menu->addSeparator();
+    connect(menu->addAction(tr("Check for Updates")), &QAction::triggered, this,
+            [this] { openUpgradeWindow(QJsonObject()); });
+
+    QMenu *help = menu->addMenu(tr("Help"));
+    help->setStyleSheet(MENU_STYLE);
+    fillHelpMenu(help);
+    connect(menu->addAction(tr("About")), &QAction::triggered, this, &SCMainWindow::onAboutClicked);
+
+    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    menu->popup(ui->menuBtn->mapToGlobal(QPoint(0, ui->menuBtn->height())));
+}
+
+// The nine languages, the stored one checked; the menu bar and the pop-up share them.
+void SCMainWindow::fillLanguageMenu(QMenu *languages)
+{
+    auto *group = new QActionGroup(languages);
+    group->setExclusive(true);
     const QString stored = m_settings.value(SCSettings::GENERAL_LANGUAGE).toString();
     for (const auto &[language, name] : LANGUAGE_NAME_STRINGS) {
         const QString code = LANGUAGE_STRINGS.at(language);
@@ -145,24 +148,19 @@ void SCMainWindow::onMenuClicked()
         action->setCheckable(true);
         action->setChecked(code == stored);
         action->setData(code);
+        group->addAction(action);
         connect(action, &QAction::triggered, this, [this, code] { chooseLanguage(code); });
     }
-    menu->addSeparator();
-    connect(menu->addAction(tr("Check for Updates")), &QAction::triggered, this,
-            [this] { openUpgradeWindow(QJsonObject()); });
+}
 
-    QMenu *help = menu->addMenu(tr("Help"));
-    help->setStyleSheet(MENU_STYLE);
+void SCMainWindow::fillHelpMenu(QMenu *help)
+{
     connect(help->addAction(tr("Guide")), &QAction::triggered, this,
             [this] { openHelpPage(GUIDE_URL); });
     connect(help->addAction(tr("FAQ")), &QAction::triggered, this,
             [this] { openHelpPage(FAQ_URL); });
     connect(help->addAction(tr("Open Log Folder")), &QAction::triggered, this,
             &SCMainWindow::openLogFolder);
-    connect(menu->addAction(tr("About")), &QAction::triggered, this, &SCMainWindow::onAboutClicked);
-
-    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
-    menu->popup(ui->menuBtn->mapToGlobal(QPoint(0, ui->menuBtn->height())));
 }
 
 void SCMainWindow::openHelpPage(const QString &url)

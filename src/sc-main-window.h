@@ -13,6 +13,7 @@ class DrawWindow;
 class ObsWrapper;
 class SCCameraWindow;
 class QJsonObject;
+class QMenu;
 class QTimer;
 class SCCountdownWidget;
 class SCFileManager;
@@ -96,6 +97,8 @@ private:
     void checkForUpgrade();
     void setupNativeMenuBar();
     void onMenuClicked();
+    void fillLanguageMenu(QMenu *languages);
+    void fillHelpMenu(QMenu *help);
     void onSettingsClicked();
     void onAboutClicked();
     void onLanguageChanged(const QString &localeCode);
