@@ -116,7 +116,8 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
                            !area.fullScreen, area.left, area.right, area.top, area.bottom);
     obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth, area.canvasHeight, FPS);
     obs->captureMouseCursor(true);
-    obs->enableMouseEffect(false);
+    // The program's defaults: pointer shown, with its highlight.
+    obs->enableMouseEffect(true);
     // Let the sources settle before anything is measured.
     spin(1500);
 
@@ -137,7 +138,6 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
 
     const uint32_t laggedBefore = obs_get_lagged_frames();
     const uint32_t ticksBefore = obs_get_total_frames();
-    const ThreadCpu threadsBefore = threadCpu();
     rusage before {};
     getrusage(RUSAGE_SELF, &before);
     QElapsedTimer wall;
@@ -147,6 +147,8 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
         figures.error = QStringLiteral("the recording did not start");
         return figures;
     }
+    // The engine may restart its picture threads at the start: count theirs from here.
+    const ThreadCpu threadsBefore = threadCpu();
     spin(seconds * 1000);
 
     stopClock.start();

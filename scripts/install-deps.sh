@@ -13,7 +13,8 @@ packages=(
     libavcodec-dev libavformat-dev libavfilter-dev libavutil-dev libswscale-dev
     libswresample-dev
     libx11-dev libxcb1-dev libxcb-shape0-dev libxcb-xinput-dev libxcb-keysyms1-dev
-    libxcb-xfixes0-dev libx11-xcb-dev libxi-dev libxext-dev libgl-dev libegl-dev
+    libxcb-xfixes0-dev libx11-xcb-dev libxi-dev libxext-dev libxfixes-dev libgl-dev
+    libegl-dev
     # run time
     libgl1-mesa-dri libegl1 libegl-mesa0 qt6-qpa-plugins qt6-image-formats-plugins
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav

@@ -379,6 +379,16 @@ bool ObsWrapper::resetAudio()
 int ObsWrapper::resetVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight,
                            int fps)
 {
+    const int result = applyVideo(baseWidth, baseHeight, outputWidth, outputHeight, fps);
+    // The caller's canvas wins over one kept from before a recording.
+    if (result == OBS_VIDEO_SUCCESS)
+        m_restoreCanvas = false;
+    return result;
+}
+
+int ObsWrapper::applyVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight,
+                           int fps)
+{
     qDebug() << "reset video with srcWidth" << baseWidth << "srcHeight" << baseHeight
              << "outPutWidth" << outputWidth << "outOutHeight" << outputHeight << "fps" << fps;
 
@@ -464,7 +474,7 @@ int ObsWrapper::chooseVideoPath(int width, int height, int fps)
     if (software == m_softwareRenderer)
         return OBS_VIDEO_SUCCESS;
     m_softwareRenderer = software;
-    return resetVideo(width, height, width, height, fps);
+    return applyVideo(width, height, width, height, fps);
 }
 
 int ObsWrapper::audioChannel()
@@ -649,6 +659,10 @@ bool ObsWrapper::updateRecItem(const char *target, REC_TYPE type, bool region, i
     if (type == REC_WINDOW)
         obs_data_set_string(settings, "window", target);
 
+    m_cropLeft = left;
+    m_cropRight = right;
+    m_cropTop = top;
+    m_cropBottom = bottom;
     OBSDataAutoRelease crop = obs_data_create();
     obs_data_set_bool(crop, "relative", true);
     obs_data_set_int(crop, "left", left);
@@ -697,6 +711,7 @@ void ObsWrapper::enableMouseEffect(bool enable)
 
 void ObsWrapper::applyMouseEffectSettings(bool enable)
 {
+    m_mouseEffectsOn = enable && m_mouseEffectFilter;
     if (!m_mouseEffectFilter)
         return;
     OBSDataAutoRelease settings = obs_source_get_settings(m_mouseEffectFilter);
@@ -1178,6 +1193,7 @@ void ObsWrapper::setupFFmpeg(const QString &path, int width, int height, int fps
         mixers |= 2;
     obs_output_set_mixers(m_output, mixers);
 
+    offerScreenRead(settings, effective);
     obs_output_set_media(m_output, obs_get_video(), obs_get_audio());
     obs_output_update(m_output, settings);
     qDebug() << "FFmpeg setup completed";
@@ -1192,7 +1208,17 @@ int ObsWrapper::startRecording()
     qDebug() << "Starting recording...";
     logger()->info(QStringLiteral("Recording to %1 (format %2)").arg(m_outputFile, m_outputFormat));
 
-    if (m_output && obs_output_start(m_output)) {
+    bool composeFree = m_composeFree && m_output;
+    if (composeFree)
+        enterComposeFree();
+    bool started = m_output && obs_output_start(m_output);
+    if (!started && composeFree) {
+        leaveComposeFree();
+        composeFree = false;
+        if (dropScreenRead())
+            started = obs_output_start(m_output);
+    }
+    if (started) {
         qDebug() << "Recording started successfully";
         m_stopConnection.Connect(obs_output_get_signal_handler(m_output), "stop",
                                  outPutStopedCallback, this);
@@ -1200,6 +1226,8 @@ int ObsWrapper::startRecording()
         m_paused = false;
         m_recordClock.start();
         m_laggedAtStart = obs_get_lagged_frames();
+        if (composeFree)
+            showCapturedPicture(false);
         return 0;
     }
 
@@ -1299,6 +1327,7 @@ void ObsWrapper::onOutputStopped(obs_output_t *output, int code, const QString &
         elapsedMs = m_recordClock.elapsed();
         m_stopConnection.Disconnect();
     }
+    leaveComposeFree();
     // Every report belongs to a started recording: never swallow its end.
     logRecordingEnd(file, format, code, error, elapsedMs, dropped, total, lagged);
     emit recordStatusChanged(2);

@@ -179,6 +179,13 @@ private:
                               int bitrate, int width, int height, const char *videoEncoder,
                               int videoEncoderId, const char *audioEncoder, int audioEncoderId);
     void applyMouseEffectSettings(bool enable);
+    int applyVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight, int fps);
+    // Recording without the engine's picture; see sc-obs-wrapper-screen-read.cpp.
+    void offerScreenRead(obs_data_t *settings, OutputFormat format);
+    void enterComposeFree();
+    void leaveComposeFree();
+    bool dropScreenRead();
+    void showCapturedPicture(bool show);
 
     OBSSource m_micSource;
     OBSSource m_playerSource;
@@ -215,6 +222,22 @@ private:
     LevelSnapshot m_playerSnapshot;
 
     OBSSource m_mouseEffectFilter;
+    bool m_mouseEffectsOn = false;
+    // The capture source's crop, in screen pixels.
+    int m_cropLeft = 0;
+    int m_cropRight = 0;
+    int m_cropTop = 0;
+    int m_cropBottom = 0;
+    bool m_pictureHidden = false;
+    // The prepared output needs no composed picture (it reads the screen or has none).
+    bool m_composeFree = false;
+    // Canvas to bring back once a recording without composed picture has ended.
+    bool m_restoreCanvas = false;
+    int m_canvasBaseWidth = 0;
+    int m_canvasBaseHeight = 0;
+    int m_canvasOutputWidth = 0;
+    int m_canvasOutputHeight = 0;
+    int m_canvasFps = 0;
     QString m_outputFile;
     QString m_outputFormat;
     bool m_startedObs = false;

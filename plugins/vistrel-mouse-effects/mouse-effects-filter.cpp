@@ -1,7 +1,7 @@
 #include "mouse-effects-filter.h"
 
 #include "effect-config.h"
-#include "pointer-tracker.h"
+#include "pointer-effects-painter.h"
 
 #include <obs-module.h>
 #include <obs-nix-platform.h>
@@ -18,17 +18,15 @@
 namespace {
 
 // Sizes in captured pixels, i.e. X screen pixels.
-constexpr float kCircleRadius = 22.f;
-constexpr float kRingStartRadius = 12.f;
-constexpr float kRingEndRadius = 64.f;
-constexpr float kRingWidth = 6.f;
-constexpr float kRingSeconds = 0.5f;
+constexpr float kCircleRadius = PointerEffectGeometry::circleRadius;
+constexpr float kRingWidth = PointerEffectGeometry::ringWidth;
+constexpr float kRingSeconds = PointerEffectGeometry::ringSeconds;
 
 // The capture source's keys are read again at most this often: the engine writes them there.
 constexpr float kParentPollSeconds = 0.1f;
 
-constexpr int kLeftButton = 1;
-constexpr int kRightButton = 3;
+constexpr int kLeftButton = PointerEffectGeometry::leftButton;
+constexpr int kRightButton = PointerEffectGeometry::rightButton;
 
 // Distances are computed per pixel, so edges are smooth and quads clip to the frame trivially.
 constexpr const char *kEffectSource = R"(
@@ -281,9 +279,7 @@ void MouseEffectsFilter::render()
     }
     for (const Ring &ring : m_rings) {
         const float t = std::min(1.f, (m_clock - ring.start) / kRingSeconds);
-        // Fast at first, slowing down: reads as a ripple.
-        const float grown = 1.f - (1.f - t) * (1.f - t);
-        const float radius = kRingStartRadius + (kRingEndRadius - kRingStartRadius) * grown;
+        const float radius = PointerEffectGeometry::ringRadius(t);
         const Rgba &color
                 = ring.button == kLeftButton ? m_config.leftClickColor : m_config.rightClickColor;
         drawShape("Ring", ring.x - cropX, ring.y - cropY, radius, kRingWidth, color, 1.f - t, cx,

@@ -40,6 +40,19 @@ OutputSettings OutputSettings::fromData(obs_data_t *data)
     s.audioEncoder = stringOf(data, "audio_encoder");
     s.audioEncoderId = (int)obs_data_get_int(data, "audio_encoder_id");
     s.audioBitrate = (int)obs_data_get_int(data, "audio_bitrate");
+
+    s.screenCapture = boolOf(data, "screen_capture", false);
+    s.screenX = (int)obs_data_get_int(data, "screen_x");
+    s.screenY = (int)obs_data_get_int(data, "screen_y");
+    s.screenWidth = (int)obs_data_get_int(data, "screen_width");
+    s.screenHeight = (int)obs_data_get_int(data, "screen_height");
+    s.pictureWidth = (int)obs_data_get_int(data, "picture_width");
+    s.pictureHeight = (int)obs_data_get_int(data, "picture_height");
+    if (obs_data_t *effects = obs_data_get_obj(data, "pointer_effects")) {
+        s.pointerEffects = mergeConfig(PartialEffectConfig::fromUserValues(effects), {});
+        obs_data_release(effects);
+    }
+    s.screenPointer = boolOf(data, "screen_pointer", true);
     return s;
 }
 

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "effect-config.h"
+
 #include <obs-data.h>
 
+#include <optional>
 #include <string>
 
 // The keys the engine writes for one recording, read once at start.
@@ -24,6 +27,19 @@ struct OutputSettings
     std::string audioEncoder;
     int audioEncoderId = 0;
     int audioBitrate = 0; // kbit/s
+
+    // The picture read from this rectangle of the X screen instead of the engine's.
+    bool screenCapture = false;
+    int screenX = 0;
+    int screenY = 0;
+    int screenWidth = 0;
+    int screenHeight = 0;
+    // The size of the file's picture then; the engine's own frames only keep the time.
+    int pictureWidth = 0;
+    int pictureHeight = 0;
+    // Drawn over the picture read from the screen, as the engine's filter would.
+    std::optional<EffectConfig> pointerEffects;
+    bool screenPointer = true;
 
     static OutputSettings fromData(obs_data_t *data);
 

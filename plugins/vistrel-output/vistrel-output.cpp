@@ -6,6 +6,8 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 
+#include <util/platform.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -54,6 +56,53 @@ constexpr auto kStopGrace = std::chrono::seconds(3);
 VistrelOutput::VistrelOutput(obs_output_t *output)
     : m_output(output)
 { }
+
+bool VistrelOutput::openScreenGrabber(const OutputSettings &settings)
+{
+    ScreenGrabber::Area area;
+    area.x = settings.screenX;
+    area.y = settings.screenY;
+    area.width = settings.screenWidth;
+    area.height = settings.screenHeight;
+    auto grabber = std::make_unique<ScreenGrabber>();
+    if (!grabber->open(area, m_videoSource.width, m_videoSource.height, settings.screenPointer)) {
+        const std::string error = "The screen cannot be read directly: " + grabber->errorMessage();
+        blog(LOG_WARNING, LOG_PREFIX "%s", error.c_str());
+        obs_output_set_last_error(m_output, error.c_str());
+        return false;
+    }
+    if (settings.pointerEffects)
+        grabber->showPointerEffects(*settings.pointerEffects);
+    blog(LOG_INFO, LOG_PREFIX "picture read from the screen at %d,%d, %dx%d into %dx%d%s", area.x,
+         area.y, area.width, area.height, m_videoSource.width, m_videoSource.height,
+         settings.pointerEffects ? ", with pointer effects" : "");
+    m_grabber = std::move(grabber);
+    m_grabFailureLogged = false;
+    return true;
+}
+
+bool VistrelOutput::fillPicture(AVFrame *copy, const struct video_data *frame)
+{
+    if (m_grabbing) {
+        if (m_grabber->grab(copy))
+            return true;
+        if (!m_grabFailureLogged) {
+            m_grabFailureLogged = true;
+            blog(LOG_WARNING, LOG_PREFIX "%s; pictures are dropped until it can be",
+                 m_grabber->errorMessage().c_str());
+        }
+        return false;
+    }
+    int linesizes[4] = {};
+    const uint8_t *planes[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        planes[i] = frame->data[i];
+        linesizes[i] = (int)frame->linesize[i];
+    }
+    av_image_copy(copy->data, copy->linesize, planes, linesizes, m_videoSource.format,
+                  m_videoSource.width, m_videoSource.height);
+    return true;
+}
 
 VistrelOutput::~VistrelOutput()
 {
@@ -125,7 +174,24 @@ bool VistrelOutput::start()
             || m_videoSource.format == AV_PIX_FMT_RGBA || m_videoSource.format == AV_PIX_FMT_BGR0;
     const bool takesI420 = settings.videoEncoder == "libx264" || settings.videoEncoder == "mpeg4"
             || settings.videoEncoder == "flv";
-    if (m_videoSource.format == AV_PIX_FMT_NONE || (rgbSource && takesI420)) {
+    m_grabber.reset();
+    m_grabbing = false;
+    if (settings.screenCapture && settings.wantsVideo()) {
+        // The engine's frames then only keep the time: they are neither used nor converted,
+        // and the engine may make them as small as it likes.
+        m_videoSource.width = settings.pictureWidth;
+        m_videoSource.height = settings.pictureHeight;
+        if (!takesI420) {
+            obs_output_set_last_error(m_output, "The screen is read directly only for I420");
+            return false;
+        }
+        if (!openScreenGrabber(settings))
+            return false;
+        m_grabbing = true;
+        m_videoSource.format = AV_PIX_FMT_YUV420P;
+        m_videoSource.fullRange = false;
+        m_videoSource.bt709 = true;
+    } else if (m_videoSource.format == AV_PIX_FMT_NONE || (rgbSource && takesI420)) {
         video_scale_info conversion = {};
         conversion.format = VIDEO_FORMAT_I420;
         conversion.width = vi->width;
@@ -153,6 +219,7 @@ bool VistrelOutput::start()
              m_writer->errorMessage().c_str());
         obs_output_set_last_error(m_output, m_writer->errorMessage().c_str());
         m_writer.reset();
+        m_grabbing = false;
         return false;
     }
 
@@ -183,6 +250,7 @@ bool VistrelOutput::start()
     m_totalBytes = (uint64_t)m_writer->bytesWritten();
     m_haveOrigin = false;
     m_originTs = 0;
+    m_soundOriginDelay = 0;
     m_lastVideoIndex = -1;
     m_audioPlaced = false;
 
@@ -273,14 +341,12 @@ void VistrelOutput::receiveVideo(struct video_data *frame)
         ++m_framesDropped;
         return;
     }
-    int linesizes[4] = {};
-    const uint8_t *planes[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        planes[i] = frame->data[i];
-        linesizes[i] = (int)frame->linesize[i];
+    if (!fillPicture(copy, frame)) {
+        av_frame_free(&copy);
+        ++m_framesDropped;
+        return;
     }
-    av_image_copy(copy->data, copy->linesize, planes, linesizes, m_videoSource.format,
-                  m_videoSource.width, m_videoSource.height);
+    const uint64_t readAt = m_grabbing ? os_gettime_ns() : frame->timestamp;
     const uint64_t paused = obs_output_get_pause_offset(m_output);
 
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -295,6 +361,7 @@ void VistrelOutput::receiveVideo(struct video_data *frame)
     item.frame = copy;
     item.video = true;
     item.timestamp = frame->timestamp - std::min(paused, frame->timestamp);
+    item.readDelay = readAt > frame->timestamp ? readAt - frame->timestamp : 0;
     m_queue.push_back(item);
     ++m_queuedVideo;
     m_wake.notify_all();
@@ -432,6 +499,7 @@ bool VistrelOutput::process(Item &item)
         if (!m_haveOrigin) {
             m_haveOrigin = true;
             m_originTs = item.timestamp;
+            m_soundOriginDelay = item.readDelay;
         }
         const uint64_t since = item.timestamp > m_originTs ? item.timestamp - m_originTs : 0;
         int64_t index = (int64_t)std::llround((double)since / (double)m_frameInterval);
@@ -470,8 +538,8 @@ bool VistrelOutput::writeAudio(AVFrame *frame, uint64_t timestamp)
 
     // The first sound lands where its time says, relative to the first picture.
     const double rate = m_audioSource.sampleRate;
-    const int64_t offset
-            = (int64_t)std::llround(((double)timestamp - (double)m_originTs) * rate / 1000000000.0);
+    const int64_t offset = (int64_t)std::llround(
+            ((double)timestamp - (double)(m_originTs + m_soundOriginDelay)) * rate / 1000000000.0);
     if (offset < 0) {
         const int64_t skip = -offset;
         if (skip >= frame->nb_samples)

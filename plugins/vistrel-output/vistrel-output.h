@@ -1,6 +1,7 @@
 #pragma once
 
 #include "file-writer.h"
+#include "screen-grabber.h"
 
 #include <obs-module.h>
 
@@ -33,6 +34,7 @@ public:
     void receiveAudio(struct audio_data *frames);
 
     int framesDropped() const { return m_framesDropped.load(); }
+
     uint64_t totalBytes() const { return m_totalBytes.load(); }
 
 private:
@@ -41,6 +43,8 @@ private:
         AVFrame *frame = nullptr;
         bool video = false;
         uint64_t timestamp = 0; // video: with paused time taken out
+        // video read from the screen: how long after its timestamp it was read
+        uint64_t readDelay = 0;
     };
 
     void run();
@@ -50,6 +54,8 @@ private:
     void endCapture(bool ok);
     void clearQueue();
     bool attachPictureBuffer(AVFrame *frame);
+    bool openScreenGrabber(const OutputSettings &settings);
+    bool fillPicture(AVFrame *copy, const struct video_data *frame);
 
     obs_output_t *m_output;
     std::unique_ptr<FileWriter> m_writer;
@@ -89,9 +95,15 @@ private:
     // again. Used on libobs's video thread only.
     AVBufferPool *m_picturePool = nullptr;
     int m_pictureBufferSize = 0;
+    // Set while the picture comes from the screen; used on libobs's video thread only.
+    std::unique_ptr<ScreenGrabber> m_grabber;
+    std::atomic<bool> m_grabbing {false};
+    bool m_grabFailureLogged = false;
 
     // Owned by the worker.
     uint64_t m_originTs = 0;
+    // Sound lines up with the moment the first picture was read, not its timestamp.
+    uint64_t m_soundOriginDelay = 0;
     bool m_haveOrigin = false;
     int64_t m_lastVideoIndex = -1;
     bool m_audioPlaced = false;

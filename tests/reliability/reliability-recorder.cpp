@@ -1,5 +1,6 @@
 // Records the whole screen into one file per named format through the engine and the
-// program's own output module, as the main window sets them up. Prints "recording" once
+// program's own output module, as the main window sets them up; a single format is started
+// and stopped through the engine exactly as the main window does. Prints "recording" once
 // every file is started, then runs until the given seconds are over (stopping cleanly) or
 // until it is killed.
 //
@@ -72,6 +73,30 @@ int main(int argc, char **argv)
     // As the main window does: libobs composes the whole screen, the file writer scales.
     if (obs.resetVideo(screen.width(), screen.height(), screen.width(), screen.height(), FPS) != 0)
         return 3;
+
+    // One format goes the main window's whole way, including its choice of picture path.
+    if (args.size() == 4) {
+        const auto it = OUTPUT_FORMAT_MAP.find(args.at(3).toUpper());
+        if (it == OUTPUT_FORMAT_MAP.end()) {
+            std::fprintf(stderr, "unknown format %s\n", qPrintable(args.at(3)));
+            return 2;
+        }
+        obs.setupFFmpeg(QDir(folder).filePath(args.at(3).toLower()), frame.width(), frame.height(),
+                        FPS, BITRATE, it->second);
+        QObject::connect(&obs, &ObsWrapper::recordStatusChanged, &app, [&](int status) {
+            if (status == 2)
+                app.quit();
+        });
+        if (obs.startRecording() != 0) {
+            std::fprintf(stderr, "%s did not start\n", qPrintable(args.at(3)));
+            return 4;
+        }
+        std::printf("recording\n");
+        std::fflush(stdout);
+        if (seconds > 0)
+            QTimer::singleShot(seconds * 1000, &obs, [&]() { obs.stopRecording(false); });
+        return app.exec();
+    }
 
     std::vector<OBSOutputAutoRelease> outputs;
     for (int i = 3; i < args.size(); ++i) {
