@@ -151,6 +151,8 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
     const ThreadCpu threadsBefore = threadCpu();
     spin(seconds * 1000);
 
+    // before the stop, which may restart the picture threads again
+    const ThreadCpu threadsAfter = threadCpu();
     stopClock.start();
     obs->stopRecording(false);
     if (!ended) {
@@ -169,7 +171,6 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
     figures.peakMemoryMb = double(after.ru_maxrss) / 1024.0;
     figures.laggedFrames = long(obs_get_lagged_frames() - laggedBefore);
     figures.renderedFrames = long(obs_get_total_frames() - ticksBefore) - *figures.laggedFrames;
-    const ThreadCpu threadsAfter = threadCpu();
     figures.renderCpuSeconds = threadsAfter.render - threadsBefore.render;
     figures.videoIoCpuSeconds = threadsAfter.videoIo - threadsBefore.videoIo;
     if (output)
