@@ -251,6 +251,9 @@ bool VistrelOutput::start()
     m_haveOrigin = false;
     m_originTs = 0;
     m_soundOriginDelay = 0;
+    m_readDelayChange = 0.0;
+    m_pictureShift = 0;
+    m_pictureShifts = 0;
     m_lastVideoIndex = -1;
     m_audioPlaced = false;
 
@@ -503,6 +506,12 @@ bool VistrelOutput::process(Item &item)
         }
         const uint64_t since = item.timestamp > m_originTs ? item.timestamp - m_originTs : 0;
         int64_t index = (int64_t)std::llround((double)since / (double)m_frameInterval);
+        if (m_grabbing) {
+            index += pictureShift(item.readDelay);
+            // a picture read late took this slot already: this one comes after it in time
+            if (index <= m_lastVideoIndex)
+                return true;
+        }
         if (index <= m_lastVideoIndex)
             index = m_lastVideoIndex + 1;
         m_lastVideoIndex = index;
@@ -529,6 +538,22 @@ bool VistrelOutput::process(Item &item)
         m_originTs = item.timestamp;
     }
     return writeAudio(item.frame, item.timestamp);
+}
+
+int64_t VistrelOutput::pictureShift(uint64_t readDelay)
+{
+    // A picture read from the screen shows it as it was when read, and a busy machine reads
+    // later than usual for a while. A lasting change of that delay, averaged over about a
+    // second, moves the pictures by whole frames so that they stay in step with the sound;
+    // the margin keeps the jitter of single reads from moving them back and forth.
+    const double change = (double)readDelay - (double)m_soundOriginDelay;
+    m_readDelayChange += (change - m_readDelayChange) / 30.0;
+    const double frames = m_readDelayChange / (double)m_frameInterval;
+    if (std::fabs(frames - (double)m_pictureShift) > 0.75) {
+        m_pictureShift = std::llround(frames);
+        ++m_pictureShifts;
+    }
+    return m_pictureShift;
 }
 
 bool VistrelOutput::writeAudio(AVFrame *frame, uint64_t timestamp)
@@ -577,6 +602,9 @@ void VistrelOutput::endCapture(bool ok)
              m_writer->errorCode(), m_writer->errorMessage().c_str(),
              (long long)m_writer->videoFramesWritten(), m_framesDropped.load(), duration);
     }
+    if (m_pictureShifts)
+        blog(LOG_INFO, LOG_PREFIX "pictures moved %d times to follow how late the screen was read",
+             m_pictureShifts);
     if (m_audioDropped.load())
         blog(LOG_WARNING, LOG_PREFIX "%d sound chunks dropped", m_audioDropped.load());
 

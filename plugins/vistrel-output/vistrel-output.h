@@ -50,6 +50,7 @@ private:
     void run();
     bool readyToFinish() const;
     bool process(Item &item);
+    int64_t pictureShift(uint64_t readDelay);
     bool writeAudio(AVFrame *frame, uint64_t timestamp);
     void endCapture(bool ok);
     void clearQueue();
@@ -104,6 +105,9 @@ private:
     uint64_t m_originTs = 0;
     // Sound lines up with the moment the first picture was read, not its timestamp.
     uint64_t m_soundOriginDelay = 0;
+    double m_readDelayChange = 0.0;
+    int64_t m_pictureShift = 0;
+    int m_pictureShifts = 0;
     bool m_haveOrigin = false;
     int64_t m_lastVideoIndex = -1;
     bool m_audioPlaced = false;
