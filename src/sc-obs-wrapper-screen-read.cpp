@@ -13,6 +13,15 @@
 // tiny empty canvas while it records, whose frames only pace the recording. The picture in the
 // file is the same.
 
+namespace {
+
+int framesPerSecond(const obs_video_info &canvas)
+{
+    return int(canvas.fps_num / std::max(1u, canvas.fps_den));
+}
+
+} // namespace
+
 void ObsWrapper::offerScreenRead(obs_data_t *settings, OutputFormat format)
 {
     m_composeFree = false;
@@ -73,18 +82,13 @@ void ObsWrapper::enterComposeFree()
         return;
     // The engine still paces the recording with its frames; a tiny canvas makes them free.
     const int tiny = 64;
-    if (applyVideo(tiny, tiny, tiny, tiny, int(canvas.fps_num / std::max(1u, canvas.fps_den)))
-        != OBS_VIDEO_SUCCESS)
+    if (applyVideo(tiny, tiny, tiny, tiny, framesPerSecond(canvas)) != OBS_VIDEO_SUCCESS)
         return;
     // A reset makes a new video output: the prepared output must follow it.
     if (m_output)
         obs_output_set_media(m_output, obs_get_video(), obs_get_audio());
     m_restoreCanvas = true;
-    m_canvasBaseWidth = int(canvas.base_width);
-    m_canvasBaseHeight = int(canvas.base_height);
-    m_canvasOutputWidth = int(canvas.output_width);
-    m_canvasOutputHeight = int(canvas.output_height);
-    m_canvasFps = int(canvas.fps_num / std::max(1u, canvas.fps_den));
+    m_canvasToRestore = canvas;
     SCLogger::instance()->info(QStringLiteral("The engine composes no picture while this "
                                               "recording runs"));
 }
@@ -94,8 +98,10 @@ void ObsWrapper::leaveComposeFree()
     showCapturedPicture(true);
     if (!m_restoreCanvas)
         return;
-    const int result = applyVideo(m_canvasBaseWidth, m_canvasBaseHeight, m_canvasOutputWidth,
-                                  m_canvasOutputHeight, m_canvasFps);
+    const obs_video_info &canvas = m_canvasToRestore;
+    const int result
+            = applyVideo(int(canvas.base_width), int(canvas.base_height), int(canvas.output_width),
+                         int(canvas.output_height), framesPerSecond(canvas));
     if (result == OBS_VIDEO_SUCCESS) {
         m_restoreCanvas = false;
         if (m_output && !obs_output_active(m_output))

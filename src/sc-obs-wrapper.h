@@ -233,11 +233,7 @@ private:
     bool m_composeFree = false;
     // Canvas to bring back once a recording without composed picture has ended.
     bool m_restoreCanvas = false;
-    int m_canvasBaseWidth = 0;
-    int m_canvasBaseHeight = 0;
-    int m_canvasOutputWidth = 0;
-    int m_canvasOutputHeight = 0;
-    int m_canvasFps = 0;
+    obs_video_info m_canvasToRestore {};
     QString m_outputFile;
     QString m_outputFormat;
     bool m_startedObs = false;
