@@ -1,130 +1,81 @@
 #include "sc-obs-wrapper.h"
 
 #include "sc-logger.h"
+#include "screen-grabber.h"
 
 #include <QGuiApplication>
 #include <QScreen>
 
 #include <algorithm>
 
-// A software adapter spends more on drawing, reading back and converting the screen than the
-// encoder spends on it. The file output then reads the screen itself and draws the pointer
-// and its highlight into it; sound files need no picture at all. The engine then draws a
-// tiny empty canvas while it records, whose frames only pace the recording. The picture in the
-// file is the same.
+// Drawing the screen through libobs's graphics, reading it back and converting it costs more
+// than the encoder spends on it, and a software adapter's driver alone takes tens of
+// megabytes. Video files whose encoders take I420 therefore get their picture from the file
+// output, which reads the screen itself on its own frame clock and draws the pointer and its
+// highlight into it; sound files need no picture at all. libobs then only mixes the sound.
 
-namespace {
-
-int framesPerSecond(const obs_video_info &canvas)
+QRect ObsWrapper::screenArea() const
 {
-    return int(canvas.fps_num / std::max(1u, canvas.fps_den));
-}
-
-} // namespace
-
-void ObsWrapper::offerScreenRead(obs_data_t *settings, OutputFormat format)
-{
-    m_composeFree = false;
-    if (!m_softwareRenderer)
-        return;
-    if (format == OutputFormat::MP3 || format == OutputFormat::AAC
-        || format == OutputFormat::FLAC) {
-        // Sound files take only the time from the engine's frames.
-        m_composeFree = true;
-        return;
-    }
-    const bool encodesI420 = format == OutputFormat::MP4 || format == OutputFormat::AVI
-            || format == OutputFormat::FLV;
-    if (!encodesI420 || !m_captureSource)
-        return;
-    // Kept as a way back should a display misbehave with the direct read.
-    if (qEnvironmentVariableIsSet("VISTREL_COMPOSE_PICTURE"))
-        return;
-    // The capture source shows the first screen: its place is known only with one screen.
-    const QList<QScreen *> screens = QGuiApplication::screens();
-    obs_video_info canvas = {};
-    if (screens.size() != 1 || !obs_get_video_info(&canvas))
-        return;
-    const qreal ratio = screens.first()->devicePixelRatio();
-    const QRect geometry = screens.first()->geometry();
-    int screenWidth = int(obs_source_get_base_width(m_captureSource));
-    int screenHeight = int(obs_source_get_base_height(m_captureSource));
-    if (screenWidth <= 0 || screenHeight <= 0) {
-        screenWidth = int(geometry.width() * ratio);
-        screenHeight = int(geometry.height() * ratio);
-    }
+    // Areas are chosen on the primary screen; the X root holds every screen at its place.
+    QScreen *screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return {};
+    const qreal ratio = screen->devicePixelRatio();
+    const QRect geometry = screen->geometry();
+    const int screenWidth = int(geometry.width() * ratio);
+    const int screenHeight = int(geometry.height() * ratio);
     const int width = screenWidth - m_cropLeft - m_cropRight;
     const int height = screenHeight - m_cropTop - m_cropBottom;
     if (width <= 0 || height <= 0)
-        return;
+        return {};
+    return {int(geometry.x() * ratio) + m_cropLeft, int(geometry.y() * ratio) + m_cropTop, width,
+            height};
+}
 
-    OBSDataAutoRelease capture = obs_source_get_settings(m_captureSource);
+bool ObsWrapper::screenReadable(QString *reason)
+{
+    ScreenGrabber probe;
+    if (probe.open({0, 0, 16, 16}, 16, 16, false))
+        return true;
+    *reason = QString::fromStdString(probe.errorMessage());
+    return false;
+}
+
+bool ObsWrapper::composesPicture(OutputFormat format) const
+{
+    return !isAudioOnlyFormat(format) && m_drawsPicture;
+}
+
+void ObsWrapper::offerScreenRead(obs_data_t *settings, OutputFormat format)
+{
+    m_composeFree = !composesPicture(format);
+    if (!m_composeFree || isAudioOnlyFormat(format))
+        return;
+    const QRect area = screenArea();
+
     obs_data_set_bool(settings, "screen_capture", true);
-    obs_data_set_int(settings, "screen_x", int(geometry.x() * ratio) + m_cropLeft);
-    obs_data_set_int(settings, "screen_y", int(geometry.y() * ratio) + m_cropTop);
-    obs_data_set_int(settings, "screen_width", width);
-    obs_data_set_int(settings, "screen_height", height);
-    obs_data_set_bool(settings, "screen_pointer", obs_data_get_bool(capture, "show_cursor"));
-    if (m_mouseEffectsOn && m_mouseEffectFilter) {
-        OBSDataAutoRelease effects = obs_source_get_settings(m_mouseEffectFilter);
+    obs_data_set_int(settings, "screen_x", area.x());
+    obs_data_set_int(settings, "screen_y", area.y());
+    obs_data_set_int(settings, "screen_width", area.width());
+    obs_data_set_int(settings, "screen_height", area.height());
+    obs_data_set_bool(settings, "screen_pointer", m_showCursor);
+    if (m_mouseEffectsOn) {
+        OBSDataAutoRelease effects = mouseEffectSettings(true);
         obs_data_set_obj(settings, "pointer_effects", effects);
     }
     // The canvas the engine would have drawn the area into becomes the file's picture.
-    obs_data_set_int(settings, "picture_width", int(canvas.output_width));
-    obs_data_set_int(settings, "picture_height", int(canvas.output_height));
-    m_composeFree = true;
+    obs_data_set_int(settings, "picture_width", int(m_canvas.output_width));
+    obs_data_set_int(settings, "picture_height", int(m_canvas.output_height));
+    obs_data_set_int(settings, "picture_fps",
+                     int(m_canvas.fps_num / std::max(1u, m_canvas.fps_den)));
 }
 
-void ObsWrapper::enterComposeFree()
+bool ObsWrapper::screenReadOffered() const
 {
-    obs_video_info canvas = {};
-    if (!obs_get_video_info(&canvas))
-        return;
-    // The engine still paces the recording with its frames; a tiny canvas makes them free.
-    const int tiny = 64;
-    if (applyVideo(tiny, tiny, tiny, tiny, framesPerSecond(canvas)) != OBS_VIDEO_SUCCESS)
-        return;
-    // A reset makes a new video output: the prepared output must follow it.
-    if (m_output)
-        obs_output_set_media(m_output, obs_get_video(), obs_get_audio());
-    m_restoreCanvas = true;
-    m_canvasToRestore = canvas;
-    SCLogger::instance()->info(QStringLiteral("The engine composes no picture while this "
-                                              "recording runs"));
-}
-
-void ObsWrapper::leaveComposeFree()
-{
-    showCapturedPicture(true);
-    if (!m_restoreCanvas)
-        return;
-    const obs_video_info &canvas = m_canvasToRestore;
-    const int result
-            = applyVideo(int(canvas.base_width), int(canvas.base_height), int(canvas.output_width),
-                         int(canvas.output_height), framesPerSecond(canvas));
-    if (result == OBS_VIDEO_SUCCESS) {
-        m_restoreCanvas = false;
-        if (m_output && !obs_output_active(m_output))
-            obs_output_set_media(m_output, obs_get_video(), obs_get_audio());
-    } else
-        SCLogger::instance()->warning(
-                QStringLiteral("The canvas could not be restored after the recording (%1)")
-                        .arg(result));
-}
-
-bool ObsWrapper::dropScreenRead()
-{
-    OBSDataAutoRelease settings = obs_output_get_settings(m_output);
-    if (!obs_data_get_bool(settings, "screen_capture"))
+    if (!m_output)
         return false;
-    const char *error = obs_output_get_last_error(m_output);
-    SCLogger::instance()->warning(
-            QStringLiteral("%1; recording the engine's picture instead")
-                    .arg(error && *error ? QString::fromUtf8(error)
-                                         : QStringLiteral("The screen cannot be read directly")));
-    obs_data_set_bool(settings, "screen_capture", false);
-    obs_output_update(m_output, settings);
-    return true;
+    OBSDataAutoRelease settings = obs_output_get_settings(m_output);
+    return obs_data_get_bool(settings, "screen_capture");
 }
 
 void ObsWrapper::showCapturedPicture(bool show)
@@ -137,4 +88,30 @@ void ObsWrapper::showCapturedPicture(bool show)
         return;
     obs_sceneitem_set_visible(item, show);
     m_pictureHidden = !show;
+}
+
+void ObsWrapper::followAreaWhileRecording()
+{
+    if (!m_recording || !m_output)
+        return;
+    const QRect area = screenArea();
+    if (area.isEmpty())
+        return;
+    // The file keeps its size: an area of another size is fitted into it whole, centred,
+    // keeping its proportions; one of the first size fills it as it did at the start.
+    const bool resized = area.width() != m_areaWidthAtStart || area.height() != m_areaHeightAtStart;
+    if (m_readingScreen) {
+        OBSDataAutoRelease settings = obs_output_get_settings(m_output);
+        obs_data_set_int(settings, "screen_x", area.x());
+        obs_data_set_int(settings, "screen_y", area.y());
+        obs_data_set_int(settings, "screen_width", area.width());
+        obs_data_set_int(settings, "screen_height", area.height());
+        obs_output_update(m_output, settings);
+        return;
+    }
+    obs_sceneitem_t *item = m_scene && m_captureSource
+            ? obs_scene_find_source(m_scene, obs_source_get_name(m_captureSource))
+            : nullptr;
+    if (item)
+        obs_sceneitem_set_bounds_type(item, resized ? OBS_BOUNDS_SCALE_INNER : OBS_BOUNDS_STRETCH);
 }

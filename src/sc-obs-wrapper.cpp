@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QLibrary>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QThread>
 
@@ -297,13 +298,14 @@ bool ObsWrapper::initObs(int width, int height, int fps)
             logger()->critical(QStringLiteral("obs reset audio failed!"));
             return false;
         }
-        int videoResult = resetVideo(width, height, width, height, fps);
-        if (videoResult == OBS_VIDEO_SUCCESS)
-            videoResult = chooseVideoPath(width, height, fps);
+        // Which graphics device libobs gets: see sc-obs-wrapper-canvas.cpp.
+        const int videoResult = resetVideo(width, height, width, height, fps);
         if (videoResult != OBS_VIDEO_SUCCESS) {
             logger()->critical(QStringLiteral("obs reset video failed!with %1").arg(videoResult));
             return false;
         }
+        if (!startVideo(binDir))
+            return false;
 
         const QStringList failed = loadModules(QString::fromUtf8(modules));
         if (!failed.isEmpty()) {
@@ -317,8 +319,17 @@ bool ObsWrapper::initObs(int width, int height, int fps)
         }
         obs_post_load_modules();
     } else {
-        // Another wrapper brought libobs up; its next video reset follows this choice.
-        m_softwareRenderer = isSoftwareRenderer(graphicsRenderer());
+        // Another wrapper brought libobs up; its picture, if it has one, is shared.
+        resetVideo(width, height, width, height, fps);
+        obs_video_info current;
+        if (obs_get_video_info(&current)) {
+            m_appliedCanvas = current;
+            m_graphicsModule = QByteArray(current.graphics_module);
+            m_appliedCanvas.graphics_module = m_graphicsModule.constData();
+            m_drawsPicture = !m_graphicsModule.contains("vistrel-null-graphics");
+            if (m_drawsPicture)
+                m_softwareRenderer = isSoftwareRenderer(graphicsRenderer());
+        }
     }
 
     if (!createOutputMode()) {
@@ -374,107 +385,6 @@ bool ObsWrapper::resetAudio()
     info.max_buffering_ms = 960;
     info.fixed_buffering = false;
     return obs_reset_audio2(&info);
-}
-
-int ObsWrapper::resetVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight,
-                           int fps)
-{
-    const int result = applyVideo(baseWidth, baseHeight, outputWidth, outputHeight, fps);
-    // The caller's canvas wins over one kept from before a recording.
-    if (result == OBS_VIDEO_SUCCESS)
-        m_restoreCanvas = false;
-    return result;
-}
-
-int ObsWrapper::applyVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight,
-                           int fps)
-{
-    qDebug() << "reset video with srcWidth" << baseWidth << "srcHeight" << baseHeight
-             << "outPutWidth" << outputWidth << "outOutHeight" << outputHeight << "fps" << fps;
-
-    obs_video_info ovi = {};
-    ovi.graphics_module = "libobs-opengl";
-    ovi.fps_num = static_cast<uint32_t>(fps);
-    ovi.fps_den = 1;
-    ovi.base_width = static_cast<uint32_t>(baseWidth);
-    ovi.base_height = static_cast<uint32_t>(baseHeight);
-    ovi.output_width = static_cast<uint32_t>(outputWidth);
-    ovi.output_height = static_cast<uint32_t>(outputHeight);
-    // A software rasteriser spends more on the three conversion passes and their read-back
-    // than one conversion on the processor costs: it hands over the composed picture as it
-    // is, and the output converts it. The file's picture is the same either way (BT.709,
-    // limited range).
-    ovi.output_format = m_softwareRenderer ? VIDEO_FORMAT_BGRA : VIDEO_FORMAT_I420;
-    ovi.adapter = 0;
-    ovi.gpu_conversion = !m_softwareRenderer;
-    ovi.colorspace = VIDEO_CS_709;
-    ovi.range = VIDEO_RANGE_FULL;
-    ovi.scale_type = OBS_SCALE_BICUBIC;
-
-    if (!obs_initialized())
-        qDebug() << "obs not initialized!";
-
-    const int result = obs_reset_video(&ovi);
-    if (result == OBS_VIDEO_SUCCESS && m_scene && m_captureSource) {
-        obs_sceneitem_t *item
-                = obs_scene_find_source(m_scene, obs_source_get_name(m_captureSource));
-        if (item) {
-            const vec2 pos = {{{0.0f, 0.0f}}};
-            obs_sceneitem_set_pos(item, &pos);
-            obs_sceneitem_set_alignment(item, OBS_ALIGN_LEFT | OBS_ALIGN_TOP);
-            obs_sceneitem_set_bounds_type(item, OBS_BOUNDS_STRETCH);
-            vec2 bounds;
-            vec2_set(&bounds, static_cast<float>(outputWidth), static_cast<float>(outputHeight));
-            obs_sceneitem_set_bounds(item, &bounds);
-        }
-    }
-    return result;
-}
-
-bool ObsWrapper::isSoftwareRenderer(const QString &renderer)
-{
-    // Mesa's rasterisers, as named by their GL_RENDERER strings.
-    static const char *const names[] = {"llvmpipe", "softpipe", "swrast", "software rasterizer"};
-    return std::any_of(std::begin(names), std::end(names), [&](const char *name) {
-        return renderer.contains(QLatin1String(name), Qt::CaseInsensitive);
-    });
-}
-
-QString ObsWrapper::graphicsRenderer()
-{
-    // libobs names the adapter only in its log; OpenGL says it to the thread that holds the
-    // context. Resolved at run time so that the engine does not link OpenGL for one string.
-    using GetString = const unsigned char *(*)(unsigned int);
-    const unsigned int GL_RENDERER_NAME = 0x1F01;
-    QLibrary gl(QStringLiteral("OpenGL"), 0);
-    auto getString = reinterpret_cast<GetString>(gl.resolve("glGetString"));
-    if (!getString) {
-        QLibrary legacy(QStringLiteral("GL"), 1);
-        getString = reinterpret_cast<GetString>(legacy.resolve("glGetString"));
-    }
-    if (!getString)
-        return QString();
-    obs_enter_graphics();
-    const unsigned char *name = getString(GL_RENDERER_NAME);
-    const QString renderer
-            = name ? QString::fromUtf8(reinterpret_cast<const char *>(name)) : QString();
-    obs_leave_graphics();
-    return renderer;
-}
-
-int ObsWrapper::chooseVideoPath(int width, int height, int fps)
-{
-    const QString renderer = graphicsRenderer();
-    const bool software = isSoftwareRenderer(renderer);
-    logger()->info(QStringLiteral("Graphics adapter \"%1\": %2")
-                           .arg(renderer.isEmpty() ? QStringLiteral("unknown") : renderer,
-                                software ? QStringLiteral("software rendering, colour conversion "
-                                                          "on the processor")
-                                         : QStringLiteral("colour conversion on the adapter")));
-    if (software == m_softwareRenderer)
-        return OBS_VIDEO_SUCCESS;
-    m_softwareRenderer = software;
-    return applyVideo(width, height, width, height, fps);
 }
 
 int ObsWrapper::audioChannel()
@@ -574,10 +484,22 @@ void ObsWrapper::emitPlayerLevels()
 
 int ObsWrapper::addSceneSource(REC_TYPE type)
 {
-    obs_set_output_source(TRANSITION_CHANNEL, nullptr);
-    obs_set_output_source(PLAYER_CHANNEL, nullptr);
-    obs_set_output_source(MIC_CHANNEL, nullptr);
+    // Only a recording that takes the engine's picture needs the scene; it is built for the
+    // first one. What it will need is checked now.
+    if (!typeRegistered("fade_transition"))
+        return -1;
+    const bool screen = type == REC_SCREEN;
+    if (!typeRegistered(screen ? SCREEN_SOURCE_ID : WINDOW_SOURCE_ID))
+        return -3;
+    m_sceneType = type;
+    m_sceneWanted = true;
+    return 0;
+}
 
+int ObsWrapper::buildScene()
+{
+    if (m_scene)
+        return 0;
     const char *id = nullptr;
     for (size_t i = 0; obs_enum_transition_types(i, &id); ++i) {
         if (obs_is_source_configurable(id))
@@ -598,10 +520,12 @@ int ObsWrapper::addSceneSource(REC_TYPE type)
     obs_set_output_source(TRANSITION_CHANNEL, m_transition);
     obs_transition_set(m_transition, obs_scene_get_source(m_scene));
 
-    const bool screen = type == REC_SCREEN;
+    const bool screen = m_sceneType == REC_SCREEN;
+    OBSDataAutoRelease settings = obs_data_create();
+    obs_data_set_bool(settings, "show_cursor", m_showCursor);
     OBSSourceAutoRelease capture
             = createSource(screen ? SCREEN_SOURCE_ID : WINDOW_SOURCE_ID,
-                           screen ? SCREEN_SOURCE_NAME : WINDOW_SOURCE_NAME, nullptr);
+                           screen ? SCREEN_SOURCE_NAME : WINDOW_SOURCE_NAME, settings);
     if (!capture)
         return -3;
     m_captureSource = capture.Get();
@@ -613,31 +537,53 @@ int ObsWrapper::addSceneSource(REC_TYPE type)
     if (effects) {
         m_mouseEffectFilter = effects.Get();
         obs_source_filter_add(m_captureSource, m_mouseEffectFilter);
+        applyMouseEffectSettings(m_mouseEffectsOn);
     } else {
         logger()->warning(QStringLiteral("Mouse effects filter \"%1\" is not available; "
                                          "recording without pointer highlight")
                                   .arg(QLatin1String(MOUSE_EFFECTS_ID)));
     }
+    applyCrop();
 
     struct AddData
     {
         obs_source_t *source;
     } addData {m_captureSource};
+    // Hidden until a recording takes the engine's picture: a hidden source is not read.
     obs_scene_atomic_update(
             m_scene,
             [](void *data, obs_scene_t *scene) {
-                obs_scene_add(scene, static_cast<AddData *>(data)->source);
+                obs_sceneitem_t *item = obs_scene_add(scene, static_cast<AddData *>(data)->source);
+                if (item)
+                    obs_sceneitem_set_visible(item, false);
             },
             &addData);
+    m_pictureHidden = true;
     return 0;
 }
 
 void ObsWrapper::searchRecTargets(REC_TYPE type)
 {
     m_targetNames.clear();
-    if (!m_captureSource)
-        return;
+    m_targetIds.clear();
     const char *key = type == REC_SCREEN ? "screen" : "window";
+    if (!m_captureSource && m_drawsPicture && m_sceneWanted)
+        bringUpPicture();
+    if (!m_captureSource) {
+        // Read from the screen, the picture needs no capture source: the screens are Qt's.
+        const QList<QScreen *> screens = QGuiApplication::screens();
+        for (int i = 0; i < screens.size(); ++i) {
+            const QRect g = screens.at(i)->geometry();
+            m_targetNames.append(QStringLiteral("Screen %1 (%2x%3 @ %4,%5)")
+                                         .arg(i)
+                                         .arg(g.width())
+                                         .arg(g.height())
+                                         .arg(g.x())
+                                         .arg(g.y()));
+            m_targetIds.append(QString::number(i));
+        }
+        return;
+    }
     obs_properties_t *props = obs_source_properties(m_captureSource);
     if (!props)
         return;
@@ -649,52 +595,58 @@ bool ObsWrapper::updateRecItem(const char *target, REC_TYPE type, bool region, i
                                int top, int bottom)
 {
     Q_UNUSED(region);
-    if (!target || !m_captureSource)
+    if (!target)
         return false;
     const QString name = QString::fromUtf8(target);
     if (!m_targetNames.contains(name))
         return false;
-
-    OBSDataAutoRelease settings = obs_source_get_settings(m_captureSource);
-    if (type == REC_WINDOW)
+    if (type == REC_WINDOW && m_captureSource) {
+        OBSDataAutoRelease settings = obs_source_get_settings(m_captureSource);
         obs_data_set_string(settings, "window", target);
-
+        obs_source_update(m_captureSource, settings);
+    }
     m_cropLeft = left;
     m_cropRight = right;
     m_cropTop = top;
     m_cropBottom = bottom;
+    applyCrop();
+    followAreaWhileRecording();
+    return true;
+}
+
+void ObsWrapper::applyCrop()
+{
+    if (!m_captureSource)
+        return;
     OBSDataAutoRelease crop = obs_data_create();
     obs_data_set_bool(crop, "relative", true);
-    obs_data_set_int(crop, "left", left);
-    obs_data_set_int(crop, "top", top);
-    obs_data_set_int(crop, "right", right);
-    obs_data_set_int(crop, "bottom", bottom);
+    obs_data_set_int(crop, "left", m_cropLeft);
+    obs_data_set_int(crop, "top", m_cropTop);
+    obs_data_set_int(crop, "right", m_cropRight);
+    obs_data_set_int(crop, "bottom", m_cropBottom);
     obs_data_set_int(crop, "cx", 0);
     obs_data_set_int(crop, "cy", 0);
 
     // A crop filter always draws the whole picture once more, even when it cuts nothing.
-    const bool cropping = left != 0 || right != 0 || top != 0 || bottom != 0;
+    const bool cropping
+            = m_cropLeft != 0 || m_cropRight != 0 || m_cropTop != 0 || m_cropBottom != 0;
     const char *cropName = obs_source_get_display_name("crop_filter");
     OBSSourceAutoRelease filter = obs_source_get_filter_by_name(m_captureSource, cropName);
-    if (filter) {
-        obs_source_set_enabled(filter, cropping);
-        obs_source_update(filter, crop);
-        return true;
+    if (!filter) {
+        filter = createSource("crop_filter", cropName, nullptr);
+        if (!filter) {
+            logger()->warning(QStringLiteral("crop_filter could not be created"));
+            return;
+        }
+        obs_source_filter_add(m_captureSource, filter);
     }
-    OBSSourceAutoRelease created = createSource("crop_filter", cropName, nullptr);
-    if (created) {
-        obs_source_filter_add(m_captureSource, created);
-        obs_source_set_enabled(created, cropping);
-        obs_source_update(created, crop);
-    } else {
-        logger()->warning(QStringLiteral("crop_filter could not be created"));
-    }
-    obs_source_update(m_captureSource, settings);
-    return true;
+    obs_source_set_enabled(filter, cropping);
+    obs_source_update(filter, crop);
 }
 
 void ObsWrapper::captureMouseCursor(bool show)
 {
+    m_showCursor = show;
     if (!m_captureSource)
         return;
     OBSDataAutoRelease settings = obs_source_get_settings(m_captureSource);
@@ -704,22 +656,28 @@ void ObsWrapper::captureMouseCursor(bool show)
 
 void ObsWrapper::enableMouseEffect(bool enable)
 {
-    if (!m_captureSource)
-        return;
     applyMouseEffectSettings(enable);
 }
 
-void ObsWrapper::applyMouseEffectSettings(bool enable)
+obs_data_t *ObsWrapper::mouseEffectSettings(bool enable)
 {
-    m_mouseEffectsOn = enable && m_mouseEffectFilter;
-    if (!m_mouseEffectFilter)
-        return;
-    OBSDataAutoRelease settings = obs_source_get_settings(m_mouseEffectFilter);
+    obs_data_t *settings = obs_data_create();
     obs_data_set_bool(settings, "show_fixed_circle", enable);
     obs_data_set_string(settings, "fixed_circle_color", "0.0, 1.0, 0.5, 0.3");
     obs_data_set_bool(settings, "show_click_animation", enable);
     obs_data_set_string(settings, "left_click_color", "0.0, 0.0, 1.0, 0.7");
     obs_data_set_string(settings, "right_click_color", "1.0, 0.0, 0.0, 0.7");
+    return settings;
+}
+
+void ObsWrapper::applyMouseEffectSettings(bool enable)
+{
+    // The filter is there, or the screen reader draws the same; only a missing module
+    // leaves the pointer plain.
+    m_mouseEffectsOn = enable && typeRegistered(MOUSE_EFFECTS_ID);
+    if (!m_mouseEffectFilter)
+        return;
+    OBSDataAutoRelease settings = mouseEffectSettings(enable);
     obs_source_update(m_mouseEffectFilter, settings);
 }
 
@@ -1208,26 +1166,21 @@ int ObsWrapper::startRecording()
     qDebug() << "Starting recording...";
     logger()->info(QStringLiteral("Recording to %1 (format %2)").arg(m_outputFile, m_outputFormat));
 
-    bool composeFree = m_composeFree && m_output;
-    if (composeFree)
-        enterComposeFree();
-    bool started = m_output && obs_output_start(m_output);
-    if (!started && composeFree) {
-        leaveComposeFree();
-        composeFree = false;
-        if (dropScreenRead())
-            started = obs_output_start(m_output);
-    }
+    const bool composeFree = m_composeFree && m_output;
+    const bool started = m_output && prepareCanvas(composeFree) && obs_output_start(m_output);
     if (started) {
         qDebug() << "Recording started successfully";
         m_stopConnection.Connect(obs_output_get_signal_handler(m_output), "stop",
                                  outPutStopedCallback, this);
+        m_liveOutput = m_output.Get();
         m_recording = true;
         m_paused = false;
         m_recordClock.start();
         m_laggedAtStart = obs_get_lagged_frames();
-        if (composeFree)
-            showCapturedPicture(false);
+        m_readingScreen = composeFree && screenReadOffered();
+        const QRect area = screenArea();
+        m_areaWidthAtStart = area.width();
+        m_areaHeightAtStart = area.height();
         return 0;
     }
 
@@ -1238,6 +1191,7 @@ int ObsWrapper::startRecording()
                         : QStringLiteral("No output configured"));
     qDebug().noquote() << "Failed to start recording. Error:" << error;
     logger()->error(QStringLiteral("Failed to start recording %1: %2").arg(m_outputFile, error));
+    enterIdle();
     emit recordStatusChanged(2);
     emit recordingFailed(error);
     return -1;
@@ -1267,6 +1221,7 @@ int ObsWrapper::stopRecording(bool force)
             stopping->elapsedMs = m_recordClock.elapsed();
             m_stoppingOutputs.push_back(std::move(stopping));
         }
+        m_liveOutput = nullptr;
         if (force)
             obs_output_force_stop(m_output);
         else
@@ -1275,6 +1230,7 @@ int ObsWrapper::stopRecording(bool force)
     }
     m_recording = false;
     m_paused = false;
+    m_readingScreen = false;
     return 0;
 }
 
@@ -1294,10 +1250,19 @@ void ObsWrapper::outPutStopedCallback(void *data, calldata_t *params)
             error = QString::fromUtf8(lastError);
         dropped = obs_output_get_frames_dropped(output);
         total = obs_output_get_total_frames(output);
+        // Pictures read from the screen never pass through libobs: the output counts them.
+        calldata_t written;
+        calldata_init(&written);
+        if (proc_handler_call(obs_output_get_proc_handler(output), "get_written_frames", &written))
+            total = std::max(total, int(calldata_int(&written, "frames")));
+        calldata_free(&written);
     }
     // libobs counts lagged frames for the whole session: report this recording's share.
     const quint32 lagged = obs_get_lagged_frames() - wrapper->m_laggedAtStart.load();
-    wrapper->m_recording = false;
+    // An earlier file that ends while the next recording runs must not end that one.
+    obs_output_t *live = output;
+    if (wrapper->m_liveOutput.compare_exchange_strong(live, nullptr))
+        wrapper->m_recording = false;
     // Widgets and the holders live on the GUI thread; finish there.
     QMetaObject::invokeMethod(
             wrapper,
@@ -1326,8 +1291,9 @@ void ObsWrapper::onOutputStopped(obs_output_t *output, int code, const QString &
         format = m_outputFormat;
         elapsedMs = m_recordClock.elapsed();
         m_stopConnection.Disconnect();
+        m_readingScreen = false;
     }
-    leaveComposeFree();
+    enterIdle();
     // Every report belongs to a started recording: never swallow its end.
     logRecordingEnd(file, format, code, error, elapsedMs, dropped, total, lagged);
     emit recordStatusChanged(2);
@@ -1344,10 +1310,9 @@ void ObsWrapper::logRecordingEnd(const QString &file, const QString &format, int
 {
     const QFileInfo info(file);
     // The frames written give the file's length; audio-only files have none.
-    obs_video_info ovi = {};
     double seconds = double(elapsedMs) / 1000.0;
-    if (total > 0 && obs_get_video_info(&ovi) && ovi.fps_num > 0)
-        seconds = double(total) * ovi.fps_den / ovi.fps_num;
+    if (total > 0 && m_canvas.fps_num > 0)
+        seconds = double(total) * m_canvas.fps_den / m_canvas.fps_num;
     const QString line
             = QStringLiteral("Recording stopped: %1, format %2, size %3 bytes, duration %4 s, "
                              "frames %5, dropped %6, lagged %7, code %8")

@@ -4,6 +4,7 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QRect>
 #include <QSharedPointer>
 #include <QStringList>
 #include <QTimer>
@@ -43,8 +44,16 @@ public:
     ObsWrapper();
     ~ObsWrapper() override;
 
+    // Side of the canvas libobs draws while it composes nothing (idle, or the picture comes
+    // from elsewhere).
+    static constexpr int IDLE_CANVAS = 64;
+
     bool initObs(int width, int height, int fps);
+    // The canvas of the next recording that needs the engine's picture. While nothing is
+    // recorded libobs keeps its tiny idle canvas; this one is applied when such a recording
+    // starts. Fails with libobs's code while a recording runs.
     int resetVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight, int fps);
+    const obs_video_info &recordingCanvas() const { return m_canvas; }
     // Whether an OpenGL renderer name is that of a rasteriser running on the processor.
     static bool isSoftwareRenderer(const QString &renderer);
     // True when the picture is composed in software and converted for the encoder on the
@@ -57,6 +66,19 @@ public:
     void release();
 
     int addSceneSource(REC_TYPE type);
+    // Brings up libobs's video with the scene and the capture source, which only recordings
+    // that take the engine's picture need; they call it themselves. False when the graphics
+    // adapter or a source fails.
+    bool bringUpPicture();
+    bool pictureUp() const { return m_appliedCanvas.graphics_module != nullptr; }
+    // Whether libobs draws the picture (a real graphics device) or the file output reads it
+    // from the screen; chosen once at bring-up.
+    bool drawsPicture() const { return m_drawsPicture; }
+    // Whether this display's screen can be read straight from the X server.
+    static bool screenReadable(QString *reason);
+    // Whether a recording in this format takes the engine's picture rather than reading the
+    // screen itself or recording sound only.
+    bool composesPicture(OutputFormat format) const;
     void searchRecTargets(REC_TYPE type);
     QStringList getRecTargets() const { return m_targetNames; }
     QStringList getRecTargetIds() const { return m_targetIds; }
@@ -106,6 +128,9 @@ public:
     obs_output_t *output() const { return m_output; }
     obs_scene_t *scene() const { return m_scene; }
     QString outputFilePath() const { return m_outputFile; }
+    // Whether the capture source is in the picture libobs draws; only while a recording
+    // takes the engine's picture.
+    bool capturing() const { return m_captureSource && !m_pictureHidden; }
 
     static void oBSVolumeLevel(void *data, const float magnitude[LEVEL_CHANNELS],
                                const float peak[LEVEL_CHANNELS],
@@ -161,7 +186,7 @@ private:
     };
 
     static QString graphicsRenderer();
-    int chooseVideoPath(int width, int height, int fps);
+    int chooseVideoPath();
     void emitLevels();
     bool soundSilent() const;
     void watchSoundServer();
@@ -179,13 +204,23 @@ private:
                               int bitrate, int width, int height, const char *videoEncoder,
                               int videoEncoderId, const char *audioEncoder, int audioEncoderId);
     void applyMouseEffectSettings(bool enable);
-    int applyVideo(int baseWidth, int baseHeight, int outputWidth, int outputHeight, int fps);
+    static obs_data_t *mouseEffectSettings(bool enable);
+    int buildScene();
+    void applyCrop();
+    // The canvas libobs draws; see sc-obs-wrapper-canvas.cpp.
+    bool startVideo(const QString &ownFolder);
+    int applyVideo(const obs_video_info &canvas);
+    int applyIdleCanvas();
+    bool prepareCanvas(bool composeFree);
+    void enterIdle();
+    bool waitForStoppingOutputs();
     // Recording without the engine's picture; see sc-obs-wrapper-screen-read.cpp.
     void offerScreenRead(obs_data_t *settings, OutputFormat format);
-    void enterComposeFree();
-    void leaveComposeFree();
-    bool dropScreenRead();
+    // The cropped area in screen pixels, empty when its place on the screen is unknown.
+    QRect screenArea() const;
+    bool screenReadOffered() const;
     void showCapturedPicture(bool show);
+    void followAreaWhileRecording();
 
     OBSSource m_micSource;
     OBSSource m_playerSource;
@@ -223,6 +258,10 @@ private:
 
     OBSSource m_mouseEffectFilter;
     bool m_mouseEffectsOn = false;
+    bool m_showCursor = true;
+    // What addSceneSource asked for, built once libobs's video is up.
+    REC_TYPE m_sceneType = REC_SCREEN;
+    bool m_sceneWanted = false;
     // The capture source's crop, in screen pixels.
     int m_cropLeft = 0;
     int m_cropRight = 0;
@@ -231,14 +270,24 @@ private:
     bool m_pictureHidden = false;
     // The prepared output needs no composed picture (it reads the screen or has none).
     bool m_composeFree = false;
-    // Canvas to bring back once a recording without composed picture has ended.
-    bool m_restoreCanvas = false;
-    obs_video_info m_canvasToRestore {};
+    // Set while the running recording reads the screen itself.
+    bool m_readingScreen = false;
+    // What recordings that take the engine's picture use, and what libobs draws now.
+    obs_video_info m_canvas {};
+    obs_video_info m_appliedCanvas {};
+    QByteArray m_graphicsModule = "libobs-opengl";
+    bool m_drawsPicture = true;
+    // The area's size in screen pixels when the running recording started.
+    int m_areaWidthAtStart = 0;
+    int m_areaHeightAtStart = 0;
     QString m_outputFile;
     QString m_outputFormat;
     bool m_startedObs = false;
     bool m_softwareRenderer = false;
     QElapsedTimer m_recordClock;
     std::atomic<quint32> m_laggedAtStart {0};
+    // The output of the running recording, for libobs's threads to tell it from one that is
+    // still finishing an earlier file.
+    std::atomic<obs_output_t *> m_liveOutput {nullptr};
     std::vector<std::unique_ptr<StoppingOutput>> m_stoppingOutputs;
 };

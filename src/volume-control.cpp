@@ -22,7 +22,12 @@ VolumeControl::VolumeControl(QWidget *parent)
 {
     m_repaintTimer.setTimerType(Qt::PreciseTimer);
     m_repaintTimer.setInterval(40);
-    connect(&m_repaintTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    // The picture changes only with the number of lit segments: an unchanged meter (silence,
+    // a source switched off) costs no repaint.
+    connect(&m_repaintTimer, &QTimer::timeout, this, [this] {
+        if (litSegments() != m_paintedLit)
+            update();
+    });
     m_repaintTimer.start();
 }
 
@@ -128,6 +133,7 @@ int VolumeControl::litSegments() const
 
 void VolumeControl::paintEvent(QPaintEvent *)
 {
+    m_paintedLit = litSegments();
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRect r = rect();
@@ -152,7 +158,7 @@ void VolumeControl::paintEvent(QPaintEvent *)
     for (int i = 0; i < count; ++i)
         painter.drawRoundedRect(QRectF(i * (segment + SEGMENT_GAP), 2, segment, h - 3), 1, 1);
 
-    const int lit = litSegments();
+    const int lit = m_paintedLit;
     for (int i = 0; i < lit; ++i) {
         painter.setBrush(segmentColor(i, count));
         painter.drawRoundedRect(QRectF(i * (segment + SEGMENT_GAP), 2, segment, h - 3), 1, 1);

@@ -54,4 +54,5 @@ private:
     mutable QMutex m_levelLock;
     double m_minimumLevel = -90.0;
     QTimer m_repaintTimer;
+    int m_paintedLit = -1;
 };

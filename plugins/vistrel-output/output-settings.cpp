@@ -48,6 +48,7 @@ OutputSettings OutputSettings::fromData(obs_data_t *data)
     s.screenHeight = (int)obs_data_get_int(data, "screen_height");
     s.pictureWidth = (int)obs_data_get_int(data, "picture_width");
     s.pictureHeight = (int)obs_data_get_int(data, "picture_height");
+    s.pictureFps = (int)obs_data_get_int(data, "picture_fps");
     if (obs_data_t *effects = obs_data_get_obj(data, "pointer_effects")) {
         s.pointerEffects = mergeConfig(PartialEffectConfig::fromUserValues(effects), {});
         obs_data_release(effects);

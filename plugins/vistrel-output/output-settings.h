@@ -37,6 +37,7 @@ struct OutputSettings
     // The size of the file's picture then; the engine's own frames only keep the time.
     int pictureWidth = 0;
     int pictureHeight = 0;
+    int pictureFps = 0;
     // Drawn over the picture read from the screen, as the engine's filter would.
     std::optional<EffectConfig> pointerEffects;
     bool screenPointer = true;

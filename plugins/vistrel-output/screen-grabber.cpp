@@ -21,6 +21,7 @@ extern "C" {
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -71,17 +72,28 @@ struct ScreenGrabber::Connection
     bool fixes = false;
     SwsContext *converter = nullptr;
 
-    ~Connection()
+    void releaseImage()
     {
         sws_freeContext(converter);
-        if (attached)
+        converter = nullptr;
+        if (attached) {
             XShmDetach(display, &segment);
+            XSync(display, False);
+        }
+        attached = false;
         if (image) {
             image->data = nullptr;
             XDestroyImage(image);
+            image = nullptr;
         }
         if (segment.shmaddr && segment.shmaddr != reinterpret_cast<char *>(-1))
             shmdt(segment.shmaddr);
+        segment = {};
+    }
+
+    ~Connection()
+    {
+        releaseImage();
         if (display) {
             XCloseDisplay(display);
             watchErrors(display, false);
@@ -93,10 +105,16 @@ ScreenGrabber::ScreenGrabber() = default;
 
 ScreenGrabber::~ScreenGrabber() = default;
 
-bool ScreenGrabber::open(const Area &area, int pictureWidth, int pictureHeight, bool drawPointer)
+bool ScreenGrabber::open(const Area &area, int pictureWidth, int pictureHeight, bool drawPointer,
+                         PictureFormat format)
 {
     m_x.reset();
+    m_bgrx = format == PictureFormat::Bgrx;
     m_area = area;
+    m_firstWidth = area.width;
+    m_firstHeight = area.height;
+    m_pictureWidth = pictureWidth;
+    m_pictureHeight = pictureHeight;
     m_drawPointer = drawPointer;
     auto x = std::make_unique<Connection>();
 
@@ -111,80 +129,140 @@ bool ScreenGrabber::open(const Area &area, int pictureWidth, int pictureHeight, 
         return false;
     }
     x->root = DefaultRootWindow(x->display);
-    XWindowAttributes root {};
-    XGetWindowAttributes(x->display, x->root, &root);
-    if (area.width <= 0 || area.height <= 0 || area.x < 0 || area.y < 0
-        || area.x + area.width > root.width || area.y + area.height > root.height) {
-        m_error = "the area " + std::to_string(area.width) + "x" + std::to_string(area.height)
-                + " at " + std::to_string(area.x) + "," + std::to_string(area.y)
-                + " is not inside the screen";
+    if (pictureWidth <= 0 || pictureHeight <= 0) {
+        m_error = "no picture size";
         return false;
     }
-
-    const int screen = DefaultScreen(x->display);
-    x->image = XShmCreateImage(x->display, DefaultVisual(x->display, screen),
-                               (unsigned)DefaultDepth(x->display, screen), ZPixmap, nullptr,
-                               &x->segment, (unsigned)area.width, (unsigned)area.height);
-    // The converter reads blue, green, red and a spare byte from each pixel.
-    if (!x->image || x->image->bits_per_pixel != 32 || x->image->byte_order != LSBFirst
-        || x->image->red_mask != 0xff0000 || x->image->green_mask != 0xff00
-        || x->image->blue_mask != 0xff) {
-        m_error = "the screen's pixel layout is not 32-bit BGRX";
+    if (!createImage(*x, area.width, area.height) || !chooseConverter(*x, area.width, area.height))
         return false;
-    }
-
-    const size_t bytes = (size_t)x->image->bytes_per_line * (size_t)area.height;
-    x->segment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
-    if (x->segment.shmid < 0) {
-        m_error = "no shared memory segment of " + std::to_string(bytes) + " bytes";
-        return false;
-    }
-    x->segment.shmaddr = static_cast<char *>(shmat(x->segment.shmid, nullptr, 0));
-    x->segment.readOnly = False;
-    x->image->data = x->segment.shmaddr;
-    if (x->segment.shmaddr == reinterpret_cast<char *>(-1)) {
-        shmctl(x->segment.shmid, IPC_RMID, nullptr);
-        m_error = "the shared memory segment cannot be mapped";
-        return false;
-    }
-
-    const int errorsBefore = g_errors.load();
-    const bool attached = XShmAttach(x->display, &x->segment);
-    XSync(x->display, False);
-    // Marked for removal at once: the segment goes with the last user, even a killed one.
-    shmctl(x->segment.shmid, IPC_RMID, nullptr);
-    // a display on another machine refuses the attach
-    if (!attached || g_errors.load() != errorsBefore) {
-        m_error = "the X server cannot attach shared memory (a remote display?)";
-        return false;
-    }
-    x->attached = true;
 
     int eventBase = 0;
     int errorBase = 0;
     x->fixes = XFixesQueryExtension(x->display, &eventBase, &errorBase);
 
-    if (pictureWidth <= 0 || pictureHeight <= 0) {
-        m_error = "no picture size";
+    m_x = std::move(x);
+    m_error.clear();
+    return true;
+}
+
+bool ScreenGrabber::createImage(Connection &x, int width, int height)
+{
+    XWindowAttributes root {};
+    XGetWindowAttributes(x.display, x.root, &root);
+    const Area &area = m_area;
+    if (width <= 0 || height <= 0 || area.x < 0 || area.y < 0 || area.x + width > root.width
+        || area.y + height > root.height) {
+        m_error = "the area " + std::to_string(width) + "x" + std::to_string(height) + " at "
+                + std::to_string(area.x) + "," + std::to_string(area.y)
+                + " is not inside the screen";
         return false;
     }
+
+    const int screen = DefaultScreen(x.display);
+    x.image = XShmCreateImage(x.display, DefaultVisual(x.display, screen),
+                              (unsigned)DefaultDepth(x.display, screen), ZPixmap, nullptr,
+                              &x.segment, (unsigned)width, (unsigned)height);
+    // The converter reads blue, green, red and a spare byte from each pixel.
+    if (!x.image || x.image->bits_per_pixel != 32 || x.image->byte_order != LSBFirst
+        || x.image->red_mask != 0xff0000 || x.image->green_mask != 0xff00
+        || x.image->blue_mask != 0xff) {
+        m_error = "the screen's pixel layout is not 32-bit BGRX";
+        return false;
+    }
+
+    const size_t bytes = (size_t)x.image->bytes_per_line * (size_t)height;
+    x.segment.shmid = shmget(IPC_PRIVATE, bytes, IPC_CREAT | 0600);
+    if (x.segment.shmid < 0) {
+        m_error = "no shared memory segment of " + std::to_string(bytes) + " bytes";
+        return false;
+    }
+    x.segment.shmaddr = static_cast<char *>(shmat(x.segment.shmid, nullptr, 0));
+    x.segment.readOnly = False;
+    x.image->data = x.segment.shmaddr;
+    if (x.segment.shmaddr == reinterpret_cast<char *>(-1)) {
+        shmctl(x.segment.shmid, IPC_RMID, nullptr);
+        m_error = "the shared memory segment cannot be mapped";
+        return false;
+    }
+
+    const int errorsBefore = g_errors.load();
+    const bool attached = XShmAttach(x.display, &x.segment);
+    XSync(x.display, False);
+    // Marked for removal at once: the segment goes with the last user, even a killed one.
+    shmctl(x.segment.shmid, IPC_RMID, nullptr);
+    // a display on another machine refuses the attach
+    if (!attached || g_errors.load() != errorsBefore) {
+        m_error = "the X server cannot attach shared memory (a remote display?)";
+        return false;
+    }
+    x.attached = true;
+    return true;
+}
+
+bool ScreenGrabber::chooseConverter(Connection &x, int width, int height)
+{
+    m_fitted = width != m_firstWidth || height != m_firstHeight;
+    m_fitX = 0;
+    m_fitY = 0;
+    int targetWidth = m_pictureWidth;
+    int targetHeight = m_pictureHeight;
+    if (m_fitted) {
+        // Even sizes and offsets keep the chroma planes aligned with the luma plane.
+        const double scale
+                = std::min(double(m_pictureWidth) / width, double(m_pictureHeight) / height);
+        targetWidth = std::clamp(int(width * scale) & ~1, 2, m_pictureWidth & ~1);
+        targetHeight = std::clamp(int(height * scale) & ~1, 2, m_pictureHeight & ~1);
+        m_fitX = ((m_pictureWidth - targetWidth) / 2) & ~1;
+        m_fitY = ((m_pictureHeight - targetHeight) / 2) & ~1;
+    }
     // An area that must be stretched to the picture goes through the general converter.
-    if (pictureWidth != area.width || pictureHeight != area.height) {
-        x->converter = sws_getContext(area.width, area.height, AV_PIX_FMT_BGR0, pictureWidth,
-                                      pictureHeight, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
-                                      nullptr, nullptr);
-        if (!x->converter) {
+    if (targetWidth != width || targetHeight != height) {
+        x.converter = sws_getContext(width, height, AV_PIX_FMT_BGR0, targetWidth, targetHeight,
+                                     m_bgrx ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_YUV420P, SWS_BICUBIC,
+                                     nullptr, nullptr, nullptr);
+        if (!x.converter) {
             m_error = "no colour converter for this size";
             return false;
         }
         // Full-range RGB in, limited-range BT.709 out: what the engine's own conversion gives.
-        const int *bt709 = sws_getCoefficients(SWS_CS_ITU709);
-        sws_setColorspaceDetails(x->converter, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+        if (!m_bgrx) {
+            const int *bt709 = sws_getCoefficients(SWS_CS_ITU709);
+            sws_setColorspaceDetails(x.converter, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
+        }
     }
-
-    m_x = std::move(x);
-    m_error.clear();
     return true;
+}
+
+bool ScreenGrabber::moveTo(const Area &area)
+{
+    if (!m_x)
+        return false;
+    if (area.width == m_area.width && area.height == m_area.height) {
+        XWindowAttributes root {};
+        XGetWindowAttributes(m_x->display, m_x->root, &root);
+        if (area.x < 0 || area.y < 0 || area.x + area.width > root.width
+            || area.y + area.height > root.height) {
+            m_error = "the area is not inside the screen";
+            return false;
+        }
+        m_area = area;
+        return true;
+    }
+    const Area previous = m_area;
+    m_x->releaseImage();
+    m_area = area;
+    if (createImage(*m_x, area.width, area.height)
+        && chooseConverter(*m_x, area.width, area.height))
+        return true;
+    // Back to what was read before, so that the recording goes on.
+    const std::string error = m_error;
+    m_x->releaseImage();
+    m_area = previous;
+    if (!createImage(*m_x, previous.width, previous.height)
+        || !chooseConverter(*m_x, previous.width, previous.height))
+        m_x.reset();
+    m_error = error;
+    return false;
 }
 
 void ScreenGrabber::showPointerEffects(const EffectConfig &config)
@@ -211,16 +289,41 @@ bool ScreenGrabber::grab(AVFrame *picture)
                                    m_x->image->bytes_per_line, m_area.width, m_area.height};
         m_effects->paint(picture, m_area.x, m_area.y, double(os_gettime_ns()) / 1e9);
     }
+    convert(picture);
+    return true;
+}
+
+void ScreenGrabber::convert(AVFrame *picture)
+{
     const uint8_t *planes[1] = {reinterpret_cast<const uint8_t *>(m_x->image->data)};
     const int strides[1] = {m_x->image->bytes_per_line};
-    if (m_x->converter) {
-        sws_scale(m_x->converter, planes, strides, 0, m_area.height, picture->data,
-                  picture->linesize);
-    } else {
-        bgrxToI420(planes[0], strides[0], m_area.width, m_area.height, picture->data,
-                   picture->linesize);
+    uint8_t *target[4] = {picture->data[0], picture->data[1], picture->data[2], nullptr};
+    if (m_fitted) {
+        // Black bars round the fitted area.
+        if (m_bgrx) {
+            memset(picture->data[0], 0, (size_t)picture->linesize[0] * (size_t)m_pictureHeight);
+            target[0] += (size_t)m_fitY * picture->linesize[0] + (size_t)m_fitX * 4;
+        } else {
+            // limited-range black, neutral chroma
+            for (int plane = 0; plane < 3; ++plane) {
+                const int rows = plane == 0 ? m_pictureHeight : (m_pictureHeight + 1) / 2;
+                memset(picture->data[plane], plane == 0 ? 16 : 128,
+                       (size_t)picture->linesize[plane] * (size_t)rows);
+            }
+            target[0] += (size_t)m_fitY * picture->linesize[0] + m_fitX;
+            target[1] += (size_t)(m_fitY / 2) * picture->linesize[1] + m_fitX / 2;
+            target[2] += (size_t)(m_fitY / 2) * picture->linesize[2] + m_fitX / 2;
+        }
     }
-    return true;
+    if (m_x->converter) {
+        sws_scale(m_x->converter, planes, strides, 0, m_area.height, target, picture->linesize);
+    } else if (m_bgrx) {
+        for (int y = 0; y < m_area.height; ++y)
+            memcpy(target[0] + (size_t)y * picture->linesize[0], planes[0] + (size_t)y * strides[0],
+                   (size_t)m_area.width * 4);
+    } else {
+        bgrxToI420(planes[0], strides[0], m_area.width, m_area.height, target, picture->linesize);
+    }
 }
 
 void ScreenGrabber::drawPointer()

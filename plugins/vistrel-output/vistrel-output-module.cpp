@@ -17,7 +17,15 @@ const char *outputName(void *)
 
 void *createOutput(obs_data_t *, obs_output_t *output)
 {
-    return new VistrelOutput(output);
+    auto *vistrel = new VistrelOutput(output);
+    // libobs counts only the pictures it hands over itself; this one counts what it wrote.
+    proc_handler_add(
+            obs_output_get_proc_handler(output), "void get_written_frames(out int frames)",
+            [](void *data, calldata_t *cd) {
+                calldata_set_int(cd, "frames", static_cast<VistrelOutput *>(data)->framesWritten());
+            },
+            vistrel);
+    return vistrel;
 }
 
 void destroyOutput(void *data)
@@ -33,6 +41,11 @@ bool startOutput(void *data)
 void stopOutput(void *data, uint64_t ts)
 {
     static_cast<VistrelOutput *>(data)->stop(ts);
+}
+
+void updateOutput(void *data, obs_data_t *settings)
+{
+    static_cast<VistrelOutput *>(data)->update(settings);
 }
 
 void rawVideo(void *data, struct video_data *frame)
@@ -76,6 +89,7 @@ bool obs_module_load(void)
     info.destroy = destroyOutput;
     info.start = startOutput;
     info.stop = stopOutput;
+    info.update = updateOutput;
     info.raw_video = rawVideo;
     info.raw_audio = rawAudio;
     info.get_total_bytes = totalBytes;

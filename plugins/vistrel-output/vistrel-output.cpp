@@ -12,6 +12,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 #define LOG_PREFIX "[vistrel-output] "
 
@@ -57,7 +58,8 @@ VistrelOutput::VistrelOutput(obs_output_t *output)
     : m_output(output)
 { }
 
-bool VistrelOutput::openScreenGrabber(const OutputSettings &settings)
+bool VistrelOutput::openScreenGrabber(const OutputSettings &settings,
+                                      ScreenGrabber::PictureFormat format)
 {
     ScreenGrabber::Area area;
     area.x = settings.screenX;
@@ -65,7 +67,8 @@ bool VistrelOutput::openScreenGrabber(const OutputSettings &settings)
     area.width = settings.screenWidth;
     area.height = settings.screenHeight;
     auto grabber = std::make_unique<ScreenGrabber>();
-    if (!grabber->open(area, m_videoSource.width, m_videoSource.height, settings.screenPointer)) {
+    if (!grabber->open(area, m_videoSource.width, m_videoSource.height, settings.screenPointer,
+                       format)) {
         const std::string error = "The screen cannot be read directly: " + grabber->errorMessage();
         blog(LOG_WARNING, LOG_PREFIX "%s", error.c_str());
         obs_output_set_last_error(m_output, error.c_str());
@@ -81,27 +84,41 @@ bool VistrelOutput::openScreenGrabber(const OutputSettings &settings)
     return true;
 }
 
-bool VistrelOutput::fillPicture(AVFrame *copy, const struct video_data *frame)
+void VistrelOutput::update(obs_data_t *data)
 {
-    if (m_grabbing) {
-        if (m_grabber->grab(copy))
-            return true;
-        if (!m_grabFailureLogged) {
-            m_grabFailureLogged = true;
-            blog(LOG_WARNING, LOG_PREFIX "%s; pictures are dropped until it can be",
-                 m_grabber->errorMessage().c_str());
-        }
-        return false;
+    if (!m_grabbing)
+        return;
+    const OutputSettings settings = OutputSettings::fromData(data);
+    std::lock_guard<std::mutex> lock(m_areaMutex);
+    m_nextArea = {settings.screenX, settings.screenY, settings.screenWidth, settings.screenHeight};
+    m_areaChanged = true;
+}
+
+bool VistrelOutput::grabPicture(AVFrame *copy)
+{
+    bool changed = false;
+    ScreenGrabber::Area area;
+    {
+        std::lock_guard<std::mutex> lock(m_areaMutex);
+        changed = std::exchange(m_areaChanged, false);
+        area = m_nextArea;
     }
-    int linesizes[4] = {};
-    const uint8_t *planes[4] = {};
-    for (int i = 0; i < 4; ++i) {
-        planes[i] = frame->data[i];
-        linesizes[i] = (int)frame->linesize[i];
+    if (changed) {
+        if (m_grabber->moveTo(area))
+            blog(LOG_INFO, LOG_PREFIX "picture read from %d,%d, %dx%d", area.x, area.y, area.width,
+                 area.height);
+        else
+            blog(LOG_WARNING, LOG_PREFIX "cannot read %dx%d at %d,%d: %s", area.width, area.height,
+                 area.x, area.y, m_grabber->errorMessage().c_str());
     }
-    av_image_copy(copy->data, copy->linesize, planes, linesizes, m_videoSource.format,
-                  m_videoSource.width, m_videoSource.height);
-    return true;
+    if (m_grabber->grab(copy))
+        return true;
+    if (!m_grabFailureLogged) {
+        m_grabFailureLogged = true;
+        blog(LOG_WARNING, LOG_PREFIX "%s; pictures are dropped until it can be",
+             m_grabber->errorMessage().c_str());
+    }
+    return false;
 }
 
 VistrelOutput::~VistrelOutput()
@@ -114,6 +131,7 @@ VistrelOutput::~VistrelOutput()
         m_wake.notify_all();
         m_worker.join();
     }
+    endScreenCapture();
     clearQueue();
     // Buffers still held by frames go when those frames do.
     av_buffer_pool_uninit(&m_picturePool);
@@ -143,11 +161,17 @@ bool VistrelOutput::start()
 {
     if (m_worker.joinable())
         m_worker.join();
+    if (m_captureThread.joinable())
+        m_captureThread.join();
 
     obs_data_t *data = obs_output_get_settings(m_output);
     const OutputSettings settings = OutputSettings::fromData(data);
     obs_data_release(data);
 
+    // The picture read from the screen comes from a thread of this output, on its own frame
+    // clock; sound files take none. libobs's frames are taken all the same: libobs lets the
+    // sound through only from its first frame on, and pausing needs its picture clock.
+    const bool readScreen = settings.screenCapture && settings.wantsVideo();
     if (!obs_output_can_begin_data_capture(m_output, 0)) {
         obs_output_set_last_error(m_output, "The recording is already running");
         return false;
@@ -161,12 +185,15 @@ bool VistrelOutput::start()
     }
 
     const video_output_info *vi = video_output_get_info(video);
+    m_videoSource = VideoSource();
     m_videoSource.width = (int)vi->width;
     m_videoSource.height = (int)vi->height;
     m_videoSource.format = pixelFormatOf(vi->format);
     m_videoSource.frameRate = {(int)vi->fps_num, (int)vi->fps_den};
     m_videoSource.fullRange = vi->range == VIDEO_RANGE_FULL;
     m_videoSource.bt709 = vi->colorspace != VIDEO_CS_601;
+    if (readScreen && settings.pictureFps > 0)
+        m_videoSource.frameRate = {settings.pictureFps, 1};
     // A picture composed in RGB (a software adapter's) is converted once, on libobs's video
     // thread, straight to the limited-range I420 these encoders take: the queue then holds
     // frames of less than half the size and the worker converts nothing.
@@ -176,20 +203,26 @@ bool VistrelOutput::start()
             || settings.videoEncoder == "flv";
     m_grabber.reset();
     m_grabbing = false;
-    if (settings.screenCapture && settings.wantsVideo()) {
-        // The engine's frames then only keep the time: they are neither used nor converted,
-        // and the engine may make them as small as it likes.
+    {
+        std::lock_guard<std::mutex> lock(m_areaMutex);
+        m_areaChanged = false;
+    }
+    if (readScreen) {
         m_videoSource.width = settings.pictureWidth;
         m_videoSource.height = settings.pictureHeight;
-        if (!takesI420) {
-            obs_output_set_last_error(m_output, "The screen is read directly only for I420");
+        // GIF makes its own palette from the screen's colours; the others take I420.
+        const bool gif = settings.videoEncoder == "gif";
+        if (!takesI420 && !gif) {
+            obs_output_set_last_error(m_output, "The screen is read directly only for I420 or GIF");
             return false;
         }
-        if (!openScreenGrabber(settings))
+        const auto format
+                = gif ? ScreenGrabber::PictureFormat::Bgrx : ScreenGrabber::PictureFormat::I420;
+        if (!openScreenGrabber(settings, format))
             return false;
         m_grabbing = true;
-        m_videoSource.format = AV_PIX_FMT_YUV420P;
-        m_videoSource.fullRange = false;
+        m_videoSource.format = gif ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_YUV420P;
+        m_videoSource.fullRange = gif;
         m_videoSource.bt709 = true;
     } else if (m_videoSource.format == AV_PIX_FMT_NONE || (rgbSource && takesI420)) {
         video_scale_info conversion = {};
@@ -202,7 +235,8 @@ bool VistrelOutput::start()
         m_videoSource.format = AV_PIX_FMT_YUV420P;
         m_videoSource.fullRange = conversion.range == VIDEO_RANGE_FULL;
     }
-    m_frameInterval = (uint64_t)(1000000000.0 * vi->fps_den / vi->fps_num);
+    m_frameInterval = (uint64_t)(1000000000.0 * m_videoSource.frameRate.den
+                                 / std::max(1, m_videoSource.frameRate.num));
 
     const audio_output_info *ai = audio_output_get_info(audio);
     m_audioSource.sampleRate = (int)ai->samples_per_sec;
@@ -246,6 +280,8 @@ bool VistrelOutput::start()
         m_capturing = true;
     }
     m_framesDropped = 0;
+    m_framesWritten = 0;
+    m_framesLagged = 0;
     m_audioDropped = 0;
     m_totalBytes = (uint64_t)m_writer->bytesWritten();
     m_haveOrigin = false;
@@ -261,8 +297,6 @@ bool VistrelOutput::start()
         std::lock_guard<std::recursive_mutex> endLock(m_endMutex);
         m_running = true;
     }
-    // Video is always taken from libobs, also for sound-only files: libobs lines the sound up
-    // with the first picture, and pausing needs the picture clock.
     if (!obs_output_begin_data_capture(m_output, 0)) {
         {
             std::lock_guard<std::recursive_mutex> endLock(m_endMutex);
@@ -280,6 +314,8 @@ bool VistrelOutput::start()
         return false;
     }
     m_worker = std::thread(&VistrelOutput::run, this);
+    if (m_grabbing)
+        m_captureThread = std::thread(&VistrelOutput::captureLoop, this);
 
     blog(LOG_INFO,
          LOG_PREFIX "recording to '%s': format %s, %dx%d, video %s %d kbit/s, audio %s %d kbit/s",
@@ -315,24 +351,25 @@ void VistrelOutput::stop(uint64_t ts)
     m_wake.notify_all();
 }
 
-void VistrelOutput::receiveVideo(struct video_data *frame)
+bool VistrelOutput::acceptsPicture(uint64_t timestamp)
 {
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_capturing || !m_takeVideo)
-            return;
-        if (m_stopRequested && frame->timestamp >= m_stopTs) {
-            m_videoComplete = true;
-            m_wake.notify_all();
-            return;
-        }
-        if (m_queuedVideo >= m_maxQueuedVideo) {
-            ++m_framesDropped;
-            return;
-        }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_capturing || !m_takeVideo)
+        return false;
+    if (m_stopRequested && timestamp >= m_stopTs) {
+        m_videoComplete = true;
+        m_wake.notify_all();
+        return false;
     }
+    if (m_queuedVideo >= m_maxQueuedVideo) {
+        ++m_framesDropped;
+        return false;
+    }
+    return true;
+}
 
-    // The copy happens outside the lock so the worker is never held up by it.
+AVFrame *VistrelOutput::newPicture()
+{
     AVFrame *copy = av_frame_alloc();
     if (copy) {
         copy->format = m_videoSource.format;
@@ -342,18 +379,16 @@ void VistrelOutput::receiveVideo(struct video_data *frame)
     if (!copy || !attachPictureBuffer(copy)) {
         av_frame_free(&copy);
         ++m_framesDropped;
-        return;
+        return nullptr;
     }
-    if (!fillPicture(copy, frame)) {
-        av_frame_free(&copy);
-        ++m_framesDropped;
-        return;
-    }
-    const uint64_t readAt = m_grabbing ? os_gettime_ns() : frame->timestamp;
-    const uint64_t paused = obs_output_get_pause_offset(m_output);
+    return copy;
+}
 
+void VistrelOutput::queuePicture(AVFrame *copy, uint64_t timestamp, uint64_t readDelay)
+{
+    const uint64_t paused = obs_output_get_pause_offset(m_output);
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_capturing || (m_stopRequested && frame->timestamp >= m_stopTs)) {
+    if (!m_capturing || (m_stopRequested && timestamp >= m_stopTs)) {
         if (m_capturing)
             m_videoComplete = true;
         av_frame_free(&copy);
@@ -363,11 +398,81 @@ void VistrelOutput::receiveVideo(struct video_data *frame)
     Item item;
     item.frame = copy;
     item.video = true;
-    item.timestamp = frame->timestamp - std::min(paused, frame->timestamp);
-    item.readDelay = readAt > frame->timestamp ? readAt - frame->timestamp : 0;
+    item.timestamp = timestamp - std::min(paused, timestamp);
+    item.readDelay = readDelay;
     m_queue.push_back(item);
     ++m_queuedVideo;
     m_wake.notify_all();
+}
+
+void VistrelOutput::receiveVideo(struct video_data *frame)
+{
+    // Only the engine's composed picture comes this way.
+    if (m_grabbing || !acceptsPicture(frame->timestamp))
+        return;
+    // The copy happens outside the lock so the worker is never held up by it.
+    AVFrame *copy = newPicture();
+    if (!copy)
+        return;
+    int linesizes[4] = {};
+    const uint8_t *planes[4] = {};
+    for (int i = 0; i < 4; ++i) {
+        planes[i] = frame->data[i];
+        linesizes[i] = (int)frame->linesize[i];
+    }
+    av_image_copy(copy->data, copy->linesize, planes, linesizes, m_videoSource.format,
+                  m_videoSource.width, m_videoSource.height);
+    queuePicture(copy, frame->timestamp, 0);
+}
+
+void VistrelOutput::endScreenCapture()
+{
+    if (!m_captureThread.joinable())
+        return;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_capturing = false;
+    }
+    m_wake.notify_all();
+    m_captureThread.join();
+}
+
+void VistrelOutput::captureLoop()
+{
+    // Each picture is read at its own frame time, so the time a picture shows is the time
+    // it carries, however busy libobs or the encoder are.
+    uint64_t next = os_gettime_ns();
+    for (;;) {
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            const auto wait
+                    = std::chrono::nanoseconds((int64_t)(next - std::min(next, os_gettime_ns())));
+            m_wake.wait_for(lock, wait, [this, next] {
+                return !m_capturing || m_videoComplete || os_gettime_ns() >= next;
+            });
+            if (!m_capturing || m_videoComplete)
+                break;
+        }
+        if (acceptsPicture(next)) {
+            if (AVFrame *copy = newPicture()) {
+                if (grabPicture(copy)) {
+                    const uint64_t readAt = os_gettime_ns();
+                    queuePicture(copy, next, readAt > next ? readAt - next : 0);
+                } else {
+                    av_frame_free(&copy);
+                    ++m_framesDropped;
+                }
+            }
+        }
+        next += m_frameInterval;
+        // A machine too busy to read in time skips the frames it missed, it does not bunch.
+        const uint64_t now = os_gettime_ns();
+        if (now > next + m_frameInterval) {
+            const uint64_t missed = (now - next) / m_frameInterval;
+            next += missed * m_frameInterval;
+            m_framesLagged += (int)missed;
+        }
+    }
 }
 
 void VistrelOutput::receiveAudio(struct audio_data *frames)
@@ -467,6 +572,7 @@ void VistrelOutput::run()
         ok = process(item);
         av_frame_free(&item.frame);
         m_totalBytes = (uint64_t)m_writer->bytesWritten();
+        m_framesWritten = m_writer->videoFramesWritten();
         if (!ok)
             break;
     }
@@ -491,8 +597,11 @@ void VistrelOutput::run()
         }
         m_writer->abandon();
     }
+    // No picture is read once libobs hears that the recording ended.
+    endScreenCapture();
     clearQueue();
     m_totalBytes = (uint64_t)m_writer->bytesWritten();
+    m_framesWritten = m_writer->videoFramesWritten();
     endCapture(ok);
 }
 
@@ -605,6 +714,11 @@ void VistrelOutput::endCapture(bool ok)
     if (m_pictureShifts)
         blog(LOG_INFO, LOG_PREFIX "pictures moved %d times to follow how late the screen was read",
              m_pictureShifts);
+    if (m_framesLagged.load())
+        blog(LOG_WARNING,
+             LOG_PREFIX "%d frame times passed while the machine was too busy to "
+                        "read the screen",
+             m_framesLagged.load());
     if (m_audioDropped.load())
         blog(LOG_WARNING, LOG_PREFIX "%d sound chunks dropped", m_audioDropped.load());
 

@@ -30,10 +30,13 @@ public:
     bool start();
     // ts is the moment to stop at; 0 stops now.
     void stop(uint64_t ts);
+    // While the screen is read: the rectangle to read follows the settings.
+    void update(obs_data_t *settings);
     void receiveVideo(struct video_data *frame);
     void receiveAudio(struct audio_data *frames);
 
     int framesDropped() const { return m_framesDropped.load(); }
+    int64_t framesWritten() const { return m_framesWritten.load(); }
 
     uint64_t totalBytes() const { return m_totalBytes.load(); }
 
@@ -55,12 +58,19 @@ private:
     void endCapture(bool ok);
     void clearQueue();
     bool attachPictureBuffer(AVFrame *frame);
-    bool openScreenGrabber(const OutputSettings &settings);
-    bool fillPicture(AVFrame *copy, const struct video_data *frame);
+    bool openScreenGrabber(const OutputSettings &settings, ScreenGrabber::PictureFormat format);
+    bool acceptsPicture(uint64_t timestamp);
+    AVFrame *newPicture();
+    void queuePicture(AVFrame *copy, uint64_t timestamp, uint64_t readDelay);
+    void captureLoop();
+    bool grabPicture(AVFrame *copy);
+    void endScreenCapture();
 
     obs_output_t *m_output;
     std::unique_ptr<FileWriter> m_writer;
     std::thread m_worker;
+    // Reads the screen at each frame's time while the picture comes from the screen.
+    std::thread m_captureThread;
     // Serialises who tells libobs that capture ends: the worker or a stop() with no recording.
     std::recursive_mutex m_endMutex;
     bool m_running = false;
@@ -82,8 +92,11 @@ private:
     bool m_audioComplete = false;
 
     std::atomic<int> m_framesDropped {0};
+    // Frame times the screen reader missed because the machine was too busy.
+    std::atomic<int> m_framesLagged {0};
     std::atomic<int> m_audioDropped {0};
     std::atomic<uint64_t> m_totalBytes {0};
+    std::atomic<int64_t> m_framesWritten {0};
 
     // Limits of the queue, and what the source delivers.
     size_t m_maxQueuedVideo = 30;
@@ -93,13 +106,17 @@ private:
     uint64_t m_frameInterval = 33333333;
 
     // Picture buffers for the queue, reused: a fresh one each frame costs its page faults
-    // again. Used on libobs's video thread only.
+    // again. Used on the one thread that makes pictures (libobs's or the screen reader).
     AVBufferPool *m_picturePool = nullptr;
     int m_pictureBufferSize = 0;
-    // Set while the picture comes from the screen; used on libobs's video thread only.
+    // Set while the picture comes from the screen; used on the screen reader's thread only.
     std::unique_ptr<ScreenGrabber> m_grabber;
     std::atomic<bool> m_grabbing {false};
     bool m_grabFailureLogged = false;
+    // A new rectangle from update(), taken over by libobs's video thread at the next picture.
+    std::mutex m_areaMutex;
+    bool m_areaChanged = false;
+    ScreenGrabber::Area m_nextArea;
 
     // Owned by the worker.
     uint64_t m_originTs = 0;

@@ -135,6 +135,16 @@ QRect SCWindowList::frameGeometry(WId window)
     return frame.isNull() ? frame : SCX11::toLogical(frame);
 }
 
+bool SCWindowList::exists(WId window)
+{
+    xcb_connection_t *c = SCX11::connection();
+    if (!c || !window)
+        return false;
+    Reply<xcb_get_window_attributes_reply_t> attributes(xcb_get_window_attributes_reply(
+            c, xcb_get_window_attributes(c, static_cast<xcb_window_t>(window)), nullptr));
+    return attributes != nullptr;
+}
+
 QString SCWindowList::title(WId window)
 {
     xcb_connection_t *c = SCX11::connection();

@@ -25,6 +25,8 @@ public:
     // The visible window whose frame holds `globalPos`, skipping `excluded`.
     static SCWindowInfo windowAt(const QPoint &globalPos, const QList<WId> &excluded = {});
     static QRect frameGeometry(WId window);
+    // False once the window is destroyed; a minimized window still exists.
+    static bool exists(WId window);
     // "_NET_WM_NAME", else "WM_NAME"; empty when the window has neither.
     static QString title(WId window);
     // This process's own windows, which pickers leave out.

@@ -73,7 +73,7 @@ void TestObsLifecycle::libobsComesBackAfterTeardown()
     QCOMPARE(obs->addSceneSource(REC_SCREEN), 0);
     obs_video_info ovi;
     QVERIFY(obs_get_video_info(&ovi));
-    QCOMPARE(int(ovi.base_width), 640);
+    QCOMPARE(int(obs->recordingCanvas().base_width), 640);
     obs.reset();
     QVERIFY(!obs_initialized());
 }

@@ -54,6 +54,61 @@ private:
     QRect m_inner;
 };
 
+// The whole screen in one colour, which a test changes right before a recording starts.
+class FlatWindow : public QRasterWindow
+{
+public:
+    explicit FlatWindow(const QRect &geometry)
+    {
+        setFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
+                 | Qt::WindowStaysOnTopHint);
+        setGeometry(geometry);
+    }
+    void fill(const QColor &colour)
+    {
+        m_colour = colour;
+        update();
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.fillRect(QRect(QPoint(0, 0), size()), m_colour);
+    }
+
+private:
+    QColor m_colour = Qt::black;
+};
+
+// libobs's own view of what the engine does while no recording runs.
+struct EngineAtRest
+{
+    int activeCaptures = 0;
+    QByteArray device;
+    uint32_t canvasWidth = 0;
+};
+
+EngineAtRest engineAtRest()
+{
+    EngineAtRest rest;
+    obs_enum_sources(
+            [](void *param, obs_source_t *source) {
+                if (strcmp(obs_source_get_id(source), "xshm_input") == 0
+                    && (obs_source_active(source) || obs_source_showing(source)))
+                    ++static_cast<EngineAtRest *>(param)->activeCaptures;
+                return true;
+            },
+            &rest);
+    obs_enter_graphics();
+    rest.device = gs_get_device_name();
+    obs_leave_graphics();
+    obs_video_info ovi;
+    if (obs_get_video_info(&ovi))
+        rest.canvasWidth = ovi.base_width;
+    return rest;
+}
+
 bool near(const QColor &a, const QColor &b, int tolerance = 48)
 {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
@@ -88,6 +143,7 @@ class TestObsRecording : public QObject
 private Q_SLOTS:
     void initTestCase();
     void regionRecordingShowsExactlyTheRegion();
+    void nextRecordingStartsWithTheScreenAndTheEngineRestsBetween();
     void pausedAudioRecordingHasNoVideo();
     void setupDuringARecordingLeavesItAlone();
     void startIntoUnwritableFolderFails();
@@ -196,6 +252,51 @@ void TestObsRecording::regionRecordingShowsExactlyTheRegion()
         for (int x : {0, 1, 398, 399})
             QVERIFY2(!near(pixel(x, y), FRAME, 80),
                      qPrintable(QStringLiteral("%1,%2").arg(x).arg(y)));
+}
+
+void TestObsRecording::nextRecordingStartsWithTheScreenAndTheEngineRestsBetween()
+{
+    // After the region recording, before the next: nothing captured, nothing drawn.
+    const auto checkRest = [] {
+        const EngineAtRest rest = engineAtRest();
+        QCOMPARE(rest.activeCaptures, 0);
+        QCOMPARE(rest.device, QByteArray("Vistrel null device"));
+        QCOMPARE(int(rest.canvasWidth), int(ObsWrapper::IDLE_CANVAS));
+    };
+    checkRest();
+
+    FlatWindow window(QRect(QPoint(0, 0), m_screen));
+    window.fill(QColor(20, 200, 40));
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTest::qWait(300);
+    QVERIFY(m_obs->updateRecItem(m_obs->getRecTargets().first().toUtf8(), REC_SCREEN, false, 0, 0,
+                                 0, 0));
+    QCOMPARE(m_obs->resetVideo(m_screen.width(), m_screen.height(), m_screen.width(),
+                               m_screen.height(), 30),
+             0);
+    // The screen changes just before the start: the file's first picture is the new one.
+    window.fill(QColor(230, 40, 200));
+    QTRY_VERIFY_WITH_TIMEOUT(
+            near(QGuiApplication::primaryScreen()->grabWindow(0).toImage().pixelColor(
+                         m_screen.width() / 2, m_screen.height() / 2),
+                 QColor(230, 40, 200), 8),
+            5000);
+    const QString base = m_dir.filePath("second-start");
+    m_obs->setupFFmpeg(base, m_screen.width(), m_screen.height(), 30, 4, OutputFormat::MP4);
+    QVERIFY(recordFor(1000));
+    checkRest();
+
+    QProcess ffmpeg;
+    ffmpeg.start("ffmpeg",
+                 {"-v", "error", "-i", base + ".mp4", "-frames:v", "1", "-vf", "crop=16:16:100:100",
+                  "-f", "rawvideo", "-pix_fmt", "rgb24", "-"});
+    QVERIFY(ffmpeg.waitForFinished(30000));
+    const QByteArray raw = ffmpeg.readAllStandardOutput();
+    QCOMPARE(raw.size(), 16 * 16 * 3);
+    const auto *p = reinterpret_cast<const uchar *>(raw.constData()) + (8 * 16 + 8) * 3;
+    QVERIFY2(near(QColor(p[0], p[1], p[2]), QColor(230, 40, 200), 24),
+             qPrintable(QColor(p[0], p[1], p[2]).name()));
 }
 
 void TestObsRecording::pausedAudioRecordingHasNoVideo()
