@@ -92,15 +92,12 @@ bool SCFileManager::FileItemDelegate::helpEvent(QHelpEvent *event, QAbstractItem
     if (event && view && event->type() == QEvent::ToolTip) {
         const QRect folder = folderIconRect(option.rect);
         const QRect remove = deleteIconRect(option.rect);
-        // These two texts stay untranslated, like the single-file delete dialog.
         if (folder.contains(event->pos())) {
-            QToolTip::showText(event->globalPos(), QStringLiteral("Show in Folder"),
-                               view->viewport(), folder);
+            QToolTip::showText(event->globalPos(), tr("Show in Folder"), view->viewport(), folder);
             return true;
         }
         if (remove.contains(event->pos())) {
-            QToolTip::showText(event->globalPos(), QStringLiteral("Delete"), view->viewport(),
-                               remove);
+            QToolTip::showText(event->globalPos(), tr("Delete"), view->viewport(), remove);
             return true;
         }
         QToolTip::hideText();

@@ -1,52 +1,40 @@
 #include "sc-file-manager.h"
 
+#include "sc-desktop-open.h"
+#include "sc-file-delete-dialog.h"
 #include "sc-file-item-delegate.h"
 #include "sc-file-reveal.h"
+#include "sc-library-scan.h"
 #include "sc-logger.h"
+#include "sc-settings.h"
 
-#include <QCheckBox>
+#include <QAbstractButton>
 #include <QDateTime>
-#include <QDesktopServices>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonArray>
-#include <QJsonDocument>
+#include <QFileSystemWatcher>
+#include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QSaveFile>
+#include <QSettings>
 #include <QStandardItemModel>
-#include <QStandardPaths>
-#include <QUrl>
+#include <QTimer>
 #include <QtDebug>
 
 #include <algorithm>
 
 namespace {
 
-const QString DATA_FILE_NAME = QStringLiteral("file_data.json");
 const char *CURRENT_FILTER = "currentFilter";
+constexpr int CHECK_DELAY_MS = 250;
 
-// Why the document cannot be a library, or an empty string when it can.
-QString shapeProblem(const QJsonDocument &document)
+QDateTime dateAdded(const FileData &data)
 {
-    if (!document.isArray())
-        return QStringLiteral("the top level is not an array");
-    const QJsonArray entries = document.array();
-    for (qsizetype i = 0; i < entries.size(); ++i) {
-        const QJsonValue entry = entries.at(i);
-        if (!entry.isObject())
-            return QStringLiteral("entry %1 is not an object").arg(i);
-        const QJsonObject object = entry.toObject();
-        if (!object.value(QStringLiteral("filepath")).isString())
-            return QStringLiteral("entry %1 has no \"filepath\" string").arg(i);
-        const QJsonValue properties = object.value(QStringLiteral("properties"));
-        if (!properties.isUndefined() && !properties.isObject())
-            return QStringLiteral("entry %1 has \"properties\" that are not an object").arg(i);
-    }
-    return QString();
+    return QDateTime::fromString(data.properties.value(QStringLiteral("dateAdded")).toString(),
+                                 Qt::ISODate);
 }
 
 } // namespace
@@ -55,7 +43,17 @@ SCFileManager::SCFileManager(QObject *parent)
     : QObject(parent)
     , m_model(new QStandardItemModel(this))
     , m_delegate(new FileItemDelegate(this))
+    , m_watcher(new QFileSystemWatcher(this))
+    , m_checkTimer(new QTimer(this))
 {
+    m_checkTimer->setSingleShot(true);
+    m_checkTimer->setInterval(CHECK_DELAY_MS);
+    connect(m_checkTimer, &QTimer::timeout, this, &SCFileManager::dropMissingFiles);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, m_checkTimer,
+            qOverload<>(&QTimer::start));
+    connect(m_model, &QStandardItemModel::rowsInserted, this, &SCFileManager::updatePlaceholder);
+    connect(m_model, &QStandardItemModel::rowsRemoved, this, &SCFileManager::updatePlaceholder);
+    connect(m_model, &QStandardItemModel::modelReset, this, &SCFileManager::updatePlaceholder);
     loadFromFile();
 }
 
@@ -66,9 +64,7 @@ SCFileManager::~SCFileManager()
 
 QString SCFileManager::getDataFilePath() const
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    QDir().mkpath(dir);
-    return QDir(dir).filePath(DATA_FILE_NAME);
+    return m_store.path();
 }
 
 void SCFileManager::addFile(const QString &filePath, const QString &type)
@@ -79,7 +75,10 @@ void SCFileManager::addFile(const QString &filePath, const QString &type)
     data.properties.insert(QStringLiteral("dateAdded"),
                            QDateTime::currentDateTime().toString(Qt::ISODate));
     m_files.prepend(data);
+    if (!QFileInfo::exists(filePath))
+        m_awaited.insert(filePath);
     saveToFile();
+    watchFolders();
 }
 
 QList<FileData> SCFileManager::getAllFiles() const
@@ -97,13 +96,21 @@ QList<FileData> SCFileManager::getFilesByType(const QString &type) const
     return result;
 }
 
+QString SCFileManager::currentFilter() const
+{
+    return m_listView ? m_listView->property(CURRENT_FILTER).toString() : QString();
+}
+
 void SCFileManager::updateListView(QListView *view, const QString &filter)
 {
     if (!view)
         return;
     m_listView = view;
+    dropMissingFiles();
     m_model->clear();
-    const QList<FileData> files = filter.isEmpty() ? getAllFiles() : getFilesByType(filter);
+    QList<FileData> files = filter.isEmpty() ? getAllFiles() : getFilesByType(filter);
+    if (!isNewestFirst(filter))
+        std::reverse(files.begin(), files.end());
 
     view->setModel(m_model);
     view->setItemDelegate(m_delegate);
@@ -120,6 +127,16 @@ void SCFileManager::updateListView(QListView *view, const QString &filter)
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setProperty(CURRENT_FILTER, filter);
 
+    if (!m_placeholder || m_placeholder->parentWidget() != view->viewport()) {
+        delete m_placeholder.data();
+        m_placeholder = new QLabel(view->viewport());
+        m_placeholder->setObjectName(QStringLiteral("fileListPlaceholder"));
+        m_placeholder->setAlignment(Qt::AlignCenter);
+        m_placeholder->setWordWrap(true);
+        m_placeholder->setAttribute(Qt::WA_TransparentForMouseEvents);
+        m_placeholder->setStyleSheet(QStringLiteral("color: #6E7686; background: transparent;"));
+    }
+
     for (const FileData &data : files) {
         auto *item = new QStandardItem(QFileInfo(data.filepath).fileName());
         item->setData(data.filepath, PathRole);
@@ -128,11 +145,35 @@ void SCFileManager::updateListView(QListView *view, const QString &filter)
 
     view->removeEventFilter(this);
     view->installEventFilter(this);
+    updatePlaceholder();
+    updateOrderButton();
+
+    if (m_damageToTell) {
+        m_damageToTell = false;
+        QTimer::singleShot(0, this, &SCFileManager::offerRebuild);
+    }
+}
+
+void SCFileManager::updatePlaceholder()
+{
+    if (!m_placeholder || !m_listView)
+        return;
+    const QString filter = currentFilter();
+    if (filter == QLatin1String("video"))
+        m_placeholder->setText(tr("No video recordings yet"));
+    else if (filter == QLatin1String("audio"))
+        m_placeholder->setText(tr("No audio recordings yet"));
+    else if (filter == QLatin1String("screenshot"))
+        m_placeholder->setText(tr("No screenshots yet"));
+    else
+        m_placeholder->setText(tr("No files yet"));
+    m_placeholder->setGeometry(m_listView->viewport()->rect());
+    m_placeholder->setVisible(m_model->rowCount() == 0);
 }
 
 void SCFileManager::selectListViewItemByIndex(int row)
 {
-    if (!m_listView || row < 0 || row >= m_files.size())
+    if (!m_listView || row < 0 || row >= m_model->rowCount())
         return;
     const QModelIndex index = m_model->index(row, 0);
     if (!index.isValid() || !m_listView->selectionModel())
@@ -143,13 +184,63 @@ void SCFileManager::selectListViewItemByIndex(int row)
     m_listView->scrollTo(index, QAbstractItemView::EnsureVisible);
 }
 
+void SCFileManager::selectNewestEntry()
+{
+    if (m_listView)
+        selectListViewItemByIndex(isNewestFirst(currentFilter()) ? 0 : m_model->rowCount() - 1);
+}
+
+QString SCFileManager::orderKey(const QString &filter)
+{
+    if (filter == QLatin1String("video"))
+        return SCSettings::FILES_VIDEO_ORDER;
+    if (filter == QLatin1String("audio"))
+        return SCSettings::FILES_AUDIO_ORDER;
+    if (filter == QLatin1String("screenshot"))
+        return SCSettings::FILES_SCREENSHOT_ORDER;
+    return QStringLiteral("files/%1Order").arg(filter.isEmpty() ? QStringLiteral("all") : filter);
+}
+
+bool SCFileManager::isNewestFirst(const QString &filter) const
+{
+    const QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    return settings.value(orderKey(filter)).toString() != SCSettings::FILES_OLDEST_FIRST;
+}
+
 void SCFileManager::reverseFileOrder()
 {
-    if (!m_listView || m_files.isEmpty())
+    if (!m_listView)
         return;
-    std::reverse(m_files.begin(), m_files.end());
-    updateListView(m_listView, m_listView->property(CURRENT_FILTER).toString());
-    saveToFile();
+    const QString filter = currentFilter();
+    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    settings.setValue(orderKey(filter),
+                      isNewestFirst(filter) ? SCSettings::FILES_OLDEST_FIRST
+                                            : SCSettings::FILES_NEWEST_FIRST);
+    updateListView(m_listView, filter);
+}
+
+void SCFileManager::setOrderButton(QAbstractButton *button)
+{
+    m_orderButton = button;
+    updateOrderButton();
+}
+
+void SCFileManager::retranslate()
+{
+    updatePlaceholder();
+    updateOrderButton();
+}
+
+void SCFileManager::updateOrderButton()
+{
+    if (!m_orderButton || !m_listView)
+        return;
+    const bool newest = isNewestFirst(currentFilter());
+    const QString order = newest ? tr("Newest first") : tr("Oldest first");
+    m_orderButton->setToolTip(order);
+    m_orderButton->setAccessibleName(order);
+    m_orderButton->setIcon(QIcon(newest ? QStringLiteral(":/res/forms/images/order-newest.svg")
+                                        : QStringLiteral(":/res/forms/images/order-oldest.svg")));
 }
 
 void SCFileManager::removeFirstEntry(const QString &path)
@@ -160,70 +251,80 @@ void SCFileManager::removeFirstEntry(const QString &path)
         m_files.erase(it);
 }
 
+void SCFileManager::removeRows(const QStringList &paths)
+{
+    for (int row = m_model->rowCount() - 1; row >= 0; --row) {
+        if (paths.contains(m_model->index(row, 0).data(PathRole).toString()))
+            m_model->removeRow(row);
+    }
+}
+
+// A file that is already gone counts as deleted; one that stays is reported and kept listed.
+bool SCFileManager::removeFromDisk(const QString &path, QStringList *failures)
+{
+    QFile file(path);
+    if (file.remove() || !file.exists())
+        return true;
+    SCLogger::instance()->warning(
+            QStringLiteral("Could not delete %1: %2").arg(path, file.errorString()));
+    failures->append(tr("\"%1\" could not be deleted: %2")
+                             .arg(QDir::toNativeSeparators(path), file.errorString()));
+    return false;
+}
+
+void SCFileManager::reportFailedDeletions(const QStringList &failures, QWidget *parent)
+{
+    if (!failures.isEmpty())
+        SCDesktopOpen::tell(tr("Delete"), failures.join(QLatin1Char('\n')), parent);
+}
+
 void SCFileManager::deleteSelectedFiles(QListView *view)
 {
     if (!view || !view->selectionModel() || !m_model)
         return;
-    const QModelIndexList selected = view->selectionModel()->selectedIndexes();
+    QModelIndexList selected = view->selectionModel()->selectedIndexes();
     if (selected.isEmpty())
         return;
-
-    QMessageBox box;
-    box.setIcon(QMessageBox::Question);
-    box.setStyleSheet(loadMessageBoxStyle());
-    box.setWindowTitle(tr("Delete"));
-    box.setText(tr("Do you want to delete %1 files?").arg(selected.size()));
-    auto *fromDisk = new QCheckBox(tr("Delete files from disk as well."));
-    box.setCheckBox(fromDisk);
-    QPushButton *deleteButton = box.addButton(tr("Delete"), QMessageBox::ActionRole);
-    deleteButton->setObjectName(QStringLiteral("deleteButton"));
-    box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Cancel);
-    box.exec();
-    if (box.clickedButton() != deleteButton)
-        return;
-
+    std::sort(selected.begin(), selected.end(),
+              [](const QModelIndex &a, const QModelIndex &b) { return a.row() < b.row(); });
     QStringList paths;
     for (const QModelIndex &index : selected) {
         const QString path = index.data(PathRole).toString();
         if (!path.isEmpty())
             paths.append(path);
     }
-    const bool removeFromDisk = fromDisk->isChecked();
+
+    const auto choice = SCFileDeleteDialog::ask(paths, loadMessageBoxStyle());
+    if (choice == SCFileDeleteDialog::Choice::Cancel)
+        return;
+    QStringList failures;
     for (const QString &path : paths) {
-        if (removeFromDisk && !QFile::remove(path))
-            qDebug() << "Could not delete file:" << path;
-        removeFirstEntry(path);
+        if (choice == SCFileDeleteDialog::Choice::RemoveFromList || removeFromDisk(path, &failures))
+            removeFirstEntry(path);
     }
     saveToFile();
+    watchFolders();
     updateListView(view, view->property(CURRENT_FILTER).toString());
+    reportFailedDeletions(failures, view);
 }
 
 void SCFileManager::deleteSingleFile(QListView *view, const QModelIndex &index, const QString &path)
 {
-    QMessageBox box;
-    box.setIcon(QMessageBox::Question);
-    box.setStyleSheet(loadMessageBoxStyle());
-    box.setWindowTitle(QStringLiteral("Delete"));
-    box.setText(QStringLiteral("Do you want to delete this file?"));
-    auto *fromDisk = new QCheckBox(QStringLiteral("Delete file from disk as well."));
-    box.setCheckBox(fromDisk);
-    QPushButton *deleteButton = box.addButton(QStringLiteral("Delete"), QMessageBox::ActionRole);
-    deleteButton->setObjectName(QStringLiteral("deleteButton"));
-    box.addButton(QMessageBox::Cancel);
-    box.setDefaultButton(QMessageBox::Cancel);
     // The row index may go stale while the dialog runs its own event loop.
     const QPersistentModelIndex row(index);
-    box.exec();
-    if (box.clickedButton() != deleteButton)
+    const auto choice = SCFileDeleteDialog::ask({path}, loadMessageBoxStyle());
+    if (choice == SCFileDeleteDialog::Choice::Cancel)
         return;
-
-    if (fromDisk->isChecked() && !QFile::remove(path))
-        qDebug() << "Could not delete file:" << path;
+    QStringList failures;
+    if (choice == SCFileDeleteDialog::Choice::DeleteFromDisk && !removeFromDisk(path, &failures)) {
+        reportFailedDeletions(failures, view);
+        return;
+    }
     removeFirstEntry(path);
     if (row.isValid() && row.model() == m_model)
         m_model->removeRow(row.row());
     saveToFile();
+    watchFolders();
     if (view)
         view->viewport()->update();
 }
@@ -237,8 +338,14 @@ bool SCFileManager::handleMousePress(QListView *view, const QPoint &pos)
     const QString path = index.data(PathRole).toString();
 
     if (FileItemDelegate::folderIconRect(row).contains(pos)) {
-        if (!path.isEmpty())
-            SCFileReveal::showInFolder(path);
+        if (path.isEmpty())
+            return true;
+        if (QFileInfo::exists(path)) {
+            SCFileReveal::showInFolder(path, view);
+        } else {
+            SCDesktopOpen::openFile(path, view); // says that it is gone
+            QTimer::singleShot(0, this, &SCFileManager::dropMissingFiles);
+        }
         return true;
     }
     if (FileItemDelegate::deleteIconRect(row).contains(pos)) {
@@ -255,107 +362,152 @@ bool SCFileManager::eventFilter(QObject *watched, QEvent *event)
     if (!view || (watched != view && watched != view->viewport()))
         return QObject::eventFilter(watched, event);
 
-    if (event->type() == QEvent::MouseButtonPress && watched == view->viewport()) {
+    if (watched == view) {
+        if (event->type() == QEvent::Show) {
+            dropMissingFiles();
+        } else if (event->type() == QEvent::LanguageChange) {
+            retranslate();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+    if (event->type() == QEvent::Resize) {
+        updatePlaceholder();
+    } else if (event->type() == QEvent::MouseButtonPress) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (handleMousePress(view, mouse->position().toPoint()))
             return true;
-    } else if (event->type() == QEvent::MouseButtonDblClick && watched == view->viewport()) {
+    } else if (event->type() == QEvent::MouseButtonDblClick) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         const QModelIndex index = view->indexAt(mouse->position().toPoint());
         const QString path = index.isValid() ? index.data(PathRole).toString() : QString();
-        if (!path.isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+        if (!path.isEmpty() && !SCDesktopOpen::openFile(path, view) && !QFileInfo::exists(path))
+            QTimer::singleShot(0, this, &SCFileManager::dropMissingFiles);
     }
     return QObject::eventFilter(watched, event);
 }
 
-bool SCFileManager::keepBrokenDataFile(const QString &path, const QString &reason)
+int SCFileManager::dropMissingFiles()
 {
-    const QString aside = path + QStringLiteral(".broken-")
-            + QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    QString target = aside;
-    for (int n = 2; QFileInfo::exists(target); ++n)
-        target = aside + QLatin1Char('-') + QString::number(n);
-    if (QFile::rename(path, target) || QFile::copy(path, target)) {
-        SCLogger::instance()->warning(
-                QStringLiteral("File library %1 is unreadable (%2); kept as %3, starting empty")
-                        .arg(path, reason, target));
+    QStringList gone;
+    const auto missing = [this, &gone](const FileData &data) {
+        if (QFileInfo::exists(data.filepath)) {
+            m_awaited.remove(data.filepath);
+            return false;
+        }
+        if (m_awaited.contains(data.filepath))
+            return false;
+        gone << data.filepath;
         return true;
+    };
+    m_files.erase(std::remove_if(m_files.begin(), m_files.end(), missing), m_files.end());
+    if (gone.isEmpty())
+        return 0;
+    SCLogger::instance()->info(
+            QStringLiteral("Files gone from the disk, no longer listed: %1").arg(gone.join(", ")));
+    saveToFile();
+    removeRows(gone);
+    watchFolders();
+    return int(gone.size());
+}
+
+void SCFileManager::watchFolders()
+{
+    QSet<QString> wanted;
+    for (const FileData &data : m_files)
+        wanted.insert(QFileInfo(data.filepath).absolutePath());
+    const QStringList watched = m_watcher->directories();
+    for (const QString &folder : watched) {
+        if (!wanted.contains(folder))
+            m_watcher->removePath(folder);
     }
-    SCLogger::instance()->error(
-            QStringLiteral("File library %1 is unreadable (%2) and could not be kept aside; "
-                           "it will not be overwritten in this run")
-                    .arg(path, reason));
-    return false;
+    for (const QString &folder : wanted) {
+        if (!watched.contains(folder) && QFileInfo(folder).isDir())
+            m_watcher->addPath(folder);
+    }
+}
+
+void SCFileManager::sortNewestFirst()
+{
+    // Stable: entries of the same second keep the order in which they were added.
+    std::stable_sort(m_files.begin(), m_files.end(), [](const FileData &a, const FileData &b) {
+        return dateAdded(a) > dateAdded(b);
+    });
+}
+
+int SCFileManager::rebuildFromSaveFolders()
+{
+    const QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    const QString recordings = settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString();
+    const QString screenshots = settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString();
+    QSet<QString> listed;
+    for (const FileData &data : m_files)
+        listed.insert(QFileInfo(data.filepath).absoluteFilePath());
+    int added = 0;
+    for (const FileData &data : SCLibraryScan::programFiles(recordings, screenshots)) {
+        if (!listed.contains(data.filepath)) {
+            m_files.append(data);
+            ++added;
+        }
+    }
+    sortNewestFirst();
+    saveToFile();
+    watchFolders();
+    SCLogger::instance()->info(QStringLiteral("File library rebuilt: %1 files found in %2 and %3")
+                                       .arg(added)
+                                       .arg(recordings, screenshots));
+    if (m_listView)
+        updateListView(m_listView, currentFilter());
+    if (added == 0) {
+        SCDesktopOpen::tell(tr("File List"),
+                            tr("No recordings or screenshots were found in the save folders."),
+                            m_listView);
+    }
+    return added;
+}
+
+void SCFileManager::offerRebuild()
+{
+    QString text = m_damagedCopy.isEmpty()
+            ? tr("The list of your files could not be read, so it starts empty. It is left as "
+                 "it is and will not be overwritten.")
+            : tr("The list of your files could not be read, so it starts empty. Nothing is "
+                 "lost: the damaged list was kept as \"%1\".")
+                      .arg(QDir::toNativeSeparators(m_damagedCopy));
+    text += QStringLiteral("\n\n")
+            + tr("Find the recordings and screenshots in the save folders and list them again?");
+    auto *box = new QMessageBox(QMessageBox::Warning, tr("File List Damaged"), text);
+    box->setObjectName(DAMAGED_MESSAGE_NAME);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setAttribute(Qt::WA_QuitOnClose, false);
+    box->setStyleSheet(loadMessageBoxStyle());
+    QPushButton *find = box->addButton(tr("Find Files"), QMessageBox::AcceptRole);
+    box->addButton(tr("Not Now"), QMessageBox::RejectRole);
+    box->setDefaultButton(find);
+    connect(box, &QMessageBox::buttonClicked, this, [this, find](QAbstractButton *button) {
+        if (button == find)
+            rebuildFromSaveFolders();
+    });
+    box->show();
 }
 
 bool SCFileManager::loadFromFile()
 {
-    const QString path = getDataFilePath();
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        qDebug() << "Could not open file for reading:" << path;
-        return false;
+    SCFileLibraryStore::Loaded loaded = m_store.load();
+    m_files = loaded.files;
+    if (loaded.damaged) {
+        m_damageToTell = true;
+        m_damagedCopy = loaded.damagedCopy;
     }
-    const QByteArray content = file.readAll();
-    file.close();
-
-    m_files.clear();
-    QJsonParseError parseError;
-    const QJsonDocument document = QJsonDocument::fromJson(content, &parseError);
-    QString problem = parseError.error != QJsonParseError::NoError
-            ? QStringLiteral("%1 at offset %2").arg(parseError.errorString()).arg(parseError.offset)
-            : shapeProblem(document);
-    if (!problem.isEmpty()) {
-        // Keep the user's data for repair instead of letting the next save overwrite it.
-        m_saveBlocked = !keepBrokenDataFile(path, problem);
-        return false;
-    }
-
-    QJsonArray kept;
-    bool pruned = false;
-    for (const QJsonValue &entry : document.array()) {
-        const QJsonObject object = entry.toObject();
-        FileData data;
-        data.filepath = object.value(QStringLiteral("filepath")).toString();
-        data.properties = object.value(QStringLiteral("properties")).toObject().toVariantMap();
-        if (QFileInfo::exists(data.filepath)) {
-            m_files.append(data);
-            kept.append(entry);
-        } else {
-            pruned = true;
-        }
-    }
-
-    if (pruned && !writeDocument(QJsonDocument(kept).toJson(QJsonDocument::Indented))) {
-        qDebug() << "Could not open file for writing:" << path;
-        return false;
-    }
-    return true;
-}
-
-bool SCFileManager::writeDocument(const QByteArray &json)
-{
-    if (m_saveBlocked)
-        return false;
-    // Written beside the library and renamed over it: an interrupted save leaves the old one.
-    QSaveFile file(getDataFilePath());
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    if (file.write(json) != json.size() || !file.flush()) {
-        file.cancelWriting();
-        file.commit();
-        return false;
-    }
-    return file.commit();
+    // Earlier versions reversed the stored list itself; the lists' orders are settings now.
+    sortNewestFirst();
+    watchFolders();
+    return loaded.ok;
 }
 
 bool SCFileManager::saveToFile()
 {
-    QJsonArray entries;
-    for (const FileData &data : m_files)
-        entries.append(data.toJson());
-    return writeDocument(QJsonDocument(entries).toJson(QJsonDocument::Indented));
+    return m_store.save(m_files);
 }
 
 QString SCFileManager::loadMessageBoxStyle() const

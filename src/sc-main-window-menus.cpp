@@ -4,6 +4,8 @@
 #include "ui_sc-main-window.h"
 
 #include "sc-about-window.h"
+#include "sc-desktop-open.h"
+#include "sc-file-manager.h"
 #include "sc-logger.h"
 #include "sc-settings-window.h"
 #include "sc-settings.h"
@@ -14,7 +16,6 @@
 
 #include <QActionGroup>
 #include <QCoreApplication>
-#include <QDesktopServices>
 #include <QDir>
 #include <QJsonObject>
 #include <QMenu>
@@ -165,15 +166,14 @@ void SCMainWindow::fillHelpMenu(QMenu *help)
 
 void SCMainWindow::openHelpPage(const QString &url)
 {
-    QDesktopServices::openUrl(QUrl(url));
+    SCDesktopOpen::openUrl(QUrl(url), this);
 }
 
 void SCMainWindow::openLogFolder()
 {
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation)
             + QStringLiteral("/logs");
-    QDir().mkpath(folder);
-    QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
+    SCDesktopOpen::openFolder(folder, this);
 }
 
 void SCMainWindow::onSettingsClicked()
@@ -230,7 +230,7 @@ void SCMainWindow::onLanguageChanged(const QString &localeCode)
 void SCMainWindow::retranslateCodeTexts()
 {
     ui->deleteFilesBtn->setToolTip(tr("Delete Selected Files"));
-    ui->fileOrderBtn->setToolTip(tr("Reverse File Order"));
+    m_fileManager->retranslate();
     ui->openTypeFolderBtn->setToolTip(tr("Open Folder"));
     ui->openFolderBtn->setToolTip(tr("Open Folder"));
     ui->openScreenshotFileLocationBtn->setToolTip(tr("Open Folder"));

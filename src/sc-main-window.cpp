@@ -2,6 +2,7 @@
 #include "ui_sc-main-window.h"
 
 #include "area-selector.h"
+#include "sc-desktop-open.h"
 #include "sc-draw-window.h"
 #include "sc-file-manager.h"
 #include "sc-frameless-window-agent.h"
@@ -17,7 +18,6 @@
 #include "window-highlighter.h"
 
 #include <QCloseEvent>
-#include <QDesktopServices>
 #include <QFile>
 #include <QFileDialog>
 #include <QIntValidator>
@@ -76,7 +76,7 @@ SCMainWindow::SCMainWindow(QWidget *parent)
 
     if (m_settings.value(SCSettings::GENERAL_FIRST_RUN, true).toBool()) {
         m_settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
-        QDesktopServices::openUrl(QUrl(WELCOME_URL));
+        SCDesktopOpen::openUrl(QUrl(WELCOME_URL), this);
     }
 
     connect(ui->settingsBtn, &QPushButton::clicked, this, &SCMainWindow::onSettingsClicked);
@@ -239,17 +239,16 @@ void SCMainWindow::setupUIConnections()
             &SCMainWindow::onOpenTypeFolderClicked);
     connect(ui->fileOrderBtn, &QPushButton::clicked, m_fileManager.get(),
             &SCFileManager::reverseFileOrder);
+    m_fileManager->setOrderButton(ui->fileOrderBtn);
     connect(ui->deleteFilesBtn, &QPushButton::clicked, this,
             [this] { m_fileManager->deleteSelectedFiles(ui->fileListView); });
     connect(ui->openFolderBtn, &QPushButton::clicked, this, [this] {
         if (!ui->saveLocationLineEdit->text().isEmpty())
-            QDesktopServices::openUrl(QUrl::fromLocalFile(ui->saveLocationLineEdit->text()));
+            SCDesktopOpen::openFolder(ui->saveLocationLineEdit->text(), this);
     });
     connect(ui->openScreenshotFileLocationBtn, &QPushButton::clicked, this, [this] {
-        if (!ui->screenshotFileLocationLineEdit->text().isEmpty()) {
-            QDesktopServices::openUrl(
-                    QUrl::fromLocalFile(ui->screenshotFileLocationLineEdit->text()));
-        }
+        if (!ui->screenshotFileLocationLineEdit->text().isEmpty())
+            SCDesktopOpen::openFolder(ui->screenshotFileLocationLineEdit->text(), this);
     });
     connect(ui->widthLineEdit, &QLineEdit::textChanged, this, &SCMainWindow::onWidthEdited);
     connect(ui->heightLineEdit, &QLineEdit::textChanged, this, &SCMainWindow::onHeightEdited);
@@ -411,14 +410,14 @@ void SCMainWindow::showFilesPage(const QString &type)
         onImageTabClicked();
     else
         onVideoTabClicked();
-    m_fileManager->selectListViewItemByIndex(0);
+    m_fileManager->selectNewestEntry();
 }
 
 void SCMainWindow::onOpenTypeFolderClicked()
 {
     const QString key = ui->imageTab->isChecked() ? SCSettings::SCREENSHOT_SAVE_LOCATION
                                                   : SCSettings::RECORDING_SAVE_LOCATION;
-    QDesktopServices::openUrl(QUrl::fromLocalFile(m_settings.value(key).toString()));
+    SCDesktopOpen::openFolder(m_settings.value(key).toString(), this);
 }
 
 void SCMainWindow::onChangeLocationClicked()

@@ -30,6 +30,13 @@ inline const QString SCREENSHOT_SAVE_LOCATION = QStringLiteral("screenshot/saveL
 inline const QString MOUSE_SWITCH = QStringLiteral("mouse/switch");
 inline const QString MOUSE_SHOW_CURSOR = QStringLiteral("mouse/showCursor");
 inline const QString MOUSE_SHOW_HIGHLIGHT = QStringLiteral("mouse/showHighlight");
+// How each list of the Files page is sorted, FILES_NEWEST_FIRST (when absent) or
+// FILES_OLDEST_FIRST; written only when the person reverses a list.
+inline const QString FILES_VIDEO_ORDER = QStringLiteral("files/videoOrder");
+inline const QString FILES_AUDIO_ORDER = QStringLiteral("files/audioOrder");
+inline const QString FILES_SCREENSHOT_ORDER = QStringLiteral("files/screenshotOrder");
+inline const QString FILES_NEWEST_FIRST = QStringLiteral("newestFirst");
+inline const QString FILES_OLDEST_FIRST = QStringLiteral("oldestFirst");
 
 // "None" in a hotkey key means that no hotkey is registered.
 inline const QString NO_HOTKEY = QStringLiteral("None");

@@ -1,12 +1,15 @@
 #include "sc-file-reveal.h"
 
+#include "sc-desktop-open.h"
+
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
-#include <QDesktopServices>
 #include <QFileInfo>
+#include <QPointer>
 #include <QUrl>
+#include <QWidget>
 #include <QtDebug>
 
 namespace {
@@ -14,23 +17,21 @@ namespace {
 // A file manager started on demand by the bus may take a moment; beyond this, open the folder.
 constexpr int REPLY_TIMEOUT_MS = 5000;
 
-void openFolder(const QString &filePath)
+void openFolder(const QString &filePath, QWidget *parent)
 {
-    const QString folder = QFileInfo(filePath).absolutePath();
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-        qWarning() << "Could not open folder" << folder;
+    SCDesktopOpen::openFolder(QFileInfo(filePath).absolutePath(), parent);
 }
 
 } // namespace
 
 namespace SCFileReveal {
 
-void showInFolder(const QString &filePath, std::function<void(bool)> done)
+void showInFolder(const QString &filePath, QWidget *parent, std::function<void(bool)> done)
 {
     const QString absolute = QFileInfo(filePath).absoluteFilePath();
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
-        openFolder(absolute);
+        openFolder(absolute, parent);
         if (done)
             done(false);
         return;
@@ -42,18 +43,19 @@ void showInFolder(const QString &filePath, std::function<void(bool)> done)
     call << QStringList {QString::fromLatin1(QUrl::fromLocalFile(absolute).toEncoded())}
          << QString();
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, REPLY_TIMEOUT_MS));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [absolute, done](QDBusPendingCallWatcher *w) {
-                         const bool answered = !w->isError();
-                         if (!answered) {
-                             qDebug() << "File manager did not answer:" << w->error().name()
-                                      << w->error().message();
-                             openFolder(absolute);
-                         }
-                         w->deleteLater();
-                         if (done)
-                             done(answered);
-                     });
+    QObject::connect(
+            watcher, &QDBusPendingCallWatcher::finished, watcher,
+            [absolute, done, owner = QPointer<QWidget>(parent)](QDBusPendingCallWatcher *w) {
+                const bool answered = !w->isError();
+                if (!answered) {
+                    qDebug() << "File manager did not answer:" << w->error().name()
+                             << w->error().message();
+                    openFolder(absolute, owner);
+                }
+                w->deleteLater();
+                if (done)
+                    done(answered);
+            });
 }
 
 } // namespace SCFileReveal

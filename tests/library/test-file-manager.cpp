@@ -1,5 +1,7 @@
+#include "sc-desktop-open.h"
 #include "sc-file-item-delegate.h"
 #include "sc-file-manager.h"
+#include "sc-logger.h"
 #include "sc-settings.h"
 
 #include <QApplication>
@@ -8,10 +10,12 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QLabel>
 #include <QListView>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QSettings>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -42,6 +46,31 @@ void writeFile(const QString &path, const QByteArray &content)
     QCOMPARE(file.write(content), content.size());
 }
 
+QMessageBox *visibleBox(const QString &name)
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible() && box->objectName() == name)
+            return box;
+    }
+    return nullptr;
+}
+
+QAbstractButton *buttonNamed(QMessageBox *box, const QString &text)
+{
+    for (QAbstractButton *button : box->buttons()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+QStringList sorted(QStringList list)
+{
+    list.sort();
+    return list;
+}
+
 QStringList pathsOf(const QList<FileData> &files)
 {
     QStringList paths;
@@ -66,6 +95,12 @@ public:
 
     QString title;
     QString text;
+    QString informative;
+    QString buttonText;
+    // As the dialog says them once "from disk" is ticked.
+    QString tickedText;
+    QString tickedInformative;
+    QString tickedButtonText;
     QString checkBoxText;
     bool cancelIsDefault = false;
     bool answered = false;
@@ -77,15 +112,21 @@ private:
         if (!box || !box->isVisible())
             return;
         m_timer.stop();
+        auto *deleteButton = box->findChild<QPushButton *>(QStringLiteral("deleteButton"));
         title = box->windowTitle();
         text = box->text();
+        informative = box->informativeText();
+        buttonText = deleteButton ? deleteButton->text() : QString();
         checkBoxText = box->checkBox() ? box->checkBox()->text() : QString();
         cancelIsDefault = box->defaultButton() == box->button(QMessageBox::Cancel);
-        if (box->checkBox())
+        if (box->checkBox()) {
+            box->checkBox()->setChecked(true);
+            tickedText = box->text();
+            tickedInformative = box->informativeText();
+            tickedButtonText = deleteButton ? deleteButton->text() : QString();
             box->checkBox()->setChecked(m_fromDisk);
-        QAbstractButton *button = m_confirm
-                ? box->findChild<QPushButton *>(QStringLiteral("deleteButton"))
-                : box->button(QMessageBox::Cancel);
+        }
+        QAbstractButton *button = m_confirm ? deleteButton : box->button(QMessageBox::Cancel);
         answered = button != nullptr;
         if (button)
             button->click();
@@ -116,20 +157,26 @@ class TestFileManager : public QObject
 private Q_SLOTS:
     void init();
     void firstStartIsEmptyAndAddWritesTheFile();
-    void addReverseDeleteSurviveARestart();
+    void orderIsPerList();
+    void deleteIconRemovesOnlyTheEntry();
     void missingFilesArePrunedAtStart();
     void malformedLibraryIsKeptAside_data();
     void malformedLibraryIsKeptAside();
+    void damagedLibraryDeclinedStaysEmpty();
     void interruptedSaveKeepsThePreviousLibrary();
     void unwritableDataFolderIsHarmless();
     void filtersAndDuplicates();
     void bulkDeletion_data();
     void bulkDeletion();
+    void deletionThatFailsKeepsTheEntry();
     void bulkDeletionCancelled();
     void deleteIconAsksAndKeepsSelection();
     void rowsArePaintedWithHoverIcons();
     void hoverIconsHaveToolTips();
     void folderIconOpensTheFolderWithoutFileManager();
+    void filesDeletedOutsideLeaveTheList();
+    void emptyListsSayWhatIsMissing();
+    void doubleClickWithoutOpenerSaysSo();
 
 private:
     QString makeFile(const QString &name);
@@ -142,6 +189,7 @@ private:
 void TestFileManager::init()
 {
     m_view.reset();
+    QSettings().clear();
     const QString dataDir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir(dataDir).removeRecursively();
     QDir(m_files.path()).removeRecursively();
@@ -191,30 +239,71 @@ void TestFileManager::firstStartIsEmptyAndAddWritesTheFile()
     QVERIFY(qAbs(added.secsTo(QDateTime::currentDateTime())) < 60);
 }
 
-void TestFileManager::addReverseDeleteSurviveARestart()
+// The tooltip, the mark and the restart are checked through the main window (test-files-page).
+void TestFileManager::orderIsPerList()
+{
+    const QString a = makeFile("a.mp4");
+    const QString b = makeFile("b.mp3");
+    const QString c = makeFile("c.mp4");
+    const auto rows = [this] {
+        QStringList names;
+        for (int row = 0; row < m_view->model()->rowCount(); ++row)
+            names << m_view->model()->index(row, 0).data().toString();
+        return names;
+    };
+    SCFileManager manager;
+    manager.addFile(a, "video");
+    manager.addFile(b, "audio");
+    manager.addFile(c, "video");
+    QVERIFY(showView(manager, "video"));
+    QCOMPARE(rows(), QStringList({"c.mp4", "a.mp4"}));
+    manager.reverseFileOrder();
+    QCOMPARE(rows(), QStringList({"a.mp4", "c.mp4"}));
+    QCOMPARE(QSettings().value("files/videoOrder").toString(), QString("oldestFirst"));
+    QVERIFY(manager.isNewestFirst("audio"));
+
+    // A new recording goes where the order puts it, and is the one selected.
+    const QString d = makeFile("d.mp4");
+    manager.addFile(d, "video");
+    manager.updateListView(m_view.get(), "video");
+    QCOMPARE(rows(), QStringList({"a.mp4", "c.mp4", "d.mp4"}));
+    manager.selectNewestEntry();
+    QCOMPARE(m_view->selectionModel()->selectedIndexes().size(), 1);
+    QCOMPARE(m_view->selectionModel()->selectedIndexes().first().row(), 2);
+    // The stored library itself stays newest first.
+    QCOMPARE(pathsOf(manager.getAllFiles()), QStringList({d, c, b, a}));
+
+    // A library stored oldest first, as earlier versions left it after a reversal, is read
+    // newest first.
+    QJsonArray oldestFirst;
+    int minute = 0;
+    for (const QString &path : {a, b, c}) {
+        const QString date = QString("2024-03-05T14:%1:09").arg(minute++, 2, 10, QChar('0'));
+        oldestFirst.append(
+                QJsonObject {{"filepath", path},
+                             {"properties", QJsonObject {{"type", "video"}, {"dateAdded", date}}}});
+    }
+    writeFile(manager.getDataFilePath(), QJsonDocument(oldestFirst).toJson());
+    SCFileManager restarted;
+    QCOMPARE(pathsOf(restarted.getAllFiles()), QStringList({c, b, a}));
+}
+
+void TestFileManager::deleteIconRemovesOnlyTheEntry()
 {
     const QString a = makeFile("a.mp4");
     const QString b = makeFile("b.mp3");
     const QString c = makeFile("c.png");
-    QJsonArray before;
     {
         SCFileManager manager;
         manager.addFile(a, "video");
         manager.addFile(b, "audio");
         manager.addFile(c, "screenshot");
-        QCOMPARE(pathsOf(manager.getAllFiles()), QStringList({c, b, a}));
-        QVERIFY(showView(manager, QString()));
-        manager.reverseFileOrder();
-        QCOMPARE(pathsOf(manager.getAllFiles()), QStringList({a, b, c}));
-        QCOMPARE(m_view->model()->index(0, 0).data().toString(), QString("a.mp4"));
-        before = readLibrary(manager.getDataFilePath());
     }
+    const QJsonArray before = readLibrary(SCFileManager().getDataFilePath());
     QCOMPARE(before.size(), 3);
 
     SCFileManager restarted;
-    QCOMPARE(pathsOf(restarted.getAllFiles()), QStringList({a, b, c}));
     QVERIFY(showView(restarted, QString()));
-
     // Delete the middle row through its delete icon, keeping the file on disk.
     const QModelIndex middle = m_view->model()->index(1, 0);
     const QRect row = m_view->visualRect(middle);
@@ -223,7 +312,7 @@ void TestFileManager::addReverseDeleteSurviveARestart()
                       SCFileManager::FileItemDelegate::deleteIconRect(row).center());
     QVERIFY(answer.answered);
     QVERIFY(QFile::exists(b));
-    QCOMPARE(pathsOf(restarted.getAllFiles()), QStringList({a, c}));
+    QCOMPARE(pathsOf(restarted.getAllFiles()), QStringList({c, a}));
     QCOMPARE(m_view->model()->rowCount(), 2);
 
     m_view.reset();
@@ -233,7 +322,7 @@ void TestFileManager::addReverseDeleteSurviveARestart()
     QCOMPARE(after.at(1), before.at(2));
 
     SCFileManager third;
-    QCOMPARE(pathsOf(third.getAllFiles()), QStringList({a, c}));
+    QCOMPARE(pathsOf(third.getAllFiles()), QStringList({c, a}));
 }
 
 void TestFileManager::missingFilesArePrunedAtStart()
@@ -271,6 +360,9 @@ void TestFileManager::malformedLibraryIsKeptAside_data()
     QTest::addColumn<QByteArray>("content");
     QTest::newRow("cut off") << QByteArray("[\n  {\"filepath\": \"/tmp/x.png\", \"prop");
     QTest::newRow("not JSON") << QByteArray("hello");
+    QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe[{\"filepath\"\x01\x02\x80", 16);
+    QTest::newRow("entries, then garbage") << QByteArray(
+            "[{\"filepath\": \"/tmp/x.png\", \"properties\": {}}]\x00\x00 and more", 57);
     QTest::newRow("object at the top")
             << QByteArray("{\"filepath\": \"/tmp/x.png\", \"properties\": {}}");
     QTest::newRow("number entry") << QByteArray("[1, 2]");
@@ -281,24 +373,84 @@ void TestFileManager::malformedLibraryIsKeptAside_data()
 void TestFileManager::malformedLibraryIsKeptAside()
 {
     QFETCH(QByteArray, content);
+    // The save folders hold what the program wrote and files of the person's own.
+    const QString videos = m_files.filePath("Videos");
+    const QString pictures = m_files.filePath("Pictures");
+    QDir().mkpath(videos);
+    QDir().mkpath(pictures);
+    QSettings().setValue(SCSettings::RECORDING_SAVE_LOCATION, videos);
+    QSettings().setValue(SCSettings::SCREENSHOT_SAVE_LOCATION, pictures);
+    const QStringList program = {videos + "/Recording_2026_12_07_06-39-50.mp4",
+                                 videos + "/Recording_2026_12_07_06-39-50 (2).flac",
+                                 pictures + "/Screenshot_2026-12-07_06-49-41.png",
+                                 pictures + "/Screenshot_2026-12-07_06-49-41_2.jpg"};
+    const QStringList foreign = {videos + "/holiday.mp4", videos + "/Recording_notes.txt",
+                                 pictures + "/Screenshot_2026-12-07_06-49-41.gif",
+                                 pictures + "/Recording_2026_12_07_06-39-50.mp4"};
+    for (const QString &path : program + foreign)
+        writeFile(path, "x");
+
     const QString dataPath = SCFileManager().getDataFilePath();
     QFile::remove(dataPath);
     writeFile(dataPath, content);
+    const QDir dataDir = QFileInfo(dataPath).dir();
 
     QStringList asideFiles;
     {
         SCFileManager manager;
         QVERIFY(manager.getAllFiles().isEmpty());
-        const QDir dir = QFileInfo(dataPath).dir();
-        asideFiles = dir.entryList({"file_data.json.broken-*"}, QDir::Files);
+        asideFiles = dataDir.entryList({"file_data.json.broken-*"}, QDir::Files);
         QCOMPARE(asideFiles.size(), 1);
-        QCOMPARE(readAll(dir.filePath(asideFiles.first())), content);
+        QCOMPARE(readAll(dataDir.filePath(asideFiles.first())), content);
 
-        manager.addFile(makeFile("new.png"), "screenshot");
+        // Said once the list is on show, naming the kept copy, with the offer to find the
+        // files again.
+        QVERIFY(showView(manager, "video"));
+        QMessageBox *box = nullptr;
+        QTRY_VERIFY((box = visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME)));
+        QVERIFY2(box->text().contains(asideFiles.first()), qPrintable(box->text()));
+        QVERIFY(!box->styleSheet().isEmpty());
+        QAbstractButton *find = buttonNamed(box, "Find Files");
+        QVERIFY(find);
+        find->click();
+        QTRY_COMPARE(m_view->model()->rowCount(), 1);
+        QCOMPARE(pathsOf(manager.getFilesByType("video")), QStringList({program[0]}));
+        QCOMPARE(pathsOf(manager.getFilesByType("audio")), QStringList({program[1]}));
+        QCOMPARE(sorted(pathsOf(manager.getFilesByType("screenshot"))),
+                 QStringList({program[2], program[3]}));
+        QCOMPARE(readLibrary(dataPath).size(), 4);
+        QVERIFY(QDateTime::fromString(
+                        readLibrary(dataPath).at(0)["properties"]["dateAdded"].toString(),
+                        Qt::ISODate)
+                        .isValid());
+
+        // Once only.
+        manager.updateListView(m_view.get(), "audio");
+        QCoreApplication::processEvents();
+        QVERIFY(!visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME));
     }
+    // The rebuilt library is sound: the next start finds it and says nothing.
+    SCFileManager next;
+    QCOMPARE(next.getAllFiles().size(), 4);
+    QVERIFY(showView(next, "video"));
+    QCoreApplication::processEvents();
+    QVERIFY(!visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME));
+    QCOMPARE(readAll(dataDir.filePath(asideFiles.first())), content);
+}
+
+void TestFileManager::damagedLibraryDeclinedStaysEmpty()
+{
+    const QString dataPath = SCFileManager().getDataFilePath();
+    writeFile(dataPath, "[{\"filepath\": ");
+    SCFileManager manager;
+    QVERIFY(showView(manager, "video"));
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME)));
+    buttonNamed(box, "Not Now")->click();
+    QTRY_VERIFY(!visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME));
+    QVERIFY(manager.getAllFiles().isEmpty());
+    manager.addFile(makeFile("new.png"), "screenshot");
     QCOMPARE(readLibrary(dataPath).size(), 1);
-    const QDir dir = QFileInfo(dataPath).dir();
-    QCOMPARE(readAll(dir.filePath(asideFiles.first())), content);
 }
 
 void TestFileManager::interruptedSaveKeepsThePreviousLibrary()
@@ -386,7 +538,13 @@ void TestFileManager::filtersAndDuplicates()
                       SCFileManager::FileItemDelegate::deleteIconRect(row).center());
     QVERIFY(answer.answered);
     QCOMPARE(answer.title, QString("Delete"));
-    QCOMPARE(answer.text, QString("Do you want to delete this file?"));
+    // The dialog names the file and says which of the two will happen.
+    QCOMPARE(answer.text, QString("Remove \"a.mp3\" from the list?"));
+    QCOMPARE(answer.informative, QString("The file stays on the disk."));
+    QCOMPARE(answer.buttonText, QString("Remove from List"));
+    QCOMPARE(answer.tickedText, QString("Delete \"a.mp3\" from the disk?"));
+    QCOMPARE(answer.tickedInformative, QString("This cannot be undone."));
+    QCOMPARE(answer.tickedButtonText, QString("Delete from Disk"));
     QCOMPARE(answer.checkBoxText, QString("Delete file from disk as well."));
     QVERIFY(answer.cancelIsDefault);
     QCOMPARE(pathsOf(manager.getFilesByType("audio")), QStringList({audio}));
@@ -396,45 +554,76 @@ void TestFileManager::filtersAndDuplicates()
 void TestFileManager::bulkDeletion_data()
 {
     QTest::addColumn<bool>("fromDisk");
-    QTest::newRow("library only") << false;
-    QTest::newRow("from disk") << true;
+    QTest::addColumn<int>("count");
+    QTest::newRow("two, library only") << false << 2;
+    QTest::newRow("two, from disk") << true << 2;
+    QTest::newRow("five, library only") << false << 5;
 }
 
 void TestFileManager::bulkDeletion()
 {
     QFETCH(bool, fromDisk);
-    const QString a = makeFile("a.png");
-    const QString b = makeFile("b.png");
-    const QString c = makeFile("c.png");
+    QFETCH(int, count);
     const QString video = makeFile("v.mp4");
     SCFileManager manager;
     manager.addFile(video, "video");
-    manager.addFile(a, "screenshot");
-    manager.addFile(b, "screenshot");
-    manager.addFile(c, "screenshot");
+    QStringList shots;
+    for (int i = 0; i <= count; ++i) {
+        shots.prepend(makeFile(QString("shot-%1.png").arg(i)));
+        manager.addFile(shots.first(), "screenshot");
+    }
     QVERIFY(showView(manager, "screenshot"));
 
-    // Rows c, b, a: select c and a.
+    // Rows shot-N ... shot-0: select all but the last.
     QItemSelectionModel *selection = m_view->selectionModel();
-    selection->select(m_view->model()->index(0, 0), QItemSelectionModel::Select);
-    selection->select(m_view->model()->index(2, 0), QItemSelectionModel::Select);
+    for (int row = count - 1; row >= 0; --row)
+        selection->select(m_view->model()->index(row, 0), QItemSelectionModel::Select);
 
     DialogAnswer answer(true, fromDisk);
     manager.deleteSelectedFiles(m_view.get());
     QVERIFY(answer.answered);
     QCOMPARE(answer.title, QString("Delete"));
-    QCOMPARE(answer.text, QString("Do you want to delete 2 files?"));
+    QCOMPARE(answer.text, QString("Remove %1 files from the list?").arg(count));
+    QCOMPARE(answer.tickedText, QString("Delete %1 files from the disk?").arg(count));
+    QCOMPARE(answer.buttonText, QString("Remove from List"));
+    QCOMPARE(answer.tickedButtonText, QString("Delete from Disk"));
+    QString names = QString("shot-%1.png\nshot-%2.png").arg(count).arg(count - 1);
+    names += count > 3 ? QString("\nshot-%1.png\nand %2 more").arg(count - 2).arg(count - 3) : "";
+    QCOMPARE(answer.informative, names + "\n\nThe files stay on the disk.");
+    QCOMPARE(answer.tickedInformative, names + "\n\nThis cannot be undone.");
     QCOMPARE(answer.checkBoxText, QString("Delete files from disk as well."));
     QVERIFY(answer.cancelIsDefault);
 
-    QCOMPARE(pathsOf(manager.getAllFiles()), QStringList({b, video}));
-    QCOMPARE(QFile::exists(a), !fromDisk);
-    QCOMPARE(QFile::exists(c), !fromDisk);
-    QVERIFY(QFile::exists(b));
+    QCOMPARE(pathsOf(manager.getAllFiles()), QStringList({shots.last(), video}));
+    for (int i = 0; i < count; ++i)
+        QCOMPARE(QFile::exists(shots.at(i)), !fromDisk);
+    QVERIFY(QFile::exists(shots.last()));
     // Rebuilt with the same filter.
     QCOMPARE(m_view->model()->rowCount(), 1);
-    QCOMPARE(m_view->model()->index(0, 0).data().toString(), QString("b.png"));
+    QCOMPARE(m_view->model()->index(0, 0).data().toString(), QString("shot-0.png"));
     QCOMPARE(readLibrary(manager.getDataFilePath()).size(), 2);
+}
+
+void TestFileManager::deletionThatFailsKeepsTheEntry()
+{
+    // A directory in the place of the file cannot be removed as a file, not even by root.
+    const QString stuck = m_files.filePath("stuck.png");
+    QDir().mkpath(stuck);
+    SCFileManager manager;
+    manager.addFile(stuck, "screenshot");
+    QVERIFY(showView(manager, "screenshot"));
+    DialogAnswer answer(true, true);
+    const QRect row = m_view->visualRect(m_view->model()->index(0, 0));
+    QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {},
+                      SCFileManager::FileItemDelegate::deleteIconRect(row).center());
+    QVERIFY(answer.answered);
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = visibleBox(SCDesktopOpen::MESSAGE_NAME)));
+    QVERIFY2(box->text().contains("stuck.png"), qPrintable(box->text()));
+    box->close();
+    QCOMPARE(pathsOf(manager.getAllFiles()), QStringList({stuck}));
+    QCOMPARE(m_view->model()->rowCount(), 1);
+    QCOMPARE(readLibrary(manager.getDataFilePath()).size(), 1);
 }
 
 void TestFileManager::bulkDeletionCancelled()
@@ -585,12 +774,98 @@ void TestFileManager::folderIconOpensTheFolderWithoutFileManager()
     QDesktopServices::unsetUrlHandler("file");
 }
 
+void TestFileManager::filesDeletedOutsideLeaveTheList()
+{
+    const QString a = makeFile("a.png");
+    const QString b = makeFile("b.png");
+    QDir().mkpath(m_files.filePath("elsewhere"));
+    const QString c = makeFile("elsewhere/c.png");
+    // A recording is listed when it starts, before its file is written.
+    const QString recording = m_files.filePath("Recording.mp4");
+    SCFileManager manager;
+    manager.addFile(a, "screenshot");
+    manager.addFile(b, "screenshot");
+    manager.addFile(c, "screenshot");
+    manager.addFile(recording, "video");
+    QVERIFY(showView(manager, "screenshot"));
+    QCOMPARE(m_view->model()->rowCount(), 3);
+
+    QVERIFY(QFile::remove(a));
+    QTRY_COMPARE(m_view->model()->rowCount(), 2);
+    QVERIFY(QDir(m_files.filePath("elsewhere")).removeRecursively());
+    QTRY_COMPARE(m_view->model()->rowCount(), 1);
+    QCOMPARE(m_view->model()->index(0, 0).data().toString(), QString("b.png"));
+    QCOMPARE(pathsOf(manager.getFilesByType("video")), QStringList({recording}));
+    QCOMPARE(readLibrary(manager.getDataFilePath()).size(), 2);
+
+    // Once its file has been seen, a recording that is deleted goes as well.
+    writeFile(recording, "x");
+    manager.updateListView(m_view.get(), "video");
+    QCOMPARE(m_view->model()->rowCount(), 1);
+    QVERIFY(QFile::remove(recording));
+    QTRY_COMPARE(m_view->model()->rowCount(), 0);
+    QCOMPARE(pathsOf(manager.getAllFiles()), QStringList({b}));
+    QCOMPARE(readLibrary(manager.getDataFilePath()).size(), 1);
+}
+
+void TestFileManager::emptyListsSayWhatIsMissing()
+{
+    SCFileManager manager;
+    QVERIFY(showView(manager, "screenshot"));
+    auto *placeholder = m_view->viewport()->findChild<QLabel *>();
+    QVERIFY(placeholder);
+    QTRY_VERIFY(placeholder->isVisible());
+    QCOMPARE(placeholder->text(), QString("No screenshots yet"));
+    QCOMPARE(placeholder->geometry(), m_view->viewport()->rect());
+    manager.updateListView(m_view.get(), "audio");
+    QCOMPARE(placeholder->text(), QString("No audio recordings yet"));
+    manager.updateListView(m_view.get(), "video");
+    QCOMPARE(placeholder->text(), QString("No video recordings yet"));
+
+    manager.addFile(makeFile("v.mp4"), "video");
+    manager.updateListView(m_view.get(), "video");
+    QVERIFY(!placeholder->isVisible());
+    DialogAnswer answer(true, false);
+    const QRect row = m_view->visualRect(m_view->model()->index(0, 0));
+    QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {},
+                      SCFileManager::FileItemDelegate::deleteIconRect(row).center());
+    QVERIFY(answer.answered);
+    QVERIFY(placeholder->isVisible());
+}
+
+void TestFileManager::doubleClickWithoutOpenerSaysSo()
+{
+    const QString clip = makeFile("clip.mp4");
+    SCFileManager manager;
+    manager.addFile(clip, "video");
+    QVERIFY(showView(manager, "video"));
+    const QRect row = m_view->visualRect(m_view->model()->index(0, 0));
+    // No xdg-open, no browser: the desktop takes nothing.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_files.filePath("no-programs")));
+    QTest::mouseDClick(m_view->viewport(), Qt::LeftButton, {}, QPoint(20, row.center().y()));
+    qputenv("PATH", path);
+
+    QMessageBox *box = nullptr;
+    QTRY_VERIFY((box = visibleBox(SCDesktopOpen::MESSAGE_NAME)));
+    QVERIFY2(box->text().contains(clip), qPrintable(box->text()));
+    QVERIFY(box->text().contains("xdg-open"));
+    QVERIFY(!box->styleSheet().isEmpty());
+    box->close();
+    QVERIFY(readAll(SCLogger::instance()->logFilePath())
+                    .contains("Could not open " + clip.toUtf8()));
+    QVERIFY(QFile::exists(clip));
+    QCOMPARE(manager.getAllFiles().size(), 1);
+}
+
 int main(int argc, char **argv)
 {
     // A private data folder: the library never touches the user's own.
     QTemporaryDir dataHome;
-    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.path()));
+    qputenv("XDG_DATA_HOME", QFile::encodeName(dataHome.filePath("data")));
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(dataHome.filePath("config")));
     QApplication app(argc, argv);
+    SCLogger::instance()->initialize(dataHome.filePath("test.log"));
     QCoreApplication::setOrganizationName(SCSettings::ORGANIZATION);
     QCoreApplication::setApplicationName(SCSettings::APPLICATION);
     TestFileManager test;

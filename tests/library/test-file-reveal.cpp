@@ -1,10 +1,13 @@
+#include "sc-desktop-open.h"
 #include "sc-file-reveal.h"
+#include "sc-logger.h"
 
+#include <QApplication>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDesktopServices>
 #include <QDir>
-#include <QGuiApplication>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -48,6 +51,9 @@ private Q_SLOTS:
     void fileManagerShowsTheFile();
     void withoutFileManagerTheFolderOpens();
     void erroringFileManagerFallsBackToTheFolder();
+    void desktopOpenSaysWhyItFailed_data();
+    void desktopOpenSaysWhyItFailed();
+    void desktopOpenHandsOverQuietly();
 
 private:
     QString makeFile(const QString &relative);
@@ -98,7 +104,7 @@ void TestFileReveal::fileManagerShowsTheFile()
     const QString path = makeFile(relative);
     int answered = -1;
     SCFileReveal::showInFolder(
-            path, [&answered](bool viaFileManager) { answered = viaFileManager ? 1 : 0; });
+            path, nullptr, [&answered](bool viaFileManager) { answered = viaFileManager ? 1 : 0; });
     QTRY_COMPARE_WITH_TIMEOUT(answered, 1, 10000);
 
     bus.unregisterService(SCFileReveal::SERVICE);
@@ -121,7 +127,7 @@ void TestFileReveal::withoutFileManagerTheFolderOpens()
     const QString path = makeFile("no manager/it's \"here\".png");
     int answered = -1;
     SCFileReveal::showInFolder(
-            path, [&answered](bool viaFileManager) { answered = viaFileManager ? 1 : 0; });
+            path, nullptr, [&answered](bool viaFileManager) { answered = viaFileManager ? 1 : 0; });
     QTRY_COMPARE_WITH_TIMEOUT(answered, 0, 10000);
     QCOMPARE(m_opened.urls.size(), 1);
     QCOMPARE(m_opened.urls.first(), QUrl::fromLocalFile(m_dir.filePath("no manager")));
@@ -137,7 +143,7 @@ void TestFileReveal::erroringFileManagerFallsBackToTheFolder()
     const QString path = makeFile("broken/shot.png");
     int answered = -1;
     SCFileReveal::showInFolder(
-            path, [&answered](bool viaFileManager) { answered = viaFileManager ? 1 : 0; });
+            path, nullptr, [&answered](bool viaFileManager) { answered = viaFileManager ? 1 : 0; });
     QTRY_COMPARE_WITH_TIMEOUT(answered, 0, 10000);
     bus.unregisterService(SCFileReveal::SERVICE);
     bus.unregisterObject(SCFileReveal::PATH);
@@ -145,5 +151,116 @@ void TestFileReveal::erroringFileManagerFallsBackToTheFolder()
     QCOMPARE(m_opened.urls.first(), QUrl::fromLocalFile(m_dir.filePath("broken")));
 }
 
-QTEST_MAIN(TestFileReveal)
+namespace {
+
+QList<QMessageBox *> visibleMessages()
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible() && box->objectName() == SCDesktopOpen::MESSAGE_NAME)
+            boxes << box;
+    }
+    return boxes;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+void TestFileReveal::desktopOpenSaysWhyItFailed_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("web page") << "web page";
+    QTest::newRow("broken handler") << "broken handler";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("file") << "file";
+    QTest::newRow("missing file") << "missing file";
+}
+
+void TestFileReveal::desktopOpenSaysWhyItFailed()
+{
+    QFETCH(QString, kind);
+    QDesktopServices::unsetUrlHandler("file");
+    // No xdg-open and no browser on the way.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_dir.filePath("no-programs")));
+    QObject receiver;
+    QString shown;
+    bool opened = true;
+    if (kind == "web page" || kind == "broken handler") {
+        shown = "https://example.org/guide?page=1";
+        if (kind == "broken handler")
+            QDesktopServices::setUrlHandler("https", &receiver, "noSuchSlot");
+        opened = SCDesktopOpen::openUrl(QUrl(shown), nullptr);
+        // A second failure replaces the first message instead of stacking another.
+        SCDesktopOpen::openUrl(QUrl(shown), nullptr);
+        QDesktopServices::unsetUrlHandler("https");
+    } else if (kind == "folder") {
+        shown = m_dir.filePath("not yet there");
+        opened = SCDesktopOpen::openFolder(shown, nullptr);
+        QVERIFY(QFileInfo(shown).isDir());
+    } else if (kind == "file") {
+        shown = makeFile("a clip.mp4");
+        opened = SCDesktopOpen::openFile(shown, nullptr);
+    } else {
+        shown = m_dir.filePath("gone.png");
+        opened = SCDesktopOpen::openFile(shown, nullptr);
+    }
+    qputenv("PATH", path);
+    QVERIFY(!opened);
+
+    QTRY_COMPARE(visibleMessages().size(), 1);
+    QMessageBox *box = visibleMessages().first();
+    QVERIFY2(box->text().contains(shown), qPrintable(box->text()));
+    QVERIFY(!box->styleSheet().isEmpty());
+    QCOMPARE(box->text().contains("xdg-open"), kind != "missing file");
+    QVERIFY(readAll(SCLogger::instance()->logFilePath())
+                    .contains(QString("Could not open %1").arg(shown).toUtf8()));
+    box->close();
+    QTRY_VERIFY(visibleMessages().isEmpty());
+}
+
+void TestFileReveal::desktopOpenHandsOverQuietly()
+{
+    QDesktopServices::unsetUrlHandler("file");
+    // A stand-in xdg-open that notes what it was given.
+    const QString bin = m_dir.filePath("bin");
+    QDir().mkpath(bin);
+    const QString given = m_dir.filePath("given.txt");
+    QFile script(bin + "/xdg-open");
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + QFile::encodeName(given) + "'\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+
+    const QString file = makeFile("to open/a clip.mp4");
+    QVERIFY(SCDesktopOpen::openFile(file, nullptr));
+    QVERIFY(SCDesktopOpen::openFolder(m_dir.filePath("to open"), nullptr));
+    qputenv("PATH", path);
+    QTRY_COMPARE(readAll(given).count('\n'), 2);
+    // The two openers run side by side: either may write first.
+    QStringList seen = QString::fromUtf8(readAll(given)).split('\n', Qt::SkipEmptyParts);
+    seen.sort();
+    QCOMPARE(seen,
+             QStringList({QUrl::fromLocalFile(m_dir.filePath("to open")).toEncoded(),
+                          QUrl::fromLocalFile(file).toEncoded()}));
+    QCoreApplication::processEvents();
+    QVERIFY(visibleMessages().isEmpty());
+}
+
+int main(int argc, char **argv)
+{
+    QApplication app(argc, argv);
+    QTemporaryDir logs;
+    SCLogger::instance()->initialize(logs.filePath("test.log"));
+    TestFileReveal test;
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test-file-reveal.moc"

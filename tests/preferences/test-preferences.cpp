@@ -249,9 +249,9 @@ void TestPreferences::menuChecksStoredLanguageAndSwitchesAtOnce()
     QCOMPARE(window->findChild<QLabel *>("recordingLabel")->text(),
              QStringLiteral("Aufnahme starten"));
     QCOMPARE(window->findChild<QPushButton *>("fileOrderBtn")->toolTip(),
-             m_translator->translate("", "Reverse File Order"));
+             m_translator->translate("", "Newest first"));
     QVERIFY(window->findChild<QPushButton *>("fileOrderBtn")->toolTip()
-            != QStringLiteral("Reverse File Order"));
+            != QStringLiteral("Newest first"));
     QCOMPARE(QSettings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
                      .value(SCSettings::GENERAL_LANGUAGE)
                      .toString(),
