@@ -16,16 +16,19 @@
 #include <QSettings>
 #include <QTimer>
 
+#include <csignal>
 #include <cstdio>
 #include <memory>
 
 namespace {
 
-// A second start leaves the running instance alone; the block's handle is kept for a
-// future hand-over.
-void activateRunningInstance(quint64 windowHandle)
+// A second start asks the running instance to come forward: its window restored and raised,
+// wherever it was. The block's handle stays 0; the process id names whom to ask.
+void activateRunningInstance(quint64 windowHandle, qint64 processId)
 {
     Q_UNUSED(windowHandle);
+    if (processId > 0 && SCSingleInstance::isInstanceAlive(processId))
+        ::kill(static_cast<pid_t>(processId), SIGUSR1);
 }
 
 void startLog()
@@ -104,7 +107,8 @@ int main(int argc, char *argv[])
     const SCSingleInstance::Result guard = instance->acquire();
     switch (guard) {
     case SCSingleInstance::Result::AlreadyRunning:
-        activateRunningInstance(instance->runningInstance().windowHandle);
+        activateRunningInstance(instance->runningInstance().windowHandle,
+                                instance->runningInstance().processId);
         return 0;
     case SCSingleInstance::Result::Unguarded:
         SCLogger::instance()->error(
@@ -143,6 +147,11 @@ int main(int argc, char *argv[])
                      [logger](int sig) {
                          logger->info(QStringLiteral("Signal %1 received, quitting").arg(sig));
                          QApplication::quit();
+                     });
+    QObject::connect(&signalWatcher, &SCUnixSignalWatcher::activationRequested, mainWindow.get(),
+                     [logger, window = mainWindow.get()] {
+                         logger->info(QStringLiteral("A second start: showing the window"));
+                         window->bringToFront();
                      });
 
     QTimer::singleShot(10, mainWindow.get(), &SCMainWindow::initObsRecording);

@@ -57,6 +57,8 @@ DrawWindow::DrawWindow(QWidget *parent)
     m_buttonBar->setAttribute(Qt::WA_ShowWithoutActivating);
     m_buttonBar->setAttribute(Qt::WA_MacAlwaysShowToolWindow);
     m_buttonBar->setAttribute(Qt::WA_StyledBackground);
+    // The bar never takes the focus; without this Qt shows tooltips only in active windows.
+    m_buttonBar->setAttribute(Qt::WA_AlwaysShowToolTips);
     m_buttonBar->installEventFilter(this);
     // Exactly 30 px: the style sheet's border must not make it taller than its buttons.
     m_buttonBar->setFixedHeight(30);
@@ -200,6 +202,11 @@ void DrawWindow::resizeContent(int width, int height)
 
 void DrawWindow::setRecordingState(bool isRecording)
 {
+    // The pen is for the recording: it goes off with it, strokes and all.
+    if (m_isRecording && !isRecording && m_drawToggleButton->isChecked()) {
+        m_drawToggleButton->setChecked(false);
+        clearDrawing();
+    }
     m_isRecording = isRecording;
     m_startButton->setIcon(icon(isRecording ? QStringLiteral("stop-recording")
                                             : QStringLiteral("start-recording")));
@@ -491,8 +498,11 @@ void DrawWindow::updateButtonPositions()
 {
     if (!m_buttonBar)
         return;
-    m_buttonBar->setFixedWidth(width());
-    m_buttonBar->move(barPosition(geometry(), m_buttonBar->size()));
+    bool haveScreen = false;
+    const QRect screen = availableGeometry(&haveScreen);
+    // Wider than the screen, the bar would put its buttons out of reach.
+    m_buttonBar->setFixedWidth(haveScreen ? std::min(width(), screen.width()) : width());
+    m_buttonBar->move(barPosition(geometry(), m_buttonBar->size(), haveScreen ? screen : QRect()));
 }
 
 void DrawWindow::updateCursor(const QPoint &pos)

@@ -127,9 +127,19 @@ QPoint barDragged(const QPoint &wanted, const QSize &frame, const QRect &availab
             wanted.y()};
 }
 
-QPoint barPosition(const QRect &frame, const QSize &bar)
+QPoint barPosition(const QRect &frame, const QSize &bar, const QRect &screen)
 {
-    return {frame.left() + (frame.width() - bar.width()) / 2, frame.top() - bar.height()};
+    const int x = frame.left() + (frame.width() - bar.width()) / 2;
+    const int above = frame.top() - bar.height();
+    if (screen.isEmpty() || above >= screen.top())
+        return {x, above};
+    // No room above: below the frame, and where the frame fills the screen's height, at the
+    // screen's bottom edge over the frame, so that stop stays within reach.
+    const int below = frame.bottom() + 1;
+    const int y = below + bar.height() - 1 <= screen.bottom() ? below
+                                                              : screen.bottom() - bar.height() + 1;
+    return {std::clamp(x, screen.left(), std::max(screen.left(), screen.right() - bar.width() + 1)),
+            y};
 }
 
 QRect presetFrame(const QSize &screen, qreal ratio, const QSize &physical, int border)

@@ -42,7 +42,8 @@ QPoint barDragged(const QPoint &wanted, const QSize &frame, const QRect &availab
 // A frame whose content is `physical` device pixels, centred on a screen of `screen` logical
 // pixels at the origin, with a border of `border` on every side.
 QRect presetFrame(const QSize &screen, qreal ratio, const QSize &physical, int border);
-// Top-left of the button bar: centred on the frame, flush on top of it.
-QPoint barPosition(const QRect &frame, const QSize &bar);
+// Top-left of the button bar: centred on the frame, flush on top of it; kept on `screen`
+// (when given) by moving it below the frame or to the screen's bottom edge.
+QPoint barPosition(const QRect &frame, const QSize &bar, const QRect &screen = QRect());
 
 } // namespace SCFrameGeometry

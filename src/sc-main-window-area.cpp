@@ -15,6 +15,7 @@
 #include "sc-obs-wrapper.h"
 #include "sc-settings.h"
 #include "sc-types.h"
+#include "sc-window-tracker.h"
 #include "window-highlighter.h"
 
 #include <QGuiApplication>
@@ -24,6 +25,7 @@ namespace {
 
 const QString DEFAULT_AUDIO_DEVICE = QStringLiteral("default");
 constexpr int FPS = 30;
+constexpr int GIF_FPS = 15;
 constexpr int FIRST_AUDIO_FORMAT = static_cast<int>(OutputFormat::MP3);
 
 struct TileIcons
@@ -124,8 +126,6 @@ void SCMainWindow::onFullScreenClicked()
     setupRecordingArea();
     if (m_drawWindow)
         m_drawWindow->hide();
-    initFullscreenToolbar();
-    m_fullscreenToolbar->showToolbar();
 }
 
 void SCMainWindow::onSelectRegionClicked()
@@ -182,6 +182,7 @@ void SCMainWindow::selectWindowForRecording()
     connect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this,
             [this](const QRect &rect) {
                 placeFrameAround(rect);
+                m_windowTracker->track(m_windowHighlighter->clickedWindow(), rect);
                 disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this,
                            nullptr);
                 m_windowHighlighter->hide();
@@ -190,8 +191,35 @@ void SCMainWindow::selectWindowForRecording()
             });
 }
 
+void SCMainWindow::followPickedWindow(const QRect &frame)
+{
+    if (!m_drawWindow || m_recordingMode != Window)
+        return;
+    SCLogger::instance()->debug(QStringLiteral("Recorded window moved to %1,%2 %3x%4")
+                                        .arg(frame.x())
+                                        .arg(frame.y())
+                                        .arg(frame.width())
+                                        .arg(frame.height()));
+    const int b = m_drawWindow->borderWidth();
+    m_drawWindow->setGeometry(frame.adjusted(-b, -b, b, b));
+    m_startPoint = frame.topLeft();
+    m_endPoint = frame.bottomRight();
+    setupRecordingArea();
+}
+
+void SCMainWindow::onFollowedWindowClosed()
+{
+    SCLogger::instance()->info(QStringLiteral("The recorded window was closed"));
+    if (!m_obs || !m_obs->isRecordingStart())
+        return;
+    stopRecording();
+    showWarning(tr("Recording Stopped"),
+                tr("The window being recorded was closed. The recording was stopped and saved."));
+}
+
 void SCMainWindow::placeFrameAround(const QRect &area)
 {
+    m_windowTracker->stop();
     DrawWindow *frame = ensureDrawWindowCreated();
     const int b = frame->borderWidth();
     m_startPoint = area.topLeft();
@@ -212,6 +240,9 @@ DrawWindow *SCMainWindow::ensureDrawWindowCreated()
     connect(m_drawWindow, &DrawWindow::windowGeometryChanged, this,
             &SCMainWindow::onDrawWindowGeometryChanged);
     connect(m_drawWindow, &DrawWindow::hideDrawWindow, this, [this] {
+        // Closed is closed: the frame comes back only with a new region or window.
+        m_windowTracker->stop();
+        m_recordingMode = FullScreen;
         highlightActiveRecordingMode(ui->fullScreenWidget);
         onFullScreenClicked();
     });
@@ -231,22 +262,28 @@ void SCMainWindow::onDrawWindowGeometryChanged(bool isMoving, const QPoint &topL
     m_startPoint = topLeft;
     m_endPoint = bottomRight;
     m_areaSet = true;
-    if (m_isRecording == isMoving)
-        setupRecordingArea();
-    if (!ui->lockRadioBtn->isChecked())
+    // The user took the frame somewhere else: it no longer follows a window.
+    m_windowTracker->stop();
+    // Every move and resize reaches the engine, while recording as well: the file follows the
+    // frame. Only the canvas waits for the next recording.
+    Q_UNUSED(isMoving);
+    setupRecordingArea();
+    if (!ui->lockRadioBtn->isChecked() && !m_applyingPreset)
         ui->ratioComboBox->setCurrentIndex(0);
 }
 
 void SCMainWindow::onRatioSelectionChanged(const QString &text)
 {
-    if (m_fullscreenToolbar)
-        m_fullscreenToolbar->hideToolbar();
-    highlightActiveRecordingMode(ui->selectRegionWidget);
     const QSize size = presetSize(text);
-    if (size.isValid())
-        createDrawWindowWithDimensions(size.width(), size.height());
-    if (m_drawWindow && ui->ratioComboBox->currentIndex() != 0)
-        ui->lockRadioBtn->setChecked(true);
+    if (!size.isValid())
+        return;
+    m_recordingMode = Region;
+    highlightActiveRecordingMode(ui->selectRegionWidget);
+    // The frame's own report of the preset must not reset the choice to "Custom".
+    m_applyingPreset = true;
+    createDrawWindowWithDimensions(size.width(), size.height());
+    m_applyingPreset = false;
+    ui->lockRadioBtn->setChecked(true);
 }
 
 void SCMainWindow::createDrawWindowWithDimensions(int width, int height)
@@ -263,18 +300,16 @@ void SCMainWindow::createDrawWindowWithDimensions(int width, int height)
     frame->show();
     frame->raise();
     frame->activateWindow();
+    // Inclusive corners: the inside of the frame, no more.
     m_startPoint = placed.topLeft() + QPoint(b, b);
-    m_endPoint = placed.bottomRight() - QPoint(b - 1, b - 1);
+    m_endPoint = placed.bottomRight() - QPoint(b, b);
     m_areaSet = true;
-    ui->widthLineEdit->setText(QString::number(width));
-    ui->heightLineEdit->setText(QString::number(height));
-    setupRecordingAreaWithoutUpdatingLineEdits();
+    m_windowTracker->stop();
+    setupRecordingArea();
 }
 
-void SCMainWindow::applyCrop(const QRect &screen, qreal ratio)
+void SCMainWindow::applyCrop(const ObsCaptureArea &area)
 {
-    const ObsCaptureArea area = ObsCaptureArea::fromCorners(
-            m_startPoint - screen.topLeft(), m_endPoint - screen.topLeft(), screen.size(), ratio);
     SCLogger::instance()->debug(QStringLiteral("position %1 %2 %3 %4")
                                         .arg(area.left)
                                         .arg(area.right)
@@ -287,11 +322,11 @@ void SCMainWindow::applyCrop(const QRect &screen, qreal ratio)
                          area.left, area.right, area.top, area.bottom);
 }
 
-void SCMainWindow::setupRecordingArea()
+bool SCMainWindow::setupRecordingArea()
 {
     QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen || !m_obsReady)
-        return;
+        return false;
     const QRect g = screen->geometry();
     const qreal ratio = screen->devicePixelRatio();
     SCLogger::instance()->debug(QStringLiteral("Screen geometry: x=%1, y=%2, width=%3, height=%4")
@@ -299,34 +334,43 @@ void SCMainWindow::setupRecordingArea()
                                         .arg(g.y())
                                         .arg(g.width())
                                         .arg(g.height()));
-    const QRect area(m_startPoint, m_endPoint);
+    // One computation for the fields, the crop, the canvas and the file: they always agree.
+    const ObsCaptureArea area = ObsCaptureArea::fromCorners(
+            m_startPoint - g.topLeft(), m_endPoint - g.topLeft(), g.size(), ratio);
     if (!m_syncingFromEdits) {
         const QSignalBlocker blockWidth(ui->widthLineEdit);
         const QSignalBlocker blockHeight(ui->heightLineEdit);
-        ui->widthLineEdit->setText(QString::number(int(area.width() * ratio)));
-        ui->heightLineEdit->setText(QString::number(int(area.height() * ratio)));
+        ui->widthLineEdit->setText(QString::number(area.frameWidth));
+        ui->heightLineEdit->setText(QString::number(area.frameHeight));
     }
-    applyCrop(g, ratio);
-    const int w = ObsCaptureArea::roundUpTo4(area.width());
-    const int h = ObsCaptureArea::roundUpTo4(area.height());
-    SCLogger::instance()->debug(QStringLiteral("Recording area set to: %1x%2").arg(w).arg(h));
-    if (!m_isRecording
-        && m_obs->resetVideo(int(w * ratio), int(h * ratio), int(w * ratio), int(h * ratio), FPS)
-                != 0)
+    applyCrop(area);
+    SCLogger::instance()->debug(QStringLiteral("Recording area set to: %1x%2")
+                                        .arg(area.canvasWidth)
+                                        .arg(area.canvasHeight));
+    if (m_isRecording)
+        return true;
+    if (m_obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth, area.canvasHeight,
+                          recordingFps())
+        != 0) {
         SCLogger::instance()->warning(QStringLiteral("Failed to reset video"));
+        return false;
+    }
+    return true;
+}
+
+int SCMainWindow::recordingFps() const
+{
+    // A palette per picture costs more than encoding a video picture: GIF keeps to a rate
+    // the machine can hold, and plays as smoothly as GIFs usually do.
+    const int index = ui->recordFormatComboBox->currentIndex();
+    return index == static_cast<int>(OutputFormat::GIF) ? GIF_FPS : FPS;
 }
 
 void SCMainWindow::setupRecordingAreaWithoutUpdatingLineEdits()
 {
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen || !m_obsReady)
-        return;
-    applyCrop(screen->geometry(), screen->devicePixelRatio());
-    const int w = ObsCaptureArea::roundUpTo4(qMax(0, ui->widthLineEdit->text().toInt()));
-    const int h = ObsCaptureArea::roundUpTo4(qMax(0, ui->heightLineEdit->text().toInt()));
-    SCLogger::instance()->debug(QStringLiteral("Recording area set to: %1x%2").arg(w).arg(h));
-    if (m_obs->resetVideo(w, h, w, h, FPS) != 0)
-        SCLogger::instance()->warning(QStringLiteral("Failed to reset video"));
+    m_syncingFromEdits = true;
+    setupRecordingArea();
+    m_syncingFromEdits = false;
 }
 
 void SCMainWindow::onLockToggled(bool checked)
@@ -367,17 +411,17 @@ void SCMainWindow::onRecordFormatChanged(int index)
 {
     if (index < FIRST_AUDIO_FORMAT && !m_screenEnabled) {
         m_screenEnabled = true;
+        m_recordingMode = FullScreen;
         highlightActiveRecordingMode(ui->fullScreenWidget);
         onFullScreenClicked();
-        m_fullscreenToolbar->showToolbar();
         ui->screenSwitch->setChecked(true);
     } else if (index >= FIRST_AUDIO_FORMAT && m_screenEnabled) {
         m_screenEnabled = false;
         highlightActiveRecordingMode(nullptr);
-        initFullscreenToolbar();
-        m_fullscreenToolbar->showToolbar();
         ui->screenSwitch->setChecked(false);
     }
+    // The canvas follows the format's frame rate.
+    setupRecordingArea();
     if (index >= 0)
         m_settings.setValue(SCSettings::RECORDING_FORMAT,
                             OUTPUT_FORMAT_STRINGS.at(static_cast<OutputFormat>(index)));
@@ -387,16 +431,15 @@ void SCMainWindow::onScreenSwitchChanged(bool on)
 {
     if (on) {
         m_screenEnabled = true;
+        m_recordingMode = FullScreen;
         highlightActiveRecordingMode(ui->fullScreenWidget);
         onFullScreenClicked();
-        m_fullscreenToolbar->showToolbar();
         if (ui->recordFormatComboBox->currentIndex() >= FIRST_AUDIO_FORMAT)
             ui->recordFormatComboBox->setCurrentIndex(0);
     } else {
         m_screenEnabled = false;
         highlightActiveRecordingMode(nullptr);
-        if (m_fullscreenToolbar)
-            m_fullscreenToolbar->hideToolbar();
+        m_windowTracker->stop();
         if (m_drawWindow)
             m_drawWindow->hide();
         if (ui->recordFormatComboBox->currentIndex() < FIRST_AUDIO_FORMAT)

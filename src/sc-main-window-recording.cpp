@@ -13,6 +13,7 @@
 #include "sc-recording-name.h"
 #include "sc-settings.h"
 #include "sc-types.h"
+#include "sc-window-tracker.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -138,6 +139,11 @@ bool SCMainWindow::ensureSaveFolder(QString *message) const
 
 void SCMainWindow::startRecording(bool)
 {
+    // A question already on screen is answered first; a second start does not stack another.
+    if (m_openDialog) {
+        m_openDialog->raise();
+        return;
+    }
     // A full or read-only save folder is found now, not after the countdown.
     if (!m_obs->isRecordingStart()) {
         QString problem;
@@ -157,7 +163,7 @@ void SCMainWindow::startRecording(bool)
     const int cy = m_startPoint.y() + (m_endPoint.y() - m_startPoint.y()) / 2;
     m_countdownWidget->move(cx - m_countdownWidget->width() / 2,
                             cy - m_countdownWidget->height() / 2);
-    m_countdownWidget->startCountdown(3);
+    m_countdownWidget->startCountdown(m_countdownSeconds);
     m_countdownWidget->blockUntilFinished();
     m_countdownWidget->deleteLater();
     m_countdownWidget = nullptr;
@@ -190,8 +196,6 @@ void SCMainWindow::startRecording(bool)
     m_obs->enableMouseEffect(m_settings.value(SCSettings::MOUSE_SWITCH).toBool());
 
     makeWindowRecordingTransparent(this);
-    if (m_fullscreenToolbar)
-        makeWindowRecordingTransparent(m_fullscreenToolbar.get());
 
     m_recordingTime = QTime(0, 0, 0, 0);
     const QString zero = QStringLiteral("00:00:00");
@@ -217,24 +221,15 @@ bool SCMainWindow::prepareRecording()
     QScreen *screen = QGuiApplication::primaryScreen();
     if (!screen)
         return false;
-    const qreal ratio = screen->devicePixelRatio();
-    QRect area(QPoint(0, 0), screen->size());
-    if (!m_areaSet) {
+    if (!m_areaSet || !m_screenEnabled || m_recordingMode == FullScreen) {
         m_startPoint = screen->geometry().topLeft();
         m_endPoint = screen->geometry().bottomRight();
         m_areaSet = true;
-        setupRecordingArea();
-    } else {
-        area = QRect(m_startPoint, m_endPoint);
     }
-    const int w = (area.width() + 3) & ~3;
-    const int h = (area.height() + 3) & ~3;
-    SCLogger::instance()->debug(QStringLiteral("Recording area set to: %1x%2").arg(w).arg(h));
-    if (m_obs->resetVideo(int(w * ratio), int(h * ratio), int(w * ratio), int(h * ratio), FPS)
-        != 0) {
-        SCLogger::instance()->warning(QStringLiteral("Failed to reset video"));
+    // Applied afresh, so that the crop, the canvas, the size fields and the file agree with
+    // whatever the frame went through since.
+    if (!setupRecordingArea())
         return false;
-    }
     m_obs->recMicAudio(ui->micSwitch->isChecked(), DEFAULT_AUDIO_DEVICE);
     m_obs->recPlayerAudio(ui->speakerSwitch->isChecked(), DEFAULT_AUDIO_DEVICE);
     return true;
@@ -259,7 +254,7 @@ void SCMainWindow::startRecordingToFile(const QString &path)
             : 0;
     const auto format = static_cast<OutputFormat>(index);
     const QSize size = requestedVideoSize();
-    m_obs->setupFFmpeg(path, size.width(), size.height(), FPS, BITRATE_ARGUMENT, format);
+    m_obs->setupFFmpeg(path, size.width(), size.height(), recordingFps(), BITRATE_ARGUMENT, format);
     // A refused start has reported itself through the engine's signals; there is no file.
     if (m_obs->startRecording() != 0) {
         m_recordingTimer->stop();
@@ -313,6 +308,15 @@ bool SCMainWindow::confirmLowDiskSpace(const QString &folder)
     const qint64 freeMb = freeBytes / (1024 * 1024);
     SCLogger::instance()->warning(
             QStringLiteral("Only %1 MB free in %2 before recording").arg(freeMb).arg(folder));
+    // Below the level at which a recording is ended, one would stop at once: not offered.
+    if (freeBytes < LOW_DISK_WHILE_RECORDING) {
+        showWarning(tr("Low Disk Space"),
+                    tr("Only %1 MB are free in the save folder. A recording needs at least "
+                       "%2 MB; free some space or choose another folder.")
+                            .arg(freeMb)
+                            .arg(LOW_DISK_BEFORE_START / (1024 * 1024)));
+        return false;
+    }
     QMessageBox box(QMessageBox::Warning, tr("Low Disk Space"),
                     tr("Only %1 MB are free in the save folder. The recording will stop when "
                        "less than 100 MB are left.\n\nRecord anyway?")
@@ -320,7 +324,9 @@ bool SCMainWindow::confirmLowDiskSpace(const QString &folder)
     QPushButton *record = box.addButton(tr("Record Anyway"), QMessageBox::AcceptRole);
     box.addButton(tr("Cancel"), QMessageBox::RejectRole);
     box.setStyleSheet(loadMessageBoxStyle());
+    m_openDialog = &box;
     box.exec();
+    m_openDialog = nullptr;
     const bool goOn = box.clickedButton() == record;
     if (!goOn)
         SCLogger::instance()->info(QStringLiteral("Recording not started: low disk space"));
@@ -350,6 +356,34 @@ void SCMainWindow::stopRecording()
     SCLogger::instance()->info(QStringLiteral("Recording stopped... %1").arg(result));
 }
 
+void SCMainWindow::showRecordingControls(bool recording)
+{
+    const int index = ui->recordFormatComboBox->currentIndex();
+    const bool soundOnly = index >= static_cast<int>(OutputFormat::MP3);
+    if (!recording) {
+        if (m_fullscreenToolbar) {
+            m_fullscreenToolbar->setAutoHide(false);
+            m_fullscreenToolbar->hideToolbar();
+            m_fullscreenToolbar->setRecordingState(false);
+            m_fullscreenToolbar->updateTimerLabel(QStringLiteral("00:00:00"));
+        }
+        return;
+    }
+    // A region or window keeps its controls on its frame, outside the recorded area. The
+    // whole screen has no outside: the toolbar waits at the top edge and shows only while the
+    // pointer is there. A sound recording has no picture to keep clear of.
+    const bool frameShown = m_drawWindow && m_drawWindow->isVisible() && !soundOnly;
+    if (frameShown)
+        return;
+    initFullscreenToolbar();
+    m_fullscreenToolbar->setRecordingState(true);
+    m_fullscreenToolbar->setAutoHide(!soundOnly);
+    if (soundOnly)
+        m_fullscreenToolbar->showToolbar();
+    else
+        m_fullscreenToolbar->hideToolbar();
+}
+
 void SCMainWindow::onRecordStatusChanged(int status)
 {
     const int index = ui->recordFormatComboBox->currentIndex();
@@ -361,13 +395,9 @@ void SCMainWindow::onRecordStatusChanged(int status)
         ui->recordingLabel->setText(tr("Stop Recording"));
         if (m_drawWindow)
             m_drawWindow->setRecordingState(true);
-        if (m_fullscreenToolbar)
-            m_fullscreenToolbar->setRecordingState(true);
-        if (index >= static_cast<int>(OutputFormat::MP3)) {
-            initFullscreenToolbar();
-            m_fullscreenToolbar->showToolbar();
-            m_fullscreenToolbar->setRecordingState(true);
-        }
+        showRecordingControls(true);
+        // A followed window is asked after more often while its place decides the file.
+        m_windowTracker->setInterval(50);
         break;
     case 1:
         m_isRecording = false;
@@ -378,6 +408,7 @@ void SCMainWindow::onRecordStatusChanged(int status)
         break;
     case 2: {
         m_isRecording = false;
+        m_windowTracker->setInterval(250);
         ui->recordingIcon->setPixmap(
                 QPixmap(QStringLiteral(":/res/forms/images/start-recording.svg")));
         ui->recordingLabel->setText(tr("Start Recording"));
@@ -385,11 +416,7 @@ void SCMainWindow::onRecordStatusChanged(int status)
             m_recordingTimer->stop();
         makeWindowRecordingVisible(this);
         const QString zero = QStringLiteral("00:00:00");
-        if (m_fullscreenToolbar) {
-            makeWindowRecordingVisible(m_fullscreenToolbar.get());
-            m_fullscreenToolbar->setRecordingState(false);
-            m_fullscreenToolbar->updateTimerLabel(zero);
-        }
+        showRecordingControls(false);
         if (m_drawWindow) {
             m_drawWindow->setRecordingState(false);
             m_drawWindow->updateTimerLabel(zero);

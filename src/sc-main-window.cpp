@@ -15,6 +15,7 @@
 #include "sc-settings.h"
 #include "sc-translator.h"
 #include "sc-types.h"
+#include "sc-window-tracker.h"
 #include "window-highlighter.h"
 
 #include <QCloseEvent>
@@ -59,6 +60,9 @@ SCMainWindow::SCMainWindow(QWidget *parent)
     , m_settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
 {
     ui->setupUi(this);
+    m_windowTracker = new SCWindowTracker(this);
+    connect(m_windowTracker, &SCWindowTracker::moved, this, &SCMainWindow::followPickedWindow);
+    connect(m_windowTracker, &SCWindowTracker::closed, this, &SCMainWindow::onFollowedWindowClosed);
     auto *agent = new SCFramelessWindowAgent(this);
     agent->setup(this);
     agent->setTitleBar(ui->titleFrame);
@@ -99,6 +103,14 @@ SCMainWindow::~SCMainWindow()
     delete ui;
 }
 
+void SCMainWindow::bringToFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
+}
+
 void SCMainWindow::setTranslator(std::shared_ptr<SCTranslator> translator)
 {
     m_translator = std::move(translator);
@@ -131,9 +143,17 @@ QString SCMainWindow::loadMessageBoxStyle() const
 
 void SCMainWindow::showWarning(const QString &title, const QString &text)
 {
+    // The same message again (a hotkey pressed while it is open) raises the one on screen.
+    if (m_openDialog && m_openDialog->text() == text) {
+        m_openDialog->raise();
+        return;
+    }
     QMessageBox box(QMessageBox::Warning, title, text);
     box.setStyleSheet(loadMessageBoxStyle());
+    const QPointer<QMessageBox> previous = m_openDialog;
+    m_openDialog = &box;
     box.exec();
+    m_openDialog = previous;
 }
 
 void SCMainWindow::setupDefaultSettings()
@@ -333,20 +353,17 @@ void SCMainWindow::onSidebarTabClicked()
         ui->mainFunctionPages->setCurrentIndex(2);
         if (m_screenshotWindow)
             m_screenshotWindow->hide();
-        if (m_fullscreenToolbar && m_recordingMode == FullScreen) {
-            m_fullscreenToolbar->showToolbar();
-            onFullScreenClicked();
-        }
-        if (m_drawWindow && (m_recordingMode == Window || m_recordingMode == Region)) {
+        // The frame belongs to a chosen region or window of a video recording; nothing shows
+        // for the whole screen until a recording runs.
+        if (m_drawWindow && m_screenEnabled
+            && (m_recordingMode == Window || m_recordingMode == Region)) {
             m_drawWindow->show();
             m_drawWindow->raise();
             m_drawWindow->activateWindow();
         }
     } else if (sender == ui->screenshotTab) {
         ui->mainFunctionPages->setCurrentIndex(0);
-        if (m_fullscreenToolbar)
-            m_fullscreenToolbar->hideToolbar();
-        if (m_drawWindow)
+        if (m_drawWindow && !m_isRecording)
             m_drawWindow->hide();
     } else {
         ui->mainFunctionPages->setCurrentIndex(1);

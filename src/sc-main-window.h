@@ -9,11 +9,14 @@
 #include <memory>
 
 class AreaSelector;
+class ObsCaptureArea;
+class SCWindowTracker;
 class DrawWindow;
 class ObsWrapper;
 class SCCameraWindow;
 class QJsonObject;
 class QMenu;
+class QMessageBox;
 class QTimer;
 class SCCountdownWidget;
 class SCFileManager;
@@ -41,6 +44,8 @@ public:
     ~SCMainWindow() override;
 
     void setTranslator(std::shared_ptr<SCTranslator> translator);
+    // Restored from the taskbar or tray and raised above the other windows.
+    void bringToFront();
     void retranslateUi();
 
     void centerChildWindow(QWidget *child);
@@ -55,6 +60,8 @@ public:
     // simulated without filling one.
     using FreeSpaceProbe = std::function<qint64(const QString &folder)>;
     void setFreeSpaceProbe(FreeSpaceProbe probe);
+    // The countdown before a recording, in seconds (3; tests shorten it).
+    void setCountdownSeconds(int seconds) { m_countdownSeconds = seconds; }
 
 public Q_SLOTS:
     void initObsRecording();
@@ -122,6 +129,7 @@ private:
     QSize requestedVideoSize() const;
     void updateRecordingTimer();
     void initFullscreenToolbar();
+    void showRecordingControls(bool recording);
     void onRecordStatusChanged(int status);
     void onRecordingFailed(const QString &message);
     void onRecordingHotkey();
@@ -134,9 +142,12 @@ private:
     // Frames the chosen area with the region frame and makes it the recording area.
     void placeFrameAround(const QRect &area);
     void createDrawWindowWithDimensions(int width, int height);
-    void setupRecordingArea();
+    bool setupRecordingArea();
     void setupRecordingAreaWithoutUpdatingLineEdits();
-    void applyCrop(const QRect &screen, qreal ratio);
+    void applyCrop(const ObsCaptureArea &area);
+    int recordingFps() const;
+    void followPickedWindow(const QRect &frame);
+    void onFollowedWindowClosed();
     void changeFormatFromAudioToMP4();
     void onModeTileReleased(QWidget *tile);
     void onDrawWindowGeometryChanged(bool isMoving, const QPoint &topLeft,
@@ -199,4 +210,10 @@ private:
     // Set once the engine took the file, so a refused start does not open the Files page.
     bool m_recordingFileListed = false;
     QStringList m_reportedHotkeyProblems;
+    // The window a window recording follows.
+    SCWindowTracker *m_windowTracker = nullptr;
+    int m_countdownSeconds = 3;
+    // The message or question on screen, so that a second one is not stacked on it.
+    QPointer<QMessageBox> m_openDialog;
+    bool m_applyingPreset = false;
 };

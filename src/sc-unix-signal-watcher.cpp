@@ -8,7 +8,7 @@
 
 namespace {
 int g_fds[2] = {-1, -1};
-constexpr int WATCHED[] = {SIGTERM, SIGINT, SIGHUP};
+constexpr int WATCHED[] = {SIGTERM, SIGINT, SIGHUP, SIGUSR1};
 } // namespace
 
 SCUnixSignalWatcher::SCUnixSignalWatcher(QObject *parent)
@@ -35,6 +35,8 @@ SCUnixSignalWatcher::~SCUnixSignalWatcher()
         return;
     for (int sig : WATCHED)
         ::signal(sig, SIG_DFL);
+    // A second start that finds this instance while it ends must not end it by the default.
+    ::signal(SIGUSR1, SIG_IGN);
     ::close(g_fds[0]);
     ::close(g_fds[1]);
     g_fds[0] = g_fds[1] = -1;
@@ -49,6 +51,10 @@ void SCUnixSignalWatcher::handler(int signal)
 void SCUnixSignalWatcher::onReadable()
 {
     char byte = 0;
-    if (::read(g_fds[1], &byte, 1) == 1)
+    if (::read(g_fds[1], &byte, 1) != 1)
+        return;
+    if (byte == SIGUSR1)
+        Q_EMIT activationRequested();
+    else
         Q_EMIT terminationRequested(byte);
 }

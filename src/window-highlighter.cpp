@@ -132,6 +132,7 @@ void WindowHighlighter::onLeftButtonPressed(const QPoint &globalPos)
              << "w:" << info.frame.width() << "h:" << info.frame.height();
     // The rectangle the user saw highlighted, before this click moves the box.
     QPointer<WindowHighlighter> instance(s_instance);
+    instance->m_clickedWindow = info.id;
     emit instance->windowClicked(instance->geometry());
     if (instance && instance->isVisible())
         instance->setGeometry(info.frame);

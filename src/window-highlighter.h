@@ -14,6 +14,9 @@ public:
     explicit WindowHighlighter(QWidget *parent = nullptr);
     ~WindowHighlighter() override;
 
+    // The window whose rectangle windowClicked reported last.
+    WId clickedWindow() const { return m_clickedWindow; }
+
 signals:
     void windowClicked(const QRect &rect);
 
@@ -30,4 +33,5 @@ private:
     void updateShape();
 
     static WindowHighlighter *s_instance;
+    WId m_clickedWindow = 0;
 };
