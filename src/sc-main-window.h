@@ -107,6 +107,7 @@ private:
     void openHelpPage(const QString &url);
     void openLogFolder();
     void retranslateCodeTexts();
+    void fitWidthsToTexts();
 
     // recording
     void setupRecordingDevices();

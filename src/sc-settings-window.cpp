@@ -2,6 +2,7 @@
 
 #include "sc-dialog-title-bar.h"
 #include "sc-frameless-window-agent.h"
+#include "sc-path-field.h"
 #include "sc-settings.h"
 #include "sc-types.h"
 
@@ -53,7 +54,8 @@ void SCSettingsWindow::setupUi()
 {
     setObjectName(QStringLiteral("SCSettingsWindow"));
     setWindowTitle(tr("Settings"));
-    setFixedSize(550, 350);
+    // A thin frame of its own sets the window off from the main window it covers.
+    setContentsMargins(1, 1, 1, 1);
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralwidget"));
@@ -77,7 +79,6 @@ void SCSettingsWindow::setupUi()
 
     auto *tabs = new QWidget(body);
     tabs->setObjectName(QStringLiteral("tabsWidget"));
-    tabs->setFixedWidth(130);
     auto *tabsLayout = new QVBoxLayout(tabs);
     tabsLayout->setContentsMargins(0, 10, 0, 10);
     tabsLayout->setSpacing(2);
@@ -129,6 +130,14 @@ void SCSettingsWindow::setupUi()
     m_titleWidget->installEventFilter(this);
 
     loadStyleSheet();
+    // Long translations widen the tab column and the window instead of being cut off; the
+    // checked tab's border takes two pixels more.
+    ensurePolished();
+    int tabWidth = 130;
+    for (QAbstractButton *tab : m_tabGroup->buttons())
+        tabWidth = qMax(tabWidth, tab->sizeHint().width() + 2);
+    tabs->setFixedWidth(tabWidth);
+    setFixedSize(QSize(550, 350).expandedTo(minimumSizeHint()));
 }
 
 QWidget *SCSettingsWindow::buildRecordingPage()
@@ -143,9 +152,8 @@ QWidget *SCSettingsWindow::buildRecordingPage()
         m_recordingFormatComboBox->insertItem(static_cast<int>(format), text);
     grid->addWidget(m_recordingFormatComboBox, 0, 1, 1, 2);
     grid->addWidget(fieldLabel(tr("File Location"), page), 1, 0);
-    m_recordingFileLocationLE = new QLineEdit(page);
+    m_recordingFileLocationLE = new SCPathField(page);
     m_recordingFileLocationLE->setObjectName(QStringLiteral("recordingFileLocationLE"));
-    m_recordingFileLocationLE->setReadOnly(true);
     grid->addWidget(m_recordingFileLocationLE, 1, 1);
     auto *change = new QPushButton(tr("Change"), page);
     change->setObjectName(QStringLiteral("changeRecordingFileLocationBtn"));
@@ -169,9 +177,8 @@ QWidget *SCSettingsWindow::buildScreenshotPage()
         m_screenshotFormatComboBox->insertItem(static_cast<int>(format), text);
     grid->addWidget(m_screenshotFormatComboBox, 0, 1, 1, 2);
     grid->addWidget(fieldLabel(tr("File Location"), page), 1, 0);
-    m_screenshotFileLocationLE = new QLineEdit(page);
+    m_screenshotFileLocationLE = new SCPathField(page);
     m_screenshotFileLocationLE->setObjectName(QStringLiteral("screenshotFileLocationLE"));
-    m_screenshotFileLocationLE->setReadOnly(true);
     grid->addWidget(m_screenshotFileLocationLE, 1, 1);
     auto *change = new QPushButton(tr("Change"), page);
     change->setObjectName(QStringLiteral("changeScreenshotFileLocationBtn"));
