@@ -23,6 +23,7 @@
 #include <QIntValidator>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QSizeGrip>
 #include <QStyle>
 #include <QTextStream>
 #include <QTimer>
@@ -65,6 +66,9 @@ SCMainWindow::SCMainWindow(QWidget *parent)
     for (QWidget *button :
          QList<QWidget *> {ui->settingsBtn, ui->menuBtn, ui->minimizeBtn, ui->closeBtn})
         agent->setHitTestVisible(button);
+    // Without a system frame there is no edge to drag: a grip in the corner resizes the window.
+    m_sizeGrip = new QSizeGrip(this);
+    m_sizeGrip->setObjectName(QStringLiteral("sizeGrip"));
 
     SCLogger::instance()->initialize(QString());
 
@@ -556,6 +560,14 @@ bool SCMainWindow::eventFilter(QObject *watched, QEvent *event)
             return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void SCMainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    m_sizeGrip->resize(m_sizeGrip->sizeHint());
+    m_sizeGrip->move(width() - m_sizeGrip->width(), height() - m_sizeGrip->height());
+    m_sizeGrip->raise();
 }
 
 void SCMainWindow::closeEvent(QCloseEvent *event)

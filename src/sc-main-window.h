@@ -14,6 +14,7 @@ class ObsWrapper;
 class SCCameraWindow;
 class QJsonObject;
 class QMenu;
+class QSizeGrip;
 class QTimer;
 class SCCountdownWidget;
 class SCFileManager;
@@ -77,6 +78,7 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     // shell
@@ -200,4 +202,5 @@ private:
     // Set once the engine took the file, so a refused start does not open the Files page.
     bool m_recordingFileListed = false;
     QStringList m_reportedHotkeyProblems;
+    QSizeGrip *m_sizeGrip = nullptr;
 };
