@@ -2,6 +2,7 @@
 #include "ui_sc-main-window.h"
 
 #include "area-selector.h"
+#include "sc-dialogs.h"
 #include "sc-draw-window.h"
 #include "sc-file-manager.h"
 #include "sc-frameless-window-agent.h"
@@ -60,6 +61,7 @@ SCMainWindow::SCMainWindow(QWidget *parent)
     , m_settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
 {
     ui->setupUi(this);
+    SCDialogs::useDarkDialogs();
     auto *agent = new SCFramelessWindowAgent(this);
     agent->setup(this);
     agent->setTitleBar(ui->titleFrame);
@@ -427,9 +429,9 @@ void SCMainWindow::onOpenTypeFolderClicked()
 
 void SCMainWindow::onChangeLocationClicked()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-            this, tr("Choose Save Location"), ui->saveLocationLineEdit->text(),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    // A folder that cannot be written is refused here, not found out at record time.
+    const QString folder = SCDialogs::chooseSaveFolder(this, tr("Choose Save Location"),
+                                                       ui->saveLocationLineEdit->text());
     if (folder.isEmpty())
         return;
     ui->saveLocationLineEdit->setText(folder);
@@ -438,9 +440,9 @@ void SCMainWindow::onChangeLocationClicked()
 
 void SCMainWindow::onChangeScreenshotLocationClicked()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-            this, tr("Choose Screenshot Save Location"), ui->screenshotFileLocationLineEdit->text(),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    // A folder that cannot be written is refused here, not found out at record time.
+    const QString folder = SCDialogs::chooseSaveFolder(this, tr("Choose Screenshot Save Location"),
+                                                       ui->screenshotFileLocationLineEdit->text());
     if (folder.isEmpty())
         return;
     ui->screenshotFileLocationLineEdit->setText(folder);

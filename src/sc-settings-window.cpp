@@ -1,6 +1,7 @@
 #include "sc-settings-window.h"
 
 #include "sc-dialog-title-bar.h"
+#include "sc-dialogs.h"
 #include "sc-frameless-window-agent.h"
 #include "sc-global-hotkey.h"
 #include "sc-hotkey-edit.h"
@@ -15,7 +16,6 @@
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -370,9 +370,8 @@ void SCSettingsWindow::onButtonBoxClicked(QAbstractButton *button)
 
 void SCSettingsWindow::on_changeRecordingFileLocationBtn_clicked()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-            this, tr("Choose Save Location"), m_recordingFileLocationLE->text(),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString folder = SCDialogs::chooseSaveFolder(this, tr("Choose Save Location"),
+                                                       m_recordingFileLocationLE->text());
     if (folder.isEmpty())
         return;
     m_recordingFileLocationLE->setText(folder);
@@ -381,9 +380,8 @@ void SCSettingsWindow::on_changeRecordingFileLocationBtn_clicked()
 
 void SCSettingsWindow::on_changeScreenshotFileLocationBtn_clicked()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-            this, tr("Choose Screenshot Save Location"), m_screenshotFileLocationLE->text(),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString folder = SCDialogs::chooseSaveFolder(this, tr("Choose Screenshot Save Location"),
+                                                       m_screenshotFileLocationLE->text());
     if (folder.isEmpty())
         return;
     m_screenshotFileLocationLE->setText(folder);

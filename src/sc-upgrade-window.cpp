@@ -131,7 +131,8 @@ void SCUpgradeWindow::setupUi()
     setWindowTitle(tr("Upgrade"));
     // A thin frame of its own sets the window off from the main window it covers.
     setContentsMargins(1, 1, 1, 1);
-    setFixedSize(460, 320);
+    // Clearly lower than the main window it is centred on, so no thin strip of it shows.
+    setFixedSize(460, 300);
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralwidget"));

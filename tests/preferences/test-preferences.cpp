@@ -2,6 +2,7 @@
 // on the test desktop with a private settings store.
 
 #include "sc-about-window.h"
+#include "sc-dialogs.h"
 #include "sc-global-hotkey.h"
 #include "sc-hotkey-edit.h"
 #include "sc-main-window.h"
@@ -73,6 +74,47 @@ private:
 
 } // namespace
 
+// Answers the folder dialogs and message boxes that open while it runs, as a user would: a
+// folder dialog with `folder`, a message box with its default button. Keeps what they looked
+// like and said.
+class DialogAnswerer : public QObject
+{
+public:
+    explicit DialogAnswerer(const QString &folder)
+        : m_folder(folder)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &DialogAnswerer::answer);
+        m_timer.start(100);
+    }
+    QStringList messages;
+    // The lightness of each dialog's background, 0 (black) to 255 (white).
+    QList<int> backgrounds;
+    bool widgetBasedFolderDialog = false;
+
+private:
+    void answer()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible())
+                continue;
+            if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
+                backgrounds << dialog->palette().color(QPalette::Window).lightness();
+                auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+                widgetBasedFolderDialog = name != nullptr;
+                if (name)
+                    name->setText(m_folder);
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            } else if (auto *box = qobject_cast<QMessageBox *>(w)) {
+                backgrounds << box->grab().toImage().pixelColor(2, 2).lightness();
+                messages << box->text();
+                box->accept();
+            }
+        }
+    }
+    QString m_folder;
+    QTimer m_timer;
+};
+
 // Collects the addresses the program hands to the desktop instead of opening a browser.
 class UrlCatcher : public QObject
 {
@@ -98,6 +140,7 @@ private Q_SLOTS:
     void savedCombinationIsGrabbedByTheMainWindow();
     void saveWritesEverythingThenSignalsOnce();
     void cancelKeepsOnlyFolderChoices();
+    void unwritableFolderIsRefusedWhenChosen();
     void mouseBoxesFollowEachOther();
     void menuChecksStoredLanguageAndSwitchesAtOnce();
     void aboutLinkOpensOnce();
@@ -284,22 +327,9 @@ void TestPreferences::cancelKeepsOnlyFolderChoices()
     QSignalSpy spy(window.get(), &SCSettingsWindow::updateSettings);
     window->findChild<QComboBox *>("recordingFormatComboBox")->setCurrentIndex(2);
     press(window->findChild<SCHotkeyEdit *>("recordingHotkeyEdit"), Qt::Key_F1);
-    // The folder dialog stores its answer at once; answer it as a user would.
+    // The folder dialog stores its answer at once.
     QTemporaryDir folder;
-    QTimer answer;
-    connect(&answer, &QTimer::timeout, this, [&folder] {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
-                if (auto *name = dialog->findChild<QLineEdit *>("fileNameEdit"))
-                    name->setText(folder.path());
-                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-            } else if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
-                qWarning() << "Unexpected message:" << box->text();
-                box->reject();
-            }
-        }
-    });
-    answer.start(100);
+    DialogAnswerer answerer(folder.path());
     window->findChild<QPushButton *>("changeRecordingFileLocationBtn")->click();
     window->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
 
@@ -308,6 +338,53 @@ void TestPreferences::cancelKeepsOnlyFolderChoices()
     QCOMPARE(settings.value(SCSettings::RECORDING_FORMAT).toString(), QStringLiteral("MP4"));
     QCOMPARE(settings.value(SCSettings::HOTKEYS_RECORDING).toString(), QStringLiteral("F9"));
     QCOMPARE(settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString(), folder.path());
+    QVERIFY(answerer.messages.isEmpty());
+}
+
+// A folder nobody can write to (not even root, who ignores permission bits) is refused when it
+// is chosen, in the preferences and on the main window's pages, with the reason; nothing is
+// stored. The dialogs are Qt's own, dark like the program.
+void TestPreferences::unwritableFolderIsRefusedWhenChosen()
+{
+    const QString unwritable = QStringLiteral("/proc");
+    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    const QString recording = settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString();
+    const QString screenshots = settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString();
+    const QString expected
+            = SCDialogs::tr("Vistrel cannot write to the save folder \"%1\".").arg(unwritable);
+    {
+        auto window = openPreferences();
+        DialogAnswerer answerer(unwritable);
+        window->findChild<QPushButton *>("changeRecordingFileLocationBtn")->click();
+        window->findChild<QPushButton *>("changeScreenshotFileLocationBtn")->click();
+        QCOMPARE(answerer.messages.size(), 2);
+        QVERIFY2(answerer.messages[0].contains(expected), qPrintable(answerer.messages[0]));
+        QCOMPARE(window->findChild<QLineEdit *>("recordingFileLocationLE")->text(), recording);
+        QVERIFY(answerer.widgetBasedFolderDialog);
+        for (int lightness : std::as_const(answerer.backgrounds))
+            QVERIFY2(lightness < 80, qPrintable(QString::number(lightness)));
+    }
+    SCMainWindow main;
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    {
+        DialogAnswerer answerer(unwritable);
+        main.findChild<QPushButton *>("changeLocationBtn")->click();
+        main.findChild<QPushButton *>("changeScreenshotFileLocationBtn")->click();
+        QCOMPARE(answerer.messages.size(), 2);
+        QVERIFY2(answerer.messages[1].contains(expected), qPrintable(answerer.messages[1]));
+    }
+    QCOMPARE(main.findChild<QLineEdit *>("saveLocationLineEdit")->text(), recording);
+    QCOMPARE(main.findChild<QLineEdit *>("screenshotFileLocationLineEdit")->text(), screenshots);
+    settings.sync();
+    QCOMPARE(settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString(), recording);
+    QCOMPARE(settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString(), screenshots);
+    // A folder that can be written is taken as before.
+    QTemporaryDir good;
+    DialogAnswerer accepting(good.path());
+    main.findChild<QPushButton *>("changeLocationBtn")->click();
+    QVERIFY2(accepting.messages.isEmpty(), qPrintable(accepting.messages.join('|')));
+    QCOMPARE(main.findChild<QLineEdit *>("saveLocationLineEdit")->text(), good.path());
 }
 
 void TestPreferences::mouseBoxesFollowEachOther()
