@@ -18,6 +18,8 @@ packages=(
     # run time
     libgl1-mesa-dri libegl1 libegl-mesa0 qt6-qpa-plugins qt6-image-formats-plugins
     gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-libav
+    # Qt's own dialogs and standard buttons in the program's language
+    qt6-translations-l10n
     # webcam: Qt Multimedia's GStreamer backend (v4l2src and jpegdec come with -good)
     libqt6multimedia6 libqt6multimediawidgets6 gstreamer1.0-gl
     qt6-multimedia-dev fonts-dejavu-core fonts-noto-cjk

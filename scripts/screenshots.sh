@@ -78,7 +78,7 @@ shoot() {
     return 1
 }
 
-main=$(wait_window MainWindow)
+main=$(wait_window Vistrel)
 # The engine comes up after the window; give it time to show its meters.
 sleep 3
 shoot "$main" main-window-recording

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTextDocument>
 #include <QTextStream>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -21,7 +22,8 @@ SCAboutWindow::SCAboutWindow(QWidget *parent)
 {
     setObjectName(QStringLiteral("SCAboutWindow"));
     setWindowTitle(tr("About"));
-    setFixedSize(420, 300);
+    // A thin frame of its own sets the window off from the main window it covers.
+    setContentsMargins(1, 1, 1, 1);
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralwidget"));
@@ -50,22 +52,24 @@ SCAboutWindow::SCAboutWindow(QWidget *parent)
     versionRow->addStretch();
     layout->addLayout(versionRow);
     auto *description = new QPlainTextEdit(
-            tr("Ombrant Vistrel screen recorder is a great tool for recording screen and taking "
-               "screenshot."),
+            tr("Ombrant Vistrel screen recorder is a great tool for recording the screen and "
+               "taking screenshots."),
             body);
     description->setObjectName(QStringLiteral("plainTextEdit"));
-    description->setFixedHeight(72);
     description->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     layout->addWidget(description);
     auto *learnMore = new QLabel(tr("To learn more about us, please visit:"), body);
     learnMore->setObjectName(QStringLiteral("label_4"));
+    learnMore->setWordWrap(true);
     layout->addWidget(learnMore);
     m_homeURLLabel = new QLabel(homeUrl(), body);
     m_homeURLLabel->setObjectName(QStringLiteral("homeURLLabel"));
     layout->addWidget(m_homeURLLabel);
+    layout->addSpacing(8);
     layout->addStretch();
     auto *rights = new QLabel(tr("© 2026 Ombrant. All rights reserved."), body);
     rights->setObjectName(QStringLiteral("label_5"));
+    rights->setWordWrap(true);
     layout->addWidget(rights);
     root->addWidget(body, 1);
     setCentralWidget(central);
@@ -79,6 +83,27 @@ SCAboutWindow::SCAboutWindow(QWidget *parent)
     connect(m_homeURLLabel, &QLabel::linkActivated, this,
             &SCAboutWindow::on_homeURLLabel_linkActivated);
     initUI();
+    fitToTexts(description);
+}
+
+// The description and the wrapped lines take what their language needs: the window grows
+// downwards instead of cutting a line off.
+void SCAboutWindow::fitToTexts(QPlainTextEdit *description)
+{
+    ensurePolished();
+    const QMargins body = description->parentWidget()->layout()->contentsMargins();
+    const QMargins frame = contentsMargins();
+    const int frameWidth = description->frameWidth();
+    QTextDocument document;
+    document.setDocumentMargin(description->document()->documentMargin());
+    document.setDefaultFont(description->font());
+    document.setPlainText(description->toPlainText());
+    document.setTextWidth(WIDTH - frame.left() - frame.right() - body.left() - body.right()
+                          - 2 * frameWidth);
+    // The plain text box counts a line as shown only with a pixel to spare below it.
+    description->setFixedHeight(qCeil(document.size().height()) + 1 + 2 * frameWidth);
+    const int content = centralWidget()->heightForWidth(WIDTH - frame.left() - frame.right());
+    setFixedSize(WIDTH, qMax(HEIGHT, content + frame.top() + frame.bottom()));
 }
 
 QString SCAboutWindow::homeUrl()

@@ -3,6 +3,7 @@
 #include <QMainWindow>
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 
 // Product name, version, a short description and the maker's web address.
@@ -21,7 +22,11 @@ public Q_SLOTS:
 
 protected:
 private:
+    static constexpr int WIDTH = 420;
+    static constexpr int HEIGHT = 300;
+
     void initUI();
+    void fitToTexts(QPlainTextEdit *description);
 
     QWidget *m_titleWidget = nullptr;
     QPushButton *m_closeBtn = nullptr;

@@ -9,6 +9,7 @@
 #include "sc-logger.h"
 #include "sc-settings-window.h"
 #include "sc-settings.h"
+#include "sc-text-fit.h"
 #include "sc-translator.h"
 #include "sc-types.h"
 #include "sc-upgrade-window.h"
@@ -56,18 +57,23 @@ void SCMainWindow::checkForUpgrade()
     auto *manager = new QNetworkAccessManager(this);
     QNetworkReply *reply = SCUpgradeWindow::requestManifest(manager);
     connect(reply, &QNetworkReply::finished, this, [this, manager, reply] {
-        QJsonObject manifest;
-        // A silent check: only a newer release is worth a window.
-        if (SCUpgradeWindow::readManifest(reply, &manifest)) {
-            const QString version = manifest.value(QStringLiteral("win"))
-                                            .toObject()
-                                            .value(QStringLiteral("version"))
-                                            .toString();
-            if (Vistrel::isNewerVersion(version)) {
-                SCLogger::instance()->info(
-                        QStringLiteral("Newer version available: %1").arg(version));
-                openUpgradeWindow(manifest);
-            }
+        // A silent check: only a newer release is worth a window, a failure only a log line.
+        const SCUpgradeWindow::ManifestResult result = SCUpgradeWindow::readManifest(reply);
+        const QString version = result.manifest.value(QStringLiteral("win"))
+                                        .toObject()
+                                        .value(QStringLiteral("version"))
+                                        .toString();
+        if (result.failure != SCUpgradeWindow::ManifestResult::Failure::None) {
+            SCLogger::instance()->info(
+                    QStringLiteral("Update check at start failed: %1 (%2)")
+                            .arg(SCUpgradeWindow::failureText(result), result.detail));
+        } else if (Vistrel::isNewerVersion(version)) {
+            SCLogger::instance()->info(QStringLiteral("Newer version available: %1").arg(version));
+            openUpgradeWindow(result.manifest);
+        } else {
+            SCLogger::instance()->info(
+                    QStringLiteral("Update check: newest release %1, this version %2 is up to date")
+                            .arg(version, Vistrel::version()));
         }
         reply->deleteLater();
         manager->deleteLater();
@@ -238,4 +244,55 @@ void SCMainWindow::retranslateCodeTexts()
     ui->menuBtn->setToolTip(tr("Menu"));
     if (m_isRecording)
         ui->recordingLabel->setText(tr("Stop Recording"));
+    fitWidthsToTexts();
+}
+
+// Translations differ in length: the widths the layout was drawn with are the least, and
+// grow where a language needs more. The window's smallest size follows through the layout.
+void SCMainWindow::fitWidthsToTexts()
+{
+    ensurePolished();
+    // A checked tab and an active tile are drawn bold: room for that from the start, so that
+    // nothing moves when the user clicks.
+    int tabs = 0;
+    for (QPushButton *tab : {ui->recordingTab, ui->screenshotTab, ui->fileTab})
+        tabs = qMax(tabs, tab->sizeHint().width() + SCTextFit::boldExtra(tab, tab->text()));
+    const QMargins sidebar = ui->sidebarLayout->contentsMargins();
+    ui->sidebarFrame->setFixedWidth(qMax(120, tabs + sidebar.left() + sidebar.right()));
+
+    const auto fitTiles = [](const QList<QLabel *> &labels, int floor) {
+        int widest = floor;
+        for (QLabel *label : labels) {
+            QWidget *tile = label->parentWidget();
+            tile->setMinimumWidth(0);
+            const QMargins margins = tile->layout()->contentsMargins();
+            widest = qMax(widest,
+                          label->sizeHint().width() + SCTextFit::boldExtra(label, label->text())
+                                  + margins.left() + margins.right() + 2);
+        }
+        for (QLabel *label : labels)
+            label->parentWidget()->setMinimumWidth(widest);
+    };
+    fitTiles({ui->fullScreenWidgetLabel, ui->selectRegionWidgetLabel, ui->selectWindowWidgetLabel},
+             112);
+    // The screenshot tiles wrap their labels onto a second line instead.
+    SCTextFit::equalWidths({ui->filenameLabel, ui->label_2}, 80);
+    SCTextFit::equalWidths({ui->formatLabel, ui->screenshotFileLocationLabel}, 100);
+    SCTextFit::equalWidths({ui->changeLocationBtn}, 60);
+    SCTextFit::equalWidths({ui->changeScreenshotFileLocationBtn}, 70);
+
+    // The record button keeps one width whatever state it names.
+    const QMargins record = ui->recordingControlLayout->contentsMargins();
+    int recordText = 0;
+    for (const QString &text : {tr("Start Recording"), tr("Stop Recording"), tr("Pause Recording")})
+        recordText = qMax(recordText, ui->recordingLabel->fontMetrics().horizontalAdvance(text));
+    ui->recordingControlWidget->setMinimumWidth(qMax(164,
+                                                     record.left() + ui->recordingIcon->width()
+                                                             + ui->recordingControlLayout->spacing()
+                                                             + recordText + record.right() + 2));
+    SCTextFit::fitComboToItems(ui->ratioComboBox, 96);
+    for (QWidget *changed :
+         QList<QWidget *> {ui->sidebarFrame, ui->screenModes, ui->screenshotModes,
+                           ui->recordingControlWidget, ui->ratioComboBox})
+        SCTextFit::passSizeUp(changed);
 }

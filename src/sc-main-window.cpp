@@ -3,6 +3,7 @@
 
 #include "area-selector.h"
 #include "sc-desktop-open.h"
+#include "sc-dialogs.h"
 #include "sc-draw-window.h"
 #include "sc-file-manager.h"
 #include "sc-frameless-window-agent.h"
@@ -24,6 +25,7 @@
 #include <QIntValidator>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QSizeGrip>
 #include <QStyle>
 #include <QTextStream>
 #include <QTimer>
@@ -63,12 +65,16 @@ SCMainWindow::SCMainWindow(QWidget *parent)
     m_windowTracker = new SCWindowTracker(this);
     connect(m_windowTracker, &SCWindowTracker::moved, this, &SCMainWindow::followPickedWindow);
     connect(m_windowTracker, &SCWindowTracker::closed, this, &SCMainWindow::onFollowedWindowClosed);
+    SCDialogs::useDarkDialogs();
     auto *agent = new SCFramelessWindowAgent(this);
     agent->setup(this);
     agent->setTitleBar(ui->titleFrame);
     for (QWidget *button :
          QList<QWidget *> {ui->settingsBtn, ui->menuBtn, ui->minimizeBtn, ui->closeBtn})
         agent->setHitTestVisible(button);
+    // Without a system frame there is no edge to drag: a grip in the corner resizes the window.
+    m_sizeGrip = new QSizeGrip(this);
+    m_sizeGrip->setObjectName(QStringLiteral("sizeGrip"));
 
     SCLogger::instance()->initialize(QString());
 
@@ -439,9 +445,9 @@ void SCMainWindow::onOpenTypeFolderClicked()
 
 void SCMainWindow::onChangeLocationClicked()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-            this, tr("Choose Save Location"), ui->saveLocationLineEdit->text(),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    // A folder that cannot be written is refused here, not found out at record time.
+    const QString folder = SCDialogs::chooseSaveFolder(this, tr("Choose Save Location"),
+                                                       ui->saveLocationLineEdit->text());
     if (folder.isEmpty())
         return;
     ui->saveLocationLineEdit->setText(folder);
@@ -450,9 +456,9 @@ void SCMainWindow::onChangeLocationClicked()
 
 void SCMainWindow::onChangeScreenshotLocationClicked()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-            this, tr("Choose Screenshot Save Location"), ui->screenshotFileLocationLineEdit->text(),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    // A folder that cannot be written is refused here, not found out at record time.
+    const QString folder = SCDialogs::chooseSaveFolder(this, tr("Choose Screenshot Save Location"),
+                                                       ui->screenshotFileLocationLineEdit->text());
     if (folder.isEmpty())
         return;
     ui->screenshotFileLocationLineEdit->setText(folder);
@@ -572,6 +578,14 @@ bool SCMainWindow::eventFilter(QObject *watched, QEvent *event)
             return true;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void SCMainWindow::resizeEvent(QResizeEvent *event)
+{
+    QMainWindow::resizeEvent(event);
+    m_sizeGrip->resize(m_sizeGrip->sizeHint());
+    m_sizeGrip->move(width() - m_sizeGrip->width(), height() - m_sizeGrip->height());
+    m_sizeGrip->raise();
 }
 
 void SCMainWindow::closeEvent(QCloseEvent *event)

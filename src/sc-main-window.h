@@ -17,6 +17,7 @@ class SCCameraWindow;
 class QJsonObject;
 class QMenu;
 class QMessageBox;
+class QSizeGrip;
 class QTimer;
 class SCCountdownWidget;
 class SCFileManager;
@@ -84,6 +85,7 @@ public Q_SLOTS:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     // shell
@@ -114,6 +116,7 @@ private:
     void openHelpPage(const QString &url);
     void openLogFolder();
     void retranslateCodeTexts();
+    void fitWidthsToTexts();
 
     // recording
     void setupRecordingDevices();
@@ -216,4 +219,5 @@ private:
     // The message or question on screen, so that a second one is not stacked on it.
     QPointer<QMessageBox> m_openDialog;
     bool m_applyingPreset = false;
+    QSizeGrip *m_sizeGrip = nullptr;
 };

@@ -1,7 +1,11 @@
 #include "sc-settings-window.h"
 
 #include "sc-dialog-title-bar.h"
+#include "sc-dialogs.h"
 #include "sc-frameless-window-agent.h"
+#include "sc-global-hotkey.h"
+#include "sc-hotkey-edit.h"
+#include "sc-path-field.h"
 #include "sc-settings.h"
 #include "sc-types.h"
 
@@ -12,9 +16,9 @@
 #include <QDialogButtonBox>
 #include <QEvent>
 #include <QFile>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -53,7 +57,8 @@ void SCSettingsWindow::setupUi()
 {
     setObjectName(QStringLiteral("SCSettingsWindow"));
     setWindowTitle(tr("Settings"));
-    setFixedSize(550, 350);
+    // A thin frame of its own sets the window off from the main window it covers.
+    setContentsMargins(1, 1, 1, 1);
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralwidget"));
@@ -77,7 +82,6 @@ void SCSettingsWindow::setupUi()
 
     auto *tabs = new QWidget(body);
     tabs->setObjectName(QStringLiteral("tabsWidget"));
-    tabs->setFixedWidth(130);
     auto *tabsLayout = new QVBoxLayout(tabs);
     tabsLayout->setContentsMargins(0, 10, 0, 10);
     tabsLayout->setSpacing(2);
@@ -129,6 +133,14 @@ void SCSettingsWindow::setupUi()
     m_titleWidget->installEventFilter(this);
 
     loadStyleSheet();
+    // Long translations widen the tab column and the window instead of being cut off; the
+    // checked tab's border takes two pixels more.
+    ensurePolished();
+    int tabWidth = 130;
+    for (QAbstractButton *tab : m_tabGroup->buttons())
+        tabWidth = qMax(tabWidth, tab->sizeHint().width() + 2);
+    tabs->setFixedWidth(tabWidth);
+    setFixedSize(QSize(550, 350).expandedTo(minimumSizeHint()));
 }
 
 QWidget *SCSettingsWindow::buildRecordingPage()
@@ -143,9 +155,8 @@ QWidget *SCSettingsWindow::buildRecordingPage()
         m_recordingFormatComboBox->insertItem(static_cast<int>(format), text);
     grid->addWidget(m_recordingFormatComboBox, 0, 1, 1, 2);
     grid->addWidget(fieldLabel(tr("File Location"), page), 1, 0);
-    m_recordingFileLocationLE = new QLineEdit(page);
+    m_recordingFileLocationLE = new SCPathField(page);
     m_recordingFileLocationLE->setObjectName(QStringLiteral("recordingFileLocationLE"));
-    m_recordingFileLocationLE->setReadOnly(true);
     grid->addWidget(m_recordingFileLocationLE, 1, 1);
     auto *change = new QPushButton(tr("Change"), page);
     change->setObjectName(QStringLiteral("changeRecordingFileLocationBtn"));
@@ -169,9 +180,8 @@ QWidget *SCSettingsWindow::buildScreenshotPage()
         m_screenshotFormatComboBox->insertItem(static_cast<int>(format), text);
     grid->addWidget(m_screenshotFormatComboBox, 0, 1, 1, 2);
     grid->addWidget(fieldLabel(tr("File Location"), page), 1, 0);
-    m_screenshotFileLocationLE = new QLineEdit(page);
+    m_screenshotFileLocationLE = new SCPathField(page);
     m_screenshotFileLocationLE->setObjectName(QStringLiteral("screenshotFileLocationLE"));
-    m_screenshotFileLocationLE->setReadOnly(true);
     grid->addWidget(m_screenshotFileLocationLE, 1, 1);
     auto *change = new QPushButton(tr("Change"), page);
     change->setObjectName(QStringLiteral("changeScreenshotFileLocationBtn"));
@@ -204,14 +214,19 @@ QWidget *SCSettingsWindow::buildHotkeysPage()
     page->setObjectName(QStringLiteral("hotkeysSettingsPage"));
     auto *grid = new QGridLayout(page);
     grid->addWidget(fieldLabel(tr("Start/Stop Recording"), page), 0, 0);
-    m_recordingComboBox = new QComboBox(page);
-    m_recordingComboBox->setObjectName(QStringLiteral("recordingComboBox"));
-    grid->addWidget(m_recordingComboBox, 0, 1);
+    m_recordingHotkeyEdit = new SCHotkeyEdit(page);
+    m_recordingHotkeyEdit->setObjectName(QStringLiteral("recordingHotkeyEdit"));
+    grid->addWidget(m_recordingHotkeyEdit, 0, 1);
     grid->addWidget(fieldLabel(tr("Capture Screenshot"), page), 1, 0);
-    m_screenshotComboBox = new QComboBox(page);
-    m_screenshotComboBox->setObjectName(QStringLiteral("screenshotComboBox"));
-    grid->addWidget(m_screenshotComboBox, 1, 1);
-    grid->setRowStretch(2, 1);
+    m_screenshotHotkeyEdit = new SCHotkeyEdit(page);
+    m_screenshotHotkeyEdit->setObjectName(QStringLiteral("screenshotHotkeyEdit"));
+    grid->addWidget(m_screenshotHotkeyEdit, 1, 1);
+    m_hotkeyProblemLabel = new QLabel(page);
+    m_hotkeyProblemLabel->setObjectName(QStringLiteral("hotkeyProblemLabel"));
+    m_hotkeyProblemLabel->setWordWrap(true);
+    m_hotkeyProblemLabel->hide();
+    grid->addWidget(m_hotkeyProblemLabel, 2, 0, 1, 2);
+    grid->setRowStretch(3, 1);
     grid->setColumnStretch(1, 1);
     return page;
 }
@@ -221,10 +236,10 @@ void SCSettingsWindow::setupConnections()
     connect(m_tabGroup, &QButtonGroup::idClicked, this, &SCSettingsWindow::onTabChanged);
     connect(m_closeBtn, &QPushButton::clicked, this, &SCSettingsWindow::onCloseClicked);
     connect(m_buttonBox, &QDialogButtonBox::clicked, this, &SCSettingsWindow::onButtonBoxClicked);
-    connect(m_recordingComboBox, &QComboBox::currentIndexChanged, this,
-            &SCSettingsWindow::onRecordingHotkeyChanged);
-    connect(m_screenshotComboBox, &QComboBox::currentIndexChanged, this,
-            &SCSettingsWindow::onScreenshotHotkeyChanged);
+    connect(m_recordingHotkeyEdit, &SCHotkeyEdit::hotkeyChosen, this,
+            &SCSettingsWindow::onRecordingHotkeyChosen);
+    connect(m_screenshotHotkeyEdit, &SCHotkeyEdit::hotkeyChosen, this,
+            &SCSettingsWindow::onScreenshotHotkeyChosen);
     // A pointer effect without a pointer makes no sense, so the two follow each other.
     connect(m_showCursorCheckBox, &QCheckBox::stateChanged, this, [this](int state) {
         if (state == Qt::Unchecked)
@@ -262,8 +277,8 @@ void SCSettingsWindow::loadSettings()
     m_cache.showCursor = m_settings.value(SCSettings::MOUSE_SHOW_CURSOR, true).toBool();
     m_cache.showHighlight = m_settings.value(SCSettings::MOUSE_SHOW_HIGHLIGHT, false).toBool();
 
-    initRecordingComboBox();
-    initScreenshotComboBox();
+    m_recordingHotkeyEdit->setHotkeyText(m_cache.recordingHotkey);
+    m_screenshotHotkeyEdit->setHotkeyText(m_cache.screenshotHotkey);
 
     const auto format = OUTPUT_FORMAT_MAP.find(m_cache.recordingFormat);
     m_recordingFormatComboBox->setCurrentIndex(
@@ -278,58 +293,52 @@ void SCSettingsWindow::loadSettings()
     m_showCursorCheckBox->setChecked(m_cache.showCursor);
 }
 
-void SCSettingsWindow::resetAvailableHotkeys()
+void SCSettingsWindow::checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence,
+                                         const SCHotkeyEdit *other, const QString &otherAction)
 {
-    m_availableHotkeys.clear();
-    for (int i = 1; i <= 10; ++i)
-        m_availableHotkeys << QStringLiteral("F%1").arg(i);
-}
-
-void SCSettingsWindow::fillHotkeyComboBox(QComboBox *combo, const QString &current,
-                                          const QString &taken)
-{
-    const QSignalBlocker blocker(combo);
-    resetAvailableHotkeys();
-    combo->clear();
-    combo->addItem(tr("None"));
-    if (taken != SCSettings::NO_HOTKEY)
-        m_availableHotkeys.removeAll(taken);
-    combo->addItems(m_availableHotkeys);
-    if (current != SCSettings::NO_HOTKEY) {
-        const int index = combo->findText(current, Qt::MatchExactly | Qt::MatchCaseSensitive);
-        if (index >= 0)
-            combo->setCurrentIndex(index);
+    QString problem;
+    const QString text = sequence.toString(QKeySequence::NativeText);
+    if (!sequence.isEmpty()) {
+        const QKeyCombination combination = sequence[0];
+        const Qt::KeyboardModifiers modifiers = combination.keyboardModifiers();
+        const bool printable
+                = combination.key() >= Qt::Key_Space && combination.key() <= Qt::Key_ydiaeresis;
+        QString grabError;
+        if (sequence == other->keySequence()) {
+            problem = tr("%1 is already the hotkey for \"%2\".").arg(text, otherAction);
+        } else if (printable
+                   && !(modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
+            problem = tr("%1 alone would take this key away from every other program: add Ctrl, "
+                         "Alt or Super.")
+                              .arg(text);
+        } else if (!SCGlobalHotkey::canRegister(sequence, &grabError)
+                   && grabError != SCGlobalHotkey::tr("Global hotkeys need an X11 session.")) {
+            // Without an X server nothing can be tried; the main window says so when it starts.
+            problem = grabError;
+        }
     }
+    m_hotkeyProblemLabel->setText(problem);
+    m_hotkeyProblemLabel->setVisible(!problem.isEmpty());
+    if (!problem.isEmpty()) {
+        qDebug() << "Hotkey refused:" << problem;
+        edit->revert();
+        return;
+    }
+    edit->keepChoice();
 }
 
-void SCSettingsWindow::initRecordingComboBox()
+void SCSettingsWindow::onRecordingHotkeyChosen(const QKeySequence &sequence)
 {
-    fillHotkeyComboBox(m_recordingComboBox, m_cache.recordingHotkey, m_cache.screenshotHotkey);
+    checkHotkeyChoice(m_recordingHotkeyEdit, sequence, m_screenshotHotkeyEdit,
+                      tr("Capture Screenshot"));
+    m_cache.recordingHotkey = m_recordingHotkeyEdit->hotkeyText();
 }
 
-void SCSettingsWindow::initScreenshotComboBox()
+void SCSettingsWindow::onScreenshotHotkeyChosen(const QKeySequence &sequence)
 {
-    fillHotkeyComboBox(m_screenshotComboBox, m_cache.screenshotHotkey, m_cache.recordingHotkey);
-}
-
-// Index 0 is the translated "None"; the store always holds the untranslated word.
-static QString hotkeyAt(QComboBox *combo, int index)
-{
-    return index <= 0 ? SCSettings::NO_HOTKEY : combo->itemText(index);
-}
-
-void SCSettingsWindow::onRecordingHotkeyChanged(int index)
-{
-    m_cache.recordingHotkey = hotkeyAt(m_recordingComboBox, index);
-    initRecordingComboBox();
-    initScreenshotComboBox();
-}
-
-void SCSettingsWindow::onScreenshotHotkeyChanged(int index)
-{
-    m_cache.screenshotHotkey = hotkeyAt(m_screenshotComboBox, index);
-    initScreenshotComboBox();
-    initRecordingComboBox();
+    checkHotkeyChoice(m_screenshotHotkeyEdit, sequence, m_recordingHotkeyEdit,
+                      tr("Start/Stop Recording"));
+    m_cache.screenshotHotkey = m_screenshotHotkeyEdit->hotkeyText();
 }
 
 void SCSettingsWindow::onTabChanged(int index)
@@ -342,6 +351,16 @@ void SCSettingsWindow::onCloseClicked()
     close();
 }
 
+// Esc leaves the preferences as Cancel does; a hotkey field lets it through.
+void SCSettingsWindow::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && !event->modifiers()) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
 void SCSettingsWindow::onButtonBoxClicked(QAbstractButton *button)
 {
     if (m_buttonBox->standardButton(button) == QDialogButtonBox::Save)
@@ -351,9 +370,8 @@ void SCSettingsWindow::onButtonBoxClicked(QAbstractButton *button)
 
 void SCSettingsWindow::on_changeRecordingFileLocationBtn_clicked()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-            this, tr("Choose Save Location"), m_recordingFileLocationLE->text(),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString folder = SCDialogs::chooseSaveFolder(this, tr("Choose Save Location"),
+                                                       m_recordingFileLocationLE->text());
     if (folder.isEmpty())
         return;
     m_recordingFileLocationLE->setText(folder);
@@ -362,9 +380,8 @@ void SCSettingsWindow::on_changeRecordingFileLocationBtn_clicked()
 
 void SCSettingsWindow::on_changeScreenshotFileLocationBtn_clicked()
 {
-    const QString folder = QFileDialog::getExistingDirectory(
-            this, tr("Choose Screenshot Save Location"), m_screenshotFileLocationLE->text(),
-            QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+    const QString folder = SCDialogs::chooseSaveFolder(this, tr("Choose Screenshot Save Location"),
+                                                       m_screenshotFileLocationLE->text());
     if (folder.isEmpty())
         return;
     m_screenshotFileLocationLE->setText(folder);
@@ -373,8 +390,8 @@ void SCSettingsWindow::on_changeScreenshotFileLocationBtn_clicked()
 
 void SCSettingsWindow::saveSettings()
 {
-    m_cache.recordingHotkey = hotkeyAt(m_recordingComboBox, m_recordingComboBox->currentIndex());
-    m_cache.screenshotHotkey = hotkeyAt(m_screenshotComboBox, m_screenshotComboBox->currentIndex());
+    m_cache.recordingHotkey = m_recordingHotkeyEdit->hotkeyText();
+    m_cache.screenshotHotkey = m_screenshotHotkeyEdit->hotkeyText();
     m_cache.recordingFormat = OUTPUT_FORMAT_STRINGS.at(
             static_cast<OutputFormat>(m_recordingFormatComboBox->currentIndex()));
     m_cache.recordingSaveLocation = m_recordingFileLocationLE->text();

@@ -1,8 +1,8 @@
 #pragma once
 
+#include <QKeySequence>
 #include <QMainWindow>
 #include <QSettings>
-#include <QStringList>
 
 class QAbstractButton;
 class QButtonGroup;
@@ -13,6 +13,8 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QStackedWidget;
+class SCHotkeyEdit;
+class SCPathField;
 
 // The preferences: formats, folders, hotkeys and mouse options. Edits stay in a cache until
 // Save; only the folder choices are stored at once.
@@ -44,23 +46,25 @@ public Q_SLOTS:
     void onTabChanged(int index);
     void onCloseClicked();
     void onButtonBoxClicked(QAbstractButton *button);
-    void onRecordingHotkeyChanged(int index);
-    void onScreenshotHotkeyChanged(int index);
+    void onRecordingHotkeyChosen(const QKeySequence &sequence);
+    void onScreenshotHotkeyChosen(const QKeySequence &sequence);
     void on_changeRecordingFileLocationBtn_clicked();
     void on_changeScreenshotFileLocationBtn_clicked();
 
 protected:
+    void keyPressEvent(QKeyEvent *event) override;
+
 private:
     void setupUi();
     void setupConnections();
     void loadSettings();
     void saveSettings();
     void loadStyleSheet();
-    void initRecordingComboBox();
-    void initScreenshotComboBox();
-    void resetAvailableHotkeys();
-    // Fills one hotkey combo with the keys the other action has not taken.
-    void fillHotkeyComboBox(QComboBox *combo, const QString &current, const QString &taken);
+    // Keeps `edit`'s new combination, or refuses it with the reason on the page: the same as
+    // the other action's, a plain key that every program needs, or one the X server will not
+    // let this program grab.
+    void checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence,
+                           const SCHotkeyEdit *other, const QString &otherAction);
     QWidget *buildRecordingPage();
     QWidget *buildScreenshotPage();
     QWidget *buildMousePage();
@@ -69,19 +73,19 @@ private:
     QButtonGroup *m_tabGroup = nullptr;
     QSettings m_settings;
     SettingsCache m_cache;
-    QStringList m_availableHotkeys;
 
     QWidget *m_titleWidget = nullptr;
     QLabel *m_settingLabel = nullptr;
     QPushButton *m_closeBtn = nullptr;
     QStackedWidget *m_settingsPages = nullptr;
     QComboBox *m_recordingFormatComboBox = nullptr;
-    QLineEdit *m_recordingFileLocationLE = nullptr;
+    SCPathField *m_recordingFileLocationLE = nullptr;
     QComboBox *m_screenshotFormatComboBox = nullptr;
-    QLineEdit *m_screenshotFileLocationLE = nullptr;
+    SCPathField *m_screenshotFileLocationLE = nullptr;
     QCheckBox *m_showCursorCheckBox = nullptr;
     QCheckBox *m_highlightCursorCheckBox = nullptr;
-    QComboBox *m_recordingComboBox = nullptr;
-    QComboBox *m_screenshotComboBox = nullptr;
+    SCHotkeyEdit *m_recordingHotkeyEdit = nullptr;
+    SCHotkeyEdit *m_screenshotHotkeyEdit = nullptr;
+    QLabel *m_hotkeyProblemLabel = nullptr;
     QDialogButtonBox *m_buttonBox = nullptr;
 };

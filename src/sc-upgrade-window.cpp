@@ -2,6 +2,7 @@
 
 #include "sc-dialog-title-bar.h"
 #include "sc-frameless-window-agent.h"
+#include "sc-logger.h"
 #include "sc-version.h"
 
 #include <QDebug>
@@ -55,30 +56,61 @@ QNetworkReply *SCUpgradeWindow::requestManifest(QNetworkAccessManager *manager)
     return reply;
 }
 
-bool SCUpgradeWindow::readManifest(QNetworkReply *reply, QJsonObject *manifest)
+SCUpgradeWindow::ManifestResult SCUpgradeWindow::readManifest(QNetworkReply *reply)
 {
+    ManifestResult result;
+    const auto fail = [&result](ManifestResult::Failure failure, const QString &detail) {
+        result.failure = failure;
+        result.detail = detail;
+        return result;
+    };
     if (reply->property("tooLarge").toBool()) {
-        qWarning() << "Update manifest is larger than" << MAX_MANIFEST_BYTES
-                   << "bytes; ignored:" << reply->url().toString();
-        return false;
+        return fail(ManifestResult::Failure::BadManifest,
+                    QStringLiteral("larger than %1 bytes").arg(MAX_MANIFEST_BYTES));
+    }
+    // A server that answers with an error status did answer: that is not a missing network.
+    result.httpStatus = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (result.httpStatus >= 400) {
+        return fail(ManifestResult::Failure::ServerError,
+                    QStringLiteral("HTTP %1 %2")
+                            .arg(result.httpStatus)
+                            .arg(reply->attribute(QNetworkRequest::HttpReasonPhraseAttribute)
+                                         .toString()));
     }
     if (reply->error() != QNetworkReply::NoError)
-        return false;
+        return fail(ManifestResult::Failure::NoConnection, reply->errorString());
     const QByteArray body = reply->read(MAX_MANIFEST_BYTES + 1);
     if (body.size() > MAX_MANIFEST_BYTES) {
-        qWarning() << "Update manifest is larger than" << MAX_MANIFEST_BYTES
-                   << "bytes; ignored:" << reply->url().toString();
-        return false;
+        return fail(ManifestResult::Failure::BadManifest,
+                    QStringLiteral("larger than %1 bytes").arg(MAX_MANIFEST_BYTES));
     }
     QJsonParseError error;
     const QJsonDocument document = QJsonDocument::fromJson(body, &error);
-    if (document.isNull() || !document.isObject()) {
-        qWarning() << "Update manifest is not a JSON object:"
-                   << (document.isNull() ? error.errorString() : QStringLiteral("wrong type"));
-        return false;
+    if (document.isNull())
+        return fail(ManifestResult::Failure::BadManifest, error.errorString());
+    const QJsonValue release = document.object().value(QStringLiteral("win"));
+    if (!document.isObject() || !release.isObject()
+        || release.toObject().value(QStringLiteral("version")).toString().isEmpty()) {
+        return fail(ManifestResult::Failure::BadManifest,
+                    QStringLiteral("no release record with a version"));
     }
-    *manifest = document.object();
-    return true;
+    result.manifest = document.object();
+    return result;
+}
+
+QString SCUpgradeWindow::failureText(const ManifestResult &result)
+{
+    switch (result.failure) {
+    case ManifestResult::Failure::None:
+        return {};
+    case ManifestResult::Failure::NoConnection:
+        return tr("There is no connection to the update server.");
+    case ManifestResult::Failure::ServerError:
+        return tr("The update server answered with an error (HTTP %1).").arg(result.httpStatus);
+    case ManifestResult::Failure::BadManifest:
+        break;
+    }
+    return tr("The update information from the server cannot be read.");
 }
 
 SCUpgradeWindow::SCUpgradeWindow(QWidget *parent, const QJsonObject &upgradeInfo)
@@ -97,7 +129,10 @@ void SCUpgradeWindow::setupUi()
 {
     setObjectName(QStringLiteral("SCUpgradeWindow"));
     setWindowTitle(tr("Upgrade"));
-    setFixedSize(460, 320);
+    // A thin frame of its own sets the window off from the main window it covers.
+    setContentsMargins(1, 1, 1, 1);
+    // Clearly lower than the main window it is centred on, so no thin strip of it shows.
+    setFixedSize(460, 300);
 
     auto *central = new QWidget(this);
     central->setObjectName(QStringLiteral("centralwidget"));
@@ -126,7 +161,7 @@ void SCUpgradeWindow::setupUi()
     upToDatePage->setObjectName(QStringLiteral("updateToDatePage"));
     auto *upToDateLayout = new QVBoxLayout(upToDatePage);
     upToDateLayout->addStretch();
-    auto *upToDateLabel = new QLabel(tr("Current version is update to date."), upToDatePage);
+    auto *upToDateLabel = new QLabel(tr("The current version is up to date."), upToDatePage);
     upToDateLabel->setObjectName(QStringLiteral("label_3"));
     upToDateLabel->setAlignment(Qt::AlignCenter);
     upToDateLayout->addWidget(upToDateLabel);
@@ -144,6 +179,7 @@ void SCUpgradeWindow::setupUi()
     m_stackedWidget->addWidget(upToDatePage);
 
     m_stackedWidget->addWidget(buildUpgradeInfoPage());
+    m_stackedWidget->addWidget(buildCheckFailedPage());
     root->addWidget(m_stackedWidget, 1);
     setCentralWidget(central);
 
@@ -203,6 +239,35 @@ QWidget *SCUpgradeWindow::buildUpgradeInfoPage()
     return page;
 }
 
+QWidget *SCUpgradeWindow::buildCheckFailedPage()
+{
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("checkFailedPage"));
+    auto *layout = new QVBoxLayout(page);
+    layout->setContentsMargins(30, 12, 30, 20);
+    layout->addStretch();
+    auto *failed = new QLabel(tr("The update check failed."), page);
+    failed->setObjectName(QStringLiteral("checkFailedLabel"));
+    failed->setAlignment(Qt::AlignCenter);
+    failed->setWordWrap(true);
+    layout->addWidget(failed);
+    m_failureReasonLabel = new QLabel(page);
+    m_failureReasonLabel->setObjectName(QStringLiteral("failureReasonLabel"));
+    m_failureReasonLabel->setAlignment(Qt::AlignCenter);
+    m_failureReasonLabel->setWordWrap(true);
+    layout->addWidget(m_failureReasonLabel);
+    layout->addStretch();
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    auto *retryBtn = new QPushButton(tr("Try Again"), page);
+    retryBtn->setObjectName(QStringLiteral("retryBtn"));
+    buttons->addWidget(retryBtn);
+    buttons->addStretch();
+    layout->addLayout(buttons);
+    connect(retryBtn, &QPushButton::clicked, this, &SCUpgradeWindow::on_retryBtn_clicked);
+    return page;
+}
+
 void SCUpgradeWindow::initUI()
 {
     m_upgradeInfoTextEdit->setTextInteractionFlags(Qt::NoTextInteraction);
@@ -231,29 +296,45 @@ void SCUpgradeWindow::onNetworkReplyFinished()
     auto *reply = qobject_cast<QNetworkReply *>(sender());
     if (!reply)
         return;
-    QJsonObject manifest;
-    if (readManifest(reply, &manifest))
-        parseUpgradeInfo(manifest);
+    const ManifestResult result = readManifest(reply);
+    if (result.failure == ManifestResult::Failure::None)
+        parseUpgradeInfo(result.manifest);
+    else
+        showCheckFailed(result);
     reply->deleteLater();
 }
 
+// The reply's end decides the page; a network error always ends it too.
 void SCUpgradeWindow::onNetworkError(QNetworkReply::NetworkError code)
 {
-    // A manifest cut off for its size is a bad manifest, not a missing network.
-    if (sender() && sender()->property("tooLarge").toBool())
-        return;
     qDebug() << "Network error:" << code;
-    m_stackedWidget->setCurrentIndex(UpToDatePage);
+}
+
+void SCUpgradeWindow::showCheckFailed(const ManifestResult &result)
+{
+    SCLogger::instance()->warning(
+            QStringLiteral("Update check failed: %1 (%2, %3)")
+                    .arg(failureText(result), result.detail, manifestUrl().toString()));
+    m_failureReasonLabel->setText(failureText(result));
+    m_stackedWidget->setCurrentIndex(CheckFailedPage);
+}
+
+void SCUpgradeWindow::on_retryBtn_clicked()
+{
+    m_stackedWidget->setCurrentIndex(CheckingPage);
+    checkForUpdates();
 }
 
 void SCUpgradeWindow::parseUpgradeInfo(const QJsonObject &manifest)
 {
-    if (manifest.isEmpty()) {
-        qDebug() << "Failed to parse JSON data";
-        return;
-    }
-    if (!manifest.contains(QStringLiteral("win")) || !manifest.value("win").isObject()) {
-        qDebug() << "No Windows upgrade info found";
+    // Never left on "Waiting for checking...": a manifest without a release is a failed check.
+    if (manifest.isEmpty() || !manifest.value(QStringLiteral("win")).isObject()) {
+        qDebug() << (manifest.isEmpty() ? "Failed to parse JSON data"
+                                        : "No Windows upgrade info found");
+        ManifestResult result;
+        result.failure = ManifestResult::Failure::BadManifest;
+        result.detail = QStringLiteral("no release record");
+        showCheckFailed(result);
         return;
     }
     const QJsonObject release = manifest.value(QStringLiteral("win")).toObject();

@@ -19,7 +19,18 @@ class SCUpgradeWindow : public QMainWindow
     Q_OBJECT
 
 public:
-    enum Page { CheckingPage = 0, UpToDatePage = 1, UpgradeInfoPage = 2 };
+    enum Page { CheckingPage = 0, UpToDatePage = 1, UpgradeInfoPage = 2, CheckFailedPage = 3 };
+
+    // What one request for the manifest came to.
+    struct ManifestResult
+    {
+        enum class Failure { None, NoConnection, ServerError, BadManifest };
+        Failure failure = Failure::None;
+        int httpStatus = 0;
+        // For the log: the network layer's or the parser's own words.
+        QString detail;
+        QJsonObject manifest;
+    };
 
     // With an empty object the window fetches the manifest itself.
     SCUpgradeWindow(QWidget *parent, const QJsonObject &upgradeInfo);
@@ -29,8 +40,11 @@ public:
     static void setManifestUrl(const QUrl &url);
     // Sends the GET and aborts it once the body grows past what a manifest can be.
     static QNetworkReply *requestManifest(QNetworkAccessManager *manager);
-    // The reply's body as a JSON object; false, with a console line, for anything else.
-    static bool readManifest(QNetworkReply *reply, QJsonObject *manifest);
+    // The reply's manifest, or why there is none: no connection, an error status from the
+    // server, or a body that is no manifest with a release record.
+    static ManifestResult readManifest(QNetworkReply *reply);
+    // The reason as the user reads it, in the current language.
+    static QString failureText(const ManifestResult &result);
     static constexpr qint64 MAX_MANIFEST_BYTES = 256 * 1024;
 
     void checkForUpdates();
@@ -44,12 +58,15 @@ public Q_SLOTS:
     void on_closeBtn_clicked();
     void on_laterBtn_clicked();
     void on_upgradeBtn_clicked();
+    void on_retryBtn_clicked();
 
 protected:
 private:
     void setupUi();
     void initUI();
     QWidget *buildUpgradeInfoPage();
+    QWidget *buildCheckFailedPage();
+    void showCheckFailed(const ManifestResult &result);
 
     QJsonObject m_upgradeInfo;
     QString m_downloadUrl;
@@ -63,4 +80,5 @@ private:
     QLabel *m_releaseDateLabel = nullptr;
     QLabel *m_sizeLabel = nullptr;
     QTextEdit *m_upgradeInfoTextEdit = nullptr;
+    QLabel *m_failureReasonLabel = nullptr;
 };

@@ -53,15 +53,15 @@ const QStringList EXPECTED_KEYS = {
         QStringLiteral("Cancel"),
         QStringLiteral("Upgrade"),
         QStringLiteral("Waiting for checking..."),
-        QStringLiteral("Current version is update to date."),
+        QStringLiteral("The current version is up to date."),
         QStringLiteral("Version:"),
         QStringLiteral("Release Date:"),
         QStringLiteral("Size:"),
         QStringLiteral("Remind Me Later"),
         QStringLiteral("Upgrade Now"),
         QStringLiteral("Start/Stop"),
-        QStringLiteral("Ombrant Vistrel screen recorder is a great tool for recording screen and "
-                       "taking screenshot."),
+        QStringLiteral("Ombrant Vistrel screen recorder is a great tool for recording the screen "
+                       "and taking screenshots."),
         QStringLiteral("To learn more about us, please visit:"),
         QStringLiteral("Start Drawing"),
         QStringLiteral("Clear Drawing"),
@@ -173,6 +173,7 @@ private Q_SLOTS:
     void lookupIgnoresContextAndFallsBack();
     void switchingReplacesEveryEntry();
     void missingLocaleKeepsTable();
+    void qtDialogsFollowTheLanguage();
 };
 
 void TestTranslator::everyFileHoldsTheKeys_data()
@@ -311,6 +312,29 @@ void TestTranslator::missingLocaleKeepsTable()
     QVERIFY(!translator.load("xx_XX"));
     QVERIFY(!translator.load(""));
     QCOMPARE(translator.translate("", "Settings"), before);
+}
+
+// Qt's own dialogs and button texts come in the same language as the program's, from the
+// translations Qt installs; the program's own words still win where both have one.
+void TestTranslator::qtDialogsFollowTheLanguage()
+{
+    SCTranslator translator;
+    QVERIFY(translator.load("ja_JP"));
+    QVERIFY2(translator.hasQtTranslations(), "qt6-translations-l10n is not installed");
+    QCOMPARE(translator.translate("QFileDialog", "Look in:"), QString("アドレス:"));
+    QCOMPARE(translator.translate("QPlatformTheme", "Cancel"),
+             translator.translate("SCSettingsWindow", "Cancel"));
+    QVERIFY(translator.load("de_DE"));
+    QCOMPARE(translator.translate("QShortcut", "Ctrl"), QString("Strg"));
+    QCOMPARE(translator.translate("QPlatformTheme", "Save"), QString("Speichern"));
+    // Portuguese has Qt's Brazilian texts rather than none.
+    QVERIFY(translator.load("pt_PT"));
+    QVERIFY(translator.hasQtTranslations());
+    QVERIFY(translator.translate("QFileDialog", "Look in:") != QString("Look in:"));
+    // Back in English nothing of the last language is left.
+    QVERIFY(translator.load("en_US"));
+    QCOMPARE(translator.translate("QFileDialog", "Look in:"), QString("Look in:"));
+    QCOMPARE(translator.translate("QShortcut", "Ctrl"), QString("Ctrl"));
 }
 
 QTEST_GUILESS_MAIN(TestTranslator)

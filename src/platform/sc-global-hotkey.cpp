@@ -64,6 +64,24 @@ uint16_t numLockMask(xcb_connection_t *c)
     return mask;
 }
 
+// Whether the X server acts on this key with Ctrl+Alt itself (switching consoles or video
+// modes, or ending the server), so that a grab succeeds but never sees a press.
+bool keptByServer(xcb_connection_t *c, uint8_t keycode)
+{
+    xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(c);
+    if (!symbols)
+        return false;
+    bool kept = false;
+    for (int column = 0; column < 16 && !kept; ++column) {
+        const xcb_keysym_t keysym = xcb_key_symbols_get_keysym(symbols, keycode, column);
+        kept = (keysym >= 0x1008fe01 && keysym <= 0x1008fe0c) // XF86Switch_VT_1 … 12
+                || keysym == 0x1008fe22 || keysym == 0x1008fe23 // XF86Next_VMode, Prev
+                || keysym == 0xfed5; // Terminate_Server
+    }
+    xcb_key_symbols_free(symbols);
+    return kept;
+}
+
 } // namespace
 
 SCGlobalHotkey::SCGlobalHotkey(QObject *parent)
@@ -135,38 +153,40 @@ QString SCGlobalHotkey::errorString() const
     return m_errorString;
 }
 
-bool SCGlobalHotkey::grab()
+bool SCGlobalHotkey::resolve(const QKeySequence &shortcut, uint8_t *keycode, uint16_t *modifiers,
+                             QString *error)
 {
-    m_errorString.clear();
-    const QString text = m_shortcut.toString(QKeySequence::NativeText);
-    if (m_shortcut.isEmpty()) {
-        m_errorString = tr("No key combination is set.");
+    const QString text = shortcut.toString(QKeySequence::NativeText);
+    if (shortcut.isEmpty()) {
+        *error = tr("No key combination is set.");
         return false;
     }
     xcb_connection_t *c = SCX11::connection();
     if (!c) {
-        m_errorString = tr("Global hotkeys need an X11 session.");
+        *error = tr("Global hotkeys need an X11 session.");
         return false;
     }
-    const QKeyCombination combination = m_shortcut[0];
+    const QKeyCombination combination = shortcut[0];
     const uint32_t keysym = keysymForKey(combination.key());
-    const uint8_t keycode = keysym ? keycodeFor(c, keysym) : 0;
-    if (!keycode) {
-        m_errorString = tr("The key %1 is not on this keyboard.").arg(text);
-        SCLogger::instance()->warning(QStringLiteral("Hotkey %1: %2").arg(text, m_errorString));
+    *keycode = keysym ? keycodeFor(c, keysym) : 0;
+    if (!*keycode) {
+        *error = tr("The key %1 is not on this keyboard.").arg(text);
         return false;
     }
-    const uint16_t modifiers = modifierMaskFor(combination.keyboardModifiers());
-    for (SCGlobalHotkey *other : registeredHotkeys()) {
-        if (other->m_keycode == keycode && other->m_modifiers == modifiers) {
-            m_errorString = tr("The key combination %1 is already used in this program.").arg(text);
-            SCLogger::instance()->warning(QStringLiteral("Hotkey %1: %2").arg(text, m_errorString));
-            return false;
-        }
+    *modifiers = modifierMaskFor(combination.keyboardModifiers());
+    // The server's own keys are Ctrl+Alt+key; with Shift as well they are the plain key again.
+    const uint16_t ctrlAlt = XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1;
+    if ((*modifiers & (ctrlAlt | XCB_MOD_MASK_SHIFT)) == ctrlAlt && keptByServer(c, *keycode)) {
+        *error = tr("The X server keeps the key combination %1 for itself.").arg(text);
+        return false;
     }
+    return true;
+}
 
+bool SCGlobalHotkey::grabAllStates(uint8_t keycode, uint16_t modifiers, uint16_t numLock)
+{
+    xcb_connection_t *c = SCX11::connection();
     // CapsLock and NumLock change nothing about which hotkey the user means.
-    const uint16_t numLock = numLockMask(c);
     const uint16_t variants[4]
             = {0, XCB_MOD_MASK_LOCK, numLock, static_cast<uint16_t>(XCB_MOD_MASK_LOCK | numLock)};
     const uint32_t root = SCX11::rootWindow();
@@ -191,6 +211,69 @@ bool SCGlobalHotkey::grab()
                 xcb_ungrab_key(c, keycode, root, modifiers | variants[i]);
         }
         xcb_flush(c);
+    }
+    return allGranted;
+}
+
+void SCGlobalHotkey::ungrabAllStates(uint8_t keycode, uint16_t modifiers, uint16_t numLock)
+{
+    xcb_connection_t *c = SCX11::connection();
+    if (!c)
+        return;
+    const uint32_t root = SCX11::rootWindow();
+    const uint16_t variants[4]
+            = {0, XCB_MOD_MASK_LOCK, numLock, static_cast<uint16_t>(XCB_MOD_MASK_LOCK | numLock)};
+    for (uint16_t variant : variants)
+        xcb_ungrab_key(c, keycode, root, modifiers | variant);
+    xcb_flush(c);
+}
+
+bool SCGlobalHotkey::canRegister(const QKeySequence &shortcut, QString *error)
+{
+    uint8_t keycode = 0;
+    uint16_t modifiers = 0;
+    QString reason;
+    if (!resolve(shortcut, &keycode, &modifiers, &reason)) {
+        if (error)
+            *error = reason;
+        return false;
+    }
+    for (SCGlobalHotkey *held : registeredHotkeys()) {
+        if (held->m_keycode == keycode && held->m_modifiers == modifiers)
+            return true;
+    }
+    const uint16_t numLock = numLockMask(SCX11::connection());
+    if (!grabAllStates(keycode, modifiers, numLock)) {
+        if (error) {
+            *error = tr("The key combination %1 is already taken by another application.")
+                             .arg(shortcut.toString(QKeySequence::NativeText));
+        }
+        return false;
+    }
+    ungrabAllStates(keycode, modifiers, numLock);
+    return true;
+}
+
+bool SCGlobalHotkey::grab()
+{
+    m_errorString.clear();
+    const QString text = m_shortcut.toString(QKeySequence::NativeText);
+    uint8_t keycode = 0;
+    uint16_t modifiers = 0;
+    if (!resolve(m_shortcut, &keycode, &modifiers, &m_errorString)) {
+        if (!m_shortcut.isEmpty() && SCX11::connection())
+            SCLogger::instance()->warning(QStringLiteral("Hotkey %1: %2").arg(text, m_errorString));
+        return false;
+    }
+    for (SCGlobalHotkey *other : registeredHotkeys()) {
+        if (other->m_keycode == keycode && other->m_modifiers == modifiers) {
+            m_errorString = tr("The key combination %1 is already used in this program.").arg(text);
+            SCLogger::instance()->warning(QStringLiteral("Hotkey %1: %2").arg(text, m_errorString));
+            return false;
+        }
+    }
+    const uint16_t numLock = numLockMask(SCX11::connection());
+    if (!grabAllStates(keycode, modifiers, numLock)) {
         m_errorString
                 = tr("The key combination %1 is already taken by another application.").arg(text);
         SCLogger::instance()->warning(QStringLiteral("Hotkey %1: %2").arg(text, m_errorString));
@@ -210,14 +293,7 @@ void SCGlobalHotkey::ungrab()
     if (!m_registered)
         return;
     registeredHotkeys().removeAll(this);
-    if (xcb_connection_t *c = SCX11::connection()) {
-        const uint32_t root = SCX11::rootWindow();
-        const uint16_t variants[4] = {0, XCB_MOD_MASK_LOCK, m_numLockMask,
-                                      static_cast<uint16_t>(XCB_MOD_MASK_LOCK | m_numLockMask)};
-        for (uint16_t variant : variants)
-            xcb_ungrab_key(c, m_keycode, root, m_modifiers | variant);
-        xcb_flush(c);
-    }
+    ungrabAllStates(m_keycode, m_modifiers, m_numLockMask);
     m_registered = false;
     m_pressed = false;
     m_releaseTimer->stop();

@@ -30,6 +30,11 @@ public:
 
     bool nativeEventFilter(const QByteArray &eventType, void *message, qintptr *result) override;
 
+    // Whether `shortcut` can be a global hotkey now: a key this keyboard has, in a combination
+    // no other program holds. Tried with a grab that is given back at once; a combination
+    // this program holds already counts as free. `error` says why not.
+    static bool canRegister(const QKeySequence &shortcut, QString *error);
+
     // The X11 key symbol of a Qt key, 0 when it has none.
     static uint32_t keysymForKey(int qtKey);
     // The X11 modifier mask of Qt's keyboard modifiers.
@@ -40,6 +45,13 @@ signals:
     void released();
 
 private:
+    // The key code and modifier mask of `shortcut`'s first combination; false, with the
+    // reason, when this keyboard has no such key.
+    static bool resolve(const QKeySequence &shortcut, uint8_t *keycode, uint16_t *modifiers,
+                        QString *error);
+    // Grabs the combination in every CapsLock and NumLock state, or none of them.
+    static bool grabAllStates(uint8_t keycode, uint16_t modifiers, uint16_t numLock);
+    static void ungrabAllStates(uint8_t keycode, uint16_t modifiers, uint16_t numLock);
     bool grab();
     void ungrab();
     void finishRelease();

@@ -2,6 +2,9 @@
 // on the test desktop with a private settings store.
 
 #include "sc-about-window.h"
+#include "sc-dialogs.h"
+#include "sc-global-hotkey.h"
+#include "sc-hotkey-edit.h"
 #include "sc-main-window.h"
 #include "sc-settings-window.h"
 #include "sc-settings.h"
@@ -16,36 +19,101 @@
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QWindow>
 #include <QtTest>
+
+#include <xcb/xcb.h>
+#include <xcb/xcb_keysyms.h>
+
+#include <cstdlib>
 
 namespace {
 
-QStringList items(const QComboBox *combo)
+// Presses a key combination in a hotkey field, as the keyboard would deliver it.
+void press(QWidget *field, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
 {
-    QStringList list;
-    for (int i = 0; i < combo->count(); ++i)
-        list << combo->itemText(i);
-    return list;
+    field->setFocus();
+    QTest::keyClick(field, key, modifiers);
 }
 
-QStringList keys(int first, int last, const QStringList &without = {})
+// A second X client, which may hold key combinations as another program would.
+class OtherXClient
 {
-    QStringList list {QStringLiteral("None")};
-    for (int i = first; i <= last; ++i) {
-        const QString key = QStringLiteral("F%1").arg(i);
-        if (!without.contains(key))
-            list << key;
+public:
+    OtherXClient()
+        : m_connection(xcb_connect(nullptr, nullptr))
+    { }
+    ~OtherXClient() { xcb_disconnect(m_connection); }
+    bool grab(uint32_t keysym, uint16_t modifiers)
+    {
+        xcb_key_symbols_t *symbols = xcb_key_symbols_alloc(m_connection);
+        xcb_keycode_t *codes = xcb_key_symbols_get_keycode(symbols, keysym);
+        const xcb_keycode_t code = codes ? codes[0] : 0;
+        std::free(codes);
+        xcb_key_symbols_free(symbols);
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(m_connection)).data->root;
+        xcb_generic_error_t *error
+                = xcb_request_check(m_connection,
+                                    xcb_grab_key_checked(m_connection, false, root, modifiers, code,
+                                                         XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC));
+        std::free(error);
+        return code && !error;
     }
-    return list;
-}
+
+private:
+    xcb_connection_t *m_connection;
+};
 
 } // namespace
+
+// Answers the folder dialogs and message boxes that open while it runs, as a user would: a
+// folder dialog with `folder`, a message box with its default button. Keeps what they looked
+// like and said.
+class DialogAnswerer : public QObject
+{
+public:
+    explicit DialogAnswerer(const QString &folder)
+        : m_folder(folder)
+    {
+        connect(&m_timer, &QTimer::timeout, this, &DialogAnswerer::answer);
+        m_timer.start(100);
+    }
+    QStringList messages;
+    // The lightness of each dialog's background, 0 (black) to 255 (white).
+    QList<int> backgrounds;
+    bool widgetBasedFolderDialog = false;
+
+private:
+    void answer()
+    {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (!w->isVisible())
+                continue;
+            if (auto *dialog = qobject_cast<QFileDialog *>(w)) {
+                backgrounds << dialog->palette().color(QPalette::Window).lightness();
+                auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+                widgetBasedFolderDialog = name != nullptr;
+                if (name)
+                    name->setText(m_folder);
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            } else if (auto *box = qobject_cast<QMessageBox *>(w)) {
+                backgrounds << box->grab().toImage().pixelColor(2, 2).lightness();
+                messages << box->text();
+                box->accept();
+            }
+        }
+    }
+    QString m_folder;
+    QTimer m_timer;
+};
 
 // Collects the addresses the program hands to the desktop instead of opening a browser.
 class UrlCatcher : public QObject
@@ -67,12 +135,16 @@ private Q_SLOTS:
     void cleanupTestCase();
     void initTestCase();
     void init();
-    void hotkeyCombosExcludeEachOther();
+    void hotkeyFieldsTakeCombinationsAndRefuseWhatCannotWork();
+    void escapeClosesWithoutSaving();
+    void savedCombinationIsGrabbedByTheMainWindow();
     void saveWritesEverythingThenSignalsOnce();
     void cancelKeepsOnlyFolderChoices();
+    void unwritableFolderIsRefusedWhenChosen();
     void mouseBoxesFollowEachOther();
     void menuChecksStoredLanguageAndSwitchesAtOnce();
     void aboutLinkOpensOnce();
+    void mainWindowIsTitledAndGrowsFromItsCorner();
 
 private:
     std::unique_ptr<SCSettingsWindow> openPreferences();
@@ -107,31 +179,112 @@ std::unique_ptr<SCSettingsWindow> TestPreferences::openPreferences()
     return window;
 }
 
-void TestPreferences::hotkeyCombosExcludeEachOther()
+// Combinations with modifiers are taken; what cannot work is refused at once, with the reason
+// on the page, and the field keeps its last good value.
+void TestPreferences::hotkeyFieldsTakeCombinationsAndRefuseWhatCannotWork()
 {
     auto window = openPreferences();
-    auto *recording = window->findChild<QComboBox *>("recordingComboBox");
-    auto *screenshot = window->findChild<QComboBox *>("screenshotComboBox");
-    QCOMPARE(items(recording), keys(1, 9));
-    QCOMPARE(recording->currentText(), QStringLiteral("F9"));
-    QCOMPARE(items(screenshot), keys(1, 10, {"F9"}));
-    QCOMPARE(screenshot->currentText(), QStringLiteral("F10"));
+    window->findChild<QPushButton *>("hotkeysSettingsTab")->click();
+    auto *recording = window->findChild<SCHotkeyEdit *>("recordingHotkeyEdit");
+    auto *screenshot = window->findChild<SCHotkeyEdit *>("screenshotHotkeyEdit");
+    auto *problem = window->findChild<QLabel *>("hotkeyProblemLabel");
+    QCOMPARE(recording->hotkeyText(), QStringLiteral("F9"));
+    QCOMPARE(screenshot->hotkeyText(), QStringLiteral("F10"));
 
-    recording->setCurrentIndex(recording->findText("F5"));
-    QCOMPARE(recording->currentText(), QStringLiteral("F5"));
-    QCOMPARE(items(screenshot), keys(1, 10, {"F5"}));
-    QCOMPARE(screenshot->currentText(), QStringLiteral("F10"));
-    QCOMPARE(items(recording), keys(1, 9));
+    press(recording, Qt::Key_R, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(recording->hotkeyText(), QStringLiteral("Ctrl+Shift+R"));
+    QVERIFY(!problem->isVisible());
 
-    recording->setCurrentIndex(0);
-    screenshot->setCurrentIndex(0);
-    QCOMPARE(items(recording), keys(1, 10));
-    QCOMPARE(items(screenshot), keys(1, 10));
+    press(recording, Qt::Key_F10);
+    QCOMPARE(recording->hotkeyText(), QStringLiteral("Ctrl+Shift+R"));
+    QVERIFY(problem->isVisible());
+    QVERIFY2(problem->text().contains("F10") && problem->text().contains("Capture Screenshot"),
+             qPrintable(problem->text()));
 
-    // "None" is stored as the word, and leaves the main window without that hotkey.
+    press(recording, Qt::Key_A);
+    QCOMPARE(recording->hotkeyText(), QStringLiteral("Ctrl+Shift+R"));
+    QVERIFY2(problem->text().contains("Ctrl, Alt or Super"), qPrintable(problem->text()));
+
+    // Another program holds Ctrl+Shift+F8: the X server would refuse it later, so it is refused
+    // now.
+    OtherXClient other;
+    QVERIFY(other.grab(0xffc5 /* F8 */, XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_SHIFT));
+    press(recording, Qt::Key_F8, Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(recording->hotkeyText(), QStringLiteral("Ctrl+Shift+R"));
+    QVERIFY2(problem->text().contains("already taken by another application"),
+             qPrintable(problem->text()));
+    // Ctrl+Alt+F1 to F12 switch consoles: the server never lets a program see them.
+    press(recording, Qt::Key_F6, Qt::ControlModifier | Qt::AltModifier);
+    QCOMPARE(recording->hotkeyText(), QStringLiteral("Ctrl+Shift+R"));
+    QVERIFY2(problem->text().contains("X server keeps"), qPrintable(problem->text()));
+    press(recording, Qt::Key_F8, Qt::ControlModifier | Qt::MetaModifier);
+    QCOMPARE(recording->hotkeyText(), QStringLiteral("Meta+Ctrl+F8"));
+    QVERIFY(!problem->isVisible());
+
+    // Backspace means no hotkey, stored as the word "None".
+    press(screenshot, Qt::Key_Backspace);
+    QCOMPARE(screenshot->hotkeyText(), QStringLiteral("None"));
     window->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Save)->click();
     QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    QCOMPARE(settings.value(SCSettings::HOTKEYS_RECORDING).toString(),
+             QStringLiteral("Meta+Ctrl+F8"));
     QCOMPARE(settings.value(SCSettings::HOTKEYS_SCREENSHOT).toString(), QStringLiteral("None"));
+}
+
+void TestPreferences::escapeClosesWithoutSaving()
+{
+    auto window = openPreferences();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    QSignalSpy spy(window.get(), &SCSettingsWindow::updateSettings);
+    window->findChild<QComboBox *>("recordingFormatComboBox")->setCurrentIndex(2);
+    // Even from a hotkey field, where every other key is recorded.
+    window->findChild<QPushButton *>("hotkeysSettingsTab")->click();
+    auto *recording = window->findChild<SCHotkeyEdit *>("recordingHotkeyEdit");
+    press(recording, Qt::Key_Escape);
+    QTRY_VERIFY(!window->isVisible());
+    QCOMPARE(spy.count(), 0);
+    QCOMPARE(recording->hotkeyText(), QStringLiteral("F9"));
+    QCOMPARE(QSettings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
+                     .value(SCSettings::RECORDING_FORMAT)
+                     .toString(),
+             QStringLiteral("MP4"));
+}
+
+// The preferences opened from the main window, a combination with modifiers saved: the main
+// window grabs it at once, and it fires with NumLock on as well as off.
+void TestPreferences::savedCombinationIsGrabbedByTheMainWindow()
+{
+    SCMainWindow main;
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    main.findChild<QPushButton *>("settingsBtn")->click();
+    SCSettingsWindow *preferences = nullptr;
+    QTRY_VERIFY((preferences = qobject_cast<SCSettingsWindow *>(QApplication::activeWindow())));
+    preferences->findChild<QPushButton *>("hotkeysSettingsTab")->click();
+    press(preferences->findChild<SCHotkeyEdit *>("recordingHotkeyEdit"), Qt::Key_F6,
+          Qt::ControlModifier | Qt::ShiftModifier);
+    preferences->findChild<QDialogButtonBox *>("buttonBox")
+            ->button(QDialogButtonBox::Save)
+            ->click();
+
+    SCGlobalHotkey *hotkey = nullptr;
+    for (SCGlobalHotkey *candidate : main.findChildren<SCGlobalHotkey *>()) {
+        if (candidate->shortcut() == QKeySequence("Ctrl+Shift+F6"))
+            hotkey = candidate;
+    }
+    QVERIFY(hotkey);
+    QVERIFY2(hotkey->isRegistered(), qPrintable(hotkey->errorString()));
+    // Only the delivery is looked at here, not a recording.
+    disconnect(hotkey, &SCGlobalHotkey::activated, &main, nullptr);
+    QSignalSpy activated(hotkey, &SCGlobalHotkey::activated);
+    QProcess::execute("xdotool", {"key", "ctrl+shift+F6"});
+    QTRY_COMPARE_WITH_TIMEOUT(activated.count(), 1, 5000);
+    QProcess::execute("xdotool", {"key", "Num_Lock"});
+    QProcess::execute("xdotool", {"key", "ctrl+shift+F6"});
+    QTRY_COMPARE_WITH_TIMEOUT(activated.count(), 2, 5000);
+    QProcess::execute("xdotool", {"key", "Num_Lock"});
+    // The old F9 is given back.
+    QVERIFY(SCGlobalHotkey::canRegister(QKeySequence("F9"), nullptr));
 }
 
 void TestPreferences::saveWritesEverythingThenSignalsOnce()
@@ -150,8 +303,8 @@ void TestPreferences::saveWritesEverythingThenSignalsOnce()
                      << store.value(SCSettings::MOUSE_SHOW_HIGHLIGHT).toString();
     });
     QSignalSpy spy(window.get(), &SCSettingsWindow::updateSettings);
-    window->findChild<QComboBox *>("recordingComboBox")->setCurrentText("F2");
-    window->findChild<QComboBox *>("screenshotComboBox")->setCurrentText("F3");
+    press(window->findChild<SCHotkeyEdit *>("recordingHotkeyEdit"), Qt::Key_F2);
+    press(window->findChild<SCHotkeyEdit *>("screenshotHotkeyEdit"), Qt::Key_F3);
     window->findChild<QComboBox *>("recordingFormatComboBox")->setCurrentIndex(3);
     window->findChild<QComboBox *>("screenshotFormatComboBox")->setCurrentIndex(1);
     window->findChild<QCheckBox *>("highlightCursorCheckBox")->setChecked(true);
@@ -173,23 +326,10 @@ void TestPreferences::cancelKeepsOnlyFolderChoices()
     auto window = openPreferences();
     QSignalSpy spy(window.get(), &SCSettingsWindow::updateSettings);
     window->findChild<QComboBox *>("recordingFormatComboBox")->setCurrentIndex(2);
-    window->findChild<QComboBox *>("recordingComboBox")->setCurrentText("F1");
-    // The folder dialog stores its answer at once; answer it as a user would.
+    press(window->findChild<SCHotkeyEdit *>("recordingHotkeyEdit"), Qt::Key_F1);
+    // The folder dialog stores its answer at once.
     QTemporaryDir folder;
-    QTimer answer;
-    connect(&answer, &QTimer::timeout, this, [&folder] {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
-                if (auto *name = dialog->findChild<QLineEdit *>("fileNameEdit"))
-                    name->setText(folder.path());
-                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-            } else if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
-                qWarning() << "Unexpected message:" << box->text();
-                box->reject();
-            }
-        }
-    });
-    answer.start(100);
+    DialogAnswerer answerer(folder.path());
     window->findChild<QPushButton *>("changeRecordingFileLocationBtn")->click();
     window->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Cancel)->click();
 
@@ -198,6 +338,53 @@ void TestPreferences::cancelKeepsOnlyFolderChoices()
     QCOMPARE(settings.value(SCSettings::RECORDING_FORMAT).toString(), QStringLiteral("MP4"));
     QCOMPARE(settings.value(SCSettings::HOTKEYS_RECORDING).toString(), QStringLiteral("F9"));
     QCOMPARE(settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString(), folder.path());
+    QVERIFY(answerer.messages.isEmpty());
+}
+
+// A folder nobody can write to (not even root, who ignores permission bits) is refused when it
+// is chosen, in the preferences and on the main window's pages, with the reason; nothing is
+// stored. The dialogs are Qt's own, dark like the program.
+void TestPreferences::unwritableFolderIsRefusedWhenChosen()
+{
+    const QString unwritable = QStringLiteral("/proc");
+    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    const QString recording = settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString();
+    const QString screenshots = settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString();
+    const QString expected
+            = SCDialogs::tr("Vistrel cannot write to the save folder \"%1\".").arg(unwritable);
+    {
+        auto window = openPreferences();
+        DialogAnswerer answerer(unwritable);
+        window->findChild<QPushButton *>("changeRecordingFileLocationBtn")->click();
+        window->findChild<QPushButton *>("changeScreenshotFileLocationBtn")->click();
+        QCOMPARE(answerer.messages.size(), 2);
+        QVERIFY2(answerer.messages[0].contains(expected), qPrintable(answerer.messages[0]));
+        QCOMPARE(window->findChild<QLineEdit *>("recordingFileLocationLE")->text(), recording);
+        QVERIFY(answerer.widgetBasedFolderDialog);
+        for (int lightness : std::as_const(answerer.backgrounds))
+            QVERIFY2(lightness < 80, qPrintable(QString::number(lightness)));
+    }
+    SCMainWindow main;
+    main.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&main));
+    {
+        DialogAnswerer answerer(unwritable);
+        main.findChild<QPushButton *>("changeLocationBtn")->click();
+        main.findChild<QPushButton *>("changeScreenshotFileLocationBtn")->click();
+        QCOMPARE(answerer.messages.size(), 2);
+        QVERIFY2(answerer.messages[1].contains(expected), qPrintable(answerer.messages[1]));
+    }
+    QCOMPARE(main.findChild<QLineEdit *>("saveLocationLineEdit")->text(), recording);
+    QCOMPARE(main.findChild<QLineEdit *>("screenshotFileLocationLineEdit")->text(), screenshots);
+    settings.sync();
+    QCOMPARE(settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString(), recording);
+    QCOMPARE(settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString(), screenshots);
+    // A folder that can be written is taken as before.
+    QTemporaryDir good;
+    DialogAnswerer accepting(good.path());
+    main.findChild<QPushButton *>("changeLocationBtn")->click();
+    QVERIFY2(accepting.messages.isEmpty(), qPrintable(accepting.messages.join('|')));
+    QCOMPARE(main.findChild<QLineEdit *>("saveLocationLineEdit")->text(), good.path());
 }
 
 void TestPreferences::mouseBoxesFollowEachOther()
@@ -280,6 +467,42 @@ void TestPreferences::aboutLinkOpensOnce()
     QTRY_COMPARE(m_urls.urls.size(), 1);
     QTest::qWait(200);
     QCOMPARE(m_urls.urls, QList<QUrl> {QUrl(SCAboutWindow::homeUrl())});
+}
+
+// A real drag with the pointer on the window's corner grip, as the window manager sees it:
+// the window grows and the Files list takes the extra height.
+void TestPreferences::mainWindowIsTitledAndGrowsFromItsCorner()
+{
+    SCMainWindow window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.windowTitle(), QStringLiteral("Vistrel"));
+    QCOMPARE(window.windowHandle()->title(), QStringLiteral("Vistrel"));
+    QVERIFY(window.maximumHeight() > window.minimumHeight());
+    window.findChild<QPushButton *>("fileTab")->click();
+    auto *list = window.findChild<QListView *>("fileListView");
+    QTRY_VERIFY(list->isVisible());
+    const QSize before = window.size();
+    const int listBefore = list->height();
+
+    auto *grip = window.findChild<QWidget *>("sizeGrip");
+    QVERIFY(grip && grip->isVisible());
+    QTRY_COMPARE(grip->mapTo(&window, QPoint(grip->width(), grip->height())),
+                 QPoint(window.width(), window.height()));
+    const QPoint from = grip->mapToGlobal(grip->rect().center());
+    const QPoint to = from + QPoint(150, 200);
+    QProcess::execute("xdotool",
+                      {"mousemove", "--sync", QString::number(from.x()), QString::number(from.y()),
+                       "mousedown", "1", "mousemove", QString::number(from.x() + 20),
+                       QString::number(from.y() + 20), "sleep", "0.2", "mousemove",
+                       QString::number(to.x()), QString::number(to.y()), "sleep", "0.2", "mouseup",
+                       "1"});
+    QTRY_VERIFY_WITH_TIMEOUT(window.height() >= before.height() + 150, 10000);
+    QVERIFY(window.width() >= before.width() + 100);
+    QTRY_VERIFY(list->height() >= listBefore + 150);
+    // The grip follows the corner.
+    QTRY_COMPARE(grip->mapTo(&window, QPoint(grip->width(), grip->height())),
+                 QPoint(window.width(), window.height()));
 }
 
 void TestPreferences::cleanupTestCase()

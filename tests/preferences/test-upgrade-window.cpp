@@ -1,5 +1,6 @@
 // The update window against a local HTTP server that plays the maker's manifest endpoint.
 
+#include "sc-logger.h"
 #include "sc-upgrade-window.h"
 #include "sc-version.h"
 
@@ -13,16 +14,18 @@
 #include <QStackedWidget>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QtTest>
 
-// Answers every request with the body it holds at that moment.
+// Answers every request with the status and body it holds at that moment.
 class ManifestServer : public QObject
 {
     Q_OBJECT
 
 public:
     QByteArray body;
+    QByteArray status = "200 OK";
 
     bool start()
     {
@@ -33,8 +36,9 @@ public:
                         || socket->property("answered").toBool())
                         return;
                     socket->setProperty("answered", true);
-                    socket->write("HTTP/1.1 200 OK\r\nContent-Type: application/json\r\n"
-                                  "Connection: close\r\nContent-Length: "
+                    socket->write("HTTP/1.1 " + status
+                                  + "\r\nContent-Type: application/json\r\n"
+                                    "Connection: close\r\nContent-Length: "
                                   + QByteArray::number(body.size()) + "\r\n\r\n");
                     socket->write(body);
                     socket->disconnectFromHost();
@@ -71,23 +75,26 @@ class TestUpgradeWindow : public QObject
 private Q_SLOTS:
     void cleanupTestCase();
     void initTestCase();
+    void init() { m_server.status = "200 OK"; }
     void versionsCompareAsNumbers_data();
     void versionsCompareAsNumbers();
     void newerReleaseShowsItsDetails();
     void sameVersionIsUpToDate();
-    void manifestWithoutWindowsRecordKeepsWaiting();
-    void refusedConnectionIsUpToDate();
-    void badManifestsAreRefusedCalmly_data();
-    void badManifestsAreRefusedCalmly();
+    void failedChecksSayWhyAndCanBeRetried_data();
+    void failedChecksSayWhyAndCanBeRetried();
+    void refusedConnectionIsNoConnection();
 
 private:
     int pageAfterFetch(const QByteArray &body, std::unique_ptr<SCUpgradeWindow> *keep = nullptr);
+    QString logText() const;
     ManifestServer m_server;
     UrlCatcher m_urls;
+    QTemporaryDir m_logDir;
 };
 
 void TestUpgradeWindow::initTestCase()
 {
+    QVERIFY(SCLogger::instance()->initialize(m_logDir.filePath("test.log")));
     QVERIFY(m_server.start());
     SCUpgradeWindow::setManifestUrl(m_server.url());
     QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open");
@@ -189,12 +196,68 @@ void TestUpgradeWindow::sameVersionIsUpToDate()
     QCOMPARE(given.findChild<QStackedWidget *>("stackedWidget")->currentIndex(), 2);
 }
 
-void TestUpgradeWindow::manifestWithoutWindowsRecordKeepsWaiting()
+QString TestUpgradeWindow::logText() const
 {
-    QCOMPARE(pageAfterFetch(R"({"mac": {"version": "9.9.9"}})"), 0);
+    QFile log(m_logDir.filePath("test.log"));
+    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
 }
 
-void TestUpgradeWindow::refusedConnectionIsUpToDate()
+void TestUpgradeWindow::failedChecksSayWhyAndCanBeRetried_data()
+{
+    QTest::addColumn<QByteArray>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("reason");
+    const QString unreadable
+            = SCUpgradeWindow::tr("The update information from the server cannot be read.");
+    QTest::newRow("server error")
+            << QByteArray("500 Internal Server Error") << QByteArray("<html>oops</html>")
+            << SCUpgradeWindow::tr("The update server answered with an error (HTTP %1).").arg(500);
+    QTest::newRow("not found")
+            << QByteArray("404 Not Found") << QByteArray()
+            << SCUpgradeWindow::tr("The update server answered with an error (HTTP %1).").arg(404);
+    QTest::newRow("garbage") << QByteArray("200 OK") << QByteArray("{\"win\": {\"version\": ")
+                             << unreadable;
+    QTest::newRow("no release record")
+            << QByteArray("200 OK") << QByteArray(R"({"mac": {"version": "9.9.9"}})") << unreadable;
+    QTest::newRow("no version") << QByteArray("200 OK") << QByteArray(R"({"win": {"size": "1"}})")
+                                << unreadable;
+    QByteArray huge = R"({"win": {"version": "9.0", "change": [")";
+    huge += QByteArray(SCUpgradeWindow::MAX_MANIFEST_BYTES * 4, 'x');
+    huge += R"("]}})";
+    QTest::newRow("huge") << QByteArray("200 OK") << huge << unreadable;
+    QByteArray binary(4096, '\0');
+    for (int i = 0; i < binary.size(); ++i)
+        binary[i] = char((i * 7919) & 0xff);
+    QTest::newRow("binary") << QByteArray("200 OK") << binary << unreadable;
+    QTest::newRow("deeply nested")
+            << QByteArray("200 OK") << QByteArray(100000, '[') + QByteArray(100000, ']')
+            << unreadable;
+}
+
+// A failure is never reported as "up to date": the window says the check failed and why,
+// the log has it, and "Try Again" asks the server once more.
+void TestUpgradeWindow::failedChecksSayWhyAndCanBeRetried()
+{
+    QFETCH(QByteArray, status);
+    QFETCH(QByteArray, body);
+    QFETCH(QString, reason);
+    m_server.status = status;
+    std::unique_ptr<SCUpgradeWindow> window;
+    const int before = logText().count("Update check failed");
+    QCOMPARE(pageAfterFetch(body, &window), int(SCUpgradeWindow::CheckFailedPage));
+    QCOMPARE(window->findChild<QLabel *>("failureReasonLabel")->text(), reason);
+    QVERIFY(window->findChild<QPushButton *>("retryBtn")->isVisible());
+    QTRY_COMPARE(logText().count("Update check failed"), before + 1);
+
+    m_server.status = "200 OK";
+    m_server.body = R"({"win": {"version": ")" + QByteArray(VISTREL_VERSION) + R"("}})";
+    window->findChild<QPushButton *>("retryBtn")->click();
+    auto *pages = window->findChild<QStackedWidget *>("stackedWidget");
+    QCOMPARE(pages->currentIndex(), int(SCUpgradeWindow::CheckingPage));
+    QTRY_COMPARE_WITH_TIMEOUT(pages->currentIndex(), int(SCUpgradeWindow::UpToDatePage), 20000);
+}
+
+void TestUpgradeWindow::refusedConnectionIsNoConnection()
 {
     QTcpServer closed;
     QVERIFY(closed.listen(QHostAddress::LocalHost));
@@ -203,28 +266,11 @@ void TestUpgradeWindow::refusedConnectionIsUpToDate()
     SCUpgradeWindow::setManifestUrl(QUrl(QStringLiteral("http://127.0.0.1:%1/x").arg(port)));
     SCUpgradeWindow window(nullptr, QJsonObject());
     auto *pages = window.findChild<QStackedWidget *>("stackedWidget");
-    QTRY_COMPARE(pages->currentIndex(), 1);
+    QTRY_COMPARE(pages->currentIndex(), int(SCUpgradeWindow::CheckFailedPage));
+    QCOMPARE(window.findChild<QLabel *>("failureReasonLabel")->text(),
+             SCUpgradeWindow::tr("There is no connection to the update server."));
+    QVERIFY(logText().contains(QStringLiteral("127.0.0.1:%1").arg(port)));
     SCUpgradeWindow::setManifestUrl(m_server.url());
-}
-
-void TestUpgradeWindow::badManifestsAreRefusedCalmly_data()
-{
-    QTest::addColumn<QByteArray>("body");
-    QByteArray huge = R"({"win": {"version": "9.0", "change": [")";
-    huge += QByteArray(SCUpgradeWindow::MAX_MANIFEST_BYTES * 4, 'x');
-    huge += R"("]}})";
-    QTest::newRow("huge") << huge;
-    QByteArray binary(4096, '\0');
-    for (int i = 0; i < binary.size(); ++i)
-        binary[i] = char((i * 7919) & 0xff);
-    QTest::newRow("binary") << binary;
-    QTest::newRow("deeply nested") << QByteArray(100000, '[') + QByteArray(100000, ']');
-}
-
-void TestUpgradeWindow::badManifestsAreRefusedCalmly()
-{
-    QFETCH(QByteArray, body);
-    QCOMPARE(pageAfterFetch(body), 0);
 }
 
 void TestUpgradeWindow::cleanupTestCase()
