@@ -13,6 +13,7 @@
 #include <QWindow>
 
 #include <algorithm>
+#include <cstdlib>
 
 AreaSelector::AreaSelector(QWidget *parent)
     : QWidget(parent)
@@ -37,6 +38,23 @@ QRect AreaSelector::selectionRect(const QPoint &a, const QPoint &b)
                  QPoint(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
 }
 
+QRect AreaSelector::draggedRect(const QPoint &a, const QPoint &b)
+{
+    return QRect(std::min(a.x(), b.x()), std::min(a.y(), b.y()), std::abs(a.x() - b.x()),
+                 std::abs(a.y() - b.y()));
+}
+
+void AreaSelector::setExtent(Extent extent)
+{
+    m_extent = extent;
+}
+
+QRect AreaSelector::currentRect() const
+{
+    return m_extent == Extent::DraggedDistance ? draggedRect(m_startPoint, m_endPoint)
+                                               : selectionRect(m_startPoint, m_endPoint);
+}
+
 QString AreaSelector::sizeLabel(const QRect &area, double devicePixelRatio)
 {
     return QStringLiteral("%1 x %2")
@@ -53,10 +71,16 @@ void AreaSelector::paintEvent(QPaintEvent *)
     if (!m_selecting)
         return;
 
-    const QRect area = selectionRect(m_startPoint, m_endPoint);
+    const QRect area = currentRect();
     painter.fillRect(area, QColor(255, 255, 255, 50));
-    painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
-    painter.drawRect(area);
+    if (m_extent == Extent::DraggedDistance) {
+        // A one-pixel line just around the band, so that the band is what will be taken.
+        painter.setPen(QPen(Qt::white, 1));
+        painter.drawRect(area.adjusted(-1, -1, 0, 0));
+    } else {
+        painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
+        painter.drawRect(area);
+    }
     painter.drawText(area.center(), sizeLabel(area, m_devicePixelRatio));
 }
 
@@ -83,7 +107,14 @@ void AreaSelector::mouseReleaseEvent(QMouseEvent *event)
     if (event->button() != Qt::LeftButton || !m_selecting)
         return;
     m_selecting = false;
-    m_selectedArea = selectionRect(m_startPoint, m_endPoint);
+    if (m_extent == Extent::DraggedDistance)
+        m_endPoint = event->position().toPoint();
+    m_selectedArea = currentRect();
+    if (m_selectedArea.isEmpty()) {
+        // A click without a drag selects nothing; the selector waits for a drag.
+        update();
+        return;
+    }
     qDebug() << "Selected Area - X:" << m_selectedArea.x() << "Y:" << m_selectedArea.y()
              << "Width:" << m_selectedArea.width() << "Height:" << m_selectedArea.height();
     QGuiApplication::restoreOverrideCursor();

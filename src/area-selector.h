@@ -10,10 +10,17 @@ class AreaSelector : public QWidget
     Q_OBJECT
 
 public:
+    // How a drag becomes a rectangle: with both corner pixels (the recording region), or
+    // exactly the distance dragged, so that a 600 x 400 drag gives 600 x 400 pixels.
+    enum class Extent { InclusiveCorners, DraggedDistance };
+
     explicit AreaSelector(QWidget *parent = nullptr);
 
+    void setExtent(Extent extent);
     // The band between two dragged corners, both included, in either order.
     static QRect selectionRect(const QPoint &a, const QPoint &b);
+    // The band from one dragged corner to the other, as long as the drag, in either order.
+    static QRect draggedRect(const QPoint &a, const QPoint &b);
     // The size caption drawn in the band, in physical pixels.
     static QString sizeLabel(const QRect &area, double devicePixelRatio);
 
@@ -31,11 +38,13 @@ protected:
 
 private:
     void grabKeyboardWhenMapped();
+    QRect currentRect() const;
 
     QPoint m_startPoint;
     QPoint m_endPoint;
     QRect m_selectedArea;
     bool m_selecting = false;
+    Extent m_extent = Extent::InclusiveCorners;
     double m_devicePixelRatio = 1.0;
     // Without a compositing manager the veil cannot be translucent; the screen as it was
     // when the selector opened is drawn under it instead.

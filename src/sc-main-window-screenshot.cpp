@@ -1,19 +1,35 @@
 // The screenshot workflow of the main window: full screen, region, window and the
-// screenshot hotkey open the overlay; saved files go to the library.
+// screenshot hotkey open the overlay; saved files go to the library, a note tells.
 
 #include "sc-main-window.h"
 #include "ui_sc-main-window.h"
 
 #include "area-selector.h"
 #include "sc-file-manager.h"
+#include "sc-file-reveal.h"
+#include "sc-logger.h"
+#include "sc-note.h"
 #include "sc-screenshot-window.h"
 #include "sc-screenshot.h"
 #include "window-highlighter.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
-#include <QTimer>
+
+namespace {
+
+// The part of `rect` on the screen that holds most of it.
+QRect onScreen(const QRect &rect)
+{
+    QScreen *screen = QGuiApplication::screenAt(rect.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? rect.intersected(screen->geometry()) : rect;
+}
+
+} // namespace
 
 SCScreenshotWindow *SCMainWindow::ensureScreenshotWindowCreated()
 {
@@ -24,22 +40,58 @@ SCScreenshotWindow *SCMainWindow::ensureScreenshotWindowCreated()
             &SCMainWindow::showScreenshotSaved);
     connect(m_screenshotWindow, &SCScreenshotWindow::screenshotCancelled, this,
             &SCMainWindow::handleScreenshotCancelled);
+    connect(m_screenshotWindow, &SCScreenshotWindow::screenshotCopied, this,
+            &SCMainWindow::showScreenshotCopied);
     return m_screenshotWindow;
+}
+
+void SCMainWindow::openScreenshotOverlay(const QRect &area, bool fullScreen)
+{
+    if (area.isEmpty())
+        return;
+    if (m_screenshotNote)
+        m_screenshotNote->hide();
+    // This window steps aside until the end: it is not part of any picture, wherever the
+    // selection is moved.
+    if (!m_restoreAfterScreenshot && isVisible() && !isMinimized()) {
+        m_restoreAfterScreenshot = true;
+        m_activateAfterScreenshot = isActiveWindow();
+        hide();
+    }
+    SCScreenshotWindow *overlay = ensureScreenshotWindowCreated();
+    overlay->setArea(area);
+    overlay->setFullScreen(fullScreen);
+    overlay->show();
+}
+
+void SCMainWindow::restoreAfterScreenshot()
+{
+    if (!m_restoreAfterScreenshot)
+        return;
+    m_restoreAfterScreenshot = false;
+    if (m_activateAfterScreenshot) {
+        show();
+        raise();
+        activateWindow();
+        return;
+    }
+    // Back behind whatever the person was working in.
+    const bool quiet = testAttribute(Qt::WA_ShowWithoutActivating);
+    setAttribute(Qt::WA_ShowWithoutActivating, true);
+    show();
+    setAttribute(Qt::WA_ShowWithoutActivating, quiet);
 }
 
 void SCMainWindow::onScreenshotTileReleased(QWidget *tile)
 {
     if (tile == ui->fullScreenShotWidget) {
-        QScreen *screen = QGuiApplication::primaryScreen();
-        if (!screen)
-            return;
-        SCScreenshotWindow *overlay = ensureScreenshotWindowCreated();
-        overlay->setGeometry(screen->geometry());
-        overlay->setFullScreen(true);
-        overlay->show();
+        if (QScreen *screen = QGuiApplication::primaryScreen())
+            openScreenshotOverlay(screen->geometry(), true);
     } else if (tile == ui->selectRegionShotWidget) {
         onScreenshotHotkey();
     } else if (tile == ui->selectWindowShotWidget) {
+        if (m_screenshotNote)
+            m_screenshotNote->hide();
         disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this, nullptr);
         connect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this,
                 &SCMainWindow::onScreenshotWindowClicked);
@@ -49,51 +101,75 @@ void SCMainWindow::onScreenshotTileReleased(QWidget *tile)
 
 void SCMainWindow::onScreenshotHotkey()
 {
+    if (m_screenshotNote)
+        m_screenshotNote->hide();
     // One connection, however often the selection is started and cancelled.
     disconnect(m_areaSelector.get(), &AreaSelector::areaSelected, this, nullptr);
     connect(m_areaSelector.get(), &AreaSelector::areaSelected, this,
             &SCMainWindow::onScreenshotAreaSelected);
+    m_areaSelector->setExtent(AreaSelector::Extent::DraggedDistance);
     m_areaSelector->show();
 }
 
 void SCMainWindow::onScreenshotAreaSelected(const QRect &rect)
 {
-    SCScreenshotWindow *overlay = ensureScreenshotWindowCreated();
-    overlay->setGeometry(rect);
-    overlay->setFullScreen(false);
-    overlay->show();
     QGuiApplication::restoreOverrideCursor();
     m_areaSelector->hide();
     disconnect(m_areaSelector.get(), &AreaSelector::areaSelected, this, nullptr);
+    openScreenshotOverlay(onScreen(rect), false);
 }
 
 void SCMainWindow::onScreenshotWindowClicked(const QRect &rect)
 {
-    SCScreenshotWindow *overlay = ensureScreenshotWindowCreated();
-    overlay->setGeometry(rect);
-    overlay->setFullScreen(false);
-    overlay->show();
     disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this, nullptr);
     m_windowHighlighter->hide();
+    openScreenshotOverlay(onScreen(rect), false);
 }
 
 void SCMainWindow::handleScreenshotError(const QString &message)
 {
+    // A selection covering the screen would hide the message and block its buttons.
+    const bool overlayShown = m_screenshotWindow && m_screenshotWindow->isVisible();
+    if (overlayShown)
+        m_screenshotWindow->hide();
     QMessageBox box(QMessageBox::Warning, tr("Screenshot Error"),
                     tr("Screenshot error: %1").arg(message));
     box.setStyleSheet(loadMessageBoxStyle());
     box.exec();
+    if (overlayShown && m_screenshotWindow)
+        m_screenshotWindow->show();
 }
 
 void SCMainWindow::showScreenshotSaved(const QString &path)
 {
+    restoreAfterScreenshot();
     m_fileManager->addFile(path, QStringLiteral("screenshot"));
-    QMessageBox box(QMessageBox::Information, tr("Screenshot Saved"),
-                    tr("Screenshot saved to: %1").arg(path));
-    box.setStyleSheet(loadMessageBoxStyle());
-    box.exec();
-    onImageTabClicked();
-    QTimer::singleShot(0, this, [this] { showFilesPage(QStringLiteral("screenshot")); });
+    // The person stays on the page they were on; a list of screenshots there shows it.
+    if (ui->mainFunctionPages->currentIndex() == 1 && ui->imageTab->isChecked())
+        updateFileTable(QStringLiteral("screenshot"));
+    SCLogger::instance()->info(QStringLiteral("Screenshot saved to: %1").arg(path));
+    showScreenshotNote(tr("Screenshot saved: %1").arg(QFileInfo(path).fileName()), path);
 }
 
-void SCMainWindow::handleScreenshotCancelled() { }
+void SCMainWindow::showScreenshotCopied()
+{
+    restoreAfterScreenshot();
+    showScreenshotNote(tr("Screenshot copied to the clipboard"), QString());
+}
+
+void SCMainWindow::handleScreenshotCancelled()
+{
+    restoreAfterScreenshot();
+}
+
+void SCMainWindow::showScreenshotNote(const QString &text, const QString &path)
+{
+    if (!m_screenshotNote)
+        m_screenshotNote = new SCNote(this);
+    disconnect(m_screenshotNote, &SCNote::clicked, this, nullptr);
+    if (!path.isEmpty()) {
+        connect(m_screenshotNote, &SCNote::clicked, this,
+                [path] { SCFileReveal::showInFolder(path); });
+    }
+    m_screenshotNote->showMessage(text, this);
+}

@@ -23,6 +23,7 @@ class SCCountdownWidget;
 class SCFileManager;
 class SCFullscreenToolbar;
 class SCGlobalHotkey;
+class SCNote;
 class SCScreenshot;
 class SCScreenshotWindow;
 class SCTranslator;
@@ -176,6 +177,10 @@ private:
     void showScreenshotSaved(const QString &path);
     void handleScreenshotCancelled();
     void onScreenshotHotkey();
+    void openScreenshotOverlay(const QRect &area, bool fullScreen);
+    void restoreAfterScreenshot();
+    void showScreenshotCopied();
+    void showScreenshotNote(const QString &text, const QString &path);
 
     Ui::SCMainWindow *ui;
     bool m_isRecording = false;
@@ -205,6 +210,10 @@ private:
     int m_recordingMode = FullScreen;
     SCGlobalHotkey *m_recordingHotkey = nullptr;
     SCGlobalHotkey *m_screenshotHotkey = nullptr;
+    SCNote *m_screenshotNote = nullptr;
+    // The window stepped aside for the screenshot and comes back when it ends.
+    bool m_restoreAfterScreenshot = false;
+    bool m_activateAfterScreenshot = false;
     bool m_syncingFromEdits = false;
     bool m_obsReady = false;
     QPoint m_lastTitleDragPosition;

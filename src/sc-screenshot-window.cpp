@@ -1,46 +1,34 @@
 #include "sc-screenshot-window.h"
 
 #include "sc-compositor-watcher.h"
+#include "sc-screenshot-geometry.h"
 #include "sc-screenshot.h"
-#include "sc-window-shape.h"
 
-#include <QClipboard>
+#include <QApplication>
 #include <QFile>
 #include <QGuiApplication>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <QWindow>
 #include <QtDebug>
+
+using namespace SCScreenshotGeometry;
 
 namespace {
 
 const QString STYLE_SHEET = QStringLiteral(":/res/style/screenshot-window.qss");
 const QColor BORDER_COLOR(0, 122, 204);
-constexpr int BORDER_WIDTH = 4;
-// Inside this many pixels of an edge the frame resizes.
-constexpr int HANDLE_SIZE = 10;
+const QColor HANDLE_COLOR(255, 255, 255);
 constexpr int BUTTON_SIZE = 30;
-// The screen below needs a moment to repaint once the window is gone.
-constexpr int REPAINT_DELAY_MS = 250;
-
-enum DragMode {
-    NoDrag = 0,
-    TopLeft = 1,
-    TopRight = 2,
-    BottomLeft = 3,
-    BottomRight = 4,
-    LeftEdge = 5,
-    RightEdge = 6,
-    TopEdge = 7,
-    BottomEdge = 8,
-    PenStroke = 9,
-};
+constexpr int KEYBOARD_GRAB_RETRY_MS = 20;
+constexpr int KEYBOARD_GRAB_ATTEMPTS = 100;
 
 QString icon(const QString &name)
 {
@@ -59,15 +47,14 @@ SCScreenshotWindow::SCScreenshotWindow(SCScreenshot *screenshot, QWidget *parent
     , m_screenshot(screenshot)
 {
     setAttribute(Qt::WA_TranslucentBackground);
-    // Past the window manager, whose frame would take the clicks that the input shape lets
-    // through. Unlike the other overlays this one takes the keyboard (Escape, Return, Ctrl+C).
+    // Past the window manager, which would otherwise frame and place it. Unlike the other
+    // overlays this one takes the keyboard (Escape, Return, Ctrl+C).
     setWindowFlags(Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint | Qt::Tool
                    | Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
     setAttribute(Qt::WA_MacAlwaysShowToolWindow);
     setAttribute(Qt::WA_StaticContents);
     setMouseTracking(true);
-    setMinimumSize(100, 100);
 
     createButtonBar();
     updateButtonBarPosition();
@@ -79,6 +66,7 @@ SCScreenshotWindow::SCScreenshotWindow(SCScreenshot *screenshot, QWidget *parent
 
 SCScreenshotWindow::~SCScreenshotWindow()
 {
+    releaseKeyboard();
     m_buttonBar->deleteLater();
 }
 
@@ -94,28 +82,28 @@ void SCScreenshotWindow::createButtonBar()
     m_buttonBar->setAttribute(Qt::WA_StyledBackground);
     m_buttonBar->installEventFilter(this);
 
-    const auto makeButton
-            = [this](const QString &name, const QString &iconName, const QString &toolTip) {
-                  auto *button = new QPushButton(m_buttonBar);
-                  button->setObjectName(name);
-                  button->setIcon(QIcon(icon(iconName)));
-                  button->setToolTip(toolTip);
-                  button->setFixedSize(BUTTON_SIZE, BUTTON_SIZE);
-                  button->setFocusPolicy(Qt::NoFocus);
-                  button->installEventFilter(this);
-                  return button;
-              };
-    m_captureButton
-            = makeButton(QStringLiteral("saveButton"), QStringLiteral("capture"), tr("Capture"));
-    m_closeButton = makeButton(QStringLiteral("cancelButton"), QStringLiteral("close"),
-                               tr("Close Window"));
-    m_penButton
-            = makeButton(QStringLiteral("drawButton"), QStringLiteral("pen"), tr("Start Drawing"));
+    const auto makeButton = [this](const QString &name, const QString &toolTip) {
+        auto *button = new QPushButton(m_buttonBar);
+        button->setObjectName(name);
+        button->setToolTip(toolTip);
+        button->setFixedSize(BUTTON_SIZE, BUTTON_SIZE);
+        button->setFocusPolicy(Qt::NoFocus);
+        button->installEventFilter(this);
+        return button;
+    };
+    m_captureButton = makeButton(QStringLiteral("saveButton"), tr("Capture"));
+    const QString copyKey = QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText);
+    m_copyButton = makeButton(QStringLiteral("copyButton"), tr("Copy (%1)").arg(copyKey));
+    m_closeButton = makeButton(QStringLiteral("cancelButton"), tr("Close Window"));
+    m_penButton = makeButton(QStringLiteral("drawButton"), tr("Start Drawing"));
     m_penButton->setCheckable(true);
-    m_clearButton = makeButton(QStringLiteral("clearButton"), QStringLiteral("clear"),
-                               tr("Clear Drawing"));
+    m_clearButton = makeButton(QStringLiteral("clearButton"), tr("Clear Drawing"));
+    for (QPushButton *button :
+         {m_captureButton, m_copyButton, m_closeButton, m_penButton, m_clearButton})
+        updateButtonIcon(button, false);
 
     connect(m_captureButton, &QPushButton::clicked, this, &SCScreenshotWindow::saveScreenshot);
+    connect(m_copyButton, &QPushButton::clicked, this, &SCScreenshotWindow::copyToClipboard);
     connect(m_closeButton, &QPushButton::clicked, this, &SCScreenshotWindow::cancelScreenshot);
     connect(m_penButton, &QPushButton::clicked, this, &SCScreenshotWindow::drawOnScreenshot);
     connect(m_clearButton, &QPushButton::clicked, this, &SCScreenshotWindow::clearDraw);
@@ -124,12 +112,28 @@ void SCScreenshotWindow::createButtonBar()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(m_captureButton);
+    layout->addWidget(m_copyButton);
     layout->addWidget(m_penButton);
     layout->addWidget(m_clearButton);
     layout->addStretch();
     layout->addWidget(m_closeButton);
     m_buttonBar->setFixedHeight(BUTTON_SIZE);
     m_buttonBar->adjustSize();
+}
+
+void SCScreenshotWindow::updateButtonIcon(QPushButton *button, bool hovered)
+{
+    static const QHash<QString, QString> names = {
+            {QStringLiteral("saveButton"), QStringLiteral("capture")},
+            {QStringLiteral("copyButton"), QStringLiteral("copy")},
+            {QStringLiteral("cancelButton"), QStringLiteral("close")},
+            {QStringLiteral("drawButton"), QStringLiteral("pen")},
+            {QStringLiteral("clearButton"), QStringLiteral("clear")},
+    };
+    // The pen stays lit while it is on.
+    const bool white = hovered || (button == m_penButton && m_drawingMode);
+    const QString name = names.value(button->objectName());
+    button->setIcon(QIcon(icon(white ? name + QStringLiteral("-white") : name)));
 }
 
 void SCScreenshotWindow::loadStyleSheet()
@@ -143,22 +147,28 @@ void SCScreenshotWindow::loadStyleSheet()
     const QString style = QString::fromUtf8(file.readAll());
     setStyleSheet(style);
     m_buttonBar->setStyleSheet(style);
-    m_captureButton->setStyleSheet(style);
-    m_closeButton->setStyleSheet(style);
     qDebug() << "Loaded screenshot window stylesheet from:" << STYLE_SHEET;
+}
+
+QRect SCScreenshotWindow::screenGeometry() const
+{
+    QScreen *screen = QGuiApplication::screenAt(m_area.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    return screen ? screen->geometry() : m_area;
 }
 
 void SCScreenshotWindow::setArea(const QRect &area)
 {
     m_area = area;
-    setGeometry(area);
+    setGeometry(windowRect(area, screenGeometry()));
     updateButtonBarPosition();
     update();
 }
 
 QRect SCScreenshotWindow::getArea() const
 {
-    return geometry();
+    return m_area;
 }
 
 void SCScreenshotWindow::setFullScreen(bool fullScreen)
@@ -169,47 +179,76 @@ void SCScreenshotWindow::setFullScreen(bool fullScreen)
 
 void SCScreenshotWindow::show()
 {
-    if (!isVisible() && !isCompositing()) {
-        // The still picture must not hold the area selector or the window picker, which
-        // their owner hides right after showing this window.
-        if (m_showPending)
-            return;
-        m_showPending = true;
-        QTimer::singleShot(REPAINT_DELAY_MS, this, [this]() {
-            if (!m_showPending)
-                return;
-            m_showPending = false;
-            freezeBackground();
-            showNow();
-        });
+    if (isVisible() || isCompositing() || !m_screenshot) {
+        showNow();
         return;
     }
-    showNow();
+    // The still picture must not hold the area selector, the window picker or the main
+    // window, which go away right after this window is asked to show.
+    if (m_showPending)
+        return;
+    m_showPending = true;
+    m_screenshot->captureAreaWhenSettled(screenGeometry(), this, [this](const QPixmap &screen) {
+        if (!m_showPending)
+            return;
+        m_showPending = false;
+        m_background = screen;
+        m_backgroundOrigin = screenGeometry().topLeft();
+        showNow();
+    });
 }
 
 void SCScreenshotWindow::showNow()
 {
     QWidget::show();
     m_buttonBar->show();
-    m_captureButton->show();
-    m_closeButton->show();
-    m_penButton->show();
-    m_clearButton->show();
     updateButtonBarPosition();
-    updateInputShape();
     // The bar sits inside a full-screen selection, so it goes on top of it.
     raise();
     m_buttonBar->raise();
     activateWindow();
+    // The window manager may hand the focus elsewhere as the main window steps aside, and
+    // a click on the window picker's choice focuses that window: Escape, Return and Ctrl+C
+    // must still reach the selection.
+    m_grabAttempts = 0;
+    QTimer::singleShot(0, this, &SCScreenshotWindow::grabKeyboardWhenMapped);
+}
+
+void SCScreenshotWindow::grabKeyboardWhenMapped()
+{
+    if (!isVisible() || !windowHandle() || m_keyboardGrabbed)
+        return;
+    if (windowHandle()->setKeyboardGrabEnabled(true)) {
+        m_keyboardGrabbed = true;
+        qApp->installEventFilter(this);
+        return;
+    }
+    if (++m_grabAttempts < KEYBOARD_GRAB_ATTEMPTS)
+        QTimer::singleShot(KEYBOARD_GRAB_RETRY_MS, this,
+                           &SCScreenshotWindow::grabKeyboardWhenMapped);
+    else
+        qWarning() << "SCScreenshotWindow: the keyboard could not be grabbed";
+}
+
+void SCScreenshotWindow::releaseKeyboard()
+{
+    if (m_keyboardGrabbed) {
+        qApp->removeEventFilter(this);
+        if (windowHandle())
+            windowHandle()->setKeyboardGrabEnabled(false);
+    }
+    m_keyboardGrabbed = false;
+}
+
+bool SCScreenshotWindow::hasKeyboard() const
+{
+    return m_keyboardGrabbed;
 }
 
 void SCScreenshotWindow::hide()
 {
     m_showPending = false;
-    m_captureButton->hide();
-    m_closeButton->hide();
-    m_penButton->hide();
-    m_clearButton->hide();
+    releaseKeyboard();
     m_buttonBar->hide();
     QWidget::hide();
 }
@@ -218,34 +257,17 @@ void SCScreenshotWindow::updateButtonBarPosition()
 {
     if (!m_buttonBar)
         return;
-    const QRect g = geometry();
-    const int barWidth = m_buttonBar->width();
-    if (m_fullScreen)
-        m_buttonBar->move(g.topRight() + QPoint(-4 - barWidth, 4));
-    else
-        m_buttonBar->move(g.bottomRight() + QPoint(-barWidth, 2));
+    m_buttonBar->move(barPosition(m_area, m_buttonBar->size(), screenGeometry(), m_fullScreen));
     if (isVisible()) {
         m_buttonBar->show();
         m_buttonBar->raise();
     }
 }
 
-void SCScreenshotWindow::freezeBackground()
-{
-    QScreen *screen = QGuiApplication::screenAt(geometry().topLeft());
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return;
-    m_background = screen->grabWindow(0);
-    m_backgroundOrigin = screen->geometry().topLeft();
-}
-
 void SCScreenshotWindow::onCompositingChanged(bool compositing)
 {
     if (compositing) {
         m_background = QPixmap();
-        updateInputShape();
         update();
         return;
     }
@@ -254,22 +276,6 @@ void SCScreenshotWindow::onCompositingChanged(bool compositing)
     // The see-through inside turns black now: take a still picture of the screen without us.
     hide();
     show();
-}
-
-void SCScreenshotWindow::updateInputShape()
-{
-    if (!isVisible())
-        return;
-    // A see-through inside lets the pointer reach the windows below, except for the pen.
-    if (m_drawingMode || !m_background.isNull() || width() <= 2 * HANDLE_SIZE
-        || height() <= 2 * HANDLE_SIZE) {
-        SCWindowShape::setInputRegion(this, QRegion());
-        return;
-    }
-    SCWindowShape::setInputRegion(this,
-                                  QRegion(rect())
-                                          - QRegion(rect().adjusted(HANDLE_SIZE, HANDLE_SIZE,
-                                                                    -HANDLE_SIZE, -HANDLE_SIZE)));
 }
 
 void SCScreenshotWindow::paintStrokes(QPainter &painter) const
@@ -291,6 +297,21 @@ void SCScreenshotWindow::paintStrokes(QPainter &painter) const
         draw(m_currentStroke);
 }
 
+void SCScreenshotWindow::paintFrame(QPainter &painter) const
+{
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    const QRect window = geometry();
+    const QRect frame = frameRect(m_area, window);
+    const QRegion band = QRegion(frame)
+            - QRegion(frame.adjusted(BORDER_WIDTH, BORDER_WIDTH, -BORDER_WIDTH, -BORDER_WIDTH));
+    for (const QRect &r : band)
+        painter.fillRect(r, BORDER_COLOR);
+    for (const QRect &handle : handleRects(m_area, window)) {
+        painter.fillRect(handle, BORDER_COLOR);
+        painter.fillRect(handle.adjusted(1, 1, -1, -1), HANDLE_COLOR);
+    }
+}
+
 void SCScreenshotWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -302,62 +323,21 @@ void SCScreenshotWindow::paintEvent(QPaintEvent *)
         painter.setCompositionMode(QPainter::CompositionMode_Source);
         painter.drawPixmap(QRectF(rect()), m_background, source);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
-    } else if (m_drawingMode) {
-        // Nearly invisible, but the whole selection takes the mouse while the pen is on.
-        QRegion region(rect());
-        if (m_buttonBar->isVisible())
-            region -= QRect(m_buttonBar->geometry().topLeft() - geometry().topLeft(),
-                            m_buttonBar->size());
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setCompositionMode(QPainter::CompositionMode_Source);
-        for (const QRect &r : region)
-            painter.fillRect(r, QColor(0, 0, 0, 1));
-        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
-
+    // Everything below is placed in global coordinates.
+    painter.translate(-geometry().topLeft());
     // Strokes stay visible with the pen off: they are part of the picture.
     paintStrokes(painter);
-
-    QPen border(BORDER_COLOR, BORDER_WIDTH, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin);
-    painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(border);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(0, 0, width() - 1, height() - 1);
+    paintFrame(painter);
 }
 
-int SCScreenshotWindow::getDragMode(const QPoint &pos) const
-{
-    if (m_drawingMode)
-        return PenStroke;
-    const int w = width();
-    const int h = height();
-    const int s = HANDLE_SIZE;
-    if (QRect(0, 0, s, s).contains(pos))
-        return TopLeft;
-    if (QRect(w - s, 0, s, s).contains(pos))
-        return TopRight;
-    if (QRect(0, h - s, s, s).contains(pos))
-        return BottomLeft;
-    if (QRect(w - s, h - s, s, s).contains(pos))
-        return BottomRight;
-    if (QRect(0, s, s, h - 2 * s).contains(pos))
-        return LeftEdge;
-    if (QRect(w - s, s, s, h - 2 * s).contains(pos))
-        return RightEdge;
-    if (QRect(s, 0, w - 2 * s, s).contains(pos))
-        return TopEdge;
-    if (QRect(s, h - s, w - 2 * s, s).contains(pos))
-        return BottomEdge;
-    return NoDrag;
-}
-
-void SCScreenshotWindow::updateCursor(const QPoint &pos)
+void SCScreenshotWindow::updateCursor(const QPoint &globalPos)
 {
     if (m_drawingMode) {
         setCursor(Qt::CrossCursor);
         return;
     }
-    switch (getDragMode(pos)) {
+    switch (dragModeAt(m_area, globalPos)) {
     case TopLeft:
     case BottomRight:
         setCursor(Qt::SizeFDiagCursor);
@@ -374,26 +354,45 @@ void SCScreenshotWindow::updateCursor(const QPoint &pos)
     case BottomEdge:
         setCursor(Qt::SizeVerCursor);
         break;
+    case Move:
+        setCursor(Qt::SizeAllCursor);
+        break;
     default:
         setCursor(Qt::ArrowCursor);
     }
 }
 
+void SCScreenshotWindow::startDrag(int mode, const QPoint &globalPos)
+{
+    m_dragMode = mode;
+    m_pressPosition = globalPos;
+    m_areaAtPress = m_area;
+    m_boundsAtPress = screenGeometry();
+}
+
+void SCScreenshotWindow::dragTo(const QPoint &globalPos)
+{
+    // A selection made smaller than the minimum stays as small until it is enlarged.
+    const QSize minimum(qMin(MINIMUM_SIZE, m_areaAtPress.width()),
+                        qMin(MINIMUM_SIZE, m_areaAtPress.height()));
+    setArea(dragged(m_dragMode, m_areaAtPress, globalPos - m_pressPosition, m_boundsAtPress,
+                    minimum));
+}
+
 void SCScreenshotWindow::mousePressEvent(QMouseEvent *event)
 {
     QWidget::mousePressEvent(event);
-    // The keyboard may have gone to a window clicked through the inside.
+    // The keyboard belongs to the selection while it is open.
     activateWindow();
     if (event->button() != Qt::LeftButton)
         return;
-    m_pressPosition = event->globalPosition().toPoint();
-    m_geometryAtPress = geometry();
+    const QPoint global = event->globalPosition().toPoint();
     if (m_drawingMode) {
-        m_dragMode = PenStroke;
+        startDrag(PenStroke, global);
         m_currentStroke.clear();
-        m_currentStroke << event->position();
+        m_currentStroke << event->globalPosition();
     } else {
-        m_dragMode = getDragMode(event->position().toPoint());
+        startDrag(dragModeAt(m_area, global), global);
     }
     m_pressed = true;
 }
@@ -401,59 +400,15 @@ void SCScreenshotWindow::mousePressEvent(QMouseEvent *event)
 void SCScreenshotWindow::mouseMoveEvent(QMouseEvent *event)
 {
     if (m_pressed && (event->buttons() & Qt::LeftButton)) {
-        if (m_drawingMode && m_dragMode == PenStroke) {
-            m_currentStroke << event->position();
+        if (m_dragMode == PenStroke) {
+            m_currentStroke << event->globalPosition();
             update();
             return;
         }
-        const QPoint delta = event->globalPosition().toPoint() - m_pressPosition;
-        QRect g = m_geometryAtPress;
-        switch (m_dragMode) {
-        case TopLeft:
-            g.setTopLeft(g.topLeft() + delta);
-            break;
-        case TopRight:
-            g.setTopRight(g.topRight() + delta);
-            break;
-        case BottomLeft:
-            g.setBottomLeft(g.bottomLeft() + delta);
-            break;
-        case BottomRight:
-            g.setBottomRight(g.bottomRight() + delta);
-            break;
-        case LeftEdge:
-            g.setLeft(g.left() + delta.x());
-            break;
-        case RightEdge:
-            g.setRight(g.right() + delta.x());
-            break;
-        case TopEdge:
-            g.setTop(g.top() + delta.y());
-            break;
-        case BottomEdge:
-            g.setBottom(g.bottom() + delta.y());
-            break;
-        default:
-            break;
-        }
-        if (m_dragMode != NoDrag) {
-            if (g.width() < minimumWidth()) {
-                if (m_dragMode == LeftEdge || m_dragMode == TopLeft || m_dragMode == BottomLeft)
-                    g.setLeft(g.right() - minimumWidth() + 1);
-                else
-                    g.setRight(g.left() + minimumWidth() - 1);
-            }
-            if (g.height() < minimumHeight()) {
-                if (m_dragMode == TopEdge || m_dragMode == TopLeft || m_dragMode == TopRight)
-                    g.setTop(g.bottom() - minimumHeight() + 1);
-                else
-                    g.setBottom(g.top() + minimumHeight() - 1);
-            }
-            setGeometry(g);
-            updateButtonBarPosition();
-        }
+        if (m_dragMode != NoDrag)
+            dragTo(event->globalPosition().toPoint());
     } else {
-        updateCursor(event->position().toPoint());
+        updateCursor(event->globalPosition().toPoint());
     }
     QWidget::mouseMoveEvent(event);
 }
@@ -462,104 +417,90 @@ void SCScreenshotWindow::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() == Qt::LeftButton) {
         m_pressed = false;
-        if (m_drawingMode && m_dragMode == PenStroke) {
-            m_currentStroke << event->position();
+        if (m_dragMode == PenStroke) {
+            m_currentStroke << event->globalPosition();
             if (m_currentStroke.size() > 1)
                 m_strokes.append(m_currentStroke);
             m_currentStroke.clear();
             update();
         } else {
             m_dragMode = NoDrag;
-            setCursor(Qt::ArrowCursor);
+            updateCursor(event->globalPosition().toPoint());
         }
     }
     QWidget::mouseReleaseEvent(event);
 }
 
+bool SCScreenshotWindow::handleKey(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape)
+        cancelScreenshot();
+    else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+        saveScreenshot();
+    else if (event->matches(QKeySequence::Copy))
+        copyToClipboard();
+    else
+        return false;
+    event->accept();
+    return true;
+}
+
 void SCScreenshotWindow::keyPressEvent(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Escape) {
-        emit screenshotCancelled();
-        hide();
-        event->accept();
-        return;
-    }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        saveScreenshot();
-        event->accept();
-        return;
-    }
-    if (event->matches(QKeySequence::Copy)) {
-        copyToClipboard();
-        event->accept();
-        return;
-    }
-    QWidget::keyPressEvent(event);
+    if (!handleKey(event))
+        QWidget::keyPressEvent(event);
 }
 
 void SCScreenshotWindow::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
-    updateButtonBarPosition();
     if (!m_background.isNull())
         update();
 }
 
-void SCScreenshotWindow::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    updateButtonBarPosition();
-    updateInputShape();
-}
-
 bool SCScreenshotWindow::eventFilter(QObject *watched, QEvent *event)
 {
+    // Held by the selection, the keyboard sends every key here, but Qt hands them on to
+    // whichever window of the program has the focus, which the window manager may have
+    // given to another one as the main window stepped aside.
+    if (event->type() == QEvent::KeyPress && m_keyboardGrabbed && watched != windowHandle()
+        && qobject_cast<QWindow *>(watched))
+        return handleKey(static_cast<QKeyEvent *>(event));
+    auto *button = qobject_cast<QPushButton *>(watched);
     const bool onBar = watched == m_buttonBar;
-    const bool onButton = watched == m_captureButton || watched == m_closeButton
-            || watched == m_penButton || watched == m_clearButton;
-    if (!onBar && !onButton)
+    if (!onBar && !(button && button->parentWidget() == m_buttonBar))
         return QWidget::eventFilter(watched, event);
 
     switch (event->type()) {
     case QEvent::MouseButtonPress: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (mouse->button() == Qt::LeftButton) {
-            m_pressPosition = mouse->globalPosition().toPoint();
             activateWindow();
-            if (onBar)
-                m_geometryAtPress = geometry();
+            startDrag(onBar ? Move : NoDrag, mouse->globalPosition().toPoint());
         }
         break;
     }
     case QEvent::MouseMove: {
         const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (onBar && (mouse->buttons() & Qt::LeftButton)) {
-            move(m_geometryAtPress.topLeft() + mouse->globalPosition().toPoint() - m_pressPosition);
+        if (onBar && m_dragMode == Move && (mouse->buttons() & Qt::LeftButton)) {
+            dragTo(mouse->globalPosition().toPoint());
             return true;
         }
         break;
     }
+    case QEvent::MouseButtonRelease:
+        if (onBar)
+            m_dragMode = NoDrag;
+        break;
     case QEvent::Enter:
     case QEvent::HoverEnter:
-        if (watched == m_captureButton)
-            m_captureButton->setIcon(QIcon(icon(QStringLiteral("capture-white"))));
-        else if (watched == m_clearButton)
-            m_clearButton->setIcon(QIcon(icon(QStringLiteral("clear-white"))));
-        else if (watched == m_closeButton)
-            m_closeButton->setIcon(QIcon(icon(QStringLiteral("close-white"))));
-        else if (watched == m_penButton && !m_penButton->isChecked())
-            m_penButton->setIcon(QIcon(icon(QStringLiteral("pen-white"))));
+        if (button)
+            updateButtonIcon(button, true);
         break;
     case QEvent::Leave:
     case QEvent::HoverLeave:
-        if (watched == m_captureButton)
-            m_captureButton->setIcon(QIcon(icon(QStringLiteral("capture"))));
-        else if (watched == m_clearButton)
-            m_clearButton->setIcon(QIcon(icon(QStringLiteral("clear"))));
-        else if (watched == m_closeButton)
-            m_closeButton->setIcon(QIcon(icon(QStringLiteral("close"))));
-        else if (watched == m_penButton && !m_penButton->isChecked())
-            m_penButton->setIcon(QIcon(icon(QStringLiteral("pen"))));
+        if (button)
+            updateButtonIcon(button, false);
         break;
     default:
         break;
@@ -572,9 +513,7 @@ void SCScreenshotWindow::drawOnScreenshot()
     m_drawingMode = !m_drawingMode;
     m_penButton->setChecked(m_drawingMode);
     setCursor(m_drawingMode ? Qt::CrossCursor : Qt::ArrowCursor);
-    m_penButton->setIcon(
-            QIcon(icon(m_drawingMode ? QStringLiteral("pen-white") : QStringLiteral("pen"))));
-    updateInputShape();
+    updateButtonIcon(m_penButton, m_penButton->underMouse());
     update();
 }
 
@@ -585,49 +524,59 @@ void SCScreenshotWindow::clearDraw()
     update();
 }
 
-QRect SCScreenshotWindow::captureRect() const
+QPixmap SCScreenshotWindow::withStrokes(QPixmap picture) const
 {
-    return geometry().adjusted(BORDER_WIDTH, BORDER_WIDTH, -BORDER_WIDTH, -BORDER_WIDTH);
+    if (picture.isNull())
+        return picture;
+    // The strokes go in whether or not the screen has shown their latest points yet.
+    QPainter painter(&picture);
+    painter.translate(-m_area.topLeft());
+    painter.setClipRect(m_area);
+    paintStrokes(painter);
+    return picture;
 }
 
-QPixmap SCScreenshotWindow::grabSelection()
+void SCScreenshotWindow::captureSelection(std::function<void(const QPixmap &)> done)
 {
-    const QRect r = captureRect();
-    QPixmap pixmap;
+    if (m_capturing)
+        return;
     if (!m_background.isNull()) {
-        // The still picture is what the user sees; the bar never covers it.
+        // The still picture was taken before any of our windows showed.
         const qreal ratio = m_background.devicePixelRatio();
-        const QRect local = r.translated(-m_backgroundOrigin);
-        pixmap = m_background.copy(QRect((local.topLeft() * ratio), local.size() * ratio));
-        pixmap.setDevicePixelRatio(ratio);
-    } else {
-        QScreen *screen = QGuiApplication::screenAt(geometry().topLeft());
-        if (!screen)
-            screen = QGuiApplication::primaryScreen();
-        if (!screen)
-            return QPixmap();
-        const QRect local = r.translated(-screen->geometry().topLeft());
-        pixmap = screen->grabWindow(0, local.x(), local.y(), local.width(), local.height());
+        const QRect local = m_area.translated(-m_backgroundOrigin);
+        QPixmap picture = m_background.copy(
+                QRect(QPointF(local.topLeft() * ratio).toPoint(), local.size() * ratio));
+        picture.setDevicePixelRatio(ratio);
+        done(withStrokes(picture));
+        return;
     }
-    if (pixmap.isNull())
-        return pixmap;
-    // The strokes go in whether or not the screen has shown their latest points yet.
-    QPainter painter(&pixmap);
-    painter.translate(-BORDER_WIDTH, -BORDER_WIDTH);
-    painter.setClipRect(QRect(BORDER_WIDTH, BORDER_WIDTH, r.width(), r.height()));
-    paintStrokes(painter);
-    return pixmap;
+    if (!m_screenshot)
+        return;
+    // The bar, and over a full-screen selection the frame too, would be in the picture.
+    m_capturing = true;
+    releaseKeyboard();
+    m_buttonBar->hide();
+    QWidget::hide();
+    m_screenshot->captureAreaWhenSettled(m_area, this, [this, done](const QPixmap &screen) {
+        m_capturing = false;
+        done(withStrokes(screen));
+    });
 }
 
 void SCScreenshotWindow::saveScreenshot()
 {
-    const QPixmap pixmap = grabSelection();
-    if (pixmap.isNull() || !m_screenshot)
+    if (!m_screenshot)
         return;
-    if (m_screenshot->saveScreenshot(pixmap, QString())) {
-        hide();
-        emit screenshotSaved(m_screenshot->getLastSavedPath());
-    }
+    captureSelection([this](const QPixmap &picture) {
+        if (!picture.isNull() && m_screenshot->saveScreenshot(picture, QString())) {
+            hide();
+            emit screenshotSaved(m_screenshot->getLastSavedPath());
+            return;
+        }
+        // The failure has been reported; the selection stays for another try.
+        if (!isVisible())
+            show();
+    });
 }
 
 void SCScreenshotWindow::cancelScreenshot()
@@ -638,10 +587,14 @@ void SCScreenshotWindow::cancelScreenshot()
 
 void SCScreenshotWindow::copyToClipboard()
 {
-    const QPixmap pixmap = grabSelection();
-    if (pixmap.isNull())
-        return;
-    QGuiApplication::clipboard()->setPixmap(pixmap);
-    hide();
-    emit screenshotCopied();
+    captureSelection([this](const QPixmap &picture) {
+        if (picture.isNull()) {
+            if (!isVisible())
+                show();
+            return;
+        }
+        SCScreenshot::copyToClipboard(picture);
+        hide();
+        emit screenshotCopied();
+    });
 }

@@ -7,11 +7,16 @@
 #include <QRect>
 #include <QWidget>
 
+#include <functional>
+
+class QPainter;
 class QPushButton;
 class SCScreenshot;
 
-// The on-screen selection of a screenshot: a blue frame that is resized by its edges, drawn
-// on with a red pen, and captured or dismissed from a small button bar beside it.
+// The on-screen selection of a screenshot: a blue frame with handles around exactly the
+// area that is saved. It is moved by dragging inside, resized by its handles and edges,
+// drawn on with a red pen, and captured, copied or dismissed from a small button bar.
+// None of the program's own windows is in the picture.
 class SCScreenshotWindow : public QWidget
 {
     Q_OBJECT
@@ -20,16 +25,17 @@ public:
     explicit SCScreenshotWindow(SCScreenshot *screenshot, QWidget *parent = nullptr);
     ~SCScreenshotWindow() override;
 
+    // The selection in global logical coordinates; the window reaches a little beyond it
+    // for the frame and the handles.
     void setArea(const QRect &area);
     QRect getArea() const;
-
-    // The picture inside the frame as it would be saved: screen pixels and pen strokes.
-    QPixmap grabSelection();
+    // Whether the keys go to the selection now (it holds the keyboard while it is shown).
+    bool hasKeyboard() const;
 
 signals:
     void screenshotSaved(const QString &path);
     void screenshotCancelled();
-    // Ctrl+C put the picture on the clipboard and closed the selection.
+    // The picture went to the clipboard and the selection closed; no file was written.
     void screenshotCopied();
 
 public slots:
@@ -49,36 +55,46 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void moveEvent(QMoveEvent *event) override;
-    void resizeEvent(QResizeEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showNow();
+    void grabKeyboardWhenMapped();
+    void releaseKeyboard();
     void createButtonBar();
     void loadStyleSheet();
     void updateButtonBarPosition();
-    int getDragMode(const QPoint &pos) const;
-    void updateCursor(const QPoint &pos);
-    void updateInputShape();
+    bool handleKey(QKeyEvent *event);
+    void updateCursor(const QPoint &globalPos);
+    void updateButtonIcon(QPushButton *button, bool hovered);
     void onCompositingChanged(bool compositing);
-    void freezeBackground();
-    QRect captureRect() const;
+    QRect screenGeometry() const;
+    void startDrag(int mode, const QPoint &globalPos);
+    void dragTo(const QPoint &globalPos);
+    // Hands the picture of the selection to `done`, with the pen strokes, once it is free
+    // of the program's own windows; a null picture when the screen could not be read.
+    void captureSelection(std::function<void(const QPixmap &)> done);
+    QPixmap withStrokes(QPixmap picture) const;
     void paintStrokes(QPainter &painter) const;
+    void paintFrame(QPainter &painter) const;
 
     QPushButton *m_captureButton = nullptr;
+    QPushButton *m_copyButton = nullptr;
     QPushButton *m_closeButton = nullptr;
     QPushButton *m_penButton = nullptr;
     QPushButton *m_clearButton = nullptr;
     QWidget *m_buttonBar = nullptr;
     QRect m_area;
     QPoint m_pressPosition;
-    QRect m_geometryAtPress;
+    QRect m_areaAtPress;
+    QRect m_boundsAtPress;
     int m_dragMode = 0;
     bool m_pressed = false;
     bool m_fullScreen = false;
     bool m_drawingMode = false;
     QColor m_penColor = Qt::red;
     int m_penWidth = 3;
+    // Global coordinates: strokes stay on what they were drawn on when the selection moves.
     QList<QPolygonF> m_strokes;
     QPolygonF m_currentStroke;
     SCScreenshot *m_screenshot = nullptr;
@@ -88,4 +104,7 @@ private:
     QPixmap m_background;
     QPoint m_backgroundOrigin;
     bool m_showPending = false;
+    bool m_capturing = false;
+    bool m_keyboardGrabbed = false;
+    int m_grabAttempts = 0;
 };

@@ -2,20 +2,35 @@
 
 #include "sc-settings.h"
 
+#include <QBuffer>
+#include <QClipboard>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QImageWriter>
+#include <QMimeData>
+#include <QPointer>
 #include <QSaveFile>
 #include <QScreen>
+#include <QTimer>
 #include <QtDebug>
+
+#include <memory>
 
 namespace {
 
 // Saves within one second share a name; beyond this many, something else is wrong.
 constexpr int MAX_NAME_COUNTER = 1000;
+
+// A window that was just unmapped needs the windows below it, or the compositing manager,
+// to repaint the screen: grab until two pictures in a row agree.
+constexpr int SETTLE_POLL_MS = 50;
+constexpr int SETTLE_MIN_MS = 100;
+// A playing video never settles; it is taken as it is then.
+constexpr int SETTLE_MAX_MS = 1500;
 
 } // namespace
 
@@ -83,6 +98,50 @@ QPixmap SCScreenshot::captureWindow(WId windowId)
     return pixmap;
 }
 
+void SCScreenshot::captureAreaWhenSettled(const QRect &area, QObject *context,
+                                          std::function<void(const QPixmap &)> done)
+{
+    QScreen *screen = QGuiApplication::screenAt(area.center());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!area.isValid() || !screen) {
+        emit error(area.isValid() ? QStringLiteral("Failed to get primary screen")
+                                  : QStringLiteral("Invalid area specified"));
+        done(QPixmap());
+        return;
+    }
+    const QRect local = area.translated(-screen->geometry().topLeft());
+    QPointer<QScreen> target(screen);
+    QPointer<SCScreenshot> self(this);
+    auto *timer = new QTimer(context);
+    timer->setInterval(SETTLE_POLL_MS);
+    auto previous = std::make_shared<QImage>();
+    auto elapsed = std::make_shared<QElapsedTimer>();
+    elapsed->start();
+    connect(timer, &QTimer::timeout, timer, [=]() {
+        QPixmap pixmap;
+        if (target)
+            pixmap = target->grabWindow(0, local.x(), local.y(), local.width(), local.height());
+        QImage image = pixmap.toImage();
+        const bool settled
+                = !previous->isNull() && image == *previous && elapsed->elapsed() >= SETTLE_MIN_MS;
+        if (!pixmap.isNull() && !settled && elapsed->elapsed() < SETTLE_MAX_MS) {
+            *previous = std::move(image);
+            return;
+        }
+        timer->stop();
+        timer->deleteLater();
+        if (!self)
+            return;
+        if (pixmap.isNull())
+            emit self->error(QStringLiteral("Failed to capture area"));
+        else
+            emit self->screenshotCaptured(pixmap);
+        done(pixmap);
+    });
+    timer->start();
+}
+
 QString SCScreenshot::formatSetting() const
 {
     return m_settings.value(SCSettings::SCREENSHOT_FORMAT).toString();
@@ -93,6 +152,19 @@ QString SCScreenshot::generateFileName() const
     return QStringLiteral("Screenshot_")
             + QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd_hh-mm-ss"))
             + QLatin1Char('.') + formatSetting().toLower();
+}
+
+void SCScreenshot::copyToClipboard(const QPixmap &pixmap)
+{
+    const QImage image = pixmap.toImage();
+    auto *data = new QMimeData;
+    data->setImageData(image);
+    // Other programs ask for PNG by name.
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"))
+        data->setData(QStringLiteral("image/png"), png);
+    QGuiApplication::clipboard()->setMimeData(data);
 }
 
 bool SCScreenshot::writeFile(const QPixmap &pixmap, const QString &path)

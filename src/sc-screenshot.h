@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <QString>
 
+#include <functional>
+
 // Grabs pixels of the primary screen and writes screenshot files named, placed and encoded
 // as the settings say.
 class SCScreenshot : public QObject
@@ -17,10 +19,17 @@ public:
     QPixmap captureFullScreen();
     QPixmap captureArea(const QRect &area);
     QPixmap captureWindow(WId windowId);
+    // Grabs `area` (global logical coordinates) once the screen has stopped changing, so
+    // that windows hidden just before are gone from the picture. `done` gets the picture,
+    // or a null one after `error`; it is not called once `context` is gone.
+    void captureAreaWhenSettled(const QRect &area, QObject *context,
+                                std::function<void(const QPixmap &)> done);
 
     // An empty path saves under a generated name in the save folder, never over a file.
     bool saveScreenshot(const QPixmap &pixmap, const QString &filePath);
     QString generateFileName() const;
+    // Puts the picture on the clipboard, also as "image/png" for other programs.
+    static void copyToClipboard(const QPixmap &pixmap);
 
     QString getLastSavedPath() const;
     QString getSaveDirectory() const;

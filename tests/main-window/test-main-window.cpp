@@ -4,7 +4,6 @@
 #include "sc-countdown-widget.h"
 #include "sc-draw-window.h"
 #include "sc-main-window.h"
-#include "sc-screenshot-window.h"
 #include "sc-settings.h"
 
 #include <QApplication>
@@ -110,7 +109,6 @@ private Q_SLOTS:
     void presetAndSizeEditsDriveTheFrame();
     void hotkeyCancelsTheCountdown();
     void lowDiskSpaceAsksAndStopsCleanly();
-    void screenshotOverlayIsReplacedAndSaved();
     void laterStartsDoNotOpenTheThankYouPage();
 
 private:
@@ -388,36 +386,6 @@ void TestMainWindow::lowDiskSpaceAsksAndStopsCleanly()
     QVERIFY(info["format"]["duration"].toString().toDouble() > 0.5);
     m_boxes->answer.clear();
     m_window->setFreeSpaceProbe(nullptr);
-}
-
-void TestMainWindow::screenshotOverlayIsReplacedAndSaved()
-{
-    QTest::mouseClick(child<QPushButton>("screenshotTab"), Qt::LeftButton);
-    release("fullScreenShotWidget");
-    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<SCScreenshotWindow>(), 5000);
-    QPointer<SCScreenshotWindow> first = visibleTopLevel<SCScreenshotWindow>();
-    // A second request replaces the overlay instead of stacking another one.
-    release("fullScreenShotWidget");
-    QTRY_VERIFY_WITH_TIMEOUT(first.isNull(), 5000);
-    SCScreenshotWindow *overlay = visibleTopLevel<SCScreenshotWindow>();
-    QVERIFY(overlay);
-
-    m_boxes->texts.clear();
-    QTest::keyClick(overlay, Qt::Key_Return);
-    QTRY_COMPARE_WITH_TIMEOUT(m_boxes->texts.size(), 1, 10000);
-    const QString prefix = "Screenshot saved to: ";
-    QVERIFY2(m_boxes->texts[0].startsWith(prefix), qPrintable(m_boxes->texts[0]));
-    const QString path = m_boxes->texts[0].mid(prefix.size());
-    const QImage saved(path);
-    // The selection's 4 px border zone is never part of the picture.
-    QVERIFY2(saved.size() == QGuiApplication::primaryScreen()->size() - QSize(8, 8),
-             qPrintable(QString("%1: %2x%3").arg(path).arg(saved.width()).arg(saved.height())));
-    auto *pages = child<QStackedWidget>("mainFunctionPages");
-    QTRY_COMPARE_WITH_TIMEOUT(pages->currentIndex(), 1, 5000);
-    QVERIFY(child<QPushButton>("imageTab")->isChecked());
-    const QModelIndex first0 = child<QListView>("fileListView")->model()->index(0, 0);
-    QCOMPARE(first0.data(Qt::UserRole + 1).toString(), path);
-    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
 }
 
 void TestMainWindow::laterStartsDoNotOpenTheThankYouPage()

@@ -1,0 +1,468 @@
+// What is recorded is what the frame shows: the real main window, frame, pointer and engine on
+// the test desktop. A region dragged and resized while it is recorded, the recording after it,
+// a picked window that moves and closes, a closed frame, and the controls that stop each kind
+// of recording. Files are read back with FFmpeg.
+
+#include "sc-draw-window.h"
+#include "sc-fullscreen-toolbar.h"
+#include "sc-main-window.h"
+#include "sc-settings.h"
+
+#include <QApplication>
+#include <QComboBox>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
+#include <QPainter>
+#include <QProcess>
+#include <QPushButton>
+#include <QRasterWindow>
+#include <QScreen>
+#include <QStackedWidget>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+QTemporaryDir *g_home = nullptr;
+
+const QColor LEFT(220, 30, 30);
+const QColor RIGHT(30, 60, 220);
+const QColor FRAME_BLUE(0, 122, 204);
+
+// The desktop behind everything: red on the left half, blue on the right.
+class HalvesWindow : public QRasterWindow
+{
+public:
+    HalvesWindow()
+    {
+        setFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnBottomHint);
+        setGeometry(QGuiApplication::primaryScreen()->geometry());
+    }
+
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter p(this);
+        p.fillRect(QRect(0, 0, width() / 2, height()), LEFT);
+        p.fillRect(QRect(width() / 2, 0, width() - width() / 2, height()), RIGHT);
+    }
+};
+
+QString run(const QString &program, const QStringList &arguments)
+{
+    QProcess process;
+    process.start(program, arguments);
+    process.waitForFinished(60000);
+    return QString::fromUtf8(process.readAllStandardOutput());
+}
+
+QSize videoSize(const QString &file)
+{
+    const QJsonObject info = QJsonDocument::fromJson(
+                                     run("ffprobe", {"-v", "error", "-select_streams", "v:0",
+                                                     "-show_streams", "-of", "json", file})
+                                             .toUtf8())
+                                     .object();
+    const QJsonObject video = info["streams"].toArray().at(0).toObject();
+    return {video["width"].toInt(), video["height"].toInt()};
+}
+
+// One decoded picture: the first (`fromEnd` false) or one near the end.
+QImage frameOf(const QString &file, bool fromEnd)
+{
+    const QString png = QFileInfo(file).absolutePath() + "/frame.png";
+    QFile::remove(png);
+    QStringList args = {"-v", "error", "-y"};
+    if (fromEnd)
+        args << "-sseof" << "-0.3";
+    args << "-i" << file << "-frames:v" << "1" << png;
+    run("ffmpeg", args);
+    return QImage(png).convertToFormat(QImage::Format_RGB32);
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance = 40)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+            && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+void xdotool(const QStringList &args)
+{
+    QProcess::execute("xdotool", args);
+}
+
+void drag(const QPoint &from, const QPoint &to)
+{
+    xdotool({"mousemove", QString::number(from.x()), QString::number(from.y()), "mousedown", "1"});
+    QTest::qWait(150);
+    const QPoint middle = (from + to) / 2;
+    xdotool({"mousemove", QString::number(middle.x()), QString::number(middle.y())});
+    QTest::qWait(100);
+    xdotool({"mousemove", QString::number(to.x()), QString::number(to.y())});
+    QTest::qWait(100);
+    xdotool({"mouseup", "1"});
+    QTest::qWait(200);
+}
+
+template<typename T> T *visibleTopLevel()
+{
+    for (QWidget *w : QApplication::topLevelWidgets()) {
+        if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
+            return found;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestRecordingArea : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void regionFollowsItsFrameWhileRecorded();
+    void nextRecordingHasTheFramesSize();
+    void closedFrameStaysClosed();
+    void pickedWindowIsFollowedUntilItCloses();
+    void everyRecordingHasAStopOnTheScreen();
+
+private:
+    template<typename T> T *child(const char *name)
+    {
+        T *widget = m_window->findChild<T *>(QString::fromLatin1(name));
+        if (!widget)
+            qFatal("no widget %s", name);
+        return widget;
+    }
+    void release(const char *tileName);
+    bool startRecording();
+    QString stopRecording();
+    void selectRegion(const QPoint &from, const QPoint &to);
+
+    std::unique_ptr<HalvesWindow> m_halves;
+    std::unique_ptr<SCMainWindow> m_window;
+    QStringList m_messages;
+    QTimer m_messageCloser;
+};
+
+void TestRecordingArea::initTestCase()
+{
+    {
+        QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+        settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
+        settings.setValue(SCSettings::RECORDING_FORMAT, "MP4");
+        settings.setValue(SCSettings::HOTKEYS_RECORDING, "None");
+        settings.setValue(SCSettings::HOTKEYS_SCREENSHOT, "None");
+        settings.setValue(SCSettings::RECORDING_SPEAKER_SWITCH, false);
+        // the pointer would be drawn into the colours the checks look at
+        settings.setValue(SCSettings::MOUSE_SWITCH, false);
+        settings.setValue(SCSettings::MOUSE_SHOW_CURSOR, false);
+    }
+    // Messages are kept and answered, so that no run waits on one.
+    m_messageCloser.setInterval(50);
+    connect(&m_messageCloser, &QTimer::timeout, this, [this] {
+        for (QWidget *w : QApplication::topLevelWidgets()) {
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
+                m_messages << box->text();
+                box->done(QMessageBox::Ok);
+            }
+        }
+    });
+    m_messageCloser.start();
+    m_halves = std::make_unique<HalvesWindow>();
+    m_halves->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_halves.get()));
+    m_window = std::make_unique<SCMainWindow>();
+    // One real countdown is enough for the suite; here it only costs time.
+    m_window->setCountdownSeconds(0);
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->initObsRecording();
+    // The window goes to the bottom-right corner, out of the regions the checks record.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    m_window->move(screen.right() - m_window->width() - 20, screen.bottom() - m_window->height());
+}
+
+void TestRecordingArea::cleanupTestCase()
+{
+    m_window.reset();
+    m_halves.reset();
+}
+
+void TestRecordingArea::release(const char *tileName)
+{
+    QWidget *tile = child<QWidget>(tileName);
+    QTest::mouseRelease(tile, Qt::LeftButton, {}, tile->rect().center());
+}
+
+bool TestRecordingArea::startRecording()
+{
+    auto *label = child<QLabel>("recordingLabel");
+    QTimer::singleShot(0, this, [this] { release("recordingControlWidget"); });
+    return QTest::qWaitFor([&] { return label->text() == "Stop Recording"; }, 20000);
+}
+
+QString TestRecordingArea::stopRecording()
+{
+    auto *label = child<QLabel>("recordingLabel");
+    auto *pages = child<QStackedWidget>("mainFunctionPages");
+    release("recordingControlWidget");
+    if (!QTest::qWaitFor(
+                [&] { return label->text() == "Start Recording" && pages->currentIndex() == 1; },
+                20000))
+        return {};
+    QTest::qWait(100);
+    auto *list = child<QListView>("fileListView");
+    const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+    const QModelIndex newest = selected.isEmpty() ? list->model()->index(0, 0) : selected.first();
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    return newest.data(Qt::UserRole + 1).toString();
+}
+
+void TestRecordingArea::selectRegion(const QPoint &from, const QPoint &to)
+{
+    release("selectRegionWidget");
+    QTest::qWait(500);
+    drag(from, to);
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<DrawWindow>(), 5000);
+}
+
+void TestRecordingArea::regionFollowsItsFrameWhileRecorded()
+{
+    selectRegion({100, 150}, {500, 450});
+    DrawWindow *frame = visibleTopLevel<DrawWindow>();
+    const QRect before = frame->geometry().adjusted(4, 4, -4, -4);
+    const QSize fields(child<QLineEdit>("widthLineEdit")->text().toInt(),
+                       child<QLineEdit>("heightLineEdit")->text().toInt());
+    QCOMPARE(fields, before.size());
+    QVERIFY(startRecording());
+    QTest::qWait(800);
+
+    // Dragged by its bar from the red half into the blue one, then made smaller from its
+    // bottom-right corner, while recording.
+    QWidget *bar = frame->buttonBar();
+    const QPoint grip = bar->mapToGlobal(QPoint(bar->width() / 2, bar->height() / 2));
+    drag(grip, grip + QPoint(1000, 0));
+    QTRY_VERIFY_WITH_TIMEOUT(frame->geometry().left() > 1000, 5000);
+    const QPoint corner = frame->geometry().bottomRight() - QPoint(2, 2);
+    drag(corner, corner - QPoint(100, 50));
+    QTRY_VERIFY_WITH_TIMEOUT(frame->width() < before.width(), 5000);
+    QTest::qWait(1000);
+    const QString file = stopRecording();
+    QVERIFY(!file.isEmpty());
+
+    // The file keeps its size (made even for the encoder); it shows the frame's inside
+    // wherever the frame went.
+    QCOMPARE(videoSize(file), QSize(before.width() + before.width() % 2,
+                                    before.height() + before.height() % 2));
+    const QImage first = frameOf(file, false);
+    const QImage last = frameOf(file, true);
+    QVERIFY2(near(first.pixelColor(first.rect().center()), LEFT),
+             qPrintable(first.pixelColor(first.rect().center()).name()));
+    QVERIFY2(near(last.pixelColor(last.rect().center()), RIGHT),
+             qPrintable(last.pixelColor(last.rect().center()).name()));
+    // A smaller area of other proportions is fitted in whole: black bars, no frame border.
+    const QRect inside = frame->geometry().adjusted(4, 4, -4, -4);
+    const double scale = std::min(double(before.width()) / inside.width(),
+                                  double(before.height()) / inside.height());
+    const int barHeight = (before.height() - int(inside.height() * scale)) / 2;
+    const int barWidth = (before.width() - int(inside.width() * scale)) / 2;
+    QVERIFY(barHeight > 2 || barWidth > 2);
+    const QPoint inBar = barHeight > 2 ? QPoint(last.width() / 2, 1) : QPoint(1, last.height() / 2);
+    QVERIFY2(near(last.pixelColor(inBar), Qt::black, 24), qPrintable(last.pixelColor(inBar).name()));
+    for (int x = 0; x < last.width(); x += 7)
+        QVERIFY(!near(last.pixelColor(x, barHeight + 3), FRAME_BLUE, 30));
+}
+
+void TestRecordingArea::nextRecordingHasTheFramesSize()
+{
+    // After moves and resizes, the frame, the size fields and the next file agree.
+    DrawWindow *frame = visibleTopLevel<DrawWindow>();
+    QVERIFY(frame);
+    const QRect inside = frame->geometry().adjusted(4, 4, -4, -4);
+    QCOMPARE(child<QLineEdit>("widthLineEdit")->text().toInt(), inside.width());
+    QCOMPARE(child<QLineEdit>("heightLineEdit")->text().toInt(), inside.height());
+    QVERIFY(startRecording());
+    QTest::qWait(1000);
+    const QString file = stopRecording();
+    QSize expected = inside.size();
+    expected.rwidth() += expected.width() % 2;
+    expected.rheight() += expected.height() % 2;
+    QCOMPARE(videoSize(file), expected);
+    const QImage picture = frameOf(file, false);
+    // Only the blue half, none of the frame's own border on the picture's edges.
+    for (int x = 0; x < picture.width(); x += 5)
+        for (int y : {0, picture.height() - 1})
+            QVERIFY2(near(picture.pixelColor(x, y), RIGHT),
+                     qPrintable(QString("%1,%2 %3").arg(x).arg(y).arg(picture.pixelColor(x, y).name())));
+    for (int y = 0; y < picture.height(); y += 5)
+        for (int x : {0, picture.width() - 1})
+            QVERIFY2(near(picture.pixelColor(x, y), RIGHT),
+                     qPrintable(QString("%1,%2 %3").arg(x).arg(y).arg(picture.pixelColor(x, y).name())));
+}
+
+void TestRecordingArea::closedFrameStaysClosed()
+{
+    DrawWindow *frame = visibleTopLevel<DrawWindow>();
+    QVERIFY(frame);
+    auto *close = frame->buttonBar()->findChild<QPushButton *>("closeButton");
+    QVERIFY(close);
+    QTest::mouseClick(close, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->isVisible(), 5000);
+    // Other pages and back: the frame stays closed, and nothing floats over the desktop.
+    QTest::mouseClick(child<QPushButton>("fileTab"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    QTest::qWait(300);
+    QVERIFY(!frame->isVisible());
+    QVERIFY(!visibleTopLevel<SCFullscreenToolbar>());
+    // An audio format and back to video does not bring it back either.
+    child<QComboBox>("recordFormatComboBox")->setCurrentIndex(4);
+    child<QComboBox>("recordFormatComboBox")->setCurrentIndex(0);
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    QTest::qWait(300);
+    QVERIFY(!frame->isVisible());
+    QVERIFY(startRecording());
+    QTest::qWait(600);
+    const QString file = stopRecording();
+    QCOMPARE(videoSize(file), QGuiApplication::primaryScreen()->size());
+}
+
+void TestRecordingArea::pickedWindowIsFollowedUntilItCloses()
+{
+    // Another program's window: a flat white box, picked with the pointer.
+    QProcess other;
+    other.start("xmessage", {"-geometry", "420x240+150+200", "-bg", "white", "-fg", "white",
+                             "-buttons", "", "a window to record"});
+    QVERIFY(other.waitForStarted());
+    QString id;
+    QVERIFY(QTest::qWaitFor(
+            [&] {
+                id = run("xdotool", {"search", "--onlyvisible", "--classname", "xmessage"})
+                             .section('\n', 0, 0);
+                return !id.isEmpty();
+            },
+            10000));
+    QTest::qWait(500);
+    release("selectWindowWidget");
+    QTest::qWait(500);
+    xdotool({"mousemove", "360", "320"});
+    QTest::qWait(300);
+    xdotool({"click", "1"});
+    DrawWindow *frame = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((frame = visibleTopLevel<DrawWindow>()), 5000);
+    const QRect picked = frame->geometry().adjusted(4, 4, -4, -4);
+    QVERIFY2(picked.contains(QPoint(360, 320)), qPrintable(QString("%1,%2 %3x%4")
+                                                                  .arg(picked.x())
+                                                                  .arg(picked.y())
+                                                                  .arg(picked.width())
+                                                                  .arg(picked.height())));
+
+    QVERIFY(startRecording());
+    QTest::qWait(600);
+    // The window moves into the blue half; the frame goes with it.
+    xdotool({"windowmove", id, "1300", "300"});
+    QTRY_VERIFY_WITH_TIMEOUT(frame->geometry().left() > 1200, 5000);
+    QTest::qWait(800);
+    // Closing it ends the recording, says so, and keeps the file.
+    m_messages.clear();
+    other.kill();
+    other.waitForFinished();
+    auto *label = child<QLabel>("recordingLabel");
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), QString("Start Recording"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty(), 5000);
+    QVERIFY2(m_messages.first().contains("closed"), qPrintable(m_messages.first()));
+    auto *list = child<QListView>("fileListView");
+    QTRY_VERIFY_WITH_TIMEOUT(list->model()->rowCount() > 0, 5000);
+    const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+    const QString file = (selected.isEmpty() ? list->model()->index(0, 0) : selected.first())
+                                 .data(Qt::UserRole + 1)
+                                 .toString();
+    QCOMPARE(videoSize(file).width(), picked.width() + picked.width() % 2);
+    // White at the start and after the move: the window, not the desktop where it was.
+    const QImage first = frameOf(file, false);
+    const QImage last = frameOf(file, true);
+    QVERIFY2(near(first.pixelColor(first.rect().center()), Qt::white),
+             qPrintable(first.pixelColor(first.rect().center()).name()));
+    QVERIFY2(near(last.pixelColor(last.rect().center()), Qt::white),
+             qPrintable(last.pixelColor(last.rect().center()).name()));
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    release("fullScreenWidget");
+}
+
+void TestRecordingArea::everyRecordingHasAStopOnTheScreen()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // Full screen: nothing of the program over the desktop until the pointer asks for it.
+    release("fullScreenWidget");
+    QVERIFY(!visibleTopLevel<SCFullscreenToolbar>());
+    xdotool({"mousemove", "700", "700"});
+    QVERIFY(startRecording());
+    QTest::qWait(400);
+    QVERIFY(!visibleTopLevel<SCFullscreenToolbar>());
+    xdotool({"mousemove", "960", "2"});
+    SCFullscreenToolbar *toolbar = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((toolbar = visibleTopLevel<SCFullscreenToolbar>()), 5000);
+    QVERIFY(screen.contains(toolbar->geometry()));
+    auto *stop = toolbar->findChild<QPushButton *>("recordButton");
+    xdotool({"mousemove", "700", "700"});
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCFullscreenToolbar>(), 5000);
+    const QString file = stopRecording();
+    // The first picture's top edge is the desktop's, not the toolbar's.
+    const QImage first = frameOf(file, false);
+    QVERIFY2(near(first.pixelColor(first.width() / 2 + 40, 20), RIGHT),
+             qPrintable(first.pixelColor(first.width() / 2 + 40, 20).name()));
+
+    // Sound only: the toolbar is there from the start, and its stop button stops.
+    child<QComboBox>("recordFormatComboBox")->setCurrentIndex(4);
+    QVERIFY(startRecording());
+    QTRY_VERIFY_WITH_TIMEOUT((toolbar = visibleTopLevel<SCFullscreenToolbar>()), 5000);
+    QVERIFY(screen.contains(toolbar->geometry()));
+    stop = toolbar->findChild<QPushButton *>("recordButton");
+    QTest::qWait(500);
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("recordingLabel")->text(), QString("Start Recording"),
+                              10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCFullscreenToolbar>(), 5000);
+
+    // A region as high as the screen: its bar is still on the screen, and the preset stays.
+    child<QComboBox>("recordFormatComboBox")->setCurrentIndex(0);
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    child<QComboBox>("ratioComboBox")->setCurrentText("1:1");
+    QCOMPARE(child<QComboBox>("ratioComboBox")->currentText(), QString("1:1"));
+    DrawWindow *frame = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((frame = visibleTopLevel<DrawWindow>()), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(frame->buttonBar()->isVisible(), 5000);
+    QVERIFY2(screen.contains(frame->buttonBar()->geometry()),
+             qPrintable(QString("%1,%2").arg(frame->buttonBar()->x()).arg(frame->buttonBar()->y())));
+    QVERIFY(startRecording());
+    QTest::qWait(400);
+    QVERIFY(screen.contains(frame->buttonBar()->geometry()));
+    auto *frameStop = frame->buttonBar()->findChild<QPushButton *>("startButton");
+    QTest::mouseClick(frameStop, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("recordingLabel")->text(), QString("Start Recording"),
+                              10000);
+    release("fullScreenWidget");
+}
+
+int main(int argc, char **argv)
+{
+    QTemporaryDir home;
+    g_home = &home;
+    qputenv("HOME", home.path().toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
+    QApplication app(argc, argv);
+    QCoreApplication::setOrganizationName(SCSettings::ORGANIZATION);
+    QCoreApplication::setApplicationName(SCSettings::APPLICATION);
+    TestRecordingArea test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test-recording-area.moc"
