@@ -148,6 +148,8 @@ void SCMainWindow::selectAreaWithSelector()
         m_fullscreenToolbar->hideToolbar();
     if (!m_recordingAreaSelector) {
         m_recordingAreaSelector = std::make_unique<AreaSelector>();
+        // A drag of 600 px records 600 px.
+        m_recordingAreaSelector->setExtent(AreaSelector::Extent::DraggedDistance);
         connect(m_recordingAreaSelector.get(), &AreaSelector::areaSelected, this,
                 [this](const QRect &rect) {
                     SCLogger::instance()->debug(

@@ -300,7 +300,7 @@ void TestGoldenPath::recordsARegionChosenWithThePointer()
     QTest::qWait(200);
     QProcess::execute("xdotool", {"mousemove", "300", "300"});
     QTest::qWait(100);
-    QProcess::execute("xdotool", {"mousemove", "499", "419", "mouseup", "1"});
+    QProcess::execute("xdotool", {"mousemove", "500", "420", "mouseup", "1"});
     QVERIFY(waitForLog("Recording area set to: 400x300", 5000));
 
     recordWithHotkey(3);

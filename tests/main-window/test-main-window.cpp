@@ -268,7 +268,7 @@ void TestMainWindow::regionAtTheLeftEdgeIsRecordedAsChosen()
     QTest::qWait(200);
     QProcess::execute("xdotool", {"mousemove", "200", "250"});
     QTest::qWait(100);
-    QProcess::execute("xdotool", {"mousemove", "399", "399", "mouseup", "1"});
+    QProcess::execute("xdotool", {"mousemove", "400", "400", "mouseup", "1"});
     QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>("widthLineEdit")->text().toInt(), 400, 10000);
     QCOMPARE(child<QLineEdit>("heightLineEdit")->text().toInt(), 300);
 
