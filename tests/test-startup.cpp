@@ -111,6 +111,18 @@ void TestStartup::secondStartExitsQuietly()
     QTRY_VERIFY_WITH_TIMEOUT(logContains("Stored window handle and process ID in shared memory"),
                              START_DEADLINE_MS);
     QVERIFY(logContains("Created shared memory for single instance") == false); // before log
+    // The running window is minimized; the second start must bring it back.
+    const auto visibleWindows = [first] {
+        QProcess search;
+        search.start("xdotool", {"search", "--onlyvisible", "--pid",
+                                 QString::number(first->processId())});
+        search.waitForFinished(10000);
+        return QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows().isEmpty(), 20000);
+    for (const QString &id : visibleWindows())
+        QProcess::execute("xdotool", {"windowminimize", id});
+    QTRY_VERIFY_WITH_TIMEOUT(visibleWindows().isEmpty(), 10000);
     const QStringList logsBefore = logFiles();
     const QString textBefore = allLogs();
 
@@ -123,6 +135,8 @@ void TestStartup::secondStartExitsQuietly()
     QCOMPARE(allLogs().count("=== Application Started ==="), 1);
     QVERIFY(allLogs().startsWith(textBefore));
     QCOMPARE(first->state(), QProcess::Running);
+    QTRY_VERIFY_WITH_TIMEOUT(logContains("A second start: showing the window"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows().isEmpty(), 10000);
 }
 
 void TestStartup::staleBlockOfKilledInstanceDoesNotBlock()
