@@ -1,5 +1,6 @@
 #include "file-writer.h"
 
+#include "aac-frame-padding.h"
 #include "gif-palette-filter.h"
 
 #include <obs-defs.h>
@@ -299,6 +300,9 @@ bool FileWriter::openAudio(const OutputSettings &settings, const AudioSource &au
                             + "': " + errorText(ret));
     }
     m_audioFrameSize = enc->frame_size > 0 ? enc->frame_size : 1024;
+    // ADTS files are measured by their frames' size: each one gets the nominal size.
+    if (std::string(m_format->oformat->name) == "adts" && enc->bit_rate > 0)
+        m_aacFrameBytes = size_t(enc->bit_rate * m_audioFrameSize / (8 * enc->sample_rate));
 
     m_audioStream = avformat_new_stream(m_format, nullptr);
     avcodec_parameters_from_context(m_audioStream->codecpar, enc);
@@ -513,6 +517,19 @@ bool FileWriter::encode(AVCodecContext *encoder, AVStream *stream, AVFrame *fram
     }
 }
 
+void FileWriter::padAacPacket(AVPacket *packet)
+{
+    std::vector<uint8_t> frame(packet->data, packet->data + packet->size);
+    if (!padAacFrame(frame, m_aacFrameBytes)) {
+        if (size_t(packet->size) > m_aacFrameBytes)
+            ++m_aacFramesOversize;
+        return;
+    }
+    if (av_grow_packet(packet, int(frame.size()) - packet->size) < 0)
+        return;
+    memcpy(packet->data, frame.data(), frame.size());
+}
+
 bool FileWriter::writePacket(AVPacket *packet, AVStream *stream)
 {
     if (stream == m_videoStream && m_gifFilter) {
@@ -530,6 +547,8 @@ bool FileWriter::writePacket(AVPacket *packet, AVStream *stream)
         return true;
     }
 
+    if (stream == m_audioStream && m_aacFrameBytes > 0)
+        padAacPacket(packet);
     const double end
             = (packet->pts + std::max<int64_t>(packet->duration, 0)) * av_q2d(stream->time_base);
     const int ret = av_interleaved_write_frame(m_format, packet);

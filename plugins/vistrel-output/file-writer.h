@@ -73,6 +73,8 @@ public:
     const std::string &errorMessage() const { return m_errorMessage; }
     int64_t bytesWritten() const { return m_bytesWritten.load(); }
     int64_t videoFramesWritten() const { return m_videoFramesWritten; }
+    // AAC frames larger than the ADTS frame size, which stay as they are.
+    int64_t aacFramesOversize() const { return m_aacFramesOversize; }
     double duration() const { return m_duration; }
 
 private:
@@ -85,6 +87,7 @@ private:
     bool encode(AVCodecContext *encoder, AVStream *stream, AVFrame *frame);
     bool writePacket(AVPacket *packet, AVStream *stream);
     bool flushHeldPacket();
+    void padAacPacket(AVPacket *packet);
     bool fail(int code, const std::string &message);
     bool failWrite(int err);
     void closeFile(bool writeTrailer);
@@ -100,6 +103,9 @@ private:
     AVFrame *m_scaled = nullptr;
     std::unique_ptr<GifPaletteFilter> m_gifFilter;
     AVPacket *m_heldPacket = nullptr;
+    // ADTS: the size every AAC frame is padded to, 0 for other containers.
+    size_t m_aacFrameBytes = 0;
+    int64_t m_aacFramesOversize = 0;
     AVRational m_frameRate = {30, 1};
     int m_width = 0;
     int m_height = 0;

@@ -719,6 +719,9 @@ void VistrelOutput::endCapture(bool ok)
              LOG_PREFIX "%d frame times passed while the machine was too busy to "
                         "read the screen",
              m_framesLagged.load());
+    if (m_writer->aacFramesOversize())
+        blog(LOG_INFO, LOG_PREFIX "%lld AAC frames larger than the ADTS frame size",
+             (long long)m_writer->aacFramesOversize());
     if (m_audioDropped.load())
         blog(LOG_WARNING, LOG_PREFIX "%d sound chunks dropped", m_audioDropped.load());
 

@@ -80,11 +80,12 @@ const RecordFormat kAllFormats[]
            RecordFormat::Mp3, RecordFormat::Aac, RecordFormat::Flac};
 
 // Plays a tone into the default sink, which the sound source records.
-std::unique_ptr<QProcess> playTone(double seconds)
+std::unique_ptr<QProcess> playTone(double seconds, double silenceFirst = 0.0)
 {
     auto player = std::make_unique<QProcess>();
-    player->start("sh",
-                  {"-c", QString("sox -q -n -t wav - synth %1 sine 440 | paplay").arg(seconds)});
+    player->start("sh", {"-c", QString("sox -q -n -t wav - synth %1 sine 440 pad %2 | paplay")
+                                       .arg(seconds)
+                                       .arg(silenceFirst)});
     player->waitForStarted();
     return player;
 }
@@ -167,7 +168,8 @@ void OutputModuleTest::recordsEachFormat()
                             kScaledHeight);
     QVERIFY(recording.valid());
 
-    auto tone = playTone(4);
+    // Silence first: a raw AAC file that misjudges its length does so from its first frames.
+    auto tone = playTone(3, 1.2);
     QElapsedTimer clock;
     QVERIFY2(recording.start(), qPrintable(recording.lastError()));
     clock.start();
@@ -197,6 +199,12 @@ void OutputModuleTest::recordsEachFormat()
                  qPrintable(QString("audio lasts %1 s of %2 s").arg(end).arg(recorded)));
         const double volume = MediaProbe::meanVolume(recording.file());
         QVERIFY2(volume > -40.0, qPrintable(QString("mean volume %1 dB").arg(volume)));
+    }
+    // The length a player shows, which a raw AAC file gives only through its frame sizes.
+    if (format != RecordFormat::Gif) {
+        const double shown = probe.formatDuration();
+        QVERIFY2(qAbs(shown - recorded) <= 0.3,
+                 qPrintable(QString("the file says %1 s of %2 s").arg(shown).arg(recorded)));
     }
     // ADTS gives no duration of its own; ffprobe only guesses it from the bit rate
     if (format != RecordFormat::Aac) {
