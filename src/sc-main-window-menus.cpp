@@ -242,6 +242,11 @@ void SCMainWindow::retranslateCodeTexts()
     ui->openScreenshotFileLocationBtn->setToolTip(tr("Open Folder"));
     ui->settingsBtn->setToolTip(tr("Settings"));
     ui->menuBtn->setToolTip(tr("Menu"));
+    ui->recordFormatComboBox->setItemData(
+            static_cast<int>(OutputFormat::GIF),
+            tr("GIF records 15 pictures a second: a palette of its own for every picture costs "
+               "more than a video picture, and GIFs play this way everywhere."),
+            Qt::ToolTipRole);
     if (m_isRecording)
         ui->recordingLabel->setText(tr("Stop Recording"));
     fitWidthsToTexts();

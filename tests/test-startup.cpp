@@ -114,8 +114,8 @@ void TestStartup::secondStartExitsQuietly()
     // The running window is minimized; the second start must bring it back.
     const auto visibleWindows = [first] {
         QProcess search;
-        search.start("xdotool", {"search", "--onlyvisible", "--pid",
-                                 QString::number(first->processId())});
+        search.start("xdotool",
+                     {"search", "--onlyvisible", "--pid", QString::number(first->processId())});
         search.waitForFinished(10000);
         return QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     };

@@ -63,10 +63,10 @@ QString run(const QString &program, const QStringList &arguments)
 
 QSize videoSize(const QString &file)
 {
-    const QJsonObject info = QJsonDocument::fromJson(
-                                     run("ffprobe", {"-v", "error", "-select_streams", "v:0",
-                                                     "-show_streams", "-of", "json", file})
-                                             .toUtf8())
+    const QJsonObject info = QJsonDocument::fromJson(run("ffprobe",
+                                                         {"-v", "error", "-select_streams", "v:0",
+                                                          "-show_streams", "-of", "json", file})
+                                                             .toUtf8())
                                      .object();
     const QJsonObject video = info["streams"].toArray().at(0).toObject();
     return {video["width"].toInt(), video["height"].toInt()};
@@ -79,8 +79,10 @@ QImage frameOf(const QString &file, bool fromEnd)
     QFile::remove(png);
     QStringList args = {"-v", "error", "-y"};
     if (fromEnd)
-        args << "-sseof" << "-0.3";
-    args << "-i" << file << "-frames:v" << "1" << png;
+        args << "-sseof"
+             << "-0.3";
+    args << "-i" << file << "-frames:v"
+         << "1" << png;
     run("ffmpeg", args);
     return QImage(png).convertToFormat(QImage::Format_RGB32);
 }
@@ -132,6 +134,7 @@ private Q_SLOTS:
     void closedFrameStaysClosed();
     void pickedWindowIsFollowedUntilItCloses();
     void everyRecordingHasAStopOnTheScreen();
+    void gifKeepsToARateItHolds();
 
 private:
     template<typename T> T *child(const char *name)
@@ -276,7 +279,8 @@ void TestRecordingArea::regionFollowsItsFrameWhileRecorded()
     const int barWidth = (before.width() - int(inside.width() * scale)) / 2;
     QVERIFY(barHeight > 2 || barWidth > 2);
     const QPoint inBar = barHeight > 2 ? QPoint(last.width() / 2, 1) : QPoint(1, last.height() / 2);
-    QVERIFY2(near(last.pixelColor(inBar), Qt::black, 24), qPrintable(last.pixelColor(inBar).name()));
+    QVERIFY2(near(last.pixelColor(inBar), Qt::black, 24),
+             qPrintable(last.pixelColor(inBar).name()));
     for (int x = 0; x < last.width(); x += 7)
         QVERIFY(!near(last.pixelColor(x, barHeight + 3), FRAME_BLUE, 30));
 }
@@ -301,11 +305,17 @@ void TestRecordingArea::nextRecordingHasTheFramesSize()
     for (int x = 0; x < picture.width(); x += 5)
         for (int y : {0, picture.height() - 1})
             QVERIFY2(near(picture.pixelColor(x, y), RIGHT),
-                     qPrintable(QString("%1,%2 %3").arg(x).arg(y).arg(picture.pixelColor(x, y).name())));
+                     qPrintable(QString("%1,%2 %3")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(picture.pixelColor(x, y).name())));
     for (int y = 0; y < picture.height(); y += 5)
         for (int x : {0, picture.width() - 1})
             QVERIFY2(near(picture.pixelColor(x, y), RIGHT),
-                     qPrintable(QString("%1,%2 %3").arg(x).arg(y).arg(picture.pixelColor(x, y).name())));
+                     qPrintable(QString("%1,%2 %3")
+                                        .arg(x)
+                                        .arg(y)
+                                        .arg(picture.pixelColor(x, y).name())));
 }
 
 void TestRecordingArea::closedFrameStaysClosed()
@@ -338,8 +348,9 @@ void TestRecordingArea::pickedWindowIsFollowedUntilItCloses()
 {
     // Another program's window: a flat white box, picked with the pointer.
     QProcess other;
-    other.start("xmessage", {"-geometry", "420x240+150+200", "-bg", "white", "-fg", "white",
-                             "-buttons", "", "a window to record"});
+    other.start("xmessage",
+                {"-geometry", "420x240+150+200", "-bg", "white", "-fg", "white", "-buttons", "",
+                 "a window to record"});
     QVERIFY(other.waitForStarted());
     QString id;
     QVERIFY(QTest::qWaitFor(
@@ -358,11 +369,12 @@ void TestRecordingArea::pickedWindowIsFollowedUntilItCloses()
     DrawWindow *frame = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((frame = visibleTopLevel<DrawWindow>()), 5000);
     const QRect picked = frame->geometry().adjusted(4, 4, -4, -4);
-    QVERIFY2(picked.contains(QPoint(360, 320)), qPrintable(QString("%1,%2 %3x%4")
-                                                                  .arg(picked.x())
-                                                                  .arg(picked.y())
-                                                                  .arg(picked.width())
-                                                                  .arg(picked.height())));
+    QVERIFY2(picked.contains(QPoint(360, 320)),
+             qPrintable(QString("%1,%2 %3x%4")
+                                .arg(picked.x())
+                                .arg(picked.y())
+                                .arg(picked.width())
+                                .arg(picked.height())));
 
     QVERIFY(startRecording());
     QTest::qWait(600);
@@ -439,8 +451,9 @@ void TestRecordingArea::everyRecordingHasAStopOnTheScreen()
     DrawWindow *frame = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((frame = visibleTopLevel<DrawWindow>()), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(frame->buttonBar()->isVisible(), 5000);
-    QVERIFY2(screen.contains(frame->buttonBar()->geometry()),
-             qPrintable(QString("%1,%2").arg(frame->buttonBar()->x()).arg(frame->buttonBar()->y())));
+    QVERIFY2(
+            screen.contains(frame->buttonBar()->geometry()),
+            qPrintable(QString("%1,%2").arg(frame->buttonBar()->x()).arg(frame->buttonBar()->y())));
     QVERIFY(startRecording());
     QTest::qWait(400);
     QVERIFY(screen.contains(frame->buttonBar()->geometry()));
@@ -449,6 +462,29 @@ void TestRecordingArea::everyRecordingHasAStopOnTheScreen()
     QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("recordingLabel")->text(), QString("Start Recording"),
                               10000);
     release("fullScreenWidget");
+}
+
+void TestRecordingArea::gifKeepsToARateItHolds()
+{
+    auto *format = child<QComboBox>("recordFormatComboBox");
+    format->setCurrentIndex(3);
+    QVERIFY(!format->itemData(3, Qt::ToolTipRole).toString().isEmpty());
+    QVERIFY(startRecording());
+    QTest::qWait(2000);
+    const QString file = stopRecording();
+    format->setCurrentIndex(0);
+    const QJsonObject info = QJsonDocument::fromJson(run("ffprobe",
+                                                         {"-v", "error", "-count_frames",
+                                                          "-show_streams", "-of", "json", file})
+                                                             .toUtf8())
+                                     .object();
+    const QJsonObject video = info["streams"].toArray().at(0).toObject();
+    QCOMPARE(video["codec_name"].toString(), QString("gif"));
+    QCOMPARE(QSize(video["width"].toInt(), video["height"].toInt()),
+             QGuiApplication::primaryScreen()->size());
+    // 15 a second and none missing: about 30 pictures for two seconds.
+    const int frames = video["nb_read_frames"].toString().toInt();
+    QVERIFY2(frames >= 25 && frames <= 36, qPrintable(QString::number(frames)));
 }
 
 int main(int argc, char **argv)

@@ -83,9 +83,11 @@ const RecordFormat kAllFormats[]
 std::unique_ptr<QProcess> playTone(double seconds, double silenceFirst = 0.0)
 {
     auto player = std::make_unique<QProcess>();
-    player->start("sh", {"-c", QString("sox -q -n -t wav - synth %1 sine 440 pad %2 | paplay")
-                                       .arg(seconds)
-                                       .arg(silenceFirst)});
+    player->start("sh",
+                  {"-c",
+                   QString("sox -q -n -t wav - synth %1 sine 440 pad %2 | paplay")
+                           .arg(seconds)
+                           .arg(silenceFirst)});
     player->waitForStarted();
     return player;
 }
