@@ -7,6 +7,7 @@
 #include "sc-fullscreen-toolbar.h"
 #include "sc-main-window.h"
 #include "sc-settings.h"
+#include "sc-translator.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
 #include <QProcess>
@@ -183,6 +185,10 @@ void TestRecordingArea::initTestCase()
     m_halves->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_halves.get()));
     m_window = std::make_unique<SCMainWindow>();
+    auto translator = std::make_shared<SCTranslator>();
+    QVERIFY(translator->load("en_US"));
+    QCoreApplication::installTranslator(translator.get());
+    m_window->setTranslator(translator);
     // One real countdown is enough for the suite; here it only costs time.
     m_window->setCountdownSeconds(0);
     m_window->show();
@@ -291,6 +297,18 @@ void TestRecordingArea::nextRecordingHasTheFramesSize()
     DrawWindow *frame = visibleTopLevel<DrawWindow>();
     QVERIFY(frame);
     const QRect inside = frame->geometry().adjusted(4, 4, -4, -4);
+    // A language switch in between changes nothing of the region.
+    for (const char *code : {"de_DE", "en_US"}) {
+        QTest::mouseClick(child<QPushButton>("menuBtn"), Qt::LeftButton);
+        for (QAction *action : child<QMenu>("languageMenu")->actions()) {
+            if (action->data().toString() == QLatin1String(code))
+                action->trigger();
+        }
+        child<QMenu>("mainMenu")->hide();
+    }
+    QCOMPARE(child<QLabel>("recordingLabel")->text(), QString("Start Recording"));
+    QVERIFY(frame->isVisible());
+    QCOMPARE(frame->geometry().adjusted(4, 4, -4, -4), inside);
     QCOMPARE(child<QLineEdit>("widthLineEdit")->text().toInt(), inside.width());
     QCOMPARE(child<QLineEdit>("heightLineEdit")->text().toInt(), inside.height());
     QVERIFY(startRecording());
