@@ -114,8 +114,10 @@ void TestStartup::secondStartExitsQuietly()
     // The running window is minimized; the second start must bring it back.
     const auto visibleWindows = [first] {
         QProcess search;
+        // the main window, not a message that may come and go beside it
         search.start("xdotool",
-                     {"search", "--onlyvisible", "--pid", QString::number(first->processId())});
+                     {"search", "--onlyvisible", "--pid", QString::number(first->processId()),
+                      "--name", "^Vistrel$"});
         search.waitForFinished(10000);
         return QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
     };

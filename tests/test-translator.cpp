@@ -143,7 +143,7 @@ QSet<QString> visibleTexts()
         }
     }
     static const QRegularExpression formString(QStringLiteral("<string>([^<]+)</string>"));
-    QDirIterator forms(root + "/src/forms", {"*.ui"}, QDir::Files);
+    QDirIterator forms(root + "/src", {"*.ui"}, QDir::Files, QDirIterator::Subdirectories);
     while (forms.hasNext()) {
         auto match = formString.globalMatch(readText(forms.next()));
         while (match.hasNext()) {

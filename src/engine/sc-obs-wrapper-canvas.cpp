@@ -1,6 +1,6 @@
 #include "sc-obs-wrapper.h"
 
-#include "sc-logger.h"
+#include "sc-obs-wrapper-internal.h"
 
 #include <QDebug>
 #include <QElapsedTimer>
@@ -19,12 +19,9 @@
 // never pauses, so between recordings it draws a tiny canvas with the capture source hidden:
 // nothing is read from the screen and nearly nothing is drawn.
 
-namespace {
+using ObsEngine::logger;
 
-SCLogger *logger()
-{
-    return SCLogger::instance();
-}
+namespace {
 
 obs_video_info videoInfo(int baseWidth, int baseHeight, int outputWidth, int outputHeight, int fps)
 {

@@ -107,13 +107,22 @@ public:
     bool createOutputMode();
     void setupFFmpeg(const QString &path, int width, int height, int fps, int bitrate,
                      OutputFormat format);
-    obs_data_t *mp4Settings(const QString &path, int fps, int bitrate, int width, int height);
-    obs_data_t *aviSettings(const QString &path, int fps, int bitrate, int width, int height);
-    obs_data_t *flvSettings(const QString &path, int fps, int bitrate, int width, int height);
-    obs_data_t *gifSettings(const QString &path, int fps, int bitrate, int width, int height);
-    obs_data_t *mp3Settings(const QString &path);
-    obs_data_t *aacSettings(const QString &path);
-    obs_data_t *flacSettings(const QString &path);
+    // The output's settings for a file in `format` (any value outside the formats is MP4),
+    // the same with or without an engine: the caller releases them.
+    static obs_data_t *formatSettings(OutputFormat format, const QString &path, int fps,
+                                      int bitrate, int width, int height);
+    static OutputFormat knownFormat(OutputFormat format);
+    static obs_data_t *mp4Settings(const QString &path, int fps, int bitrate, int width,
+                                   int height);
+    static obs_data_t *aviSettings(const QString &path, int fps, int bitrate, int width,
+                                   int height);
+    static obs_data_t *flvSettings(const QString &path, int fps, int bitrate, int width,
+                                   int height);
+    static obs_data_t *gifSettings(const QString &path, int fps, int bitrate, int width,
+                                   int height);
+    static obs_data_t *mp3Settings(const QString &path);
+    static obs_data_t *aacSettings(const QString &path);
+    static obs_data_t *flacSettings(const QString &path);
 
     int startRecording();
     int pauseRecording();
@@ -198,11 +207,13 @@ private:
                          int total, quint32 lagged);
     void logRecordingEnd(const QString &file, const QString &format, int code, const QString &error,
                          qint64 elapsedMs, int dropped, int total, quint32 lagged);
-    obs_data_t *audioWithPngKeysSettings(const QString &path, const char *ext, const char *mime,
-                                         const char *audioEncoder, int audioEncoderId);
-    obs_data_t *videoSettings(const char *ext, const char *mime, const QString &path, int fps,
-                              int bitrate, int width, int height, const char *videoEncoder,
-                              int videoEncoderId, const char *audioEncoder, int audioEncoderId);
+    static obs_data_t *audioWithPngKeysSettings(const QString &path, const char *ext,
+                                                const char *mime, const char *audioEncoder,
+                                                int audioEncoderId);
+    static obs_data_t *videoSettings(const char *ext, const char *mime, const QString &path,
+                                     int fps, int bitrate, int width, int height,
+                                     const char *videoEncoder, int videoEncoderId,
+                                     const char *audioEncoder, int audioEncoderId);
     void applyMouseEffectSettings(bool enable);
     static obs_data_t *mouseEffectSettings(bool enable);
     int buildScene();
