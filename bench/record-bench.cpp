@@ -9,7 +9,7 @@
 #include "bench-animation-window.h"
 #include "bench-ffmpeg-run.h"
 #include "bench-figures.h"
-#include "bench-media-probe.h"
+#include "media-probe.h"
 #include "bench-time-code.h"
 #include "bench-vistrel-run.h"
 
@@ -91,7 +91,7 @@ QString loadAverage()
 // picture from before the start call into the file.
 void measureFirstFrame(BenchFigures &figures, const QString &png)
 {
-    const QImage first = BenchMediaProbe::firstFrame(figures.file, png);
+    const QImage first = MediaProbe::frame(figures.file, png);
     if (first.isNull())
         return;
     const auto code = BenchTimeCode::read(first, BenchAnimationWindow::TIME_CODE_ORIGIN);
@@ -103,10 +103,10 @@ void analyse(BenchFigures &figures, const QString &png)
 {
     if (!figures.error.isEmpty() || !QFile::exists(figures.file))
         return;
-    figures.frames = BenchMediaProbe::frameCount(figures.file);
-    figures.distinctFrames = BenchMediaProbe::distinctFrameCount(figures.file);
-    figures.uniqueFrames = BenchMediaProbe::uniqueFrameCount(figures.file);
-    figures.pixelFormat = BenchMediaProbe::pixelFormat(figures.file);
+    figures.frames = MediaProbe::frameCount(figures.file);
+    figures.distinctFrames = MediaProbe::distinctFrameCount(figures.file);
+    figures.uniqueFrames = MediaProbe::uniqueFrameCount(figures.file);
+    figures.pixelFormat = MediaProbe::pixelFormat(figures.file);
     measureFirstFrame(figures, png);
 }
 

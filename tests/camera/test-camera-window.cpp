@@ -2,8 +2,9 @@
 // survives the fallback attempts, where it appears and that it stays where the user put it;
 // and the main window's webcam switch refusing without a camera.
 
-#include "camera-test-support.h"
-#include "overlay-test-support.h"
+#include "message-box-catcher.h"
+#include "test-home.h"
+#include "desktop-input.h"
 #include "sc-camera-window.h"
 #include "sc-main-window.h"
 #include "sc-multimedia-check.h"
@@ -15,7 +16,7 @@
 #include <QtTest>
 
 namespace {
-CameraTestHome *g_home = nullptr;
+TestHome *g_home = nullptr;
 }
 
 class TestCameraWindow : public QObject
@@ -116,7 +117,8 @@ void TestCameraWindow::webcamSwitchRefusesWithoutCamera()
     QVERIFY(webcam);
     QVERIFY(!webcam->isChecked());
     QTest::mouseClick(webcam, Qt::LeftButton, {}, webcam->rect().center());
-    QTRY_COMPARE_WITH_TIMEOUT(boxes->texts, QStringList {"Warning/No camera device found!"}, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(boxes->texts, QStringList {"No camera device found!"}, 5000);
+    QCOMPARE(boxes->titles, QStringList {"Warning"});
     QTRY_VERIFY_WITH_TIMEOUT(!webcam->isChecked(), 5000);
     QCOMPARE(g_home->count("Creating new camera window"), 0);
     delete boxes;
@@ -124,7 +126,7 @@ void TestCameraWindow::webcamSwitchRefusesWithoutCamera()
 
 int main(int argc, char **argv)
 {
-    CameraTestHome home;
+    TestHome home;
     g_home = &home;
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(SCSettings::ORGANIZATION);

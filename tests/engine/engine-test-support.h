@@ -1,9 +1,9 @@
 #pragma once
 
-// Small helpers shared by the engine tests: tones into the session's sound server, an
-// isolated settings/app-data folder, and level capture from the engine's signals.
+// Level capture from the engine's signals, shared by the engine tests.
 
 #include "sc-obs-wrapper.h"
+#include "tone-player.h"
 
 #include <QProcess>
 #include <QStandardPaths>
@@ -12,20 +12,6 @@
 #include <algorithm>
 #include <limits>
 #include <memory>
-
-// Plays a 440 Hz sine for `seconds` into a PulseAudio sink (the default sink when empty).
-inline std::unique_ptr<QProcess> playTone(double seconds, const QString &sink = QString())
-{
-    auto process = std::make_unique<QProcess>();
-    const QString device = sink.isEmpty() ? QString() : QStringLiteral(" -d ") + sink;
-    process->start(QStringLiteral("sh"),
-                   {QStringLiteral("-c"),
-                    QStringLiteral("sox -n -t wav - synth %1 sine 440 | paplay%2")
-                            .arg(seconds)
-                            .arg(device)});
-    process->waitForStarted();
-    return process;
-}
 
 // Keeps what the level signals carried: pointers are valid only during the emission.
 struct LevelRecorder

@@ -1,6 +1,8 @@
 #include <QtTest>
 
 #include "engine-test-support.h"
+#include "flat-window.h"
+#include "media-probe.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
 
@@ -54,33 +56,6 @@ private:
     QRect m_inner;
 };
 
-// The whole screen in one colour, which a test changes right before a recording starts.
-class FlatWindow : public QRasterWindow
-{
-public:
-    explicit FlatWindow(const QRect &geometry)
-    {
-        setFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
-                 | Qt::WindowStaysOnTopHint);
-        setGeometry(geometry);
-    }
-    void fill(const QColor &colour)
-    {
-        m_colour = colour;
-        update();
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter p(this);
-        p.fillRect(QRect(QPoint(0, 0), size()), m_colour);
-    }
-
-private:
-    QColor m_colour = Qt::black;
-};
-
 // libobs's own view of what the engine does while no recording runs.
 struct EngineAtRest
 {
@@ -113,24 +88,6 @@ bool near(const QColor &a, const QColor &b, int tolerance = 48)
 {
     return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
             && std::abs(a.blue() - b.blue()) <= tolerance;
-}
-
-QJsonObject probe(const QString &file)
-{
-    QProcess ffprobe;
-    ffprobe.start(QStringLiteral("ffprobe"),
-                  {"-v", "error", "-show_streams", "-show_format", "-of", "json", file});
-    if (!ffprobe.waitForFinished(30000) || ffprobe.exitCode() != 0)
-        return {};
-    return QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
-}
-
-QJsonObject streamOf(const QJsonObject &info, const QString &type)
-{
-    for (const auto &s : info.value("streams").toArray())
-        if (s.toObject().value("codec_type").toString() == type)
-            return s.toObject();
-    return {};
 }
 
 } // namespace
@@ -210,14 +167,14 @@ void TestObsRecording::regionRecordingShowsExactlyTheRegion()
     tone->waitForFinished(10000);
 
     const QString file = base + ".mp4";
-    const QJsonObject info = probe(file);
-    const QJsonObject video = streamOf(info, "video");
-    const QJsonObject audio = streamOf(info, "audio");
+    const MediaProbe info(file);
+    const QJsonObject video = info.stream("video");
+    const QJsonObject audio = info.stream("audio");
     QCOMPARE(video.value("codec_name").toString(), QString("h264"));
     QCOMPARE(video.value("width").toInt(), 400);
     QCOMPARE(video.value("height").toInt(), 300);
     QCOMPARE(audio.value("codec_name").toString(), QString("aac"));
-    QVERIFY(info.value("format").toObject().value("duration").toString().toDouble() > 1.0);
+    QVERIFY(info.formatDuration() > 1.0);
 
     QProcess ffmpeg;
     ffmpeg.start("ffmpeg",
@@ -265,7 +222,7 @@ void TestObsRecording::nextRecordingStartsWithTheScreenAndTheEngineRestsBetween(
     };
     checkRest();
 
-    FlatWindow window(QRect(QPoint(0, 0), m_screen));
+    FlatWindow window(Qt::black, QRect(QPoint(0, 0), m_screen));
     window.fill(QColor(20, 200, 40));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
@@ -319,9 +276,9 @@ void TestObsRecording::pausedAudioRecordingHasNoVideo()
     QCOMPARE(status.at(3).at(0).toInt(), 2);
     tone->waitForFinished(10000);
 
-    const QJsonObject info = probe(base + ".mp3");
-    QCOMPARE(streamOf(info, "audio").value("codec_name").toString(), QString("mp3"));
-    QVERIFY(streamOf(info, "video").isEmpty());
+    const MediaProbe info(base + ".mp3");
+    QCOMPARE(info.stream("audio").value("codec_name").toString(), QString("mp3"));
+    QVERIFY(info.stream("video").isEmpty());
 }
 
 void TestObsRecording::setupDuringARecordingLeavesItAlone()
@@ -342,9 +299,9 @@ void TestObsRecording::setupDuringARecordingLeavesItAlone()
     QCOMPARE(status.at(1).at(0).toInt(), 2);
 
     // The whole recording, 1.5 s, reached the first file.
-    const QJsonObject info = probe(first + ".mp4");
-    QCOMPARE(streamOf(info, "video").value("width").toInt(), 320);
-    QVERIFY(info.value("format").toObject().value("duration").toString().toDouble() > 1.2);
+    const MediaProbe info(first + ".mp4");
+    QCOMPARE(info.stream("video").value("width").toInt(), 320);
+    QVERIFY(info.formatDuration() > 1.2);
     QVERIFY(!QFile::exists(m_dir.filePath("second.flv")));
 }
 

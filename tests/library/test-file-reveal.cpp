@@ -1,6 +1,7 @@
 #include "sc-desktop-open.h"
 #include "sc-file-reveal.h"
 #include "sc-logger.h"
+#include "url-catcher.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -29,17 +30,6 @@ public Q_SLOTS:
     }
 };
 
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public Q_SLOTS:
-    void open(const QUrl &url) { urls << url; }
-};
-
 class TestFileReveal : public QObject
 {
     Q_OBJECT
@@ -59,14 +49,13 @@ private:
     QString makeFile(const QString &relative);
 
     QTemporaryDir m_dir;
-    UrlRecorder m_opened;
+    UrlCatcher m_opened {QStringList {QStringLiteral("file")}};
 };
 
 void TestFileReveal::initTestCase()
 {
     QVERIFY2(QDBusConnection::sessionBus().isConnected(),
              "needs a session bus: run inside scripts/test-env.sh");
-    QDesktopServices::setUrlHandler("file", &m_opened, "open");
 }
 
 void TestFileReveal::cleanup()

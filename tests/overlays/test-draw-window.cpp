@@ -1,4 +1,6 @@
-#include "overlay-test-support.h"
+#include "desktop-input.h"
+
+#include <QProcess>
 #include "pattern-window.h"
 #include "sc-compositor-watcher.h"
 #include "sc-draw-window.h"

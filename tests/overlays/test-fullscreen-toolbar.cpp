@@ -1,4 +1,4 @@
-#include "overlay-test-support.h"
+#include "desktop-input.h"
 #include "sc-fullscreen-toolbar.h"
 
 #include <QGraphicsOpacityEffect>

@@ -1,5 +1,5 @@
 #include "area-selector.h"
-#include "overlay-test-support.h"
+#include "desktop-input.h"
 #include "pattern-window.h"
 #include "sc-compositor-watcher.h"
 #include "sc-countdown-widget.h"

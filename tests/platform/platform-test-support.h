@@ -2,6 +2,8 @@
 
 // Shared by the platform tests: windows of another process, xdotool input, screen grabs.
 
+#include "desktop-input.h"
+
 #include <QGuiApplication>
 #include <QImage>
 #include <QProcess>
@@ -10,31 +12,6 @@
 #include <QtTest>
 
 #include <memory>
-
-// The session's window manager may still be starting when a test begins, and a window
-// mapped before it takes over the screen may never be managed. It announces itself with
-// _NET_SUPPORTING_WM_CHECK once it redirects map requests to itself.
-inline bool waitForWindowManager(int timeoutMs = 30000)
-{
-    const bool running = QTest::qWaitFor(
-            [] {
-                QProcess xprop;
-                xprop.start(QStringLiteral("xprop"),
-                            {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")});
-                xprop.waitForFinished(5000);
-                return xprop.readAllStandardOutput().contains("window id #");
-            },
-            timeoutMs);
-    if (!running) {
-        // The test session keeps the window manager's log in its runtime folder.
-        QFile log(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/openbox.log"));
-        if (log.open(QIODevice::ReadOnly))
-            qWarning("no window manager; its log: %s", log.readAll().constData());
-        else
-            qWarning("no window manager");
-    }
-    return running;
-}
 
 // Runs `platform-test-window` and reads what it reports, one line at a time.
 class TestWindowProcess
@@ -112,16 +89,6 @@ private:
     QRect m_client;
     WId m_id = 0;
 };
-
-inline bool xdotool(const QStringList &arguments)
-{
-    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
-}
-
-inline bool movePointer(const QPoint &p)
-{
-    return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y())});
-}
 
 inline QImage grabScreen()
 {

@@ -8,6 +8,7 @@
 #include "sc-settings.h"
 
 #include "area-selector.h"
+#include "desktop-input.h"
 #include "window-highlighter.h"
 
 #include <QApplication>
@@ -73,36 +74,9 @@ private:
     bool m_global;
 };
 
-bool xdotool(const QStringList &arguments)
-{
-    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
-}
-
-bool clickAt(const QPoint &p)
-{
-    return xdotool({"mousemove", QString::number(p.x()), QString::number(p.y()), "click", "1"});
-}
-
 bool click(QWidget *widget)
 {
     return widget && clickAt(widget->mapToGlobal(widget->rect().center()));
-}
-
-bool drag(const QPoint &from, const QPoint &to)
-{
-    QStringList args {"mousemove", QString::number(from.x()), QString::number(from.y()),
-                      "mousedown", "1"};
-    for (int i = 1; i <= 6; ++i) {
-        const QPoint p = from + (to - from) * i / 6;
-        args << "sleep"
-             << "0.03"
-             << "mousemove" << QString::number(p.x()) << QString::number(p.y());
-    }
-    args << "sleep"
-         << "0.05"
-         << "mouseup"
-         << "1";
-    return xdotool(args);
 }
 
 // Pixels of `image`, taken at global `origin`, that are not exactly `colour` there.
@@ -113,14 +87,6 @@ int mismatches(const QImage &image, const QPoint &origin, QColor (*colour)(int, 
         for (int x = 0; x < image.width(); ++x)
             count += image.pixelColor(x, y) != colour(origin.x() + x, origin.y() + y);
     return count;
-}
-
-QColor screenPixel(const QPoint &p)
-{
-    return QGuiApplication::primaryScreen()
-            ->grabWindow(0, p.x(), p.y(), 1, 1)
-            .toImage()
-            .pixelColor(0, 0);
 }
 
 template<typename T> T *visibleTopLevel()
@@ -260,7 +226,7 @@ QRect TestScreenshotFlow::selectRegionByHotkey(const QPoint &from, const QPoint 
         return {};
     }
     AreaSelector *selector = visibleTopLevel<AreaSelector>();
-    if (!QTest::qWaitForWindowExposed(selector, 10000) || !drag(from, to)) {
+    if (!QTest::qWaitForWindowExposed(selector, 10000) || !dragPointer(from, to)) {
         qWarning() << "the area selector did not show";
         return {};
     }
@@ -354,7 +320,7 @@ void TestScreenshotFlow::hotkeyRegionIsExactlyTheDragFramedOutside()
     QVERIFY(selector->isVisible());
     QVERIFY(!visibleTopLevel<SCScreenshotWindow>());
 
-    QVERIFY(drag({301, 203}, {901, 603}));
+    QVERIFY(dragPointer({301, 203}, {901, 603}));
     SCScreenshotWindow *overlay = waitForOverlay();
     QVERIFY(overlay);
     const QRect area = overlay->getArea();
@@ -407,14 +373,14 @@ void TestScreenshotFlow::selectionMovesAndResizesOnTheScreen()
     SCScreenshotWindow *overlay = visibleTopLevel<SCScreenshotWindow>();
 
     // Dragged inside, the selection moves.
-    QVERIFY(drag(start.center(), start.center() + QPoint(100, 50)));
+    QVERIFY(dragPointer(start.center(), start.center() + QPoint(100, 50)));
     QTRY_COMPARE_WITH_TIMEOUT(overlay->getArea(), start.translated(100, 50), 5000);
     // The bottom-right handle resizes, the top-left corner stays.
     const QRect moved = overlay->getArea();
-    QVERIFY(drag(moved.bottomRight() + QPoint(4, 4), moved.bottomRight() + QPoint(124, 84)));
+    QVERIFY(dragPointer(moved.bottomRight() + QPoint(4, 4), moved.bottomRight() + QPoint(124, 84)));
     QTRY_COMPARE_WITH_TIMEOUT(overlay->getArea(), QRect(moved.topLeft(), QSize(420, 280)), 5000);
     // The left edge resizes too.
-    QVERIFY(drag(QPoint(moved.left() - 2, moved.top() + 100),
+    QVERIFY(dragPointer(QPoint(moved.left() - 2, moved.top() + 100),
                  QPoint(moved.left() + 18, moved.top() + 100)));
     QTRY_COMPARE_WITH_TIMEOUT(overlay->getArea(), QRect(moved.left() + 20, moved.top(), 400, 280),
                               5000);
@@ -422,7 +388,7 @@ void TestScreenshotFlow::selectionMovesAndResizesOnTheScreen()
     // Pushed against the screen's corner, it stops there at its size.
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     const QRect before = overlay->getArea();
-    QVERIFY(drag(before.center(), screen.bottomRight()));
+    QVERIFY(dragPointer(before.center(), screen.bottomRight()));
     const QRect corner(screen.right() - 399, screen.bottom() - 279, 400, 280);
     QTRY_COMPARE_WITH_TIMEOUT(overlay->getArea(), corner, 5000);
     // No room below: the bar goes above the selection, outside it.

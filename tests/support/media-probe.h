@@ -1,10 +1,13 @@
 #pragma once
 
 #include <QByteArray>
+#include <QImage>
 #include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 // What ffprobe and ffmpeg say about a recorded file.
 class MediaProbe
@@ -28,6 +31,21 @@ public:
     static QList<QByteArray> gifPalettes(const QString &path, int *pictures);
     // Mean volume of the first audio stream in dB.
     static double meanVolume(const QString &path);
+
+    // Decoded video frames, counted by ffprobe.
+    static std::optional<long> frameCount(const QString &file);
+    // Frames left after mpdecimate drops each one that looks like the frame kept before it.
+    static std::optional<long> distinctFrameCount(const QString &file);
+    // Frames whose decoded picture differs in any pixel from every other frame's: an upper
+    // bound, as encoder noise can make copies of one picture differ.
+    static std::optional<long> uniqueFrameCount(const QString &file);
+    // One decoded picture, `fromEnd` counting from the last one.
+    static QImage frame(const QString &file, const QString &pngPath, bool fromEnd = false);
+    static QString pixelFormat(const QString &file);
+
+    // Runs a tool to its end; its standard output, or nothing when it failed or hung.
+    static std::optional<QByteArray> runTool(const QString &program, const QStringList &arguments,
+                                             int timeoutMs = 600000);
 
 private:
     void readPackets() const;

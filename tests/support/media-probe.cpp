@@ -5,6 +5,7 @@
 #include <QJsonDocument>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 
 #include <algorithm>
 
@@ -176,4 +177,77 @@ QList<QByteArray> MediaProbe::gifPalettes(const QString &path, int *pictures)
         }
     }
     return palettes;
+}
+
+std::optional<QByteArray> MediaProbe::runTool(const QString &program, const QStringList &arguments,
+                                              int timeoutMs)
+{
+    QProcess process;
+    process.start(program, arguments);
+    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit
+        || process.exitCode() != 0) {
+        process.kill();
+        process.waitForFinished(5000);
+        return std::nullopt;
+    }
+    return process.readAllStandardOutput();
+}
+
+std::optional<long> MediaProbe::frameCount(const QString &file)
+{
+    const auto out = runTool(QStringLiteral("ffprobe"),
+                             {"-v", "error", "-count_frames", "-select_streams", "v:0",
+                              "-show_entries", "stream=nb_read_frames", "-of", "csv=p=0", file});
+    bool ok = false;
+    const long count = out ? out->trimmed().toLong(&ok) : 0;
+    return ok ? std::optional<long>(count) : std::nullopt;
+}
+
+std::optional<long> MediaProbe::distinctFrameCount(const QString &file)
+{
+    // framemd5 writes one line per frame that leaves the filter; passthrough keeps ffmpeg
+    // from filling the gaps mpdecimate leaves with copies.
+    const auto out = runTool(QStringLiteral("ffmpeg"),
+                             {"-v", "error", "-nostdin", "-i", file, "-map", "0:v:0", "-vf",
+                              "mpdecimate", "-fps_mode", "passthrough", "-f", "framemd5", "-"});
+    if (!out)
+        return std::nullopt;
+    long count = 0;
+    for (const QByteArray &line : out->split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            ++count;
+    return count;
+}
+
+std::optional<long> MediaProbe::uniqueFrameCount(const QString &file)
+{
+    const auto out = runTool(
+            QStringLiteral("ffmpeg"),
+            {"-v", "error", "-nostdin", "-i", file, "-map", "0:v:0", "-f", "framemd5", "-"});
+    if (!out)
+        return std::nullopt;
+    QSet<QByteArray> hashes;
+    for (const QByteArray &line : out->split('\n'))
+        if (!line.isEmpty() && !line.startsWith('#'))
+            hashes.insert(line.mid(line.lastIndexOf(',') + 1).trimmed());
+    return long(hashes.size());
+}
+
+QImage MediaProbe::frame(const QString &file, const QString &pngPath, bool fromEnd)
+{
+    QStringList args {"-v", "error", "-nostdin", "-y"};
+    if (fromEnd)
+        args << "-sseof" << "-0.5";
+    args << "-i" << file << "-frames:v" << "1" << pngPath;
+    if (!runTool(QStringLiteral("ffmpeg"), args))
+        return {};
+    return QImage(pngPath);
+}
+
+QString MediaProbe::pixelFormat(const QString &file)
+{
+    const auto out = runTool(QStringLiteral("ffprobe"),
+                             {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                              "stream=pix_fmt", "-of", "csv=p=0", file});
+    return out ? QString::fromUtf8(out->trimmed()) : QString();
 }

@@ -1,3 +1,6 @@
+// Before any libobs header: it brings the CPU intrinsics that libobs would otherwise emulate.
+#include "sc-obs-wrapper.h"
+
 #include "obs-test-session.h"
 
 #include <QGuiApplication>
@@ -11,15 +14,6 @@ namespace {
 
 obs_source_t *g_screen = nullptr;
 obs_source_t *g_sound = nullptr;
-
-void setCommon(obs_data_t *s, const QString &path, const char *ext, const char *format,
-               const char *mime)
-{
-    obs_data_set_string(s, "url", (path + "." + ext).toUtf8().constData());
-    obs_data_set_string(s, "format_name", format);
-    obs_data_set_string(s, "format_mime_type", mime);
-    obs_data_set_string(s, "muxer_settings", nullptr);
-}
 
 void loadWanted(void *, const obs_module_info2 *info)
 {
@@ -131,69 +125,7 @@ bool ObsTestSession::hasAudio(RecordFormat format)
 obs_data_t *ObsTestSession::settingsFor(RecordFormat format, const QString &path, int width,
                                         int height)
 {
-    const int fps = kFps;
-    const int bitrate = 4;
-    obs_data_t *s = obs_data_create();
-    auto videoPart = [&](const char *encoder, int id) {
-        obs_data_set_int(s, "gop_size", fps * 10);
-        obs_data_set_bool(s, "video", true);
-        obs_data_set_int(s, "video_bitrate", bitrate * 1024);
-        obs_data_set_string(s, "video_encoder", encoder);
-        obs_data_set_int(s, "video_encoder_id", id);
-        obs_data_set_int(s, "scale_width", width);
-        obs_data_set_int(s, "scale_height", height);
-    };
-    auto tinyPicture = [&]() {
-        obs_data_set_int(s, "video_bitrate", 1024);
-        obs_data_set_string(s, "video_encoder", "png");
-        obs_data_set_int(s, "video_encoder_id", 61);
-        obs_data_set_int(s, "scale_width", 2);
-        obs_data_set_int(s, "scale_height", 2);
-    };
-    auto audioPart = [&](const char *encoder, int id) {
-        obs_data_set_int(s, "audio_bitrate", 192);
-        obs_data_set_string(s, "audio_encoder", encoder);
-        obs_data_set_int(s, "audio_encoder_id", id);
-    };
-
-    switch (format) {
-    case RecordFormat::Mp4:
-        setCommon(s, path, "mp4", "mp4", "video/mp4");
-        videoPart("libx264", 27);
-        audioPart("aac", 86018);
-        break;
-    case RecordFormat::Avi:
-        setCommon(s, path, "avi", "avi", "video/avi");
-        videoPart("mpeg4", 12);
-        audioPart("libmp3lame", 86017);
-        break;
-    case RecordFormat::Flv:
-        setCommon(s, path, "flv", "flv", "video/flv");
-        videoPart("flv", 21);
-        audioPart("libmp3lame", 86017);
-        break;
-    case RecordFormat::Gif:
-        setCommon(s, path, "gif", "gif", "video/gif");
-        videoPart("gif", 97);
-        obs_data_set_bool(s, "audio", false);
-        obs_data_set_string(s, "audio_encoder", "none");
-        break;
-    case RecordFormat::Mp3:
-        setCommon(s, path, "mp3", "mp3", "audio/mpeg");
-        tinyPicture();
-        audioPart("libmp3lame", 86017);
-        break;
-    case RecordFormat::Aac:
-        setCommon(s, path, "aac", "aac", "audio/aac");
-        obs_data_set_bool(s, "video", false);
-        obs_data_set_string(s, "video_encoder", "none");
-        audioPart("aac", 86018);
-        break;
-    case RecordFormat::Flac:
-        setCommon(s, path, "flac", "flac", "audio/flac");
-        tinyPicture();
-        audioPart("flac", 86028);
-        break;
-    }
-    return s;
+    // What the program itself writes, so that these tests see the files people get.
+    return ObsWrapper::formatSettings(static_cast<OutputFormat>(format), path, kFps, 4, width,
+                                      height);
 }
