@@ -78,15 +78,6 @@ void TestCameraArithmetic::dragModesFollowTheEdgeBand()
     for (const auto &c : cases)
         QVERIFY2(G::dragModeAt(size, c.first) == c.second,
                  qPrintable(QStringLiteral("at %1,%2").arg(c.first.x()).arg(c.first.y())));
-
-    QCOMPARE(G::cursorFor(G::TopLeft), Qt::SizeFDiagCursor);
-    QCOMPARE(G::cursorFor(G::BottomLeft), Qt::SizeBDiagCursor);
-    QCOMPARE(G::cursorFor(G::Right), Qt::SizeHorCursor);
-    QCOMPARE(G::cursorFor(G::Top), Qt::SizeVerCursor);
-    QCOMPARE(G::cursorFor(G::Move), Qt::ArrowCursor);
-    QCOMPARE(G::minimumSize(16.0f / 9.0f), QSize(200, 112));
-    QCOMPARE(G::minimumSize(4.0f / 3.0f), QSize(200, 150));
-    QCOMPARE(G::minimumSize(0), QSize(200, 200));
 }
 
 void TestCameraArithmetic::dragged_data()

@@ -169,10 +169,8 @@ private Q_SLOTS:
     void bulkDeletion_data();
     void bulkDeletion();
     void deletionThatFailsKeepsTheEntry();
-    void bulkDeletionCancelled();
     void deleteIconAsksAndKeepsSelection();
-    void rowsArePaintedWithHoverIcons();
-    void hoverIconsHaveToolTips();
+    void rowsArePaintedWithHoverIconsAndTips();
     void folderIconOpensTheFolderWithoutFileManager();
     void filesDeletedOutsideLeaveTheList();
     void emptyListsSayWhatIsMissing();
@@ -626,20 +624,6 @@ void TestFileManager::deletionThatFailsKeepsTheEntry()
     QCOMPARE(readLibrary(manager.getDataFilePath()).size(), 1);
 }
 
-void TestFileManager::bulkDeletionCancelled()
-{
-    const QString a = makeFile("a.png");
-    SCFileManager manager;
-    manager.addFile(a, "screenshot");
-    QVERIFY(showView(manager, QString()));
-    m_view->selectionModel()->select(m_view->model()->index(0, 0), QItemSelectionModel::Select);
-    DialogAnswer answer(false, true);
-    manager.deleteSelectedFiles(m_view.get());
-    QVERIFY(answer.answered);
-    QVERIFY(QFile::exists(a));
-    QCOMPARE(manager.getAllFiles().size(), 1);
-}
-
 void TestFileManager::deleteIconAsksAndKeepsSelection()
 {
     const QString a = makeFile("a.png");
@@ -672,9 +656,16 @@ void TestFileManager::deleteIconAsksAndKeepsSelection()
     // A click on the row itself, away from the icons, selects it as usual.
     QTest::mouseClick(m_view->viewport(), Qt::LeftButton, {}, QPoint(20, row.center().y()));
     QCOMPARE(m_view->selectionModel()->selectedIndexes().first().row(), 0);
+
+    // Cancelled, the delete button for the selection keeps file and entry as well.
+    DialogAnswer bulkCancel(false, true);
+    manager.deleteSelectedFiles(m_view.get());
+    QVERIFY(bulkCancel.answered);
+    QVERIFY(QFile::exists(a));
+    QCOMPARE(manager.getAllFiles().size(), 1);
 }
 
-void TestFileManager::rowsArePaintedWithHoverIcons()
+void TestFileManager::rowsArePaintedWithHoverIconsAndTips()
 {
     SCFileManager manager;
     manager.addFile(makeFile("first.png"), "screenshot");
@@ -731,26 +722,18 @@ void TestFileManager::rowsArePaintedWithHoverIcons()
     QVERIFY(hasColour(plainRow.adjusted(8, 0, -48, -1), QColor("#99A1B0")));
     QVERIFY(hasColour(hoveredRow.adjusted(8, 0, -48, -1), QColor("#FFFFFF")));
     QVERIFY(!hasColour(plainRow.adjusted(8, 0, -48, -1), QColor("#FFFFFF")));
-}
 
-void TestFileManager::hoverIconsHaveToolTips()
-{
-    SCFileManager manager;
-    manager.addFile(makeFile("tip.png"), "screenshot");
-    QVERIFY(showView(manager, QString()));
-    const QRect row = m_view->visualRect(m_view->model()->index(0, 0));
     QWidget *viewport = m_view->viewport();
-
     const auto toolTipAt = [viewport](const QPoint &pos) {
         QHelpEvent help(QEvent::ToolTip, pos, viewport->mapToGlobal(pos));
         QApplication::sendEvent(viewport, &help);
         return QToolTip::isVisible() ? QToolTip::text() : QString();
     };
-    QTRY_COMPARE(toolTipAt(SCFileManager::FileItemDelegate::folderIconRect(row).center()),
+    QTRY_COMPARE(toolTipAt(SCFileManager::FileItemDelegate::folderIconRect(hoveredRow).center()),
                  QString("Show in Folder"));
-    QTRY_COMPARE(toolTipAt(SCFileManager::FileItemDelegate::deleteIconRect(row).center()),
+    QTRY_COMPARE(toolTipAt(SCFileManager::FileItemDelegate::deleteIconRect(hoveredRow).center()),
                  QString("Delete"));
-    toolTipAt(QPoint(20, row.center().y()));
+    toolTipAt(QPoint(20, hoveredRow.center().y()));
     QTRY_VERIFY(!QToolTip::isVisible());
 }
 

@@ -23,8 +23,7 @@ private slots:
     void hotkeyHint();
     void switchTogglesOnLeftReleaseOnly();
     void switchSetCheckedWithoutChangeIsSilent();
-    void switchGeometry();
-    void switchColourBlend();
+    void switchPaintsItsState();
 
 private:
     QTemporaryDir m_config;
@@ -167,39 +166,21 @@ void TestCountdownSwitch::switchSetCheckedWithoutChangeIsSilent()
     QCOMPARE(changed.count(), 1);
 }
 
-void TestCountdownSwitch::switchGeometry()
+void TestCountdownSwitch::switchPaintsItsState()
 {
-    const QSize standard(25, 12);
-    QCOMPARE(SCSwitchWidget::trackRect(standard), QRect(2, 2, 21, 8));
-    QCOMPARE(SCSwitchWidget::knobRect(standard, 0.0), QRect(2, 1, 10, 10));
-    QCOMPARE(SCSwitchWidget::knobRect(standard, 1.0), QRect(13, 1, 10, 10));
-    QCOMPARE(SCSwitchWidget::knobRect(standard, 0.5).x(), 7);
-
-    // Larger widgets keep a 10 px knob; the track spans the width less 2 px each side.
-    const QSize wide(60, 30);
-    QCOMPARE(SCSwitchWidget::knobRect(wide, 1.0), QRect(48, 10, 10, 10));
-    QCOMPARE(SCSwitchWidget::trackRect(wide), QRect(2, 11, 56, 8));
-    // Small widgets shrink the knob to the height.
-    QCOMPARE(SCSwitchWidget::knobRect(QSize(20, 6), 0.0), QRect(2, 0, 6, 6));
-}
-
-void TestCountdownSwitch::switchColourBlend()
-{
-    const QColor off("#1E1E1E"), on("#BC382F");
-    QCOMPARE(SCSwitchWidget::blend(off, on, 0.0), off);
-    QCOMPARE(SCSwitchWidget::blend(off, on, 1.0), on);
-    QCOMPARE(SCSwitchWidget::blend(off, on, 0.5), QColor(109, 43, 38));
-
     SCSwitchWidget sw;
-    QCOMPARE(sw.activeColor(), on);
-    QCOMPARE(sw.inactiveColor(), off);
     sw.resize(25, 12);
     sw.setChecked(true);
     QTRY_COMPARE(sw.position(), 1.0);
     const QImage image = sw.grab().toImage();
-    // Track colour beside the knob, knob colour in its middle.
-    QCOMPARE(image.pixelColor(5, 6), on);
+    // Track in the active colour beside the white knob at the right end; off, a grey knob left.
+    QCOMPARE(image.pixelColor(5, 6), QColor("#BC382F"));
     QCOMPARE(image.pixelColor(18, 6), QColor(Qt::white));
+    sw.setChecked(false);
+    QTRY_COMPARE(sw.position(), 0.0);
+    const QImage off = sw.grab().toImage();
+    QCOMPARE(off.pixelColor(18, 6), QColor("#1E1E1E"));
+    QCOMPARE(off.pixelColor(7, 6), QColor("#AAAAAA"));
 }
 
 QTEST_MAIN(TestCountdownSwitch)

@@ -3,24 +3,20 @@
 
 #include <QGraphicsOpacityEffect>
 #include <QGuiApplication>
-#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 class TestFullscreenToolbar : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void revealBand();
     void firstShowBelowTopThenAtTop();
     void autoHideFollowsThePointer();
     void recordButtonToggles();
     void pinButtonSwitchesAutoHide();
-    void timerLabelVerbatim();
 
 private:
     static double effectOpacity(SCFullscreenToolbar &bar)
@@ -34,21 +30,10 @@ private:
     }
 };
 
-void TestFullscreenToolbar::revealBand()
-{
-    QCOMPARE(SCFullscreenToolbar::REVEAL_BAND, 35);
-    QVERIFY(SCFullscreenToolbar::inRevealBand(35, 0));
-    QVERIFY(!SCFullscreenToolbar::inRevealBand(36, 0));
-    QVERIFY(SCFullscreenToolbar::inRevealBand(0, 0));
-    QVERIFY(SCFullscreenToolbar::inRevealBand(135, 100));
-    QVERIFY(!SCFullscreenToolbar::inRevealBand(136, 100));
-}
-
 void TestFullscreenToolbar::firstShowBelowTopThenAtTop()
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     SCFullscreenToolbar bar;
-    QCOMPARE(bar.size(), QSize(280, 40));
     QVERIFY(!bar.isVisible());
     // Hiding before any show does nothing.
     bar.hideToolbar();
@@ -56,7 +41,7 @@ void TestFullscreenToolbar::firstShowBelowTopThenAtTop()
 
     bar.showToolbar();
     QVERIFY(bar.isVisible());
-    QCOMPARE(bar.pos(), QPoint((screen.width() - 280) / 2, screen.top() + 25));
+    QCOMPARE(bar.pos(), QPoint((screen.width() - bar.width()) / 2, screen.top() + 25));
     QTRY_COMPARE(effectOpacity(bar), 1.0);
     QVERIFY(QTest::qWaitForWindowExposed(&bar));
     QTRY_COMPARE(bar.frameGeometry().topLeft(), QPoint(820, 25));
@@ -146,12 +131,9 @@ void TestFullscreenToolbar::pinButtonSwitchesAutoHide()
 {
     SCFullscreenToolbar bar;
     auto *pin = bar.findChild<QPushButton *>(QStringLiteral("autoHideButton"));
-    auto *poll = bar.findChild<QTimer *>();
-    QVERIFY(pin && poll);
-    QCOMPARE(poll->interval(), 50);
+    QVERIFY(pin);
     QVERIFY(pin->isChecked());
     QVERIFY(!bar.autoHide());
-    QVERIFY(!poll->isActive());
 
     bar.showToolbar();
     QVERIFY(QTest::qWaitForWindowExposed(&bar));
@@ -159,25 +141,13 @@ void TestFullscreenToolbar::pinButtonSwitchesAutoHide()
     QVERIFY(clickAt(centreOf(pin)));
     QTRY_VERIFY(!pin->isChecked());
     QVERIFY(bar.autoHide());
-    QVERIFY(poll->isActive());
     // The pointer rests on the strip, which therefore stays.
     QVERIFY(bar.isVisible());
 
     QVERIFY(xdotool({"click", "1"}));
     QTRY_VERIFY(pin->isChecked());
     QVERIFY(!bar.autoHide());
-    QVERIFY(!poll->isActive());
     QVERIFY(bar.isVisible());
-}
-
-void TestFullscreenToolbar::timerLabelVerbatim()
-{
-    SCFullscreenToolbar bar;
-    auto *label = bar.findChild<QLabel *>(QStringLiteral("timerLabel"));
-    QVERIFY(label);
-    QCOMPARE(label->text(), QStringLiteral("00:00:00"));
-    bar.updateTimerLabel(QStringLiteral("12:34:56 x"));
-    QCOMPARE(label->text(), QStringLiteral("12:34:56 x"));
 }
 
 QTEST_MAIN(TestFullscreenToolbar)
