@@ -9,9 +9,9 @@
 #include "bench-animation-window.h"
 #include "bench-ffmpeg-run.h"
 #include "bench-figures.h"
-#include "media-probe.h"
 #include "bench-time-code.h"
 #include "bench-vistrel-run.h"
+#include "media-probe.h"
 
 #include <QDir>
 #include <QEventLoop>

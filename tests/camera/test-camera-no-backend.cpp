@@ -2,10 +2,10 @@
 // switch must instead refuse with its warning, and the log must say why in one line.
 
 #include "message-box-catcher.h"
-#include "test-home.h"
 #include "sc-main-window.h"
 #include "sc-settings.h"
 #include "sc-switch-widget.h"
+#include "test-home.h"
 
 #include <QtTest>
 

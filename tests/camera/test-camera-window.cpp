@@ -2,14 +2,14 @@
 // survives the fallback attempts, where it appears and that it stays where the user put it;
 // and the main window's webcam switch refusing without a camera.
 
-#include "message-box-catcher.h"
-#include "test-home.h"
 #include "desktop-input.h"
+#include "message-box-catcher.h"
 #include "sc-camera-window.h"
 #include "sc-main-window.h"
 #include "sc-multimedia-check.h"
 #include "sc-settings.h"
 #include "sc-switch-widget.h"
+#include "test-home.h"
 
 #include <QLabel>
 #include <QScreen>

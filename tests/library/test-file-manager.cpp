@@ -3,6 +3,7 @@
 #include "sc-file-manager.h"
 #include "sc-logger.h"
 #include "sc-settings.h"
+#include "url-catcher.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -135,17 +136,6 @@ private:
     QTimer m_timer;
     bool m_confirm;
     bool m_fromDisk;
-};
-
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public Q_SLOTS:
-    void open(const QUrl &url) { urls << url; }
 };
 
 } // namespace
@@ -740,8 +730,7 @@ void TestFileManager::rowsArePaintedWithHoverIconsAndTips()
 void TestFileManager::folderIconOpensTheFolderWithoutFileManager()
 {
     // The private test bus has no file manager, so the folder itself is opened.
-    UrlRecorder recorder;
-    QDesktopServices::setUrlHandler("file", &recorder, "open");
+    UrlCatcher recorder {QStringList {QStringLiteral("file")}};
     QDir().mkpath(m_files.filePath("sub dir"));
     const QString file = makeFile("sub dir/shot.png");
     SCFileManager manager;
@@ -754,7 +743,6 @@ void TestFileManager::folderIconOpensTheFolderWithoutFileManager()
     QCOMPARE(recorder.urls.first(), QUrl::fromLocalFile(m_files.filePath("sub dir")));
     // The click did not select the row.
     QVERIFY(m_view->selectionModel()->selectedIndexes().isEmpty());
-    QDesktopServices::unsetUrlHandler("file");
 }
 
 void TestFileManager::filesDeletedOutsideLeaveTheList()

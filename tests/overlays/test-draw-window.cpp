@@ -1,9 +1,9 @@
 #include "desktop-input.h"
 
-#include <QProcess>
 #include "pattern-window.h"
 #include "sc-compositor-watcher.h"
 #include "sc-draw-window.h"
+#include <QProcess>
 
 #include <QGuiApplication>
 #include <QLabel>

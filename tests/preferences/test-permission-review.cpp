@@ -1,8 +1,10 @@
 // The permission review on the test desktop: the window itself with a sound server that is
 // away, and the real program, which must show the review first and go on once it is closed.
 
+#include "desktop-input.h"
 #include "sc-permission-checks.h"
 #include "sc-review-app-permissions-window.h"
+#include "url-catcher.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -33,26 +35,7 @@ QString readLogs(const QString &folder)
     return text;
 }
 
-QString xdotool(const QStringList &arguments)
-{
-    QProcess process;
-    process.start(QStringLiteral("xdotool"), arguments);
-    process.waitForFinished(10000);
-    return QString::fromUtf8(process.readAllStandardOutput()).trimmed();
-}
-
 } // namespace
-
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public Q_SLOTS:
-    void open(const QUrl &url) { urls << url; }
-};
 
 class TestPermissionReview : public QObject
 {
@@ -78,7 +61,6 @@ void TestPermissionReview::cleanup()
 
 void TestPermissionReview::listsTheMissingSoundServerAndRechecks()
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open");
     {
         SCReviewAppPermissionsWindow everything;
         QVERIFY2(everything.allGranted(), "the test desktop offers every capability");
@@ -171,10 +153,10 @@ void TestPermissionReview::programShowsReviewBeforeMainWindow()
     });
 
     QString review;
-    QTRY_VERIFY_WITH_TIMEOUT(
-            !(review = xdotool({"search", "--onlyvisible", "--name", "^Review App Permissions$"}))
-                     .isEmpty(),
-            30000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(review = xdotoolOutput({"search", "--onlyvisible", "--name",
+                                                       "^Review App Permissions$"}))
+                                      .isEmpty(),
+                             30000);
     QString log = readLogs(home.filePath("data"));
     QVERIFY2(log.contains("Showing the permission review: screen 1, camera 1, sound server 0, "
                           "global keys 1"),
@@ -193,11 +175,7 @@ void TestPermissionReview::programShowsReviewBeforeMainWindow()
     QCOMPARE(program.state(), QProcess::Running);
 }
 
-void TestPermissionReview::cleanupTestCase()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-}
+void TestPermissionReview::cleanupTestCase() { }
 
 QTEST_MAIN(TestPermissionReview)
 #include "test-permission-review.moc"

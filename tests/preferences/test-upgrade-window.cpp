@@ -3,6 +3,7 @@
 #include "sc-logger.h"
 #include "sc-upgrade-window.h"
 #include "sc-version.h"
+#include "url-catcher.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -57,17 +58,6 @@ private:
     QTcpServer m_server;
 };
 
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-
-public:
-    QList<QUrl> urls;
-
-public Q_SLOTS:
-    void open(const QUrl &url) { urls << url; }
-};
-
 class TestUpgradeWindow : public QObject
 {
     Q_OBJECT
@@ -97,7 +87,6 @@ void TestUpgradeWindow::initTestCase()
     QVERIFY(SCLogger::instance()->initialize(m_logDir.filePath("test.log")));
     QVERIFY(m_server.start());
     SCUpgradeWindow::setManifestUrl(m_server.url());
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &m_urls, "open");
 }
 
 void TestUpgradeWindow::versionsCompareAsNumbers_data()
@@ -273,11 +262,7 @@ void TestUpgradeWindow::refusedConnectionIsNoConnection()
     SCUpgradeWindow::setManifestUrl(m_server.url());
 }
 
-void TestUpgradeWindow::cleanupTestCase()
-{
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-}
+void TestUpgradeWindow::cleanupTestCase() { }
 
 QTEST_MAIN(TestUpgradeWindow)
 #include "test-upgrade-window.moc"

@@ -381,7 +381,7 @@ void TestScreenshotFlow::selectionMovesAndResizesOnTheScreen()
     QTRY_COMPARE_WITH_TIMEOUT(overlay->getArea(), QRect(moved.topLeft(), QSize(420, 280)), 5000);
     // The left edge resizes too.
     QVERIFY(dragPointer(QPoint(moved.left() - 2, moved.top() + 100),
-                 QPoint(moved.left() + 18, moved.top() + 100)));
+                        QPoint(moved.left() + 18, moved.top() + 100)));
     QTRY_COMPARE_WITH_TIMEOUT(overlay->getArea(), QRect(moved.left() + 20, moved.top(), 400, 280),
                               5000);
 

@@ -1,3 +1,4 @@
+#include "desktop-input.h"
 #include "sc-compositor-watcher.h"
 #include "sc-screenshot-window.h"
 #include "sc-screenshot.h"
@@ -67,11 +68,6 @@ protected:
         return false;
     }
 };
-
-bool xdotool(const QStringList &arguments)
-{
-    return QProcess::execute(QStringLiteral("xdotool"), arguments) == 0;
-}
 
 int colourDistance(const QColor &a, const QColor &b)
 {

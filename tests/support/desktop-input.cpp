@@ -40,17 +40,21 @@ bool dragPointer(const QPoint &from, const QPoint &to, int steps)
                       "mousedown", "1"};
     for (int i = 1; i <= steps; ++i) {
         const QPoint p = from + (to - from) * i / steps;
-        args << "sleep" << "0.03" << "mousemove" << QString::number(p.x())
-             << QString::number(p.y());
+        args << "sleep"
+             << "0.03"
+             << "mousemove" << QString::number(p.x()) << QString::number(p.y());
     }
-    args << "sleep" << "0.05" << "mouseup" << "1";
+    args << "sleep"
+         << "0.05"
+         << "mouseup"
+         << "1";
     return xdotool(args);
 }
 
 bool clickAt(const QPoint &point)
 {
-    return xdotool({"mousemove", QString::number(point.x()), QString::number(point.y()), "click",
-                    "1"});
+    return xdotool(
+            {"mousemove", QString::number(point.x()), QString::number(point.y()), "click", "1"});
 }
 
 QColor screenPixel(const QPoint &point)

@@ -237,8 +237,10 @@ QImage MediaProbe::frame(const QString &file, const QString &pngPath, bool fromE
 {
     QStringList args {"-v", "error", "-nostdin", "-y"};
     if (fromEnd)
-        args << "-sseof" << "-0.5";
-    args << "-i" << file << "-frames:v" << "1" << pngPath;
+        args << "-sseof"
+             << "-0.5";
+    args << "-i" << file << "-frames:v"
+         << "1" << pngPath;
     if (!runTool(QStringLiteral("ffmpeg"), args))
         return {};
     return QImage(pngPath);

@@ -12,8 +12,8 @@ class UrlCatcher : public QObject
     Q_OBJECT
 
 public:
-    explicit UrlCatcher(const QStringList &schemes = {QStringLiteral("http"),
-                                                      QStringLiteral("https")});
+    explicit UrlCatcher(const QStringList &schemes
+                        = {QStringLiteral("http"), QStringLiteral("https")});
     ~UrlCatcher() override;
 
     QList<QUrl> urls;
