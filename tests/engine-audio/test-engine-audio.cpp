@@ -237,8 +237,10 @@ void TestEngineAudio::switchesDecideWhatIsHeard()
 
     const QString base = m_dir.filePath(QStringLiteral("sound-%1-%2").arg(player).arg(mic));
     QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 2500));
-    speakerTone->waitForFinished(10000);
-    micTone->waitForFinished(10000);
+    for (QProcess *tone : {speakerTone.get(), micTone.get()}) {
+        tone->kill();
+        tone->waitForFinished();
+    }
 
     const QString file = base + QStringLiteral(".mp4");
     const Loudness all = loudness(file);
