@@ -236,7 +236,7 @@ void TestEngineAudio::switchesDecideWhatIsHeard()
     QTest::qWait(700);
 
     const QString base = m_dir.filePath(QStringLiteral("sound-%1-%2").arg(player).arg(mic));
-    QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 2500));
+    QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 1500));
     for (QProcess *tone : {speakerTone.get(), micTone.get()}) {
         tone->kill();
         tone->waitForFinished();
