@@ -335,7 +335,6 @@ void TestSoftwareVideoPath::recordedPictureEqualsTheScreen()
 void TestSoftwareVideoPath::cleanupTestCase()
 {
     m_obs.reset();
-    m_window.reset();
 }
 
 QTEST_MAIN(TestSoftwareVideoPath)
