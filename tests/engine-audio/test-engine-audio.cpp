@@ -236,9 +236,11 @@ void TestEngineAudio::switchesDecideWhatIsHeard()
     QTest::qWait(700);
 
     const QString base = m_dir.filePath(QStringLiteral("sound-%1-%2").arg(player).arg(mic));
-    QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 2500));
-    speakerTone->waitForFinished(10000);
-    micTone->waitForFinished(10000);
+    QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 1500));
+    for (QProcess *tone : {speakerTone.get(), micTone.get()}) {
+        tone->kill();
+        tone->waitForFinished();
+    }
 
     const QString file = base + QStringLiteral(".mp4");
     const Loudness all = loudness(file);

@@ -1,9 +1,8 @@
 // The program as a user meets it: the real binary on the test desktop with a private home,
-// driven by the real recording hotkey and pointer, a tone playing into the sound server.
+// driven by the real recording hotkey, a tone playing into the sound server.
 // The recorded files are checked with ffprobe and the library file as stored on disk.
 
 #include "sc-global-hotkey.h"
-#include "sc-main-window.h"
 #include "sc-settings.h"
 
 #include <QApplication>
@@ -69,7 +68,6 @@ private Q_SLOTS:
     void cleanup();
     void recordsTheScreenWithSoundFromTheHotkey();
     void recordsSoundAlone();
-    void recordsARegionChosenWithThePointer();
 
 private:
     void writeSettings(const QString &format, bool screen = true);
@@ -81,15 +79,12 @@ private:
     // until the window shows its Files page.
     void recordWithHotkey(int seconds);
     QJsonObject firstLibraryEntry() const;
-    QRect mainWindowGeometry() const;
 
     QString m_config;
     QString m_data;
     QString m_videos;
     QProcess m_program;
     QProcess m_tone;
-    QPoint m_regionTileOffset;
-    QSize m_windowSize;
 };
 
 void TestGoldenPath::initTestCase()
@@ -97,21 +92,6 @@ void TestGoldenPath::initTestCase()
     m_config = g_home->filePath("config");
     m_data = g_home->filePath("data");
     m_videos = g_home->filePath("Videos/Vistrel");
-
-    // Where the region tile sits in the fixed-size window, measured on a window of our own
-    // with a settings store of its own, so that the program's first start stays untouched.
-    QSettings own(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
-    own.setValue(SCSettings::GENERAL_FIRST_RUN, false);
-    own.setValue(SCSettings::HOTKEYS_RECORDING, "None");
-    own.setValue(SCSettings::HOTKEYS_SCREENSHOT, "None");
-    own.sync();
-    SCMainWindow window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    auto *tile = window.findChild<QWidget *>("selectRegionWidget");
-    QVERIFY(tile);
-    m_regionTileOffset = tile->mapTo(&window, tile->rect().center());
-    m_windowSize = window.size();
 }
 
 void TestGoldenPath::init()
@@ -212,26 +192,6 @@ QJsonObject TestGoldenPath::firstLibraryEntry() const
     return QJsonDocument::fromJson(file.readAll()).array().at(0).toObject();
 }
 
-QRect TestGoldenPath::mainWindowGeometry() const
-{
-    const QString ids
-            = run("xdotool",
-                  {"search", "--onlyvisible", "--pid", QString::number(m_program.processId())});
-    for (const QString &id : ids.split('\n', Qt::SkipEmptyParts)) {
-        const QString shell = run("xdotool", {"getwindowgeometry", "--shell", id});
-        const auto value = [&](const char *name) {
-            return QRegularExpression(QString("%1=(-?\\d+)").arg(name))
-                    .match(shell)
-                    .captured(1)
-                    .toInt();
-        };
-        const QRect geometry(value("X"), value("Y"), value("WIDTH"), value("HEIGHT"));
-        if (geometry.size() == m_windowSize)
-            return geometry;
-    }
-    return {};
-}
-
 void TestGoldenPath::recordsTheScreenWithSoundFromTheHotkey()
 {
     writeSettings("MP4");
@@ -275,39 +235,6 @@ void TestGoldenPath::recordsSoundAlone()
     const double duration = durationOf(file);
     QVERIFY2(duration > 2.0 && duration < 4.5, qPrintable(QString::number(duration)));
     QVERIFY(meanVolumeOf(file) > -30.0);
-}
-
-void TestGoldenPath::recordsARegionChosenWithThePointer()
-{
-    writeSettings("MP4");
-    startProgram();
-    // The window manager places the window after it appears: wait until it stays put.
-    QRect window;
-    QVERIFY(QTest::qWaitFor(
-            [&] {
-                const QRect before = mainWindowGeometry();
-                QTest::qWait(400);
-                window = mainWindowGeometry();
-                return !window.isEmpty() && window == before;
-            },
-            10000));
-    const QPoint tile = window.topLeft() + m_regionTileOffset;
-    QProcess::execute(
-            "xdotool",
-            {"mousemove", QString::number(tile.x()), QString::number(tile.y()), "click", "1"});
-    QTest::qWait(800);
-    QProcess::execute("xdotool", {"mousemove", "100", "120", "mousedown", "1"});
-    QTest::qWait(200);
-    QProcess::execute("xdotool", {"mousemove", "300", "300"});
-    QTest::qWait(100);
-    QProcess::execute("xdotool", {"mousemove", "500", "420", "mouseup", "1"});
-    QVERIFY(waitForLog("Recording area set to: 400x300", 5000));
-
-    recordWithHotkey(3);
-    const QString file = firstLibraryEntry()["filepath"].toString();
-    QCOMPARE(streamsOf(file), QString("video,400,300\naudio"));
-    const double duration = durationOf(file);
-    QVERIFY2(duration > 2.0 && duration < 4.5, qPrintable(QString::number(duration)));
 }
 
 int main(int argc, char **argv)
