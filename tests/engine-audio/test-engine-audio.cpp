@@ -1,3 +1,4 @@
+#include "flat-window.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
 
@@ -26,25 +27,6 @@ constexpr int SPEAKER_HZ = 300;
 constexpr int MIC_HZ = 3000;
 
 const QColor BACKGROUND(32, 32, 32);
-
-// Covers the whole screen with one flat dark colour: whatever else shows in a recording of
-// it was drawn by the recorder.
-class DarkWindow : public QRasterWindow
-{
-public:
-    explicit DarkWindow(const QRect &geometry)
-    {
-        setFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
-                 | Qt::WindowStaysOnTopHint);
-        setGeometry(geometry);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter(this).fillRect(QRect(QPoint(0, 0), size()), BACKGROUND);
-    }
-};
 
 struct Loudness
 {
@@ -283,7 +265,7 @@ void TestEngineAudio::pointerEffectsReachTheFile()
 {
     QFETCH(bool, effects);
 
-    DarkWindow window(QRect(QPoint(0, 0), m_screen));
+    FlatWindow window(BACKGROUND, QRect(QPoint(0, 0), m_screen));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
 

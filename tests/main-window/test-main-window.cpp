@@ -1,10 +1,12 @@
 // Drives the real main window on the test desktop: the engine records real files, which
 // ffprobe then reads. Settings, logs and recordings live in a private home.
 
+#include "message-box-catcher.h"
 #include "sc-countdown-widget.h"
 #include "sc-draw-window.h"
 #include "sc-main-window.h"
 #include "sc-settings.h"
+#include "url-catcher.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -37,41 +39,6 @@ QJsonObject probe(const QString &file)
     return QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
 }
 
-// Message boxes run their own loop; this closes them and keeps their texts. A box with
-// buttons of its own is answered with the button named `answer`, if set.
-class MessageBoxCatcher : public QObject
-{
-public:
-    QStringList texts;
-    QString answer;
-    explicit MessageBoxCatcher(QObject *parent)
-        : QObject(parent)
-    {
-        m_timer.setInterval(50);
-        connect(&m_timer, &QTimer::timeout, this, [this] {
-            for (QWidget *w : QApplication::topLevelWidgets()) {
-                auto *box = qobject_cast<QMessageBox *>(w);
-                if (!box || !box->isVisible())
-                    continue;
-                texts << box->text();
-                QAbstractButton *chosen = nullptr;
-                for (QAbstractButton *button : box->buttons()) {
-                    if (button->text() == answer)
-                        chosen = button;
-                }
-                if (chosen)
-                    chosen->click();
-                else
-                    box->done(QMessageBox::Ok);
-            }
-        });
-        m_timer.start();
-    }
-
-private:
-    QTimer m_timer;
-};
-
 template<typename T> T *visibleTopLevel()
 {
     for (QWidget *w : QApplication::topLevelWidgets()) {
@@ -80,16 +47,6 @@ template<typename T> T *visibleTopLevel()
     }
     return nullptr;
 }
-
-// Counts the pages the program asks the desktop to open instead of opening a browser.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public Q_SLOTS:
-    void open(const QUrl &url) { urls << url; }
-};
 
 } // namespace
 
@@ -137,7 +94,6 @@ void TestMainWindow::initTestCase()
         settings.setValue(SCSettings::HOTKEYS_RECORDING, "F9");
         settings.setValue(SCSettings::HOTKEYS_SCREENSHOT, "None");
     }
-    QDesktopServices::setUrlHandler("https", &m_urls, "open");
     m_boxes = new MessageBoxCatcher(this);
     // The first start: the stored choices above are kept, the missing ones get defaults and
     // the thank-you page opens once.

@@ -2,6 +2,7 @@
 #include "noise-window.h"
 #include "obs-test-session.h"
 #include "test-recording.h"
+#include "tone-player.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -79,18 +80,6 @@ const RecordFormat kAllFormats[]
            RecordFormat::Mp3, RecordFormat::Aac, RecordFormat::Flac};
 
 // Plays a tone into the default sink, which the sound source records.
-std::unique_ptr<QProcess> playTone(double seconds, double silenceFirst = 0.0)
-{
-    auto player = std::make_unique<QProcess>();
-    player->start("sh",
-                  {"-c",
-                   QString("sox -q -n -t wav - synth %1 sine 440 pad %2 | paplay")
-                           .arg(seconds)
-                           .arg(silenceFirst)});
-    player->waitForStarted();
-    return player;
-}
-
 QString lasts(const char *what, double seconds, double recorded)
 {
     return QString("%1 lasts %2 s of %3 s").arg(what).arg(seconds).arg(recorded);
@@ -146,7 +135,7 @@ void OutputModuleTest::recordsEveryFormatAtOnce()
     std::vector<QElapsedTimer> clocks(std::size(kAllFormats));
     std::vector<double> recorded(std::size(kAllFormats));
     // Silence first: a raw AAC file that misjudges its length does so from its first frames.
-    auto tone = playTone(3, 1.2);
+    auto tone = playTone(3, QString(), 440, 1.2);
     for (size_t i = 0; i < std::size(kAllFormats); ++i) {
         recordings.push_back(std::make_unique<TestRecording>(
                 kAllFormats[i], path("each-" + ObsTestSession::extension(kAllFormats[i])),
