@@ -2,6 +2,8 @@
 // driven by the real recording hotkey, a tone playing into the sound server.
 // The recorded files are checked with ffprobe and the library file as stored on disk.
 
+#include "desktop-input.h"
+#include "media-probe.h"
 #include "sc-global-hotkey.h"
 #include "sc-settings.h"
 
@@ -11,50 +13,12 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
 QTemporaryDir *g_home = nullptr;
-
-QString run(const QString &program, const QStringList &arguments, int timeoutMs = 30000)
-{
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    process.waitForFinished(timeoutMs);
-    return QString::fromUtf8(process.readAll());
-}
-
-// Decoded, not estimated: a header's bitrate says little about a file's real length.
-double durationOf(const QString &file)
-{
-    const QString out = run("ffmpeg", {"-i", file, "-f", "null", "-"});
-    const QRegularExpressionMatch m
-            = QRegularExpression("time=(\\d+):(\\d+):(\\d+\\.\\d+)(?![\\s\\S]*time=)").match(out);
-    if (!m.hasMatch())
-        return 0.0;
-    return m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toDouble();
-}
-
-// Mean loudness in dB of the file's sound, -inf (very small) when it has none.
-double meanVolumeOf(const QString &file)
-{
-    const QString out = run(
-            "ffmpeg", {"-nostats", "-i", file, "-af", "volumedetect", "-vn", "-f", "null", "-"});
-    const QRegularExpressionMatch m = QRegularExpression("mean_volume: (-?[0-9.]+) dB").match(out);
-    return m.hasMatch() ? m.captured(1).toDouble() : -1000.0;
-}
-
-QString streamsOf(const QString &file)
-{
-    return run("ffprobe",
-               {"-v", "error", "-show_entries", "stream=codec_type,width,height", "-of", "csv=p=0",
-                file})
-            .trimmed();
-}
 
 } // namespace
 
@@ -200,10 +164,8 @@ void TestGoldenPath::recordsTheScreenWithSoundFromTheHotkey()
     QVERIFY(taken.isRegistered());
     startProgram();
     QVERIFY(waitForLog("Hotkey F10 could not be registered", 5000));
-    const QString box
-            = run("xdotool",
-                  {"search", "--sync", "--onlyvisible", "--name", "Hotkey Not Available"}, 10000)
-                      .trimmed();
+    const QString box = xdotoolOutput(
+            {"search", "--sync", "--onlyvisible", "--name", "Hotkey Not Available"});
     QVERIFY2(!box.isEmpty(), "the taken hotkey was not shown to the user");
     QProcess::execute("xdotool",
                       {"windowactivate", "--sync", box.section('\n', 0, 0), "key", "Return"});
@@ -214,10 +176,10 @@ void TestGoldenPath::recordsTheScreenWithSoundFromTheHotkey()
     QCOMPARE(QFileInfo(file).absolutePath(), m_videos);
     QCOMPARE(entry["properties"]["type"].toString(), QString("video"));
     QVERIFY(file.endsWith(".mp4"));
-    QCOMPARE(streamsOf(file), QString("video,1920,1080\naudio"));
-    const double duration = durationOf(file);
+    QCOMPARE(MediaProbe(file).streamSummary(), QString("video,1920,1080\naudio"));
+    const double duration = MediaProbe::decodedDuration(file);
     QVERIFY2(duration > 2.0 && duration < 4.5, qPrintable(QString::number(duration)));
-    const double volume = meanVolumeOf(file);
+    const double volume = MediaProbe::meanVolume(file);
     QVERIFY2(volume > -30.0, qPrintable(QString("mean volume %1 dB").arg(volume)));
 }
 
@@ -231,10 +193,10 @@ void TestGoldenPath::recordsSoundAlone()
     const QString file = entry["filepath"].toString();
     QCOMPARE(QFileInfo(file).absolutePath(), m_videos);
     QCOMPARE(entry["properties"]["type"].toString(), QString("audio"));
-    QCOMPARE(streamsOf(file), QString("audio"));
-    const double duration = durationOf(file);
+    QCOMPARE(MediaProbe(file).streamSummary(), QString("audio"));
+    const double duration = MediaProbe::decodedDuration(file);
     QVERIFY2(duration > 2.0 && duration < 4.5, qPrintable(QString::number(duration)));
-    QVERIFY(meanVolumeOf(file) > -30.0);
+    QVERIFY(MediaProbe::meanVolume(file) > -30.0);
 }
 
 int main(int argc, char **argv)

@@ -1,12 +1,14 @@
 // Drives the real main window on the test desktop: the engine records real files, which
 // ffprobe then reads. Settings, logs and recordings live in a private home.
 
+#include "media-probe.h"
 #include "message-box-catcher.h"
 #include "sc-countdown-widget.h"
 #include "sc-draw-window.h"
 #include "sc-main-window.h"
 #include "sc-settings.h"
 #include "url-catcher.h"
+#include "widget-lookup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -30,24 +32,6 @@ namespace {
 
 QTemporaryDir *g_home = nullptr;
 
-QJsonObject probe(const QString &file)
-{
-    QProcess ffprobe;
-    ffprobe.start("ffprobe", {"-v", "error", "-show_format", "-show_streams", "-of", "json", file});
-    if (!ffprobe.waitForFinished(30000) || ffprobe.exitCode() != 0)
-        return {};
-    return QJsonDocument::fromJson(ffprobe.readAllStandardOutput()).object();
-}
-
-template<typename T> T *visibleTopLevel()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
-            return found;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -69,13 +53,7 @@ private Q_SLOTS:
     void laterStartsDoNotOpenTheThankYouPage();
 
 private:
-    template<typename T> T *child(const char *name)
-    {
-        T *widget = m_window->findChild<T *>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    template<typename T> T *child(const char *name) { return childOf<T>(m_window.get(), name); }
     void release(const char *tileName);
     QString record(int seconds);
 
@@ -169,16 +147,12 @@ void TestMainWindow::recordsFromTheRecordTileToTheLibrary()
     QVERIFY(child<QPushButton>("videoTab")->isChecked());
     QVERIFY(QFileInfo::exists(file));
 
-    const QJsonObject info = probe(file);
-    QVERIFY2(!info.isEmpty(), qPrintable(file));
-    const QJsonArray streams = info["streams"].toArray();
-    QStringList codecs;
-    for (const QJsonValue &stream : streams)
-        codecs << stream["codec_name"].toString();
-    QCOMPARE(codecs, QStringList({"h264", "aac"}));
-    QCOMPARE(streams.at(0).toObject()["width"].toInt(),
+    const MediaProbe info(file);
+    QVERIFY2(info.ok(), qPrintable(file));
+    QCOMPARE(info.codecs(), QStringList({"h264", "aac"}));
+    QCOMPARE(info.stream("video")["width"].toInt(),
              QGuiApplication::primaryScreen()->size().width());
-    QVERIFY(info["format"]["duration"].toString().toDouble() > 1.0);
+    QVERIFY(info.formatDuration() > 1.0);
 }
 
 void TestMainWindow::neverOverwritesAnExistingRecording()
@@ -194,7 +168,7 @@ void TestMainWindow::neverOverwritesAnExistingRecording()
     QFile check(m_videos + "/keep.mp4");
     QVERIFY(check.open(QIODevice::ReadOnly));
     QCOMPARE(check.readAll(), QByteArray("precious"));
-    QVERIFY(!probe(file).isEmpty());
+    QVERIFY(MediaProbe(file).ok());
 }
 
 void TestMainWindow::unwritableSaveFolderStopsBeforeTheCountdown()
@@ -232,8 +206,7 @@ void TestMainWindow::regionAtTheLeftEdgeIsRecordedAsChosen()
 
     const QString file = record(1);
     QCOMPARE(file, m_videos + "/edge.mp4");
-    const QJsonObject info = probe(file);
-    const QJsonObject video = info["streams"].toArray().at(0).toObject();
+    const QJsonObject video = MediaProbe(file).stream("video");
     QCOMPARE(video["width"].toInt(), 400);
     QCOMPARE(video["height"].toInt(), 300);
     release("fullScreenWidget");
@@ -284,7 +257,7 @@ void TestMainWindow::presetAndSizeEditsDriveTheFrame()
     height->setText("-40");
     const QString file = record(1);
     QCOMPARE(file, m_videos + "/square.mp4");
-    const QJsonObject video = probe(file)["streams"].toArray().at(0).toObject();
+    const QJsonObject video = MediaProbe(file).stream("video");
     QCOMPARE(video["width"].toInt(), 1080);
     QCOMPARE(video["height"].toInt(), 1080);
     release("fullScreenWidget");
@@ -343,8 +316,7 @@ void TestMainWindow::lowDiskSpaceAsksAndStopsCleanly()
     QTRY_VERIFY_WITH_TIMEOUT(label->text() == "Start Recording", 10000);
     QTRY_COMPARE_WITH_TIMEOUT(m_boxes->texts.size(), 2, 10000);
     QVERIFY2(m_boxes->texts[1].contains("less than 100 MB"), qPrintable(m_boxes->texts[1]));
-    const QJsonObject info = probe(m_videos + "/full.mp4");
-    QVERIFY(info["format"]["duration"].toString().toDouble() > 0.5);
+    QVERIFY(MediaProbe(m_videos + "/full.mp4").formatDuration() > 0.5);
     m_boxes->answer.clear();
     m_window->setFreeSpaceProbe(nullptr);
 }

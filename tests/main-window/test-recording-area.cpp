@@ -5,11 +5,13 @@
 
 #include "desktop-input.h"
 #include "media-probe.h"
+#include "message-box-catcher.h"
 #include "sc-draw-window.h"
 #include "sc-fullscreen-toolbar.h"
 #include "sc-main-window.h"
 #include "sc-settings.h"
 #include "sc-translator.h"
+#include "widget-lookup.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -90,15 +92,6 @@ void drag(const QPoint &from, const QPoint &to)
     QTest::qWait(200);
 }
 
-template<typename T> T *visibleTopLevel()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
-            return found;
-    }
-    return nullptr;
-}
-
 } // namespace
 
 class TestRecordingArea : public QObject
@@ -116,13 +109,7 @@ private Q_SLOTS:
     void gifKeepsToARateItHolds();
 
 private:
-    template<typename T> T *child(const char *name)
-    {
-        T *widget = m_window->findChild<T *>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    template<typename T> T *child(const char *name) { return childOf<T>(m_window.get(), name); }
     void release(const char *tileName);
     bool startRecording();
     QString stopRecording();
@@ -130,8 +117,7 @@ private:
 
     std::unique_ptr<HalvesWindow> m_halves;
     std::unique_ptr<SCMainWindow> m_window;
-    QStringList m_messages;
-    QTimer m_messageCloser;
+    MessageBoxCatcher *m_boxes = nullptr;
 };
 
 void TestRecordingArea::initTestCase()
@@ -148,16 +134,7 @@ void TestRecordingArea::initTestCase()
         settings.setValue(SCSettings::MOUSE_SHOW_CURSOR, false);
     }
     // Messages are kept and answered, so that no run waits on one.
-    m_messageCloser.setInterval(50);
-    connect(&m_messageCloser, &QTimer::timeout, this, [this] {
-        for (QWidget *w : QApplication::topLevelWidgets()) {
-            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible()) {
-                m_messages << box->text();
-                box->done(QMessageBox::Ok);
-            }
-        }
-    });
-    m_messageCloser.start();
+    m_boxes = new MessageBoxCatcher(this);
     m_halves = std::make_unique<HalvesWindow>();
     m_halves->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_halves.get()));
@@ -378,13 +355,13 @@ void TestRecordingArea::pickedWindowIsFollowedUntilItCloses()
     QTRY_VERIFY_WITH_TIMEOUT(frame->geometry().left() > 1200, 5000);
     QTest::qWait(800);
     // Closing it ends the recording, says so, and keeps the file.
-    m_messages.clear();
+    m_boxes->texts.clear();
     other.kill();
     other.waitForFinished();
     auto *label = child<QLabel>("recordingLabel");
     QTRY_COMPARE_WITH_TIMEOUT(label->text(), QString("Start Recording"), 10000);
-    QTRY_VERIFY_WITH_TIMEOUT(!m_messages.isEmpty(), 5000);
-    QVERIFY2(m_messages.first().contains("closed"), qPrintable(m_messages.first()));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->texts.isEmpty(), 5000);
+    QVERIFY2(m_boxes->texts.first().contains("closed"), qPrintable(m_boxes->texts.first()));
     auto *list = child<QListView>("fileListView");
     QTRY_VERIFY_WITH_TIMEOUT(list->model()->rowCount() > 0, 5000);
     const QModelIndexList selected = list->selectionModel()->selectedIndexes();

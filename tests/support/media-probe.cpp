@@ -124,6 +124,33 @@ bool MediaProbe::decodes(const QString &path, QString *messages)
     return code == 0 && errors.trimmed().isEmpty();
 }
 
+double MediaProbe::decodedDuration(const QString &path)
+{
+    int code = 0;
+    QByteArray errors;
+    run("ffmpeg", {"-nostdin", "-i", path, "-f", "null", "-"}, &code, &errors);
+    const QRegularExpressionMatch m
+            = QRegularExpression("time=(\\d+):(\\d+):(\\d+\\.\\d+)(?![\\s\\S]*time=)")
+                      .match(QString::fromUtf8(errors));
+    if (!m.hasMatch())
+        return 0.0;
+    return m.captured(1).toInt() * 3600 + m.captured(2).toInt() * 60 + m.captured(3).toDouble();
+}
+
+QString MediaProbe::streamSummary() const
+{
+    QStringList lines;
+    for (const QJsonValue &value : m_info.value("streams").toArray()) {
+        const QJsonObject s = value.toObject();
+        const QString type = s.value("codec_type").toString();
+        lines << (type == "video" ? QString("video,%1,%2")
+                                            .arg(s.value("width").toInt())
+                                            .arg(s.value("height").toInt())
+                                  : type);
+    }
+    return lines.join('\n');
+}
+
 double MediaProbe::meanVolume(const QString &path)
 {
     int code = 0;

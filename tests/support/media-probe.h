@@ -29,6 +29,10 @@ public:
     static bool decodes(const QString &path, QString *messages = nullptr);
     // The colour tables of a GIF file, global first, and its number of pictures.
     static QList<QByteArray> gifPalettes(const QString &path, int *pictures);
+    // Length found by decoding the whole file: a header's bitrate says little about the real one.
+    static double decodedDuration(const QString &path);
+    // One line per stream: "video,W,H" or "audio", in stream order.
+    QString streamSummary() const;
     // Mean volume of the first audio stream in dB.
     static double meanVolume(const QString &path);
 
