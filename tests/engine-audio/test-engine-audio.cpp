@@ -1,4 +1,6 @@
+#include "desktop-input.h"
 #include "flat-window.h"
+#include "media-probe.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
 
@@ -27,41 +29,6 @@ constexpr int SPEAKER_HZ = 300;
 constexpr int MIC_HZ = 3000;
 
 const QColor BACKGROUND(32, 32, 32);
-
-struct Loudness
-{
-    bool hasAudio = false;
-    double mean = -std::numeric_limits<double>::infinity();
-    double max = -std::numeric_limits<double>::infinity();
-};
-
-// ffmpeg's volumedetect over the file's audio from `skip` seconds on, after an optional
-// filter chain; "-inf" and a file without audio both read as -infinity.
-Loudness loudness(const QString &file, const QString &filter = QString(), double skip = 0.0)
-{
-    QProcess ffmpeg;
-    const QString chain = filter.isEmpty() ? QStringLiteral("volumedetect")
-                                           : filter + QStringLiteral(",volumedetect");
-    ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-hide_banner", "-nostdin", "-ss", QString::number(skip), "-i", file, "-map",
-                  "0:a:0?", "-af", chain, "-f", "null", "-"});
-    Loudness result;
-    if (!ffmpeg.waitForFinished(30000))
-        return result;
-    const QString log = QString::fromUtf8(ffmpeg.readAllStandardError());
-    const auto read = [&log](const char *key, double &value) {
-        const QRegularExpression re(QStringLiteral("%1: (-?[0-9.]+|-inf) dB").arg(key));
-        const auto match = re.match(log);
-        if (!match.hasMatch())
-            return false;
-        value = match.captured(1) == QLatin1String("-inf")
-                ? -std::numeric_limits<double>::infinity()
-                : match.captured(1).toDouble();
-        return true;
-    };
-    result.hasAudio = read("mean_volume", result.mean) && read("max_volume", result.max);
-    return result;
-}
 
 // A narrow band around one tone: the other tone, a decade away, falls far below it.
 QString band(int hz)
@@ -96,14 +63,6 @@ int countAround(const QImage &image, const QPoint &centre, int radius, Test test
                 ++count;
         }
     return count;
-}
-
-bool runTool(const QString &program, const QStringList &arguments, int timeoutMs = 30000)
-{
-    QProcess process;
-    process.start(program, arguments);
-    return process.waitForFinished(timeoutMs) && process.exitStatus() == QProcess::NormalExit
-            && process.exitCode() == 0;
 }
 
 } // namespace
@@ -154,9 +113,10 @@ std::unique_ptr<QProcess> TestEngineAudio::playInto(const QString &sink, int hz,
 {
     const QString wav = m_dir.filePath(QStringLiteral("tone-%1-%2.wav").arg(hz).arg(seconds));
     if (!QFile::exists(wav)
-        && !runTool(QStringLiteral("sox"),
-                    {"-n", "-r", "48000", "-c", "2", wav, "synth", QString::number(seconds), "sine",
-                     QString::number(hz), "vol", "0.5"}))
+        && !MediaProbe::runTool(QStringLiteral("sox"),
+                                {"-n", "-r", "48000", "-c", "2", wav, "synth",
+                                 QString::number(seconds), "sine", QString::number(hz), "vol",
+                                 "0.5"}))
         return nullptr;
     auto process = std::make_unique<QProcess>();
     process->start(QStringLiteral("paplay"), {"-d", sink, wav});
@@ -225,11 +185,11 @@ void TestEngineAudio::switchesDecideWhatIsHeard()
     }
 
     const QString file = base + QStringLiteral(".mp4");
-    const Loudness all = loudness(file);
+    const MediaProbe::Loudness all = MediaProbe::loudness(file);
     // The file begins in the middle of both tones: that sudden start rings through every
     // band, so the bands are judged on the steady part after it.
-    const Loudness low = loudness(file, band(SPEAKER_HZ), 0.5);
-    const Loudness high = loudness(file, band(MIC_HZ), 0.5);
+    const MediaProbe::Loudness low = MediaProbe::loudness(file, band(SPEAKER_HZ), 0.5);
+    const MediaProbe::Loudness high = MediaProbe::loudness(file, band(MIC_HZ), 0.5);
     qInfo("%s: audio %d, mean %.1f dB, max %.1f dB; %d Hz mean %.1f dB, %d Hz mean %.1f dB",
           QTest::currentDataTag(), all.hasAudio, all.mean, all.max, SPEAKER_HZ, low.mean, MIC_HZ,
           high.mean);
@@ -285,17 +245,16 @@ void TestEngineAudio::pointerEffectsReachTheFile()
     m_obs->captureMouseCursor(true);
     m_obs->enableMouseEffect(effects);
 
-    const QString x = QStringLiteral("xdotool");
-    QVERIFY(runTool(x, {"mousemove", QString::number(rest.x()), QString::number(rest.y())}));
+    QVERIFY(movePointer(rest));
     // The filter reads its settings and the pointer a few times a second.
     QTest::qWait(500);
 
     const QString base = m_dir.filePath(effects ? "pointer-on" : "pointer-off");
     QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 0, [&]() {
         QTest::qWait(1000);
-        runTool(x, {"mousemove", QString::number(click.x()), QString::number(click.y())});
+        movePointer(click);
         QTest::qWait(300);
-        runTool(x, {"click", "1"});
+        xdotool({"click", "1"});
         QTest::qWait(1700);
     }));
     window.hide();
@@ -305,7 +264,8 @@ void TestEngineAudio::pointerEffectsReachTheFile()
 
     // The first frame: the pointer still rests where it was before the start.
     const QString first = m_dir.filePath(QStringLiteral("first-%1.png").arg(effects));
-    QVERIFY(runTool("ffmpeg", {"-v", "error", "-y", "-i", file, "-frames:v", "1", first}));
+    QVERIFY(MediaProbe::runTool("ffmpeg",
+                                {"-v", "error", "-y", "-i", file, "-frames:v", "1", first}));
     const QImage firstImage(first);
     QCOMPARE(firstImage.size(), region.size());
     const int discAtRest = countAround(firstImage, restInFrame, 20, isHighlight);
@@ -318,9 +278,9 @@ void TestEngineAudio::pointerEffectsReachTheFile()
                                  .arg(2 * half)
                                  .arg(clickInFrame.x() - half)
                                  .arg(clickInFrame.y() - half);
-    QVERIFY(runTool("ffmpeg",
-                    {"-v", "error", "-y", "-ss", "0.8", "-i", file, "-vf", crop,
-                     frames + QStringLiteral("/f%03d.png")}));
+    QVERIFY(MediaProbe::runTool("ffmpeg",
+                                {"-v", "error", "-y", "-ss", "0.8", "-i", file, "-vf", crop,
+                                 frames + QStringLiteral("/f%03d.png")}));
     const QStringList names = QDir(frames).entryList({"*.png"}, QDir::Files, QDir::Name);
     QVERIFY(names.size() > 20);
     const QPoint centre(half, half);

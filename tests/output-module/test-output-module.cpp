@@ -174,7 +174,7 @@ void OutputModuleTest::recordsEveryFormatAtOnce()
         if (ObsTestSession::hasAudio(format)) {
             const double end = probe.packetEnd("audio");
             QVERIFY2(qAbs(end - recorded[i]) <= 0.3, qPrintable(lasts("audio", end, recorded[i])));
-            const double volume = MediaProbe::meanVolume(file);
+            const double volume = MediaProbe::loudness(file).mean;
             QVERIFY2(volume > -40.0, qPrintable(QString("mean volume %1 dB").arg(volume)));
         }
         // The length a player shows, which a raw AAC file gives only through its frame sizes.

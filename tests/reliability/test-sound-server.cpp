@@ -3,6 +3,7 @@
 // sound again in the same program run.
 
 #include "../engine/engine-test-support.h"
+#include "media-probe.h"
 #include "sc-logger.h"
 #include "sc-obs-wrapper.h"
 
@@ -12,34 +13,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-namespace {
-
-// ffmpeg's volumedetect: the loudest sample of the file's first audio stream in dB.
-double maxVolume(const QString &file)
-{
-    QProcess ffmpeg;
-    ffmpeg.start("ffmpeg",
-                 {"-hide_banner", "-nostdin", "-i", file, "-map", "0:a:0?", "-af", "volumedetect",
-                  "-f", "null", "-"});
-    if (!ffmpeg.waitForFinished(30000))
-        return -1000.0;
-    const auto match = QRegularExpression("max_volume: (-?[0-9.]+) dB")
-                               .match(QString::fromUtf8(ffmpeg.readAllStandardError()));
-    return match.hasMatch() ? match.captured(1).toDouble() : -1000.0;
-}
-
-double videoSeconds(const QString &file)
-{
-    QProcess ffprobe;
-    ffprobe.start("ffprobe",
-                  {"-v", "error", "-select_streams", "v:0", "-show_entries", "stream=duration",
-                   "-of", "csv=p=0", file});
-    ffprobe.waitForFinished(30000);
-    return ffprobe.readAllStandardOutput().trimmed().toDouble();
-}
-
-} // namespace
 
 class TestSoundServer : public QObject
 {
@@ -151,7 +124,8 @@ void TestSoundServer::recordingOutlivesTheSoundServer()
     });
     QVERIFY(recorded);
     tone->waitForFinished(10000);
-    QVERIFY2(videoSeconds(first + ".mp4") > 4.0, "the pictures stopped with the sound");
+    QVERIFY2(MediaProbe(first + ".mp4").stream("video")["duration"].toString().toDouble() > 4.0,
+             "the pictures stopped with the sound");
 
     QVERIFY(startSoundServer());
     const QString second = m_dir.filePath("second");
@@ -160,7 +134,7 @@ void TestSoundServer::recordingOutlivesTheSoundServer()
     QVERIFY(record(second, 3000, nullptr));
     tone->waitForFinished(10000);
     QVERIFY2(m_playerLevels.nonZero > 0, "the meter stayed at zero with the server back");
-    const double loudest = maxVolume(second + ".mp4");
+    const double loudest = MediaProbe::loudness(second + ".mp4").max;
     QVERIFY2(loudest > -20.0, qPrintable(QStringLiteral("max volume %1 dB").arg(loudest)));
 
     QFile log(SCLogger::instance()->logFilePath());

@@ -151,16 +151,30 @@ QString MediaProbe::streamSummary() const
     return lines.join('\n');
 }
 
-double MediaProbe::meanVolume(const QString &path)
+MediaProbe::Loudness MediaProbe::loudness(const QString &path, const QString &filter, double skip)
 {
+    const QString chain = filter.isEmpty() ? QStringLiteral("volumedetect")
+                                           : filter + QStringLiteral(",volumedetect");
     int code = 0;
     QByteArray errors;
     run("ffmpeg",
-        {"-nostdin", "-i", path, "-map", "0:a:0", "-af", "volumedetect", "-f", "null", "-"}, &code,
-        &errors);
-    const QRegularExpressionMatch m
-            = QRegularExpression("mean_volume: (-?[0-9.]+) dB").match(QString::fromUtf8(errors));
-    return m.hasMatch() ? m.captured(1).toDouble() : -1000.0;
+        {"-hide_banner", "-nostdin", "-ss", QString::number(skip), "-i", path, "-map", "0:a:0?",
+         "-af", chain, "-f", "null", "-"},
+        &code, &errors);
+    const QString log = QString::fromUtf8(errors);
+    const auto read = [&log](const char *key, double &value) {
+        const auto match
+                = QRegularExpression(QStringLiteral("%1: (-?[0-9.]+|-inf) dB").arg(key)).match(log);
+        if (!match.hasMatch())
+            return false;
+        value = match.captured(1) == QLatin1String("-inf")
+                ? -std::numeric_limits<double>::infinity()
+                : match.captured(1).toDouble();
+        return true;
+    };
+    Loudness result;
+    result.hasAudio = read("mean_volume", result.mean) && read("max_volume", result.max);
+    return result;
 }
 
 QList<QByteArray> MediaProbe::gifPalettes(const QString &path, int *pictures)

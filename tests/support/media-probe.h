@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <limits>
 #include <optional>
 
 // What ffprobe and ffmpeg say about a recorded file.
@@ -33,8 +34,16 @@ public:
     static double decodedDuration(const QString &path);
     // One line per stream: "video,W,H" or "audio", in stream order.
     QString streamSummary() const;
-    // Mean volume of the first audio stream in dB.
-    static double meanVolume(const QString &path);
+    struct Loudness
+    {
+        bool hasAudio = false;
+        double mean = -std::numeric_limits<double>::infinity();
+        double max = -std::numeric_limits<double>::infinity();
+    };
+    // ffmpeg's volumedetect over the first audio stream from `skip` seconds on, after an
+    // optional filter chain; "-inf" and a file without sound both read as -infinity.
+    static Loudness loudness(const QString &path, const QString &filter = QString(),
+                             double skip = 0.0);
 
     // Decoded video frames, counted by ffprobe.
     static std::optional<long> frameCount(const QString &file);
