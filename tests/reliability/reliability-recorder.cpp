@@ -22,29 +22,6 @@ namespace {
 constexpr int FPS = 30;
 constexpr int BITRATE = 4;
 
-obs_data_t *settingsFor(ObsWrapper &obs, OutputFormat format, const QString &base, QSize size)
-{
-    const int w = size.width();
-    const int h = size.height();
-    switch (format) {
-    case OutputFormat::MP4:
-        return obs.mp4Settings(base, FPS, BITRATE, w, h);
-    case OutputFormat::AVI:
-        return obs.aviSettings(base, FPS, BITRATE, w, h);
-    case OutputFormat::FLV:
-        return obs.flvSettings(base, FPS, BITRATE, w, h);
-    case OutputFormat::GIF:
-        return obs.gifSettings(base, FPS, BITRATE, w, h);
-    case OutputFormat::MP3:
-        return obs.mp3Settings(base);
-    case OutputFormat::AAC:
-        return obs.aacSettings(base);
-    case OutputFormat::FLAC:
-        return obs.flacSettings(base);
-    }
-    return nullptr;
-}
-
 } // namespace
 
 int main(int argc, char **argv)
@@ -106,7 +83,8 @@ int main(int argc, char **argv)
             return 2;
         }
         const QString base = QDir(folder).filePath(args.at(i).toLower());
-        OBSDataAutoRelease settings = settingsFor(obs, it->second, base, frame);
+        OBSDataAutoRelease settings = ObsWrapper::formatSettings(it->second, base, FPS, BITRATE,
+                                                                 frame.width(), frame.height());
         const QByteArray name = ("reliability-" + args.at(i)).toUtf8();
         outputs.emplace_back(
                 obs_output_create("vistrel_output", name.constData(), settings, nullptr));
