@@ -2,10 +2,12 @@
 // without any program to open files, folders or web pages. Settings, library and save
 // folders live in a private home.
 
+#include "message-box-catcher.h"
 #include "sc-logger.h"
 #include "sc-main-window.h"
 #include "sc-settings.h"
 #include "sc-translator.h"
+#include "test-home.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,24 +18,13 @@
 #include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
 
-QTemporaryDir *g_home = nullptr;
-
-QMessageBox *visibleBox(const QString &name)
-{
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        auto *box = qobject_cast<QMessageBox *>(widget);
-        if (box && box->isVisible() && box->objectName() == name)
-            return box;
-    }
-    return nullptr;
-}
+TestHome *g_home = nullptr;
 
 void writeFile(const QString &path, const QByteArray &content, const QDateTime &modified = {})
 {
@@ -106,11 +97,15 @@ QString TestFilesPage::messageAfter(const std::function<void()> &action)
 {
     action();
     QMessageBox *box = nullptr;
-    if (!QTest::qWaitFor([&box] { return (box = visibleBox("desktopOpenMessage")) != nullptr; }))
+    if (!QTest::qWaitFor([&box] {
+            return (box = MessageBoxCatcher::visibleBox("desktopOpenMessage")) != nullptr;
+        }))
         return {};
     const QString text = box->text();
     box->close();
-    return QTest::qWaitFor([] { return !visibleBox("desktopOpenMessage"); }) ? text : QString();
+    return QTest::qWaitFor([] { return !MessageBoxCatcher::visibleBox("desktopOpenMessage"); })
+            ? text
+            : QString();
 }
 
 void TestFilesPage::initTestCase()
@@ -134,7 +129,7 @@ void TestFilesPage::firstStartSaysWhatWentWrong()
 {
     // The welcome page found no browser: said, and logged.
     QMessageBox *welcome = nullptr;
-    QTRY_VERIFY((welcome = visibleBox("desktopOpenMessage")));
+    QTRY_VERIFY((welcome = MessageBoxCatcher::visibleBox("desktopOpenMessage")));
     QVERIFY2(welcome->text().contains("https://"), qPrintable(welcome->text()));
     QVERIFY(QSettings().contains(SCSettings::GENERAL_FIRST_RUN));
     QFile log(SCLogger::instance()->logFilePath());
@@ -144,7 +139,7 @@ void TestFilesPage::firstStartSaysWhatWentWrong()
 
     // The damaged library is told about, and the empty lists say that they are empty.
     QMessageBox *damaged = nullptr;
-    QTRY_VERIFY((damaged = visibleBox("libraryDamagedMessage")));
+    QTRY_VERIFY((damaged = MessageBoxCatcher::visibleBox("libraryDamagedMessage")));
     QTest::mouseClick(child<QPushButton>("fileTab"), Qt::LeftButton);
     auto *placeholder = child<QLabel>("fileListPlaceholder");
     QTRY_VERIFY(placeholder->isVisible());
@@ -242,16 +237,14 @@ void TestFilesPage::eachListKeepsItsOrder()
     QCoreApplication::removeTranslator(&german);
     QTRY_COMPARE(child<QPushButton>("fileOrderBtn")->toolTip(), QString("Newest first"));
     QCoreApplication::processEvents();
-    QVERIFY(!visibleBox("desktopOpenMessage") && !visibleBox("libraryDamagedMessage"));
+    QVERIFY(!MessageBoxCatcher::visibleBox("desktopOpenMessage")
+            && !MessageBoxCatcher::visibleBox("libraryDamagedMessage"));
 }
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home;
+    TestHome home;
     g_home = &home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
     // A desktop without xdg-open or a browser.
     qputenv("PATH", QFile::encodeName(home.filePath("no-programs")));
     qunsetenv("BROWSER");

@@ -42,7 +42,6 @@ class TestPermissionReview : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanupTestCase();
     void cleanup();
     void listsTheMissingSoundServerAndRechecks();
     void soundServerAddressesAreTried();
@@ -174,8 +173,6 @@ void TestPermissionReview::programShowsReviewBeforeMainWindow()
     QVERIFY(log.indexOf("Permission review closed") < log.indexOf("Creating main window"));
     QCOMPARE(program.state(), QProcess::Running);
 }
-
-void TestPermissionReview::cleanupTestCase() { }
 
 QTEST_MAIN(TestPermissionReview)
 #include "test-permission-review.moc"
