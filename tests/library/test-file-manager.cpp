@@ -143,14 +143,12 @@ private Q_SLOTS:
     void malformedLibraryIsKeptAside_data();
     void malformedLibraryIsKeptAside();
     void damagedLibraryDeclinedStaysEmpty();
-    void interruptedSaveKeepsThePreviousLibrary();
-    void unwritableDataFolderIsHarmless();
+    void failedSavesKeepThePreviousLibrary();
     void filtersAndDuplicates();
     void bulkDeletion_data();
     void bulkDeletion();
     void deletionThatFailsKeepsTheEntry();
-    void rowsArePaintedWithHoverIconsAndTips();
-    void folderIconOpensTheFolderWithoutFileManager();
+    void rowsArePaintedWithHoverIconsTipsAndActions();
     void filesDeletedOutsideLeaveTheList();
     void doubleClickWithoutOpenerSaysSo();
 
@@ -481,7 +479,7 @@ void TestFileManager::damagedLibraryDeclinedStaysEmpty()
     QCOMPARE(readLibrary(dataPath).size(), 1);
 }
 
-void TestFileManager::interruptedSaveKeepsThePreviousLibrary()
+void TestFileManager::failedSavesKeepThePreviousLibrary()
 {
     const QString a = makeFile("a.mp4");
     const QString b = makeFile("b.png");
@@ -513,11 +511,9 @@ void TestFileManager::interruptedSaveKeepsThePreviousLibrary()
     }
     // The destructor's own save completed the library without the limit.
     QCOMPARE(readLibrary(dataPath).size(), 3);
-}
 
-void TestFileManager::unwritableDataFolderIsHarmless()
-{
-    const QByteArray saved = qgetenv("XDG_DATA_HOME");
+    // A data folder that cannot be made: the library works in memory and harms nothing.
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
     const QString blocker = m_files.filePath("afile");
     writeFile(blocker, "in the way");
     qputenv("XDG_DATA_HOME", QFile::encodeName(blocker + "/sub"));
@@ -528,7 +524,7 @@ void TestFileManager::unwritableDataFolderIsHarmless()
         QCOMPARE(manager.getAllFiles().size(), 1);
         QVERIFY(!manager.saveToFile());
     }
-    qputenv("XDG_DATA_HOME", saved);
+    qputenv("XDG_DATA_HOME", dataHome);
     QCOMPARE(readAll(blocker), QByteArray("in the way"));
 }
 
@@ -650,12 +646,13 @@ void TestFileManager::deletionThatFailsKeepsTheEntry()
     QCOMPARE(readLibrary(manager.getDataFilePath()).size(), 1);
 }
 
-void TestFileManager::rowsArePaintedWithHoverIconsAndTips()
+void TestFileManager::rowsArePaintedWithHoverIconsTipsAndActions()
 {
     SCFileManager manager;
     manager.addFile(makeFile("first.png"), "screenshot");
     manager.addFile(makeFile("second.png"), "screenshot");
-    manager.addFile(makeFile("third.png"), "screenshot");
+    QDir().mkpath(m_files.filePath("sub dir"));
+    manager.addFile(makeFile("sub dir/third.png"), "screenshot");
     QVERIFY(showView(manager, QString()));
     manager.selectListViewItemByIndex(2);
 
@@ -718,22 +715,15 @@ void TestFileManager::rowsArePaintedWithHoverIconsAndTips()
                  QString("Delete"));
     toolTipAt(QPoint(20, hoveredRow.center().y()));
     QTRY_VERIFY(!QToolTip::isVisible());
-}
 
-void TestFileManager::folderIconOpensTheFolderWithoutFileManager()
-{
-    // The private test bus has no file manager, so the folder itself is opened.
-    UrlCatcher recorder {QStringList {QStringLiteral("file")}};
-    QDir().mkpath(m_files.filePath("sub dir"));
-    const QString file = makeFile("sub dir/shot.png");
-    SCFileManager manager;
-    manager.addFile(file, "screenshot");
-    QVERIFY(showView(manager, QString()));
+    // The private test bus has no file manager, so the folder icon opens the folder itself,
+    // and does not select the row.
+    UrlCatcher opened {QStringList {QStringLiteral("file")}};
     clickIcon(0, true);
-    QTRY_COMPARE_WITH_TIMEOUT(recorder.urls.size(), 1, 10000);
-    QCOMPARE(recorder.urls.first(), QUrl::fromLocalFile(m_files.filePath("sub dir")));
-    // The click did not select the row.
-    QVERIFY(m_view->selectionModel()->selectedIndexes().isEmpty());
+    QTRY_COMPARE_WITH_TIMEOUT(
+            opened.urls, QList<QUrl>({QUrl::fromLocalFile(m_files.filePath("sub dir"))}), 10000);
+    QCOMPARE(m_view->selectionModel()->selectedIndexes().size(), 1);
+    QCOMPARE(m_view->selectionModel()->selectedIndexes().first().row(), 2);
 }
 
 void TestFileManager::filesDeletedOutsideLeaveTheList()
@@ -785,7 +775,7 @@ void TestFileManager::doubleClickWithoutOpenerSaysSo()
 
     QMessageBox *box = nullptr;
     QTRY_VERIFY((box = MessageBoxCatcher::visibleBox(SCDesktopOpen::MESSAGE_NAME)));
-    // What the message says and logs is in test-file-reveal.
+    // What the message says and logs is in test-files-page.
     QVERIFY2(box->text().contains(clip), qPrintable(box->text()));
     box->close();
     QVERIFY(QFile::exists(clip));

@@ -94,7 +94,6 @@ class TestScreenshotFlow : public QObject
 private Q_SLOTS:
     void initTestCase();
     void cleanup();
-    void cleanupTestCase();
     void fullScreenTileTakesTheWholeScreenAlone();
     void hotkeyRegionIsExactlyTheDragFramedOutside();
     void selectionMovesAndResizesOnTheScreen();
@@ -153,11 +152,6 @@ void TestScreenshotFlow::cleanup()
     if (AreaSelector *selector = visibleTopLevel<AreaSelector>())
         selector->hide();
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 5000);
-}
-
-void TestScreenshotFlow::cleanupTestCase()
-{
-    m_window.reset();
 }
 
 SCScreenshotWindow *TestScreenshotFlow::waitForOverlay()
