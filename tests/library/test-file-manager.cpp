@@ -142,7 +142,6 @@ private Q_SLOTS:
     void missingFilesArePrunedAtStart();
     void malformedLibraryIsKeptAside_data();
     void malformedLibraryIsKeptAside();
-    void damagedLibraryDeclinedStaysEmpty();
     void failedSavesKeepThePreviousLibrary();
     void filtersAndDuplicates();
     void bulkDeletion_data();
@@ -385,20 +384,27 @@ void TestFileManager::missingFilesArePrunedAtStart()
 void TestFileManager::malformedLibraryIsKeptAside_data()
 {
     QTest::addColumn<QByteArray>("content");
-    QTest::newRow("cut off") << QByteArray("[\n  {\"filepath\": \"/tmp/x.png\", \"prop");
-    QTest::newRow("binary garbage") << QByteArray("\x00\xff\xfe[{\"filepath\"\x01\x02\x80", 16);
+    // "Not Now" instead of "Find Files".
+    QTest::addColumn<bool>("decline");
+    const QByteArray cutOff("[\n  {\"filepath\": \"/tmp/x.png\", \"prop");
+    QTest::newRow("cut off") << cutOff << false;
+    QTest::newRow("cut off, declined") << cutOff << true;
+    QTest::newRow("binary garbage")
+            << QByteArray("\x00\xff\xfe[{\"filepath\"\x01\x02\x80", 16) << false;
     QTest::newRow("entries, then garbage") << QByteArray(
-            "[{\"filepath\": \"/tmp/x.png\", \"properties\": {}}]\x00\x00 and more", 57);
+            "[{\"filepath\": \"/tmp/x.png\", \"properties\": {}}]\x00\x00 and more", 57)
+                                           << false;
     QTest::newRow("object at the top")
-            << QByteArray("{\"filepath\": \"/tmp/x.png\", \"properties\": {}}");
-    QTest::newRow("number entry") << QByteArray("[1, 2]");
+            << QByteArray("{\"filepath\": \"/tmp/x.png\", \"properties\": {}}") << false;
+    QTest::newRow("number entry") << QByteArray("[1, 2]") << false;
     QTest::newRow("path not a string")
-            << QByteArray("[{\"filepath\": 7, \"properties\": {\"type\": \"video\"}}]");
+            << QByteArray("[{\"filepath\": 7, \"properties\": {\"type\": \"video\"}}]") << false;
 }
 
 void TestFileManager::malformedLibraryIsKeptAside()
 {
     QFETCH(QByteArray, content);
+    QFETCH(bool, decline);
     // The save folders hold what the program wrote and files of the person's own.
     const QString videos = m_files.filePath("Videos");
     const QString pictures = m_files.filePath("Pictures");
@@ -436,6 +442,14 @@ void TestFileManager::malformedLibraryIsKeptAside()
         QTRY_VERIFY((box = MessageBoxCatcher::visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME)));
         QVERIFY2(box->text().contains(asideFiles.first()), qPrintable(box->text()));
         QVERIFY(!box->styleSheet().isEmpty());
+        if (decline) {
+            buttonNamed(box, "Not Now")->click();
+            QTRY_VERIFY(!MessageBoxCatcher::visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME));
+            QVERIFY(manager.getAllFiles().isEmpty());
+            manager.addFile(makeFile("new.png"), "screenshot");
+            QCOMPARE(readLibrary(dataPath).size(), 1);
+            return;
+        }
         QAbstractButton *find = buttonNamed(box, "Find Files");
         QVERIFY(find);
         find->click();
@@ -462,21 +476,6 @@ void TestFileManager::malformedLibraryIsKeptAside()
     QCoreApplication::processEvents();
     QVERIFY(!MessageBoxCatcher::visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME));
     QCOMPARE(readAll(dataDir.filePath(asideFiles.first())), content);
-}
-
-void TestFileManager::damagedLibraryDeclinedStaysEmpty()
-{
-    const QString dataPath = SCFileManager().getDataFilePath();
-    writeFile(dataPath, "[{\"filepath\": ");
-    SCFileManager manager;
-    QVERIFY(showView(manager, "video"));
-    QMessageBox *box = nullptr;
-    QTRY_VERIFY((box = MessageBoxCatcher::visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME)));
-    buttonNamed(box, "Not Now")->click();
-    QTRY_VERIFY(!MessageBoxCatcher::visibleBox(SCFileManager::DAMAGED_MESSAGE_NAME));
-    QVERIFY(manager.getAllFiles().isEmpty());
-    manager.addFile(makeFile("new.png"), "screenshot");
-    QCOMPARE(readLibrary(dataPath).size(), 1);
 }
 
 void TestFileManager::failedSavesKeepThePreviousLibrary()
@@ -577,7 +576,6 @@ void TestFileManager::bulkDeletion_data()
 {
     QTest::addColumn<bool>("fromDisk");
     QTest::addColumn<int>("count");
-    QTest::newRow("two, library only") << false << 2;
     QTest::newRow("two, from disk") << true << 2;
     QTest::newRow("five, library only") << false << 5;
 }
