@@ -1,13 +1,21 @@
-// The Files page and the program's links to the desktop, in the real main window on a desktop
-// without any program to open files, folders or web pages. Settings, library and save
-// folders live in a private home.
+// The Files page and the program's links to the desktop, in the real main window and on their
+// own, on a desktop without any program to open files, folders or web pages, with a private
+// session bus. Settings, library and save folders live in a private home.
 
+#include "message-box-catcher.h"
+#include "sc-desktop-open.h"
+#include "sc-file-reveal.h"
 #include "sc-logger.h"
 #include "sc-main-window.h"
 #include "sc-settings.h"
 #include "sc-translator.h"
+#include "test-home.h"
+#include "url-catcher.h"
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDesktopServices>
 #include <QDir>
 #include <QLabel>
 #include <QListView>
@@ -23,17 +31,7 @@
 
 namespace {
 
-QTemporaryDir *g_home = nullptr;
-
-QMessageBox *visibleBox(const QString &name)
-{
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        auto *box = qobject_cast<QMessageBox *>(widget);
-        if (box && box->isVisible() && box->objectName() == name)
-            return box;
-    }
-    return nullptr;
-}
+TestHome *g_home = nullptr;
 
 void writeFile(const QString &path, const QByteArray &content, const QDateTime &modified = {})
 {
@@ -55,7 +53,42 @@ QString defaultOf(const QString &key)
     return {};
 }
 
+QList<QMessageBox *> visibleMessages()
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(widget);
+        if (box && box->isVisible() && box->objectName() == SCDesktopOpen::MESSAGE_NAME)
+            boxes << box;
+    }
+    return boxes;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
 } // namespace
+
+// Stands in for the desktop's file manager on the test session bus.
+class FakeFileManager : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.FileManager1")
+
+public:
+    QList<QStringList> calls;
+    QStringList startupIds;
+
+public Q_SLOTS:
+    Q_SCRIPTABLE void ShowItems(const QStringList &uris, const QString &startupId)
+    {
+        calls << uris;
+        startupIds << startupId;
+    }
+};
 
 class TestFilesPage : public QObject
 {
@@ -66,6 +99,12 @@ private Q_SLOTS:
     void firstStartSaysWhatWentWrong();
     void desktopLinksSayWhyNothingOpens();
     void eachListKeepsItsOrder();
+    // The desktop links themselves, without the main window.
+    void showInFolder_data();
+    void showInFolder();
+    void desktopOpenSaysWhyItFailed_data();
+    void desktopOpenSaysWhyItFailed();
+    void desktopOpenHandsOverQuietly();
 
 private:
     template<typename T> T *child(const char *name)
@@ -81,6 +120,9 @@ private:
     // empty when none comes.
     QString messageAfter(const std::function<void()> &action);
 
+    QString makeFile(const QString &relative);
+
+    QTemporaryDir m_dir;
     std::unique_ptr<SCMainWindow> m_window;
     QString m_videos;
     QString m_pictures;
@@ -106,11 +148,21 @@ QString TestFilesPage::messageAfter(const std::function<void()> &action)
 {
     action();
     QMessageBox *box = nullptr;
-    if (!QTest::qWaitFor([&box] { return (box = visibleBox("desktopOpenMessage")) != nullptr; }))
+    if (!QTest::qWaitFor([&box] {
+            return (box = MessageBoxCatcher::visibleBox("desktopOpenMessage")) != nullptr;
+        }))
         return {};
     const QString text = box->text();
     box->close();
-    return QTest::qWaitFor([] { return !visibleBox("desktopOpenMessage"); }) ? text : QString();
+    return QTest::qWaitFor([] { return !MessageBoxCatcher::visibleBox("desktopOpenMessage"); })
+            ? text
+            : QString();
+}
+
+QString TestFilesPage::makeFile(const QString &relative)
+{
+    writeFile(m_dir.filePath(relative), "x");
+    return m_dir.filePath(relative);
 }
 
 void TestFilesPage::initTestCase()
@@ -134,17 +186,15 @@ void TestFilesPage::firstStartSaysWhatWentWrong()
 {
     // The welcome page found no browser: said, and logged.
     QMessageBox *welcome = nullptr;
-    QTRY_VERIFY((welcome = visibleBox("desktopOpenMessage")));
+    QTRY_VERIFY((welcome = MessageBoxCatcher::visibleBox("desktopOpenMessage")));
     QVERIFY2(welcome->text().contains("https://"), qPrintable(welcome->text()));
     QVERIFY(QSettings().contains(SCSettings::GENERAL_FIRST_RUN));
-    QFile log(SCLogger::instance()->logFilePath());
-    QVERIFY(log.open(QIODevice::ReadOnly));
-    QVERIFY(log.readAll().contains("Could not open https://"));
+    QVERIFY(readAll(SCLogger::instance()->logFilePath()).contains("Could not open https://"));
     welcome->close();
 
     // The damaged library is told about, and the empty lists say that they are empty.
     QMessageBox *damaged = nullptr;
-    QTRY_VERIFY((damaged = visibleBox("libraryDamagedMessage")));
+    QTRY_VERIFY((damaged = MessageBoxCatcher::visibleBox("libraryDamagedMessage")));
     QTest::mouseClick(child<QPushButton>("fileTab"), Qt::LeftButton);
     auto *placeholder = child<QLabel>("fileListPlaceholder");
     QTRY_VERIFY(placeholder->isVisible());
@@ -242,16 +292,154 @@ void TestFilesPage::eachListKeepsItsOrder()
     QCoreApplication::removeTranslator(&german);
     QTRY_COMPARE(child<QPushButton>("fileOrderBtn")->toolTip(), QString("Newest first"));
     QCoreApplication::processEvents();
-    QVERIFY(!visibleBox("desktopOpenMessage") && !visibleBox("libraryDamagedMessage"));
+    QVERIFY(!MessageBoxCatcher::visibleBox("desktopOpenMessage")
+            && !MessageBoxCatcher::visibleBox("libraryDamagedMessage"));
+}
+
+void TestFilesPage::showInFolder_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<QString>("manager");
+    QTest::newRow("plain") << "Screenshot_2025-03-07_09-05-31.png"
+                           << "answers";
+    QTest::newRow("blanks, quotes, letters")
+            << "My \"best\" shots/it's Müller's Ärger – 東京 $(x) `y`.png"
+            << "answers";
+    QTest::newRow("percent and hash") << "100% #1 ?.png"
+                                      << "answers";
+    QTest::newRow("no file manager") << "no manager/it's \"here\".png"
+                                     << "none";
+    // On the bus, but without the method: it answers with an error.
+    QTest::newRow("erroring file manager") << "broken/shot.png"
+                                           << "errors";
+}
+
+// The file manager is asked to show the file; without one that answers, the folder opens.
+void TestFilesPage::showInFolder()
+{
+    QFETCH(QString, relative);
+    QFETCH(QString, manager);
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    QVERIFY2(bus.isConnected(), "needs a session bus: run inside scripts/test-env.sh");
+    UrlCatcher opened {QStringList {QStringLiteral("file")}};
+    FakeFileManager fake;
+    QObject nothing;
+    if (manager != "none") {
+        QVERIFY(bus.registerObject(SCFileReveal::PATH, manager == "answers" ? &fake : &nothing,
+                                   QDBusConnection::ExportScriptableSlots));
+        QVERIFY(bus.registerService(SCFileReveal::SERVICE));
+    }
+    QVERIFY(bus.interface()->isServiceRegistered(SCFileReveal::SERVICE) == (manager != "none"));
+    const QString path = makeFile(relative);
+    int answered = -1;
+    SCFileReveal::showInFolder(
+            path, nullptr, [&answered](bool viaFileManager) { answered = viaFileManager ? 1 : 0; });
+    QTRY_VERIFY_WITH_TIMEOUT(answered != -1, 10000);
+    bus.unregisterService(SCFileReveal::SERVICE);
+    bus.unregisterObject(SCFileReveal::PATH);
+    QCOMPARE(answered, manager == "answers" ? 1 : 0);
+    if (manager != "answers") {
+        QCOMPARE(opened.urls, QList<QUrl>({QUrl::fromLocalFile(QFileInfo(path).path())}));
+        return;
+    }
+    QVERIFY(opened.urls.isEmpty());
+    QCOMPARE(fake.calls.size(), 1);
+    QCOMPARE(fake.calls.first().size(), 1);
+    const QString uri = fake.calls.first().first();
+    QVERIFY2(uri.startsWith("file:///"), qPrintable(uri));
+    // A well-formed URI: nothing that a URI must escape is left raw.
+    for (const QChar c : uri)
+        QVERIFY2(c.unicode() > 32 && c.unicode() < 127 && c != '"' && c != ' ', qPrintable(uri));
+    QCOMPARE(QUrl(uri, QUrl::StrictMode).toLocalFile(), path);
+}
+
+void TestFilesPage::desktopOpenSaysWhyItFailed_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::newRow("web page") << "web page";
+    QTest::newRow("broken handler") << "broken handler";
+    QTest::newRow("folder") << "folder";
+    QTest::newRow("file") << "file";
+    QTest::newRow("missing file") << "missing file";
+}
+
+void TestFilesPage::desktopOpenSaysWhyItFailed()
+{
+    QFETCH(QString, kind);
+    QDesktopServices::unsetUrlHandler("file");
+    // No xdg-open and no browser on the way.
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(m_dir.filePath("no-programs")));
+    QObject receiver;
+    QString shown;
+    bool opened = true;
+    if (kind == "web page" || kind == "broken handler") {
+        shown = "https://example.org/guide?page=1";
+        if (kind == "broken handler")
+            QDesktopServices::setUrlHandler("https", &receiver, "noSuchSlot");
+        opened = SCDesktopOpen::openUrl(QUrl(shown), nullptr);
+        // A second failure replaces the first message instead of stacking another.
+        SCDesktopOpen::openUrl(QUrl(shown), nullptr);
+        QDesktopServices::unsetUrlHandler("https");
+    } else if (kind == "folder") {
+        shown = m_dir.filePath("not yet there");
+        opened = SCDesktopOpen::openFolder(shown, nullptr);
+        QVERIFY(QFileInfo(shown).isDir());
+    } else if (kind == "file") {
+        shown = makeFile("a clip.mp4");
+        opened = SCDesktopOpen::openFile(shown, nullptr);
+    } else {
+        shown = m_dir.filePath("gone.png");
+        opened = SCDesktopOpen::openFile(shown, nullptr);
+    }
+    qputenv("PATH", path);
+    QVERIFY(!opened);
+
+    QTRY_COMPARE(visibleMessages().size(), 1);
+    QMessageBox *box = visibleMessages().first();
+    QVERIFY2(box->text().contains(shown), qPrintable(box->text()));
+    QVERIFY(!box->styleSheet().isEmpty());
+    QCOMPARE(box->text().contains("xdg-open"), kind != "missing file");
+    QVERIFY(readAll(SCLogger::instance()->logFilePath())
+                    .contains(QString("Could not open %1").arg(shown).toUtf8()));
+    box->close();
+    QTRY_VERIFY(visibleMessages().isEmpty());
+}
+
+void TestFilesPage::desktopOpenHandsOverQuietly()
+{
+    QDesktopServices::unsetUrlHandler("file");
+    // A stand-in xdg-open that notes what it was given.
+    const QString bin = m_dir.filePath("bin");
+    QDir().mkpath(bin);
+    const QString given = m_dir.filePath("given.txt");
+    QFile script(bin + "/xdg-open");
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + QFile::encodeName(given) + "'\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", QFile::encodeName(bin) + ":" + path);
+
+    const QString file = makeFile("to open/a clip.mp4");
+    QVERIFY(SCDesktopOpen::openFile(file, nullptr));
+    QVERIFY(SCDesktopOpen::openFolder(m_dir.filePath("to open"), nullptr));
+    qputenv("PATH", path);
+    QTRY_COMPARE(readAll(given).count('\n'), 2);
+    // The two openers run side by side: either may write first.
+    QStringList seen = QString::fromUtf8(readAll(given)).split('\n', Qt::SkipEmptyParts);
+    seen.sort();
+    QCOMPARE(seen,
+             QStringList({QUrl::fromLocalFile(m_dir.filePath("to open")).toEncoded(),
+                          QUrl::fromLocalFile(file).toEncoded()}));
+    QCoreApplication::processEvents();
+    QVERIFY(visibleMessages().isEmpty());
 }
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home;
+    TestHome home;
     g_home = &home;
-    qputenv("HOME", QFile::encodeName(home.path()));
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(home.filePath("config")));
-    qputenv("XDG_DATA_HOME", QFile::encodeName(home.filePath("data")));
     // A desktop without xdg-open or a browser.
     qputenv("PATH", QFile::encodeName(home.filePath("no-programs")));
     qunsetenv("BROWSER");

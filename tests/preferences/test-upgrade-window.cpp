@@ -3,6 +3,7 @@
 #include "sc-logger.h"
 #include "sc-upgrade-window.h"
 #include "sc-version.h"
+#include "test-home.h"
 #include "url-catcher.h"
 
 #include <QApplication>
@@ -63,65 +64,44 @@ class TestUpgradeWindow : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void cleanupTestCase();
     void initTestCase();
     void init() { m_server.status = "200 OK"; }
-    void versionsCompareAsNumbers_data();
     void versionsCompareAsNumbers();
-    void newerReleaseShowsItsDetails();
-    void sameVersionIsUpToDate();
+    void releaseOrUpToDateShowsItsDetails();
     void failedChecksSayWhyAndCanBeRetried_data();
     void failedChecksSayWhyAndCanBeRetried();
     void refusedConnectionIsNoConnection();
 
 private:
     int pageAfterFetch(const QByteArray &body, std::unique_ptr<SCUpgradeWindow> *keep = nullptr);
-    QString logText() const;
     ManifestServer m_server;
     UrlCatcher m_urls;
-    QTemporaryDir m_logDir;
+    TestHome m_home;
 };
 
 void TestUpgradeWindow::initTestCase()
 {
-    QVERIFY(SCLogger::instance()->initialize(m_logDir.filePath("test.log")));
+    QVERIFY(m_home.openLog());
     QVERIFY(m_server.start());
     SCUpgradeWindow::setManifestUrl(m_server.url());
 }
 
-void TestUpgradeWindow::versionsCompareAsNumbers_data()
-{
-    QTest::addColumn<QString>("candidate");
-    QTest::addColumn<QString>("current");
-    QTest::addColumn<bool>("newer");
-    QTest::newRow("patch 10 after 9") << "1.0.10"
-                                      << "1.0.9" << true;
-    QTest::newRow("major 10 after 9") << "10.0"
-                                      << "9.0" << true;
-    QTest::newRow("9 before 10") << "9.0"
-                                 << "10.0" << false;
-    QTest::newRow("same") << "1.0.0"
-                          << "1.0.0" << false;
-    QTest::newRow("trailing zero is the same") << "1.0"
-                                               << "1.0.0" << false;
-    QTest::newRow("minor") << "1.1.0"
-                           << "1.0.0" << true;
-    QTest::newRow("v prefix") << "v1.2"
-                              << "1.0.0" << true;
-    QTest::newRow("not a version") << "latest"
-                                   << "1.0.0" << false;
-    QTest::newRow("empty") << ""
-                           << "1.0.0" << false;
-    QTest::newRow("suffix") << "2.0-beta"
-                            << "1.0.0" << false;
-}
-
 void TestUpgradeWindow::versionsCompareAsNumbers()
 {
-    QFETCH(QString, candidate);
-    QFETCH(QString, current);
-    QFETCH(bool, newer);
-    QCOMPARE(Vistrel::isNewerVersion(candidate, current), newer);
+    struct Case
+    {
+        const char *candidate;
+        const char *current;
+        bool newer;
+    };
+    const Case cases[]
+            = {{"1.0.10", "1.0.9", true},   {"10.0", "9.0", true},      {"9.0", "10.0", false},
+               {"1.0.0", "1.0.0", false},   {"1.0", "1.0.0", false},    {"1.1.0", "1.0.0", true},
+               {"v1.2", "1.0.0", true},     {"latest", "1.0.0", false}, {"", "1.0.0", false},
+               {"2.0-beta", "1.0.0", false}};
+    for (const Case &c : cases)
+        QVERIFY2(Vistrel::isNewerVersion(c.candidate, c.current) == c.newer,
+                 qPrintable(QString("%1 after %2").arg(c.candidate, c.current)));
 }
 
 // Opens a window that fetches by itself and waits until the server has answered.
@@ -144,9 +124,15 @@ int TestUpgradeWindow::pageAfterFetch(const QByteArray &body,
     return page;
 }
 
-void TestUpgradeWindow::newerReleaseShowsItsDetails()
+void TestUpgradeWindow::releaseOrUpToDateShowsItsDetails()
 {
     std::unique_ptr<SCUpgradeWindow> window;
+    QCOMPARE(pageAfterFetch(R"({"win": {"version": ")" + QByteArray(VISTREL_VERSION) + R"("}})",
+                            &window),
+             int(SCUpgradeWindow::UpToDatePage));
+    QCOMPARE(window->findChild<QLabel *>("currentVersionLabel")->text(),
+             QStringLiteral(VISTREL_VERSION));
+
     const QByteArray manifest = R"({"win": {"version": "1.0.10", "size": "40MB",
         "date": "2026.11.02", "url": "https://www.ombrant.com/vistrel/download",
         "change": ["Faster start", "Fixed the region frame"]}})";
@@ -169,26 +155,8 @@ void TestUpgradeWindow::newerReleaseShowsItsDetails()
     m_urls.urls.clear();
     local.findChild<QPushButton *>("upgradeBtn")->click();
     QVERIFY(m_urls.urls.isEmpty());
-}
-
-void TestUpgradeWindow::sameVersionIsUpToDate()
-{
-    std::unique_ptr<SCUpgradeWindow> window;
-    QCOMPARE(pageAfterFetch(R"({"win": {"version": ")" + QByteArray(VISTREL_VERSION) + R"("}})",
-                            &window),
-             1);
-    QCOMPARE(window->findChild<QLabel *>("currentVersionLabel")->text(),
-             QStringLiteral(VISTREL_VERSION));
     // The manifest handed over by the main window goes straight to its page.
-    SCUpgradeWindow given(nullptr,
-                          QJsonDocument::fromJson(R"({"win": {"version": "9.0"}})").object());
-    QCOMPARE(given.findChild<QStackedWidget *>("stackedWidget")->currentIndex(), 2);
-}
-
-QString TestUpgradeWindow::logText() const
-{
-    QFile log(m_logDir.filePath("test.log"));
-    return log.open(QIODevice::ReadOnly) ? QString::fromUtf8(log.readAll()) : QString();
+    QCOMPARE(local.findChild<QStackedWidget *>("stackedWidget")->currentIndex(), 2);
 }
 
 void TestUpgradeWindow::failedChecksSayWhyAndCanBeRetried_data()
@@ -232,11 +200,11 @@ void TestUpgradeWindow::failedChecksSayWhyAndCanBeRetried()
     QFETCH(QString, reason);
     m_server.status = status;
     std::unique_ptr<SCUpgradeWindow> window;
-    const int before = logText().count("Update check failed");
+    const int before = m_home.log().count("Update check failed");
     QCOMPARE(pageAfterFetch(body, &window), int(SCUpgradeWindow::CheckFailedPage));
     QCOMPARE(window->findChild<QLabel *>("failureReasonLabel")->text(), reason);
     QVERIFY(window->findChild<QPushButton *>("retryBtn")->isVisible());
-    QTRY_COMPARE(logText().count("Update check failed"), before + 1);
+    QTRY_COMPARE(m_home.log().count("Update check failed"), before + 1);
 
     m_server.status = "200 OK";
     m_server.body = R"({"win": {"version": ")" + QByteArray(VISTREL_VERSION) + R"("}})";
@@ -258,11 +226,9 @@ void TestUpgradeWindow::refusedConnectionIsNoConnection()
     QTRY_COMPARE(pages->currentIndex(), int(SCUpgradeWindow::CheckFailedPage));
     QCOMPARE(window.findChild<QLabel *>("failureReasonLabel")->text(),
              SCUpgradeWindow::tr("There is no connection to the update server."));
-    QVERIFY(logText().contains(QStringLiteral("127.0.0.1:%1").arg(port)));
+    QVERIFY(m_home.log().contains(QStringLiteral("127.0.0.1:%1").arg(port)));
     SCUpgradeWindow::setManifestUrl(m_server.url());
 }
-
-void TestUpgradeWindow::cleanupTestCase() { }
 
 QTEST_MAIN(TestUpgradeWindow)
 #include "test-upgrade-window.moc"

@@ -9,6 +9,7 @@
 
 #include "area-selector.h"
 #include "desktop-input.h"
+#include "pattern-widget.h"
 #include "window-highlighter.h"
 
 #include <QApplication>
@@ -17,7 +18,6 @@
 #include <QListView>
 #include <QMessageBox>
 #include <QMimeData>
-#include <QPainter>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
@@ -31,14 +31,6 @@ namespace {
 
 QTemporaryDir *g_home = nullptr;
 
-// The desktop behind everything: each 16 x 16 cell of the screen has its own colour.
-QColor desktopColour(int x, int y)
-{
-    const int cx = x / 16;
-    const int cy = y / 16;
-    return QColor((cx * 29 + 40) % 256, (cy * 47 + 10) % 256, ((cx + cy) * 13 + 90) % 256);
-}
-
 // Another program's window, in colours of its own by its own coordinates.
 QColor windowColour(int x, int y)
 {
@@ -47,46 +39,9 @@ QColor windowColour(int x, int y)
     return QColor((cx * 53 + 200) % 256, (cy * 31 + 120) % 256, (cx * 7 + cy * 11 + 30) % 256);
 }
 
-class PatternWidget : public QWidget
-{
-public:
-    PatternWidget(QColor (*colour)(int, int), bool global, Qt::WindowFlags flags)
-        : QWidget(nullptr, Qt::FramelessWindowHint | flags)
-        , m_colour(colour)
-        , m_global(global)
-    {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter painter(this);
-        const QPoint origin = m_global ? geometry().topLeft() : QPoint();
-        // Both patterns change colour only on multiples of 8 from the painted origin.
-        for (int y = 0; y < height(); y += 8)
-            for (int x = 0; x < width(); x += 8)
-                painter.fillRect(x, y, 8, 8, m_colour(origin.x() + x, origin.y() + y));
-    }
-
-private:
-    QColor (*m_colour)(int, int);
-    bool m_global;
-};
-
 bool click(QWidget *widget)
 {
     return widget && clickAt(widget->mapToGlobal(widget->rect().center()));
-}
-
-// Pixels of `image`, taken at global `origin`, that are not exactly `colour` there.
-int mismatches(const QImage &image, const QPoint &origin, QColor (*colour)(int, int))
-{
-    int count = 0;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += image.pixelColor(x, y) != colour(origin.x() + x, origin.y() + y);
-    return count;
 }
 
 template<typename T> T *visibleTopLevel()
@@ -139,7 +94,6 @@ class TestScreenshotFlow : public QObject
 private Q_SLOTS:
     void initTestCase();
     void cleanup();
-    void cleanupTestCase();
     void fullScreenTileTakesTheWholeScreenAlone();
     void hotkeyRegionIsExactlyTheDragFramedOutside();
     void selectionMovesAndResizesOnTheScreen();
@@ -177,7 +131,7 @@ void TestScreenshotFlow::initTestCase()
         settings.setValue(SCSettings::SCREENSHOT_FORMAT, "PNG");
     }
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
-    m_desktop = std::make_unique<PatternWidget>(&desktopColour, true, Qt::WindowStaysOnBottomHint);
+    m_desktop = std::make_unique<PatternWidget>();
     m_desktop->setGeometry(screen);
     m_desktop->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_desktop.get(), 20000));
@@ -198,11 +152,6 @@ void TestScreenshotFlow::cleanup()
     if (AreaSelector *selector = visibleTopLevel<AreaSelector>())
         selector->hide();
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 5000);
-}
-
-void TestScreenshotFlow::cleanupTestCase()
-{
-    m_window.reset();
 }
 
 SCScreenshotWindow *TestScreenshotFlow::waitForOverlay()
@@ -267,7 +216,7 @@ void TestScreenshotFlow::fullScreenTileTakesTheWholeScreenAlone()
     const QImage image(path);
     QCOMPARE(image.size(), screen.size());
     // Not the border, the bar (inside the top-right corner) nor the main window.
-    QCOMPARE(mismatches(image, screen.topLeft(), &desktopColour), 0);
+    QCOMPARE(patternMismatches(image, screen.topLeft()), 0);
 
     // Back where the person was, told by a note that does not take the keyboard.
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
@@ -287,7 +236,7 @@ void TestScreenshotFlow::fullScreenTileTakesTheWholeScreenAlone()
     QCOMPARE(region, QRect(from, QSize(to.x() - from.x(), to.y() - from.y())));
     QVERIFY(!note->isVisible());
     const QString second = captureWithReturn(visibleTopLevel<SCScreenshotWindow>());
-    QCOMPARE(mismatches(QImage(second), region.topLeft(), &desktopColour), 0);
+    QCOMPARE(patternMismatches(QImage(second), region.topLeft()), 0);
     QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<SCNote>(), 5000);
     // Gone after a few seconds by itself.
     QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCNote>(), 10000);
@@ -362,7 +311,7 @@ void TestScreenshotFlow::hotkeyRegionIsExactlyTheDragFramedOutside()
     const QString path = captureWithReturn(overlay);
     const QImage image(path);
     QCOMPARE(image.size(), QSize(600, 400));
-    QCOMPARE(mismatches(image, area.topLeft(), &desktopColour), 0);
+    QCOMPARE(patternMismatches(image, area.topLeft()), 0);
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
 }
 
@@ -397,7 +346,7 @@ void TestScreenshotFlow::selectionMovesAndResizesOnTheScreen()
 
     const QImage image(captureWithReturn(overlay));
     QCOMPARE(image.size(), corner.size());
-    QCOMPARE(mismatches(image, corner.topLeft(), &desktopColour), 0);
+    QCOMPARE(patternMismatches(image, corner.topLeft()), 0);
 }
 
 void TestScreenshotFlow::copyButtonPutsAPngOnTheClipboard()
@@ -424,7 +373,7 @@ void TestScreenshotFlow::copyButtonPutsAPngOnTheClipboard()
     QCOMPARE(reader.exitCode(), 0);
     const QImage image(out, "PNG");
     QCOMPARE(image.size(), QSize(600, 400));
-    QCOMPARE(mismatches(image, area.topLeft(), &desktopColour), 0);
+    QCOMPARE(patternMismatches(image, area.topLeft()), 0);
     // Copying writes no file, as Ctrl+C always did.
     QCOMPARE(savedFiles(), filesBefore);
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
@@ -466,7 +415,7 @@ void TestScreenshotFlow::windowPickerTakesTheWholeWindow()
 
     const QImage image(captureWithReturn(overlay));
     QCOMPARE(image.size(), target.size());
-    QCOMPARE(mismatches(image, QPoint(), &windowColour), 0);
+    QCOMPARE(patternMismatches(image, QPoint(), 0, windowColour), 0);
     other.kill();
     other.waitForFinished();
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
@@ -498,7 +447,7 @@ int runHelper(int argc, char **argv)
     const QByteArray mode = argv[1];
     QApplication app(argc, argv);
     if (mode == "--pattern-window" && argc == 6) {
-        PatternWidget window(&windowColour, false, {});
+        PatternWidget window(windowColour, false, {});
         window.setGeometry(QString(argv[2]).toInt(), QString(argv[3]).toInt(),
                            QString(argv[4]).toInt(), QString(argv[5]).toInt());
         window.show();
