@@ -11,6 +11,7 @@
 #include "sc-translator.h"
 #include "test-home.h"
 #include "url-catcher.h"
+#include "widget-lookup.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -107,13 +108,7 @@ private Q_SLOTS:
     void desktopOpenHandsOverQuietly();
 
 private:
-    template<typename T> T *child(const char *name)
-    {
-        T *widget = m_window->findChild<T *>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    template<typename T> T *child(const char *name) { return childOf<T>(m_window.get(), name); }
     void startWindow();
     QStringList rows();
     // Runs `action` and returns the text of the message it brings up, which it closes;

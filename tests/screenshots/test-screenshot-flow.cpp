@@ -6,6 +6,7 @@
 #include "sc-note.h"
 #include "sc-screenshot-window.h"
 #include "sc-settings.h"
+#include "widget-lookup.h"
 
 #include "area-selector.h"
 #include "desktop-input.h"
@@ -42,15 +43,6 @@ QColor windowColour(int x, int y)
 bool click(QWidget *widget)
 {
     return widget && clickAt(widget->mapToGlobal(widget->rect().center()));
-}
-
-template<typename T> T *visibleTopLevel()
-{
-    for (QWidget *w : QApplication::topLevelWidgets()) {
-        if (auto *found = qobject_cast<T *>(w); found && found->isVisible())
-            return found;
-    }
-    return nullptr;
 }
 
 QWidget *buttonBar()
@@ -102,13 +94,7 @@ private Q_SLOTS:
     void secondRequestReplacesTheOverlay();
 
 private:
-    template<typename T> T *child(const char *name)
-    {
-        T *widget = m_window->findChild<T *>(QString::fromLatin1(name));
-        if (!widget)
-            qFatal("no widget %s", name);
-        return widget;
-    }
+    template<typename T> T *child(const char *name) { return childOf<T>(m_window.get(), name); }
     SCScreenshotWindow *waitForOverlay();
     QRect selectRegionByHotkey(const QPoint &from, const QPoint &to);
     QString captureWithReturn(SCScreenshotWindow *overlay);
