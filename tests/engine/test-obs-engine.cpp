@@ -32,6 +32,7 @@ private:
     QTemporaryDir m_dir;
     LevelRecorder m_mic;
     LevelRecorder m_player;
+    int m_queued = 0;
 };
 
 int TestObsEngine::countSources(const char *id)
@@ -56,12 +57,35 @@ void TestObsEngine::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"));
+    QVERIFY(!obs_initialized());
+    {
+        // An engine never brought up has nothing running and refuses a start with a reason.
+        ObsWrapper idle;
+        QSignalSpy status(&idle, &ObsWrapper::recordStatusChanged);
+        QSignalSpy failed(&idle, &ObsWrapper::recordingFailed);
+        QCOMPARE(idle.stopRecording(true), 0);
+        QCOMPARE(idle.pauseRecording(), -1);
+        QCOMPARE(idle.micphoneDeviceName(), QStringList {"No Device"});
+        QVERIFY(!idle.hasMicDevice());
+        QCOMPARE(idle.startRecording(), -1);
+        QCOMPARE(status.count(), 2);
+        QCOMPARE(status.at(0).at(0).toInt(), 0);
+        QCOMPARE(status.at(1).at(0).toInt(), 2);
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(!idle.isRecordingStart());
+    }
+    QVERIFY(!obs_initialized());
     const QSize screen = QGuiApplication::primaryScreen()->size();
     m_obs = std::make_unique<ObsWrapper>();
     connect(m_obs.get(), &ObsWrapper::micVolumeDataChange, this,
             [this](const float *m, const float *p, const float *ip) { m_mic.record(m, p, ip); });
     connect(m_obs.get(), &ObsWrapper::playerVolumeDataChange, this,
             [this](const float *m, const float *p, const float *ip) { m_player.record(m, p, ip); });
+    // Meters connect queued (the main window does); the pointers must survive the queue.
+    connect(
+            m_obs.get(), &ObsWrapper::micVolumeDataChange, this,
+            [this](const float *m, const float *, const float *) { m_queued += m ? 1 : 0; },
+            Qt::QueuedConnection);
     QVERIFY(m_obs->initObs(screen.width(), screen.height(), 30));
     QVERIFY(obs_initialized());
 }
@@ -79,6 +103,7 @@ void TestObsEngine::bringUpBuildsAudioSources()
     QVERIFY(m_obs->playerChannelCount() >= 1 && m_obs->playerChannelCount() <= 8);
     QVERIFY(m_obs->output());
     QVERIFY(!m_obs->isRecordingStart());
+    QTRY_VERIFY_WITH_TIMEOUT(m_mic.count >= 10 && m_player.count >= 10 && m_queued >= 10, 10000);
 }
 
 void TestObsEngine::secondInitKeepsOneSourcePerChannel()
@@ -243,6 +268,13 @@ void TestObsEngine::stopWithoutRecordingEmitsNothing()
 void TestObsEngine::cleanupTestCase()
 {
     m_obs.reset();
+    QVERIFY(!obs_initialized());
+    // libobs comes back after a teardown, at the new size.
+    auto again = std::make_unique<ObsWrapper>();
+    QVERIFY(again->initObs(640, 480, 30));
+    QCOMPARE(again->addSceneSource(REC_SCREEN), 0);
+    QCOMPARE(int(again->recordingCanvas().base_width), 640);
+    again.reset();
     QVERIFY(!obs_initialized());
 }
 
