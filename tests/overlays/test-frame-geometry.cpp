@@ -11,12 +11,8 @@ class TestFrameGeometry : public QObject
 private slots:
     void dragZones_data();
     void dragZones();
-    void plainResize_data();
-    void plainResize();
-    void lockedRatio_data();
-    void lockedRatio();
-    void minimumSize_data();
-    void minimumSize();
+    void resize_data();
+    void resize();
     void moveKeepsOnScreen();
     void barDragLimitsOnlySideways();
     void presetFramesAreCentred();
@@ -49,78 +45,51 @@ void TestFrameGeometry::dragZones()
     QCOMPARE(int(dragModeAt(QSize(800, 600), pos, drawing)), mode);
 }
 
-void TestFrameGeometry::plainResize_data()
+void TestFrameGeometry::resize_data()
 {
     QTest::addColumn<int>("mode");
     QTest::addColumn<QPoint>("delta");
+    QTest::addColumn<bool>("locked");
     QTest::addColumn<QRect>("expected");
+    // An 800 x 600 frame at (100, 100): right 899, bottom 699, ratio 4/3, at least 200 x 150.
     const QRect g(100, 100, 800, 600);
-    QTest::newRow("right") << int(Right) << QPoint(80, 33) << g.adjusted(0, 0, 80, 0);
-    QTest::newRow("top") << int(Top) << QPoint(7, 40) << g.adjusted(0, 40, 0, 0);
-    QTest::newRow("top-left") << int(TopLeft) << QPoint(10, -5) << g.adjusted(10, -5, 0, 0);
-    QTest::newRow("top-right") << int(TopRight) << QPoint(4, 6) << g.adjusted(0, 6, 4, 0);
-    QTest::newRow("bottom-left") << int(BottomLeft) << QPoint(4, 6) << g.adjusted(4, 0, 0, 6);
-    QTest::newRow("move is not a resize") << int(Move) << QPoint(4, 6) << g;
-}
-
-void TestFrameGeometry::plainResize()
-{
-    QFETCH(int, mode);
-    QFETCH(QPoint, delta);
-    QFETCH(QRect, expected);
-    QCOMPARE(resized(mode, QRect(100, 100, 800, 600), delta, false, QSize(200, 150)), expected);
-}
-
-void TestFrameGeometry::lockedRatio_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QPoint>("delta");
-    QTest::addColumn<QRect>("expected");
-    // 800 x 600 at (100, 100): right 899, bottom 699, ratio 4/3.
+    QTest::newRow("right") << int(Right) << QPoint(80, 33) << false << g.adjusted(0, 0, 80, 0);
+    QTest::newRow("top") << int(Top) << QPoint(7, 40) << false << g.adjusted(0, 40, 0, 0);
+    QTest::newRow("top-left") << int(TopLeft) << QPoint(10, -5) << false
+                              << g.adjusted(10, -5, 0, 0);
+    QTest::newRow("top-right") << int(TopRight) << QPoint(4, 6) << false << g.adjusted(0, 6, 4, 0);
+    QTest::newRow("bottom-left") << int(BottomLeft) << QPoint(4, 6) << false
+                                 << g.adjusted(4, 0, 0, 6);
+    QTest::newRow("move is not a resize") << int(Move) << QPoint(4, 6) << false << g;
     // Right edge + 80: h = trunc(879 * 3/4) = 659, d = 59, top and bottom move by 29.
-    QTest::newRow("right +80") << int(Right) << QPoint(80, 0)
-                               << QRect(QPoint(100, 71), QPoint(979, 728));
-    QTest::newRow("left -40") << int(Left) << QPoint(-40, 0)
-                              << QRect(QPoint(60, 86), QPoint(899, 713));
+    QTest::newRow("locked right +80")
+            << int(Right) << QPoint(80, 0) << true << QRect(QPoint(100, 71), QPoint(979, 728));
+    QTest::newRow("locked left -40")
+            << int(Left) << QPoint(-40, 0) << true << QRect(QPoint(60, 86), QPoint(899, 713));
     // Bottom + 60: w = trunc(659 * 4/3) = 878, d = 78, left and right by 39.
-    QTest::newRow("bottom +60") << int(Bottom) << QPoint(0, 60)
-                                << QRect(QPoint(61, 100), QPoint(938, 759));
+    QTest::newRow("locked bottom +60")
+            << int(Bottom) << QPoint(0, 60) << true << QRect(QPoint(61, 100), QPoint(938, 759));
     // Bottom-right + (80, 0): bottom = 100 + trunc(879 * 3/4) = 759.
-    QTest::newRow("bottom-right") << int(BottomRight) << QPoint(80, 0)
-                                  << QRect(QPoint(100, 100), QPoint(979, 759));
+    QTest::newRow("locked bottom-right") << int(BottomRight) << QPoint(80, 0) << true
+                                         << QRect(QPoint(100, 100), QPoint(979, 759));
     // Top-left + (40, 0): top = 699 - trunc((899 - 140) * 3/4) = 699 - 569 = 130.
-    QTest::newRow("top-left") << int(TopLeft) << QPoint(40, 0)
-                              << QRect(QPoint(140, 130), QPoint(899, 699));
+    QTest::newRow("locked top-left")
+            << int(TopLeft) << QPoint(40, 0) << true << QRect(QPoint(140, 130), QPoint(899, 699));
+    QTest::newRow("minimum, left far right")
+            << int(Left) << QPoint(700, 0) << false << QRect(QPoint(700, 100), g.bottomRight());
+    QTest::newRow("minimum, top far down")
+            << int(Top) << QPoint(0, 590) << false << QRect(QPoint(100, 550), g.bottomRight());
+    QTest::newRow("minimum, top-left both") << int(TopLeft) << QPoint(900, 900) << false
+                                            << QRect(QPoint(700, 550), g.bottomRight());
 }
 
-void TestFrameGeometry::lockedRatio()
+void TestFrameGeometry::resize()
 {
     QFETCH(int, mode);
     QFETCH(QPoint, delta);
+    QFETCH(bool, locked);
     QFETCH(QRect, expected);
-    QCOMPARE(resized(mode, QRect(100, 100, 800, 600), delta, true, QSize(200, 150)), expected);
-}
-
-void TestFrameGeometry::minimumSize_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QPoint>("delta");
-    QTest::addColumn<QRect>("expected");
-    const QRect g(100, 100, 800, 600);
-    QTest::newRow("left far right")
-            << int(Left) << QPoint(700, 0) << QRect(QPoint(700, 100), g.bottomRight());
-    QTest::newRow("top far down") << int(Top) << QPoint(0, 590)
-                                  << QRect(QPoint(100, 550), g.bottomRight());
-    QTest::newRow("top-left both")
-            << int(TopLeft) << QPoint(900, 900) << QRect(QPoint(700, 550), g.bottomRight());
-}
-
-void TestFrameGeometry::minimumSize()
-{
-    QFETCH(int, mode);
-    QFETCH(QPoint, delta);
-    QFETCH(QRect, expected);
-    QCOMPARE(resized(mode, QRect(100, 100, 800, 600), delta, false, QSize(200, 150)), expected);
+    QCOMPARE(resized(mode, QRect(100, 100, 800, 600), delta, locked, QSize(200, 150)), expected);
 }
 
 void TestFrameGeometry::moveKeepsOnScreen()

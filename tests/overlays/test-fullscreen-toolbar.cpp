@@ -15,8 +15,7 @@ class TestFullscreenToolbar : public QObject
 private slots:
     void firstShowBelowTopThenAtTop();
     void autoHideFollowsThePointer();
-    void recordButtonToggles();
-    void pinButtonSwitchesAutoHide();
+    void recordAndPinButtons();
 
 private:
     static double effectOpacity(SCFullscreenToolbar &bar)
@@ -24,10 +23,6 @@ private:
         return static_cast<QGraphicsOpacityEffect *>(bar.graphicsEffect())->opacity();
     }
     static QPoint centreOf(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
-    static bool clickAt(const QPoint &p)
-    {
-        return movePointer(p.x(), p.y()) && xdotool({"click", "1"});
-    }
 };
 
 void TestFullscreenToolbar::firstShowBelowTopThenAtTop()
@@ -92,12 +87,15 @@ void TestFullscreenToolbar::autoHideFollowsThePointer()
     QVERIFY(!bar.isVisible());
 }
 
-void TestFullscreenToolbar::recordButtonToggles()
+void TestFullscreenToolbar::recordAndPinButtons()
 {
     SCFullscreenToolbar bar;
     auto *record = bar.findChild<QPushButton *>(QStringLiteral("recordButton"));
-    QVERIFY(record);
+    auto *pin = bar.findChild<QPushButton *>(QStringLiteral("autoHideButton"));
+    QVERIFY(record && pin);
     QCOMPARE(record->toolTip(), QStringLiteral("Start Recording"));
+    QVERIFY(pin->isChecked());
+    QVERIFY(!bar.autoHide());
     bar.showToolbar();
     QVERIFY(QTest::qWaitForWindowExposed(&bar));
     QTRY_COMPARE(effectOpacity(bar), 1.0);
@@ -125,29 +123,17 @@ void TestFullscreenToolbar::recordButtonToggles()
     QVERIFY(xdotool({"click", "1"}));
     QTRY_COMPARE(toggled.count(), 4);
     QCOMPARE(toggled.at(3).at(0).toBool(), true);
-}
 
-void TestFullscreenToolbar::pinButtonSwitchesAutoHide()
-{
-    SCFullscreenToolbar bar;
-    auto *pin = bar.findChild<QPushButton *>(QStringLiteral("autoHideButton"));
-    QVERIFY(pin);
-    QVERIFY(pin->isChecked());
-    QVERIFY(!bar.autoHide());
-
-    bar.showToolbar();
-    QVERIFY(QTest::qWaitForWindowExposed(&bar));
-    QTRY_COMPARE(effectOpacity(bar), 1.0);
+    // Unpinned, the strip hides itself, but not while the pointer rests on it.
     QVERIFY(clickAt(centreOf(pin)));
     QTRY_VERIFY(!pin->isChecked());
     QVERIFY(bar.autoHide());
-    // The pointer rests on the strip, which therefore stays.
     QVERIFY(bar.isVisible());
-
     QVERIFY(xdotool({"click", "1"}));
     QTRY_VERIFY(pin->isChecked());
     QVERIFY(!bar.autoHide());
     QVERIFY(bar.isVisible());
+    QCOMPARE(toggled.count(), 4);
 }
 
 QTEST_MAIN(TestFullscreenToolbar)
