@@ -1,9 +1,12 @@
 #include "sc-countdown-widget.h"
+#include "sc-helpers.h"
 #include "sc-settings.h"
 #include "sc-switch-widget.h"
 
 #include <QApplication>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -22,6 +25,7 @@ private slots:
     void hotkeyHint();
     void switchTogglesOnLeftReleaseOnly();
     void switchSetCheckedAndPaint();
+    void titleHelperCentresTheTitle();
 
 private:
     QTemporaryDir m_config;
@@ -166,6 +170,51 @@ void TestCountdownSwitch::switchSetCheckedAndPaint()
     const QImage off = sw.grab().toImage();
     QCOMPARE(off.pixelColor(18, 6), QColor("#1E1E1E"));
     QCOMPARE(off.pixelColor(7, 6), QColor("#AAAAAA"));
+}
+
+void TestCountdownSwitch::titleHelperCentresTheTitle()
+{
+    QWidget bar;
+    auto *layout = new QHBoxLayout(&bar);
+    auto *logo = new QLabel("logo", &bar);
+    auto *title = new QLabel("Vistrel", &bar);
+    title->setObjectName("titleWidget");
+    auto *menu = new QPushButton("Menu and more", &bar);
+    menu->setObjectName("menuWidget");
+    layout->addWidget(logo);
+    layout->addWidget(title);
+    layout->addWidget(menu);
+
+    Helpers::centerTitleWidget(layout);
+
+    QCOMPARE(layout->count(), 5);
+    QWidget *balance = layout->itemAt(0)->widget();
+    QVERIFY(balance && balance != logo);
+    QCOMPARE(balance->parentWidget(), &bar);
+    QCOMPARE(balance->minimumWidth(), menu->sizeHint().width());
+    QCOMPARE(balance->maximumWidth(), menu->sizeHint().width());
+    QVERIFY(layout->itemAt(1)->spacerItem());
+    QCOMPARE(layout->stretch(1), 2);
+    QCOMPARE(layout->itemAt(2)->widget(), title);
+    QCOMPARE(layout->stretch(3), 2);
+    QCOMPARE(layout->itemAt(4)->widget(), menu);
+    // Taken out of the layout, not deleted.
+    QCOMPARE(logo->parentWidget(), &bar);
+
+    bar.resize(800, 40);
+    layout->activate();
+    QVERIFY(qAbs(title->geometry().center().x() - bar.rect().center().x()) <= 1);
+
+    // Other layouts are left alone.
+    Helpers::centerTitleWidget(nullptr);
+    QWidget plain;
+    auto *single = new QHBoxLayout(&plain);
+    auto *only = new QLabel("Vistrel", &plain);
+    only->setObjectName("titleWidget");
+    single->addWidget(only);
+    Helpers::centerTitleWidget(single);
+    QCOMPARE(single->count(), 1);
+    QCOMPARE(single->itemAt(0)->widget(), only);
 }
 
 QTEST_MAIN(TestCountdownSwitch)
