@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "media-probe.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
 
@@ -79,11 +80,7 @@ int maxChannelDifference(const QColor &a, const QColor &b)
 
 QByteArray run(const QString &program, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return QByteArray();
-    return process.readAllStandardOutput();
+    return MediaProbe::runTool(program, arguments, 60000).value_or(QByteArray());
 }
 
 // Structural similarity of two pictures of the same size, as ffmpeg's ssim filter gives it.
