@@ -1,5 +1,6 @@
 #include <QtTest>
 
+#include "desktop-input.h"
 #include "engine-test-support.h"
 #include "flat-window.h"
 #include "media-probe.h"
@@ -8,8 +9,6 @@
 
 #include <QGuiApplication>
 #include <QJsonObject>
-#include <QPainter>
-#include <QRasterWindow>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -21,38 +20,6 @@ namespace {
 const QColor FRAME(255, 0, 255);
 const QColor QUADRANTS[4]
         = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(255, 255, 0)};
-
-// A window whose inner rectangle holds four coloured quadrants inside a magenta frame: a
-// recording of exactly the inner rectangle shows no magenta at all.
-class PatternWindow : public QRasterWindow
-{
-public:
-    PatternWindow(const QRect &geometry, const QRect &inner)
-        : m_inner(inner.translated(-geometry.topLeft()))
-    {
-        setFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint
-                 | Qt::WindowStaysOnTopHint);
-        setGeometry(geometry);
-    }
-
-protected:
-    void paintEvent(QPaintEvent *) override
-    {
-        QPainter p(this);
-        p.fillRect(QRect(QPoint(0, 0), size()), FRAME);
-        const int w = m_inner.width() / 2;
-        const int h = m_inner.height() / 2;
-        const QPoint o = m_inner.topLeft();
-        p.fillRect(QRect(o, QSize(w, h)), QUADRANTS[0]);
-        p.fillRect(QRect(o + QPoint(w, 0), QSize(m_inner.width() - w, h)), QUADRANTS[1]);
-        p.fillRect(QRect(o + QPoint(0, h), QSize(w, m_inner.height() - h)), QUADRANTS[2]);
-        p.fillRect(QRect(o + QPoint(w, h), QSize(m_inner.width() - w, m_inner.height() - h)),
-                   QUADRANTS[3]);
-    }
-
-private:
-    QRect m_inner;
-};
 
 // libobs's own view of what the engine does while no recording runs.
 struct EngineAtRest
@@ -145,11 +112,24 @@ bool TestObsRecording::recordFor(int milliseconds)
 
 void TestObsRecording::regionRecordingShowsExactlyTheRegion()
 {
+    // Four coloured quadrants inside a magenta frame: a recording of exactly the inner
+    // rectangle shows no magenta at all.
     const QRect inner(QPoint(200, 150), QSize(400, 300));
-    PatternWindow window(inner.adjusted(-100, -50, 100, 50), inner);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QTest::qWait(300); // let the compositor put the window on the root
+    FlatWindow frame(FRAME, inner.adjusted(-100, -50, 100, 50));
+    std::vector<std::unique_ptr<FlatWindow>> quadrants;
+    for (int q = 0; q < 4; ++q)
+        quadrants.push_back(std::make_unique<FlatWindow>(
+                QUADRANTS[q],
+                QRect(inner.topLeft() + QPoint(q % 2 * 200, q / 2 * 150), inner.size() / 2)));
+    frame.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&frame));
+    for (const auto &quadrant : quadrants) {
+        quadrant->show();
+        QVERIFY(QTest::qWaitForWindowExposed(quadrant.get()));
+    }
+    // The compositor puts the windows on the root a little later.
+    QTRY_VERIFY(near(screenPixel(inner.bottomRight()), QUADRANTS[3], 8)
+                && near(screenPixel(inner.topLeft() - QPoint(1, 1)), FRAME, 8));
 
     const auto area
             = ObsCaptureArea::fromCorners(inner.topLeft(), inner.bottomRight(), m_screen, 1.0);

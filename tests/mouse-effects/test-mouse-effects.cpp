@@ -96,7 +96,6 @@ private Q_SLOTS:
     void highlightAndClickRings();
     void switchesOffRemoveEffects();
     void cropKeepsHighlightOnPointer();
-    void ownSettingsWinOverCaptureSettings();
     void keysWrittenToTheFilterSwitchIt();
     void filtersComeAndGoWhileClicking();
 
@@ -458,32 +457,8 @@ void TestMouseEffects::cropKeepsHighlightOnPointer()
     }
 }
 
-void TestMouseEffects::ownSettingsWinOverCaptureSettings()
-{
-    writeCaptureSettings(false, false);
-    obs_data_t *settings = obs_data_create();
-    obs_data_set_bool(settings, "show_fixed_circle", true);
-    // libobs's integer colour layout 0xAABBGGRR works as well: opaque green.
-    obs_data_set_int(settings, "fixed_circle_color", 0xff00ff00);
-    obs_source_update(m_filter, settings);
-    obs_data_release(settings);
-
-    const QPoint at(500, 700);
-    QVERIFY(movePointer(at));
-    checkHighlightAt(at, {1200, 300});
-
-    setProbes({at}, 10);
-    const auto frames = nextFrames(3);
-    QVERIFY(!frames.empty());
-    QVERIFY2(frames.back().regions[0].strongest[Green] > 200, "the colour was not opaque green");
-
-    obs_data_t *own = obs_source_get_settings(m_filter);
-    obs_data_unset_user_value(own, "show_fixed_circle");
-    obs_data_unset_user_value(own, "fixed_circle_color");
-    obs_source_update(m_filter, nullptr);
-    obs_data_release(own);
-}
-
+// The filter's own settings win over the capture's (how they merge is checked in
+// test-mouse-effect-config).
 void TestMouseEffects::keysWrittenToTheFilterSwitchIt()
 {
     writeCaptureSettings(false, false);
