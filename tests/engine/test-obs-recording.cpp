@@ -1,11 +1,11 @@
 #include <QtTest>
 
 #include "desktop-input.h"
-#include "engine-test-support.h"
 #include "flat-window.h"
 #include "media-probe.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
+#include "tone-player.h"
 
 #include <QGuiApplication>
 #include <QJsonObject>
