@@ -1,6 +1,8 @@
 // Starts the real program under the test session's X display, with a private home,
 // settings store and temporary folder, and watches what it does through its log.
 
+#include "desktop-input.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
@@ -110,20 +112,17 @@ void TestStartup::secondStartExitsQuietly()
     QVERIFY(logContains("Created shared memory for single instance") == false); // before log
     // The running window is minimized; the second start must bring it back.
     const auto visibleWindows = [first] {
-        QProcess search;
         // the main window, not a message that may come and go beside it
-        search.start("xdotool",
-                     {"search", "--onlyvisible", "--pid", QString::number(first->processId()),
-                      "--name", "^Vistrel$"});
-        search.waitForFinished(10000);
-        return QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        return xdotoolOutput({"search", "--onlyvisible", "--pid",
+                              QString::number(first->processId()), "--name", "^Vistrel$"})
+                .split('\n', Qt::SkipEmptyParts);
     };
     QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows().isEmpty(), 20000);
     // The start is settled once the engine is up; before that the window may still be shown.
     QTRY_VERIFY_WITH_TIMEOUT(logContains("OBS initialized successfully"), START_DEADLINE_MS);
     const auto minimizeAll = [&visibleWindows] {
         for (const QString &id : visibleWindows())
-            QProcess::execute("xdotool", {"windowminimize", id});
+            xdotool({"windowminimize", id});
         return true;
     };
     QTRY_VERIFY_WITH_TIMEOUT(minimizeAll() && visibleWindows().isEmpty(), 10000);

@@ -27,23 +27,14 @@ struct I420
         , u(size_t((w + 1) / 2) * ((h + 1) / 2))
         , v(u.size())
     { }
-    uint8_t *planes[3] = {};
-    int strides[3] = {};
-    void bind()
-    {
-        planes[0] = y.data();
-        planes[1] = u.data();
-        planes[2] = v.data();
-        strides[0] = width;
-        strides[1] = strides[2] = (width + 1) / 2;
-    }
 };
 
 I420 convert(const std::vector<uint8_t> &bgrx, int w, int h)
 {
     I420 out(w, h);
-    out.bind();
-    bgrxToI420(bgrx.data(), w * 4, w, h, out.planes, out.strides);
+    uint8_t *planes[3] = {out.y.data(), out.u.data(), out.v.data()};
+    int strides[3] = {w, (w + 1) / 2, (w + 1) / 2};
+    bgrxToI420(bgrx.data(), w * 4, w, h, planes, strides);
     return out;
 }
 
