@@ -14,8 +14,7 @@ class TestSettings : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void defaultsFillAnEmptyStore();
-    void defaultsNeverOverwrite();
+    void defaultsFillAnEmptyStoreNeverOverwrite();
     void formatTablesRoundTrip();
     void everyKeySurvivesARestartDeletedOnesComeBack();
     void generatedNameCarriesDateAndTime();
@@ -28,7 +27,7 @@ private:
     QTemporaryDir m_dir;
 };
 
-void TestSettings::defaultsFillAnEmptyStore()
+void TestSettings::defaultsFillAnEmptyStoreNeverOverwrite()
 {
     QSettings settings(m_dir.filePath("empty.ini"), QSettings::IniFormat);
     const QStringList written = SCSettings::applyDefaults(settings);
@@ -45,29 +44,27 @@ void TestSettings::defaultsFillAnEmptyStore()
              QStandardPaths::writableLocation(QStandardPaths::MoviesLocation) + "/Vistrel");
     QCOMPARE(settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString(),
              QStandardPaths::writableLocation(QStandardPaths::PicturesLocation) + "/Vistrel");
-}
 
-void TestSettings::defaultsNeverOverwrite()
-{
-    QSettings settings(m_dir.filePath("stored.ini"), QSettings::IniFormat);
-    settings.setValue(SCSettings::RECORDING_FORMAT, "GIF");
-    settings.setValue(SCSettings::RECORDING_MIC_SWITCH, true);
-    settings.setValue(SCSettings::HOTKEYS_RECORDING, "None");
+    // The defaults never overwrite a stored value.
+    QSettings stored(m_dir.filePath("stored.ini"), QSettings::IniFormat);
+    stored.setValue(SCSettings::RECORDING_FORMAT, "GIF");
+    stored.setValue(SCSettings::RECORDING_MIC_SWITCH, true);
+    stored.setValue(SCSettings::HOTKEYS_RECORDING, "None");
     // Even values the program would reject stay as the user (or a damaged store) left them.
-    settings.setValue(SCSettings::SCREENSHOT_FORMAT, "XYZ");
-    settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
+    stored.setValue(SCSettings::SCREENSHOT_FORMAT, "XYZ");
+    stored.setValue(SCSettings::GENERAL_FIRST_RUN, false);
 
-    const QStringList written = SCSettings::applyDefaults(settings);
-    QCOMPARE(written.size(), int(SCSettings::defaults().size()) - 5);
-    QVERIFY(!written.contains(SCSettings::RECORDING_FORMAT));
-    QCOMPARE(settings.value(SCSettings::RECORDING_FORMAT).toString(), QString("GIF"));
-    QCOMPARE(settings.value(SCSettings::RECORDING_MIC_SWITCH).toBool(), true);
-    QCOMPARE(settings.value(SCSettings::HOTKEYS_RECORDING).toString(), QString("None"));
-    QCOMPARE(settings.value(SCSettings::SCREENSHOT_FORMAT).toString(), QString("XYZ"));
-    QCOMPARE(settings.value(SCSettings::GENERAL_FIRST_RUN).toBool(), false);
+    const QStringList filled = SCSettings::applyDefaults(stored);
+    QCOMPARE(filled.size(), int(SCSettings::defaults().size()) - 5);
+    QVERIFY(!filled.contains(SCSettings::RECORDING_FORMAT));
+    QCOMPARE(stored.value(SCSettings::RECORDING_FORMAT).toString(), QString("GIF"));
+    QCOMPARE(stored.value(SCSettings::RECORDING_MIC_SWITCH).toBool(), true);
+    QCOMPARE(stored.value(SCSettings::HOTKEYS_RECORDING).toString(), QString("None"));
+    QCOMPARE(stored.value(SCSettings::SCREENSHOT_FORMAT).toString(), QString("XYZ"));
+    QCOMPARE(stored.value(SCSettings::GENERAL_FIRST_RUN).toBool(), false);
 
     // A second application writes nothing at all.
-    QVERIFY(SCSettings::applyDefaults(settings).isEmpty());
+    QVERIFY(SCSettings::applyDefaults(stored).isEmpty());
 }
 
 void TestSettings::formatTablesRoundTrip()
