@@ -7,7 +7,6 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPainter>
-#include <QProcess>
 #include <QRasterWindow>
 #include <QScreen>
 #include <QSignalSpy>
@@ -86,16 +85,11 @@ QByteArray run(const QString &program, const QStringList &arguments)
 // Structural similarity of two pictures of the same size, as ffmpeg's ssim filter gives it.
 double ssim(const QString &a, const QString &b)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(
-            QStringLiteral("ffmpeg"),
-            {"-v", "info", "-nostats", "-i", a, "-i", b, "-lavfi", "ssim", "-f", "null", "-"});
-    if (!process.waitForFinished(60000))
-        return 0.0;
-    const QByteArray output = process.readAll();
-    const int at = output.lastIndexOf(" All:");
-    return at < 0 ? 0.0 : output.mid(at + 5).split(' ').value(0).toDouble();
+    const QByteArray stats = run(QStringLiteral("ffmpeg"),
+                                 {"-v", "error", "-nostdin", "-i", a, "-i", b, "-lavfi",
+                                  "ssim=stats_file=-", "-f", "null", "-"});
+    const int at = stats.lastIndexOf("All:");
+    return at < 0 ? 0.0 : stats.mid(at + 4).split(' ').value(0).toDouble();
 }
 
 } // namespace

@@ -1,18 +1,15 @@
 #include "area-selector.h"
 #include "desktop-input.h"
 #include "pattern-window.h"
-#include "sc-compositor-watcher.h"
 #include "sc-countdown-widget.h"
 #include "sc-draw-window.h"
 #include "sc-fullscreen-toolbar.h"
 
-#include <QDir>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QTest>
 
-// What the overlays leave of the screen below them. VISTREL_SHOT_DIR, when set, receives
-// a screenshot of each scene.
+// What the overlays leave of the screen below them.
 class TestOverlayLook : public QObject
 {
     Q_OBJECT
@@ -25,18 +22,10 @@ private slots:
     void toolbarAndFrame();
 
 private:
-    QImage grab(const QString &scene)
+    static QImage grab()
     {
         QTest::qWait(400);
-        const QImage image = QGuiApplication::primaryScreen()->grabWindow(0).toImage();
-        const QString dir = qEnvironmentVariable("VISTREL_SHOT_DIR");
-        if (!dir.isEmpty()) {
-            const QString mode = SCCompositorWatcher::instance()->isCompositing()
-                    ? QStringLiteral("compositor")
-                    : QStringLiteral("plain");
-            image.save(QDir(dir).filePath(scene + QLatin1Char('-') + mode + ".png"));
-        }
-        return image;
+        return QGuiApplication::primaryScreen()->grabWindow(0).toImage();
     }
     static bool near(const QColor &a, const QColor &b, int tolerance = 4)
     {
@@ -79,7 +68,7 @@ void TestOverlayLook::countdownIsADisc()
     countdown.startCountdown(3);
     QVERIFY(QTest::qWaitForWindowExposed(&countdown));
     QTRY_COMPARE(countdown.mapToGlobal(QPoint(0, 0)), QPoint(500, 300));
-    const QImage screen = grab(QStringLiteral("countdown"));
+    const QImage screen = grab();
     countdown.stopCountdown();
 
     // Outside the disc the screen shows; inside it the dark face.
@@ -100,7 +89,7 @@ void TestOverlayLook::selectorDimsTheScreen()
     QVERIFY(QTest::qWaitForWindowExposed(&selector));
     QVERIFY(xdotool({"mousemove", "700", "500", "mousedown", "1", "sleep", "0.05", "mousemove",
                      "900", "650", "sleep", "0.05", "mousemove", "1000", "700"}));
-    const QImage screen = grab(QStringLiteral("area-selector"));
+    const QImage screen = grab();
     QVERIFY(xdotool({"mouseup", "1"}));
 
     // A veil of black at 100/255 over the screen: each channel drops to about 155/255.
@@ -131,7 +120,7 @@ void TestOverlayLook::toolbarAndFrame()
     QVERIFY(QTest::qWaitForWindowExposed(&frame));
     QVERIFY(QTest::qWaitForWindowExposed(frame.buttonBar()));
     QTest::qWait(300);
-    const QImage screen = grab(QStringLiteral("toolbar-frame"));
+    const QImage screen = grab();
 
     const QColor strip = screen.pixelColor(960, 25 + 20);
     QVERIFY2(strip.lightness() < 90, qPrintable(strip.name()));
