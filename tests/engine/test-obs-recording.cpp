@@ -21,32 +21,26 @@ const QColor FRAME(255, 0, 255);
 const QColor QUADRANTS[4]
         = {QColor(255, 0, 0), QColor(0, 255, 0), QColor(0, 0, 255), QColor(255, 255, 0)};
 
-// libobs's own view of what the engine does while no recording runs.
-struct EngineAtRest
+// libobs's own view of the engine between recordings: nothing captured, nearly nothing drawn.
+void checkRest()
 {
-    int activeCaptures = 0;
-    QByteArray device;
-    uint32_t canvasWidth = 0;
-};
-
-EngineAtRest engineAtRest()
-{
-    EngineAtRest rest;
+    int active = 0;
     obs_enum_sources(
             [](void *param, obs_source_t *source) {
                 if (strcmp(obs_source_get_id(source), "xshm_input") == 0
                     && (obs_source_active(source) || obs_source_showing(source)))
-                    ++static_cast<EngineAtRest *>(param)->activeCaptures;
+                    ++*static_cast<int *>(param);
                 return true;
             },
-            &rest);
+            &active);
+    QCOMPARE(active, 0);
     obs_enter_graphics();
-    rest.device = gs_get_device_name();
+    const QByteArray device = gs_get_device_name();
     obs_leave_graphics();
+    QCOMPARE(device, QByteArray("Vistrel null device"));
     obs_video_info ovi;
-    if (obs_get_video_info(&ovi))
-        rest.canvasWidth = ovi.base_width;
-    return rest;
+    QVERIFY(obs_get_video_info(&ovi));
+    QCOMPARE(int(ovi.base_width), int(ObsWrapper::IDLE_CANVAS));
 }
 
 bool near(const QColor &a, const QColor &b, int tolerance = 48)
@@ -183,13 +177,7 @@ void TestObsRecording::regionRecordingShowsExactlyTheRegion()
 
 void TestObsRecording::nextRecordingStartsWithTheScreenAndTheEngineRestsBetween()
 {
-    // After the region recording, before the next: nothing captured, nothing drawn.
-    const auto checkRest = [] {
-        const EngineAtRest rest = engineAtRest();
-        QCOMPARE(rest.activeCaptures, 0);
-        QCOMPARE(rest.device, QByteArray("Vistrel null device"));
-        QCOMPARE(int(rest.canvasWidth), int(ObsWrapper::IDLE_CANVAS));
-    };
+    // After the region recording, and after the next.
     checkRest();
 
     FlatWindow window(Qt::black, QRect(QPoint(0, 0), m_screen));
