@@ -94,9 +94,9 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void highlightAndClickRings();
+    void cropAfterFilterKeepsHighlightOnPointer();
+    void cropBeforeFilterKeepsHighlightOnPointer();
     void switchesOffRemoveEffects();
-    void cropKeepsHighlightOnPointer();
-    void keysWrittenToTheFilterSwitchIt();
     void filtersComeAndGoWhileClicking();
 
 private:
@@ -391,89 +391,88 @@ void TestMouseEffects::highlightAndClickRings()
     }
 }
 
+void TestMouseEffects::cropAfterFilterKeepsHighlightOnPointer()
+{
+    writeCaptureSettings(true, false);
+    // The filter was attached first, so the crop runs after it.
+    obs_source_t *crop = addCrop(200, 200);
+    QVERIFY(crop);
+    const QPoint at(600, 400);
+    QVERIFY(movePointer(at));
+    checkHighlightAt(at, {1000, 700}, {200, 200});
+    // Where the pointer would be without the crop there is nothing.
+    setProbes({at}, 40);
+    const auto frames = nextFrames(3);
+    QVERIFY(!frames.empty());
+    QCOMPARE(frames.back().regions[0].count[Green], 0);
+
+    obs_source_filter_remove(m_capture, crop);
+    obs_source_release(crop);
+}
+
+void TestMouseEffects::cropBeforeFilterKeepsHighlightOnPointer()
+{
+    writeCaptureSettings(true, false);
+    obs_source_filter_remove(m_capture, m_filter);
+    obs_source_t *crop = addCrop(200, 200);
+    QVERIFY(crop);
+    obs_source_filter_add(m_capture, m_filter);
+
+    const QPoint at(700, 500);
+    QVERIFY(movePointer(at));
+    checkHighlightAt(at, {1100, 800}, {200, 200});
+
+    // A changed crop moves the picture; the highlight follows it.
+    obs_data_t *settings = obs_source_get_settings(crop);
+    obs_data_set_int(settings, "left", 400);
+    obs_data_set_int(settings, "top", 100);
+    obs_source_update(crop, settings);
+    obs_data_release(settings);
+    checkHighlightAt(at, {1100, 800}, {400, 100});
+
+    // Back to the order the engine uses: the filter first.
+    obs_source_filter_remove(m_capture, m_filter);
+    obs_source_filter_remove(m_capture, crop);
+    obs_source_release(crop);
+    obs_source_filter_add(m_capture, m_filter);
+}
+
+// The switches work written to the capture, as the engine does, and written to the filter
+// itself, whose own settings win over the capture's (how they merge is checked in
+// test-mouse-effect-config).
 void TestMouseEffects::switchesOffRemoveEffects()
 {
     const QPoint at(800, 600);
     QVERIFY(movePointer(at));
-    writeCaptureSettings(true, true);
-    checkHighlightAt(at, {300, 300});
+    for (obs_source_t *target : {m_capture, m_filter}) {
+        writeCaptureSettings(false, false);
+        writeKeys(target, true, true);
+        checkHighlightAt(at, {300, 300});
 
-    writeCaptureSettings(false, false);
-    setProbes({at}, 90);
-    QVERIFY(awaitRegion(kFramesForMove, [](const Region &r) { return r.count[Green] == 0; }));
+        writeKeys(target, false, false);
+        setProbes({at}, 90);
+        QVERIFY(awaitRegion(kFramesForMove, [](const Region &r) { return r.count[Green] == 0; }));
 
-    QVERIFY(click(1));
-    QVERIFY(click(3));
-    const auto after = nextFrames(kFramesWithoutRing);
-    QCOMPARE(int(after.size()), kFramesWithoutRing);
-    for (const FrameRecord &f : after) {
-        QCOMPARE(f.regions[0].count[Green], 0);
-        QCOMPARE(f.regions[0].count[Blue], 0);
-        QCOMPARE(f.regions[0].count[Red], 0);
+        QVERIFY(click(1));
+        QVERIFY(click(3));
+        const auto after = nextFrames(kFramesWithoutRing);
+        QCOMPARE(int(after.size()), kFramesWithoutRing);
+        for (const FrameRecord &f : after) {
+            QCOMPARE(f.regions[0].count[Green], 0);
+            QCOMPARE(f.regions[0].count[Blue], 0);
+            QCOMPARE(f.regions[0].count[Red], 0);
+        }
+
+        // Switched on again, the same clicks draw rings: the silence above was the switch.
+        writeKeys(target, false, true);
+        nextFrames(3);
+        setProbes({at}, 90);
+        QVERIFY(click(1));
+        Region shown;
+        QVERIFY(awaitRegion(
+                kFramesForRing, [](const Region &r) { return r.count[Blue] > 40; }, &shown));
+        QCOMPARE(shown.count[Green], 0);
     }
-
-    // Switched on again, the same clicks draw rings: the silence above was the switch.
-    writeCaptureSettings(false, true);
-    nextFrames(3);
-    setProbes({at}, 90);
-    QVERIFY(click(1));
-    Region shown;
-    QVERIFY(awaitRegion(
-            kFramesForRing, [](const Region &r) { return r.count[Blue] > 40; }, &shown));
-    QCOMPARE(shown.count[Green], 0);
-}
-
-// The engine attaches the filter first, so that the crop runs after it; the other order must
-// keep the highlight on the pointer as well.
-void TestMouseEffects::cropKeepsHighlightOnPointer()
-{
-    writeCaptureSettings(true, false);
-    for (const bool cropFirst : {false, true}) {
-        if (cropFirst)
-            obs_source_filter_remove(m_capture, m_filter);
-        obs_source_t *crop = addCrop(200, 200);
-        QVERIFY(crop);
-        if (cropFirst)
-            obs_source_filter_add(m_capture, m_filter);
-        const QPoint at(cropFirst ? 700 : 600, cropFirst ? 500 : 400);
-        QVERIFY(movePointer(at));
-        checkHighlightAt(at, {1000, 700}, {200, 200});
-        // Where the pointer would be without the crop there is nothing.
-        setProbes({at}, 40);
-        const auto frames = nextFrames(3);
-        QVERIFY(!frames.empty());
-        QCOMPARE(frames.back().regions[0].count[Green], 0);
-
-        // A changed crop moves the picture; the highlight follows it.
-        obs_data_t *settings = obs_source_get_settings(crop);
-        obs_data_set_int(settings, "left", 400);
-        obs_data_set_int(settings, "top", 100);
-        obs_source_update(crop, settings);
-        obs_data_release(settings);
-        checkHighlightAt(at, {1100, 800}, {400, 100});
-        // With the crop gone the filter is alone again, in the engine's order.
-        obs_source_filter_remove(m_capture, crop);
-        obs_source_release(crop);
-    }
-}
-
-// The filter's own settings win over the capture's (how they merge is checked in
-// test-mouse-effect-config).
-void TestMouseEffects::keysWrittenToTheFilterSwitchIt()
-{
-    writeCaptureSettings(false, false);
-    writeKeys(m_filter, true, true);
-    const QPoint at(1300, 300);
-    QVERIFY(movePointer(at));
-    checkHighlightAt(at, {600, 800});
-
-    setProbes({at}, 90);
-    QVERIFY(click(3));
-    QVERIFY(awaitRegion(kFramesForRing, [](const Region &r) { return r.count[Red] > 40; }));
-
-    writeKeys(m_filter, false, false);
-    QVERIFY(awaitRegion(kFramesForMove,
-                        [](const Region &r) { return r.count[Green] == 0 && r.count[Red] == 0; }));
 }
 
 // Each filter has an X thread of its own; making and dropping them under clicks must neither
