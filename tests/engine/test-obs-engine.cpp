@@ -41,9 +41,8 @@ class TestObsEngine : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void bringUpBuildsAudioSources();
+    void bringUpBuildsSourcesAndTargets();
     void secondInitKeepsOneSourcePerChannel();
-    void targetsComeFromTheScreenList();
     void idleEngineReadsNothingFromTheScreen();
     void metersCarryATone();
     void switchingOffZeroesLevelsAndMixersFollow();
@@ -117,7 +116,7 @@ void TestObsEngine::initTestCase()
     QVERIFY(obs_initialized());
 }
 
-void TestObsEngine::bringUpBuildsAudioSources()
+void TestObsEngine::bringUpBuildsSourcesAndTargets()
 {
     QVERIFY(m_obs->micSource());
     QVERIFY(m_obs->playerSource());
@@ -131,6 +130,23 @@ void TestObsEngine::bringUpBuildsAudioSources()
     QVERIFY(m_obs->output());
     QVERIFY(!m_obs->isRecordingStart());
     QTRY_VERIFY_WITH_TIMEOUT(m_mic.count >= 10 && m_player.count >= 10 && m_queued >= 10, 10000);
+
+    // Targets come from the screen list.
+    m_obs->searchRecTargets(REC_SCREEN);
+    const QStringList names = m_obs->getRecTargets();
+    const QStringList ids = m_obs->getRecTargetIds();
+    QVERIFY(!names.isEmpty());
+    QCOMPARE(names.size(), ids.size());
+    bool ok = false;
+    ids.first().toInt(&ok);
+    QVERIFY2(ok, qPrintable(ids.first()));
+    m_obs->searchMicDevice();
+    m_obs->searchPlayerDevice();
+    // The "Default" entry plus the session's own devices.
+    QVERIFY(m_obs->hasMicDevice());
+    QCOMPARE(m_obs->micDeviceId(QStringLiteral("no such device")), QString("default"));
+    QVERIFY(m_obs->playerDeviceName().size() >= 1);
+    QVERIFY(m_obs->micDeviceId(m_obs->micphoneDeviceName().first()).size() > 0);
 }
 
 void TestObsEngine::secondInitKeepsOneSourcePerChannel()
@@ -147,25 +163,6 @@ void TestObsEngine::secondInitKeepsOneSourcePerChannel()
     QVERIFY(obs_get_video_info(&after));
     QCOMPARE(after.base_width, before.base_width);
     QCOMPARE(after.output_format, before.output_format);
-}
-
-void TestObsEngine::targetsComeFromTheScreenList()
-{
-    m_obs->searchRecTargets(REC_SCREEN);
-    const QStringList names = m_obs->getRecTargets();
-    const QStringList ids = m_obs->getRecTargetIds();
-    QVERIFY(!names.isEmpty());
-    QCOMPARE(names.size(), ids.size());
-    bool ok = false;
-    ids.first().toInt(&ok);
-    QVERIFY2(ok, qPrintable(ids.first()));
-    m_obs->searchMicDevice();
-    m_obs->searchPlayerDevice();
-    // The "Default" entry plus the session's own devices.
-    QVERIFY(m_obs->hasMicDevice());
-    QCOMPARE(m_obs->micDeviceId(QStringLiteral("no such device")), QString("default"));
-    QVERIFY(m_obs->playerDeviceName().size() >= 1);
-    QVERIFY(m_obs->micDeviceId(m_obs->micphoneDeviceName().first()).size() > 0);
 }
 
 void TestObsEngine::idleEngineReadsNothingFromTheScreen()

@@ -30,8 +30,7 @@ class TestOverlayWidgets : public QObject
 private slots:
     void initTestCase();
     void countsThreeTwoOneThenFinishes();
-    void stopReturnsWithoutFinishing();
-    void nonPositiveStartFinishesAtOnce();
+    void stopOrNonPositiveStartReturns();
     void hotkeyHint();
     void switchTogglesOnLeftReleaseOnly();
     void switchSetCheckedAndPaint();
@@ -98,7 +97,7 @@ void TestOverlayWidgets::countsThreeTwoOneThenFinishes()
     QCOMPARE(seen, QStringList({"3", "2", "1"}));
 }
 
-void TestOverlayWidgets::stopReturnsWithoutFinishing()
+void TestOverlayWidgets::stopOrNonPositiveStartReturns()
 {
     SCCountdownWidget countdown;
     QSignalSpy finished(&countdown, &SCCountdownWidget::countdownFinished);
@@ -111,10 +110,8 @@ void TestOverlayWidgets::stopReturnsWithoutFinishing()
     // Nothing more arrives later: the timer is really stopped.
     QTest::qWait(1300);
     QCOMPARE(finished.count(), 0);
-}
 
-void TestOverlayWidgets::nonPositiveStartFinishesAtOnce()
-{
+    // A start at zero or below finishes at once.
     for (const int start : {0, -2}) {
         SCCountdownWidget countdown;
         QSignalSpy finished(&countdown, &SCCountdownWidget::countdownFinished);
