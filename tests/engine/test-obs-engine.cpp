@@ -1,6 +1,6 @@
+#include "engine-test-support.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
-#include "tone-player.h"
 
 #include <QGuiApplication>
 #include <QMargins>
@@ -8,30 +8,6 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
-
-#include <limits>
-
-namespace {
-
-// Keeps what the level signals carried: pointers are valid only during the emission.
-struct LevelRecorder
-{
-    float maxMagnitude = -std::numeric_limits<float>::infinity();
-    int count = 0;
-    int nonZero = 0;
-    void record(const float *magnitude, const float *peak, const float *inputPeak)
-    {
-        ++count;
-        // All zeros is "no audio measured yet" or "switched off", not a 0 dB level.
-        if (magnitude[0] != 0.0f || peak[0] != 0.0f || inputPeak[0] != 0.0f) {
-            ++nonZero;
-            maxMagnitude = std::max(maxMagnitude, magnitude[0]);
-        }
-    }
-    void reset() { *this = LevelRecorder(); }
-};
-
-} // namespace
 
 // One real libobs session on the test desktop: sources, the idle canvas, meters and mixers;
 // and the logical recording areas to the engine's device-pixel crop and canvas.
