@@ -28,32 +28,12 @@ private Q_SLOTS:
     void cleanupTestCase();
 
 private:
-    static int countSources(const char *id);
-
     std::unique_ptr<ObsWrapper> m_obs;
     QTemporaryDir m_dir;
     LevelRecorder m_mic;
     LevelRecorder m_player;
     int m_queued = 0;
 };
-
-int TestObsEngine::countSources(const char *id)
-{
-    struct Count
-    {
-        const char *id;
-        int count;
-    } count {id, 0};
-    obs_enum_sources(
-            [](void *param, obs_source_t *source) {
-                auto *c = static_cast<Count *>(param);
-                if (strcmp(obs_source_get_id(source), c->id) == 0)
-                    ++c->count;
-                return true;
-            },
-            &count);
-    return count.count;
-}
 
 void TestObsEngine::initTestCase()
 {
@@ -161,7 +141,14 @@ void TestObsEngine::idleEngineReadsNothingFromTheScreen()
     m_obs->enableMouseEffect(true);
     QVERIFY(!m_obs->captureSource());
     QVERIFY(!m_obs->scene());
-    QCOMPARE(countSources("xshm_input"), 0);
+    int captures = 0;
+    obs_enum_sources(
+            [](void *param, obs_source_t *source) {
+                *static_cast<int *>(param) += strcmp(obs_source_get_id(source), "xshm_input") == 0;
+                return true;
+            },
+            &captures);
+    QCOMPARE(captures, 0);
     // Building the scene never took the sound sources off their channels.
     OBSSourceAutoRelease onMic = obs_get_output_source(2);
     OBSSourceAutoRelease onPlayer = obs_get_output_source(1);

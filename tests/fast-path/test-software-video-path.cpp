@@ -102,7 +102,6 @@ private Q_SLOTS:
     void softwareRenderersAreRecognised();
     void recordedPictureEqualsTheScreen_data();
     void recordedPictureEqualsTheScreen();
-    void cleanupTestCase();
 
 private:
     std::unique_ptr<ObsWrapper> m_obs;
@@ -321,11 +320,6 @@ void TestSoftwareVideoPath::recordedPictureEqualsTheScreen()
         }
     const double meanError = double(total) / (3.0 * double(samples));
     QVERIFY2(meanError < 2.5, qPrintable(QStringLiteral("mean error %1").arg(meanError)));
-}
-
-void TestSoftwareVideoPath::cleanupTestCase()
-{
-    m_obs.reset();
 }
 
 QTEST_MAIN(TestSoftwareVideoPath)
