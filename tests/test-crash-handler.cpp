@@ -96,7 +96,6 @@ private Q_SLOTS:
     void fatalSignalLeavesReport_data();
     void fatalSignalLeavesReport();
     void demanglesOnlyParenthesisedNames();
-    void setDumpDirectoryCreatesFolder();
 };
 
 void TestCrashHandler::fatalSignalLeavesReport_data()
@@ -155,15 +154,6 @@ void TestCrashHandler::demanglesOnlyParenthesisedNames()
     QCOMPARE(SCCrashHandler::demangleSymbolLine("[0x7f00]"), QByteArray("[0x7f00]"));
     QCOMPARE(SCCrashHandler::demangleSymbolLine("3 app 0x1000 _ZN3foo3barEi + 12"),
              QByteArray("3 app 0x1000 _ZN3foo3barEi + 12"));
-}
-
-void TestCrashHandler::setDumpDirectoryCreatesFolder()
-{
-    QTemporaryDir dir;
-    const QString folder = dir.filePath("x/y/z");
-    SCCrashHandler::setDumpDirectory(folder);
-    QVERIFY(QFileInfo(folder).isDir());
-    QCOMPARE(SCCrashHandler::dumpDirectory(), folder);
 }
 
 int main(int argc, char **argv)

@@ -57,14 +57,9 @@ class TestLogger : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void beforeInitializationNothingIsWritten();
-    void initializeCreatesFoldersAndWritesHeader();
-    void levelsWriteTheirPrefixesAndEcho();
-    void secondInitializeKeepsFirstFile();
+    void oneFileForTheRunWithLevelsAndEcho();
     void concurrentLinesStayWhole();
-    void laterRunAppendsWithNewHeader();
-    void emptyPathUsesDefaultFolder();
-    void unwritablePathFails();
+    void laterRunsAppendUseTheDefaultFolderOrFail();
 
 private:
     QTemporaryDir m_dir;
@@ -78,7 +73,7 @@ void TestLogger::initTestCase()
     g_previous = qInstallMessageHandler(capture);
 }
 
-void TestLogger::beforeInitializationNothingIsWritten()
+void TestLogger::oneFileForTheRunWithLevelsAndEcho()
 {
     g_messages.clear();
     SCLogger::instance()->info("too early");
@@ -87,10 +82,8 @@ void TestLogger::beforeInitializationNothingIsWritten()
     QCOMPARE(g_messages.size(), 2);
     QVERIFY(g_messages[0].text.contains("too early"));
     QVERIFY(QDir(m_dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
-}
 
-void TestLogger::initializeCreatesFoldersAndWritesHeader()
-{
+    // The first initialisation makes the folders and writes the header.
     QVERIFY(SCLogger::instance()->initialize(m_logPath));
     QCOMPARE(SCLogger::instance()->logFilePath(), m_logPath);
     const QStringList lines = readLines(m_logPath);
@@ -101,10 +94,7 @@ void TestLogger::initializeCreatesFoldersAndWritesHeader()
     QCOMPARE(first.captured(1), QString("=== Application Started ==="));
     QCOMPARE(second.captured(1), "Log file initialized: " + m_logPath);
     QCOMPARE(lines[0].left(23), lines[1].left(23)); // one timestamp for both
-}
 
-void TestLogger::levelsWriteTheirPrefixesAndEcho()
-{
     g_messages.clear();
     SCLogger *logger = SCLogger::instance();
     logger->debug("d1");
@@ -114,9 +104,8 @@ void TestLogger::levelsWriteTheirPrefixesAndEcho()
     logger->critical("c1");
     logger->logToConsole("console only");
 
-    const QStringList lines = readLines(m_logPath).mid(2);
     QStringList texts;
-    for (const QString &line : lines)
+    for (const QString &line : readLines(m_logPath).mid(2))
         texts << LINE.match(line).captured(1);
     QCOMPARE(texts,
              QStringList({"Debug: d1", "Info: i1", "Warning: x", "Error: e1", "Critical: c1"}));
@@ -126,10 +115,8 @@ void TestLogger::levelsWriteTheirPrefixesAndEcho()
     QCOMPARE(g_messages[3].type, QtCriticalMsg);
     QVERIFY(g_messages[3].text.endsWith("e1"));
     QCOMPARE(g_messages[5].text, QString("console only"));
-}
 
-void TestLogger::secondInitializeKeepsFirstFile()
-{
+    // A second initialisation keeps the first file.
     const QString other = m_dir.filePath("other.log");
     QVERIFY(SCLogger::instance()->initialize(other));
     QVERIFY(SCLogger::instance()->initialize(QString()));
@@ -181,14 +168,18 @@ void TestLogger::concurrentLinesStayWhole()
     }
 }
 
-void TestLogger::laterRunAppendsWithNewHeader()
+// Fresh runs of this executable (see childMain).
+void TestLogger::laterRunsAppendUseTheDefaultFolderOrFail()
 {
+    const auto run = [](QProcess &child, const QStringList &arguments) {
+        child.start(QCoreApplication::applicationFilePath(), arguments);
+        return child.waitForFinished(30000) ? child.exitCode() : -1;
+    };
+    // A later run appends to the same file, with a header of its own.
     const QString path = m_dir.filePath("shared.log");
-    for (int run = 0; run < 2; ++run) {
+    for (int i = 0; i < 2; ++i) {
         QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {"--child", path});
-        QVERIFY(child.waitForFinished(30000));
-        QCOMPARE(child.exitCode(), 0);
+        QCOMPARE(run(child, {"--child", path}), 0);
     }
     const QStringList lines = readLines(path);
     QCOMPARE(lines.size(), 6);
@@ -196,38 +187,29 @@ void TestLogger::laterRunAppendsWithNewHeader()
     QVERIFY(lines[2].contains("Info: child "));
     QVERIFY(lines[3].endsWith("=== Application Started ==="));
     QVERIFY(lines[5].contains("Info: child "));
-}
 
-void TestLogger::emptyPathUsesDefaultFolder()
-{
+    // Without a path the log goes to the data folder, named after the start.
     QProcess child;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
     child.setProcessEnvironment(env);
-    child.start(QCoreApplication::applicationFilePath(), {"--child-default"});
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitCode(), 0);
-    const QString path = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
-    const QFileInfo info(path);
+    QCOMPARE(run(child, {"--child-default"}), 0);
+    const QString defaultPath = QString::fromLocal8Bit(child.readAllStandardOutput()).trimmed();
+    const QFileInfo info(defaultPath);
     QCOMPARE(info.absolutePath(), m_dir.filePath("data") + "/test-logger/logs");
     QVERIFY(QRegularExpression(R"(^screen-recorder_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d\.log$)")
                     .match(info.fileName())
                     .hasMatch());
-    QCOMPARE(readLines(path).size(), 3);
-}
+    QCOMPARE(readLines(defaultPath).size(), 3);
 
-void TestLogger::unwritablePathFails()
-{
-    // Run in a fresh process so that the logger is not initialised yet.
+    // A path that cannot be made fails, and says so.
     const QString blocker = m_dir.filePath("blocker");
     QFile file(blocker);
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.close();
-    QProcess child;
-    child.start(QCoreApplication::applicationFilePath(), {"--child", blocker + "/x/run.log"});
-    QVERIFY(child.waitForFinished(30000));
-    QCOMPARE(child.exitCode(), 3);
-    QVERIFY(child.readAllStandardError().contains("Failed to open log file:"));
+    QProcess blocked;
+    QCOMPARE(run(blocked, {"--child", blocker + "/x/run.log"}), 3);
+    QVERIFY(blocked.readAllStandardError().contains("Failed to open log file:"));
 }
 
 int main(int argc, char **argv)

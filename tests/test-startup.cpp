@@ -1,6 +1,8 @@
 // Starts the real program under the test session's X display, with a private home,
 // settings store and temporary folder, and watches what it does through its log.
 
+#include "desktop-input.h"
+
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
@@ -21,11 +23,8 @@ private Q_SLOTS:
     void init();
     void cleanup();
     void secondStartExitsQuietly();
-    void staleBlockOfKilledInstanceDoesNotBlock();
-    void terminationQuitsCleanly();
-    void languageFollowsSystemLocaleThenStore_data();
+    void terminationQuitsCleanlyKilledInstanceDoesNotBlock();
     void languageFollowsSystemLocaleThenStore();
-    void storedUnknownLanguageFallsBackAndStays();
 
 private:
     QProcess *start(const QMap<QString, QString> &extraEnv = {});
@@ -113,20 +112,17 @@ void TestStartup::secondStartExitsQuietly()
     QVERIFY(logContains("Created shared memory for single instance") == false); // before log
     // The running window is minimized; the second start must bring it back.
     const auto visibleWindows = [first] {
-        QProcess search;
         // the main window, not a message that may come and go beside it
-        search.start("xdotool",
-                     {"search", "--onlyvisible", "--pid", QString::number(first->processId()),
-                      "--name", "^Vistrel$"});
-        search.waitForFinished(10000);
-        return QString::fromUtf8(search.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+        return xdotoolOutput({"search", "--onlyvisible", "--pid",
+                              QString::number(first->processId()), "--name", "^Vistrel$"})
+                .split('\n', Qt::SkipEmptyParts);
     };
     QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows().isEmpty(), 20000);
     // The start is settled once the engine is up; before that the window may still be shown.
     QTRY_VERIFY_WITH_TIMEOUT(logContains("OBS initialized successfully"), START_DEADLINE_MS);
     const auto minimizeAll = [&visibleWindows] {
         for (const QString &id : visibleWindows())
-            QProcess::execute("xdotool", {"windowminimize", id});
+            xdotool({"windowminimize", id});
         return true;
     };
     QTRY_VERIFY_WITH_TIMEOUT(minimizeAll() && visibleWindows().isEmpty(), 10000);
@@ -146,14 +142,26 @@ void TestStartup::secondStartExitsQuietly()
     QTRY_VERIFY_WITH_TIMEOUT(!visibleWindows().isEmpty(), 10000);
 }
 
-void TestStartup::staleBlockOfKilledInstanceDoesNotBlock()
+void TestStartup::terminationQuitsCleanlyKilledInstanceDoesNotBlock()
 {
     QProcess *first = start();
     QTRY_VERIFY_WITH_TIMEOUT(logContains("Stored window handle"), START_DEADLINE_MS);
-    ::kill(static_cast<pid_t>(first->processId()), SIGKILL);
-    QVERIFY(first->waitForFinished(10000));
-    QDir(logsDir()).removeRecursively();
+    first->terminate();
+    QVERIFY(first->waitForFinished(20000));
+    QCOMPARE(first->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(first->exitCode(), 0);
+    QVERIFY(logContains("Application exiting..."));
 
+    // The block went with it: the next start creates a fresh one.
+    QDir(logsDir()).removeRecursively();
+    QProcess *second = start();
+    QTRY_VERIFY_WITH_TIMEOUT(logContains("Stored window handle"), START_DEADLINE_MS);
+    QVERIFY(!logContains("Took over"));
+
+    // A killed instance leaves its block behind; the next start takes it over.
+    ::kill(static_cast<pid_t>(second->processId()), SIGKILL);
+    QVERIFY(second->waitForFinished(10000));
+    QDir(logsDir()).removeRecursively();
     QProcess *next = start();
     QTRY_VERIFY_WITH_TIMEOUT(logContains("Main window displayed"), START_DEADLINE_MS);
     QTRY_VERIFY_WITH_TIMEOUT(logContains("Stored window handle"), START_DEADLINE_MS);
@@ -168,66 +176,44 @@ void TestStartup::staleBlockOfKilledInstanceDoesNotBlock()
     QCOMPARE(next->state(), QProcess::Running);
 }
 
-void TestStartup::terminationQuitsCleanly()
-{
-    QProcess *first = start();
-    QTRY_VERIFY_WITH_TIMEOUT(logContains("Stored window handle"), START_DEADLINE_MS);
-    first->terminate();
-    QVERIFY(first->waitForFinished(20000));
-    QCOMPARE(first->exitStatus(), QProcess::NormalExit);
-    QCOMPARE(first->exitCode(), 0);
-    QVERIFY(logContains("Application exiting..."));
-
-    // The block went with it: the next start creates a fresh one.
-    QDir(logsDir()).removeRecursively();
-    start();
-    QTRY_VERIFY_WITH_TIMEOUT(logContains("Stored window handle"), START_DEADLINE_MS);
-    QVERIFY(!logContains("Took over"));
-}
-
-void TestStartup::languageFollowsSystemLocaleThenStore_data()
-{
-    QTest::addColumn<QString>("lang");
-    QTest::addColumn<QString>("expected");
-    QTest::newRow("German system") << "de_DE.UTF-8"
-                                   << "Loaded translation for: de_DE";
-    QTest::newRow("no such translation") << "sv_SE.UTF-8"
-                                         << "Loaded fallback translation (en_US)";
-}
-
 void TestStartup::languageFollowsSystemLocaleThenStore()
 {
-    QFETCH(QString, lang);
-    QFETCH(QString, expected);
-    QProcess *first = start({{"LANG", lang}});
-    QTRY_VERIFY_WITH_TIMEOUT(logContains("Main window displayed"), START_DEADLINE_MS);
-    const QString log = allLogs();
-    QVERIFY2(log.contains("System locale: " + lang.left(5)), qPrintable(log));
-    QVERIFY2(log.contains(expected), qPrintable(log));
-    stop(first);
-
-    // The main window stored the default language, so the next start follows the store.
-    QCOMPARE(QSettings(configFile(), QSettings::NativeFormat).value("General/language").toString(),
-             QString("en_US"));
-    QDir(logsDir()).removeRecursively();
-    start({{"LANG", lang}});
-    QTRY_VERIFY_WITH_TIMEOUT(logContains("Main window displayed"), START_DEADLINE_MS);
-    QVERIFY(!logContains("System locale:"));
-    QVERIFY(logContains("Loaded translation for: en_US"));
-}
-
-void TestStartup::storedUnknownLanguageFallsBackAndStays()
-{
+    const QString language = QStringLiteral("General/language");
+    const struct
     {
-        QDir().mkpath(QFileInfo(configFile()).path());
-        QSettings settings(configFile(), QSettings::NativeFormat);
-        settings.setValue("General/language", "tlh_XX");
+        QString lang;
+        QString expected;
+    } systems[] = {{"de_DE.UTF-8", "Loaded translation for: de_DE"},
+                   {"sv_SE.UTF-8", "Loaded fallback translation (en_US)"}};
+    for (const auto &system : systems) {
+        QFile::remove(configFile());
+        QDir(logsDir()).removeRecursively();
+        QProcess *first = start({{"LANG", system.lang}});
+        QTRY_VERIFY_WITH_TIMEOUT(logContains("Main window displayed"), START_DEADLINE_MS);
+        const QString log = allLogs();
+        QVERIFY2(log.contains("System locale: " + system.lang.left(5)), qPrintable(log));
+        QVERIFY2(log.contains(system.expected), qPrintable(log));
+        stop(first);
+
+        // The main window stored the default language, so the next start follows the store.
+        QCOMPARE(QSettings(configFile(), QSettings::NativeFormat).value(language).toString(),
+                 QString("en_US"));
+        QDir(logsDir()).removeRecursively();
+        QProcess *second = start({{"LANG", system.lang}});
+        QTRY_VERIFY_WITH_TIMEOUT(logContains("Main window displayed"), START_DEADLINE_MS);
+        QVERIFY(!logContains("System locale:"));
+        QVERIFY(logContains("Loaded translation for: en_US"));
+        stop(second);
     }
-    QProcess *first = start();
+
+    // A stored language without a translation falls back, and stays stored.
+    QSettings(configFile(), QSettings::NativeFormat).setValue(language, "tlh_XX");
+    QDir(logsDir()).removeRecursively();
+    QProcess *last = start();
     QTRY_VERIFY_WITH_TIMEOUT(logContains("Main window displayed"), START_DEADLINE_MS);
     QVERIFY(logContains("Loaded fallback translation (en_US)"));
-    stop(first);
-    QCOMPARE(QSettings(configFile(), QSettings::NativeFormat).value("General/language").toString(),
+    stop(last);
+    QCOMPARE(QSettings(configFile(), QSettings::NativeFormat).value(language).toString(),
              QString("tlh_XX"));
 }
 

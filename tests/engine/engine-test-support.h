@@ -1,6 +1,6 @@
 #pragma once
 
-// Level capture from the engine's signals, shared by the engine tests.
+// Level capture from the engine's signals, shared by the engine and sound-server tests.
 
 #include "sc-obs-wrapper.h"
 #include "tone-player.h"

@@ -1,72 +1,78 @@
 #include "engine-test-support.h"
+#include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
 
 #include <QGuiApplication>
+#include <QMargins>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
 
-// One real libobs session on the test desktop: sources, the idle canvas, meters and mixers.
+// One real libobs session on the test desktop: sources, the idle canvas, meters and mixers;
+// and the logical recording areas to the engine's device-pixel crop and canvas.
 class TestObsEngine : public QObject
 {
     Q_OBJECT
 
 private Q_SLOTS:
     void initTestCase();
-    void bringUpBuildsAudioSources();
+    void bringUpBuildsSourcesAndTargets();
     void secondInitKeepsOneSourcePerChannel();
-    void targetsComeFromTheScreenList();
     void idleEngineReadsNothingFromTheScreen();
-    void playerMeterCarriesATone();
-    void micMeterCarriesATone();
-    void switchingOffZeroesLevelsAndClearsMixerBit();
-    void mixersFollowTheSwitchesAtSetup();
+    void metersCarryATone();
+    void switchingOffZeroesLevelsAndMixersFollow();
     void stopWithoutRecordingEmitsNothing();
+    void cropLeavesExactlyTheArea_data();
+    void cropLeavesExactlyTheArea();
     void cleanupTestCase();
 
 private:
-    static int countSources(const char *id);
-
     std::unique_ptr<ObsWrapper> m_obs;
     QTemporaryDir m_dir;
     LevelRecorder m_mic;
     LevelRecorder m_player;
+    int m_queued = 0;
 };
-
-int TestObsEngine::countSources(const char *id)
-{
-    struct Count
-    {
-        const char *id;
-        int count;
-    } count {id, 0};
-    obs_enum_sources(
-            [](void *param, obs_source_t *source) {
-                auto *c = static_cast<Count *>(param);
-                if (strcmp(obs_source_get_id(source), c->id) == 0)
-                    ++c->count;
-                return true;
-            },
-            &count);
-    return count.count;
-}
 
 void TestObsEngine::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
     QVERIFY(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"));
+    QVERIFY(!obs_initialized());
+    {
+        // An engine never brought up has nothing running and refuses a start with a reason.
+        ObsWrapper idle;
+        QSignalSpy status(&idle, &ObsWrapper::recordStatusChanged);
+        QSignalSpy failed(&idle, &ObsWrapper::recordingFailed);
+        QCOMPARE(idle.stopRecording(true), 0);
+        QCOMPARE(idle.pauseRecording(), -1);
+        QCOMPARE(idle.micphoneDeviceName(), QStringList {"No Device"});
+        QVERIFY(!idle.hasMicDevice());
+        QCOMPARE(idle.startRecording(), -1);
+        QCOMPARE(status.count(), 2);
+        QCOMPARE(status.at(0).at(0).toInt(), 0);
+        QCOMPARE(status.at(1).at(0).toInt(), 2);
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(!idle.isRecordingStart());
+    }
+    QVERIFY(!obs_initialized());
     const QSize screen = QGuiApplication::primaryScreen()->size();
     m_obs = std::make_unique<ObsWrapper>();
     connect(m_obs.get(), &ObsWrapper::micVolumeDataChange, this,
             [this](const float *m, const float *p, const float *ip) { m_mic.record(m, p, ip); });
     connect(m_obs.get(), &ObsWrapper::playerVolumeDataChange, this,
             [this](const float *m, const float *p, const float *ip) { m_player.record(m, p, ip); });
+    // Meters connect queued (the main window does); the pointers must survive the queue.
+    connect(
+            m_obs.get(), &ObsWrapper::micVolumeDataChange, this,
+            [this](const float *m, const float *, const float *) { m_queued += m ? 1 : 0; },
+            Qt::QueuedConnection);
     QVERIFY(m_obs->initObs(screen.width(), screen.height(), 30));
     QVERIFY(obs_initialized());
 }
 
-void TestObsEngine::bringUpBuildsAudioSources()
+void TestObsEngine::bringUpBuildsSourcesAndTargets()
 {
     QVERIFY(m_obs->micSource());
     QVERIFY(m_obs->playerSource());
@@ -79,6 +85,24 @@ void TestObsEngine::bringUpBuildsAudioSources()
     QVERIFY(m_obs->playerChannelCount() >= 1 && m_obs->playerChannelCount() <= 8);
     QVERIFY(m_obs->output());
     QVERIFY(!m_obs->isRecordingStart());
+    QTRY_VERIFY_WITH_TIMEOUT(m_mic.count >= 10 && m_player.count >= 10 && m_queued >= 10, 10000);
+
+    // Targets come from the screen list.
+    m_obs->searchRecTargets(REC_SCREEN);
+    const QStringList names = m_obs->getRecTargets();
+    const QStringList ids = m_obs->getRecTargetIds();
+    QVERIFY(!names.isEmpty());
+    QCOMPARE(names.size(), ids.size());
+    bool ok = false;
+    ids.first().toInt(&ok);
+    QVERIFY2(ok, qPrintable(ids.first()));
+    m_obs->searchMicDevice();
+    m_obs->searchPlayerDevice();
+    // The "Default" entry plus the session's own devices.
+    QVERIFY(m_obs->hasMicDevice());
+    QCOMPARE(m_obs->micDeviceId(QStringLiteral("no such device")), QString("default"));
+    QVERIFY(m_obs->playerDeviceName().size() >= 1);
+    QVERIFY(m_obs->micDeviceId(m_obs->micphoneDeviceName().first()).size() > 0);
 }
 
 void TestObsEngine::secondInitKeepsOneSourcePerChannel()
@@ -95,25 +119,6 @@ void TestObsEngine::secondInitKeepsOneSourcePerChannel()
     QVERIFY(obs_get_video_info(&after));
     QCOMPARE(after.base_width, before.base_width);
     QCOMPARE(after.output_format, before.output_format);
-}
-
-void TestObsEngine::targetsComeFromTheScreenList()
-{
-    m_obs->searchRecTargets(REC_SCREEN);
-    const QStringList names = m_obs->getRecTargets();
-    const QStringList ids = m_obs->getRecTargetIds();
-    QVERIFY(!names.isEmpty());
-    QCOMPARE(names.size(), ids.size());
-    bool ok = false;
-    ids.first().toInt(&ok);
-    QVERIFY2(ok, qPrintable(ids.first()));
-    m_obs->searchMicDevice();
-    m_obs->searchPlayerDevice();
-    // The "Default" entry plus the session's own devices.
-    QVERIFY(m_obs->hasMicDevice());
-    QCOMPARE(m_obs->micDeviceId(QStringLiteral("no such device")), QString("default"));
-    QVERIFY(m_obs->playerDeviceName().size() >= 1);
-    QVERIFY(m_obs->micDeviceId(m_obs->micphoneDeviceName().first()).size() > 0);
 }
 
 void TestObsEngine::idleEngineReadsNothingFromTheScreen()
@@ -136,7 +141,14 @@ void TestObsEngine::idleEngineReadsNothingFromTheScreen()
     m_obs->enableMouseEffect(true);
     QVERIFY(!m_obs->captureSource());
     QVERIFY(!m_obs->scene());
-    QCOMPARE(countSources("xshm_input"), 0);
+    int captures = 0;
+    obs_enum_sources(
+            [](void *param, obs_source_t *source) {
+                *static_cast<int *>(param) += strcmp(obs_source_get_id(source), "xshm_input") == 0;
+                return true;
+            },
+            &captures);
+    QCOMPARE(captures, 0);
     // Building the scene never took the sound sources off their channels.
     OBSSourceAutoRelease onMic = obs_get_output_source(2);
     OBSSourceAutoRelease onPlayer = obs_get_output_source(1);
@@ -155,7 +167,7 @@ void TestObsEngine::idleEngineReadsNothingFromTheScreen()
     m_obs->updateRecItem(target, REC_SCREEN, false, 0, 0, 0, 0);
 }
 
-void TestObsEngine::playerMeterCarriesATone()
+void TestObsEngine::metersCarryATone()
 {
     m_player.reset();
     m_mic.reset();
@@ -163,18 +175,13 @@ void TestObsEngine::playerMeterCarriesATone()
     QTRY_VERIFY_WITH_TIMEOUT(m_player.maxMagnitude > -40.0f, 15000);
     // The tone goes to the speakers only; the microphone hears nothing of it.
     QVERIFY2(m_mic.maxMagnitude < -60.0f, qPrintable(QString::number(m_mic.maxMagnitude)));
-    tone->waitForFinished(10000);
-}
-
-void TestObsEngine::micMeterCarriesATone()
-{
+    tone.reset();
     m_mic.reset();
-    auto tone = playTone(3, QStringLiteral("mic_feed"));
+    tone = playTone(3, QStringLiteral("mic_feed"));
     QTRY_VERIFY_WITH_TIMEOUT(m_mic.maxMagnitude > -40.0f, 15000);
-    tone->waitForFinished(10000);
 }
 
-void TestObsEngine::switchingOffZeroesLevelsAndClearsMixerBit()
+void TestObsEngine::switchingOffZeroesLevelsAndMixersFollow()
 {
     m_obs->setupFFmpeg(m_dir.filePath("mixers"), 640, 360, 30, 4, OutputFormat::MP4);
     QVERIFY(m_obs->output());
@@ -207,11 +214,9 @@ void TestObsEngine::switchingOffZeroesLevelsAndClearsMixerBit()
     QCOMPARE(obs_output_get_mixers(m_obs->output()), size_t(1));
     m_obs->recPlayerAudio(true, "default");
     QCOMPARE(obs_output_get_mixers(m_obs->output()), size_t(3));
-    tone->waitForFinished(10000);
-}
+    tone.reset();
 
-void TestObsEngine::mixersFollowTheSwitchesAtSetup()
-{
+    // A new output takes its mixers from the switches as they are.
     m_obs->recMicAudio(false, "default");
     m_obs->setupFFmpeg(m_dir.filePath("mixers"), 640, 360, 30, 4, OutputFormat::MP4);
     QCOMPARE(obs_output_get_mixers(m_obs->output()), size_t(2));
@@ -240,9 +245,68 @@ void TestObsEngine::stopWithoutRecordingEmitsNothing()
     QCOMPARE(status.count(), 0);
 }
 
+void TestObsEngine::cropLeavesExactlyTheArea_data()
+{
+    QTest::addColumn<QPoint>("start");
+    QTest::addColumn<QPoint>("end");
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<double>("ratio");
+    // Exact results where given; an empty frame checks only that the crop adds up.
+    QTest::addColumn<QMargins>("crop");
+    QTest::addColumn<QSize>("frame");
+    QTest::addColumn<QSize>("canvas");
+    QTest::newRow("region on a retina screen")
+            << QPoint(100, 50) << QPoint(739, 409) << QSize(1440, 900) << 2.0
+            << QMargins(200, 100, 1400, 980) << QSize(1280, 720) << QSize(1280, 720);
+    QTest::newRow("canvas rounds up to a multiple of four")
+            << QPoint(0, 0) << QPoint(1000, 499) << QSize(1440, 900) << 2.0
+            << QMargins(0, 0, 878, 800) << QSize(2002, 1000) << QSize(2008, 1000);
+    QTest::newRow("full screen has no crop")
+            << QPoint(0, 0) << QPoint(1919, 1079) << QSize(1920, 1080) << 1.0 << QMargins()
+            << QSize(1920, 1080) << QSize(1920, 1080);
+    QTest::newRow("1x") << QPoint(37, 11) << QPoint(500, 333) << QSize(1920, 1080) << 1.0
+                        << QMargins() << QSize() << QSize();
+    QTest::newRow("2x") << QPoint(1, 2) << QPoint(3, 4) << QSize(1440, 900) << 2.0 << QMargins()
+                        << QSize() << QSize();
+    QTest::newRow("reversed") << QPoint(800, 600) << QPoint(100, 50) << QSize(1280, 720) << 1.0
+                              << QMargins() << QSize() << QSize();
+    QTest::newRow("outside") << QPoint(-20, -5) << QPoint(5000, 100) << QSize(1280, 720) << 1.0
+                             << QMargins() << QSize() << QSize();
+}
+
+void TestObsEngine::cropLeavesExactlyTheArea()
+{
+    QFETCH(QPoint, start);
+    QFETCH(QPoint, end);
+    QFETCH(QSize, screen);
+    QFETCH(double, ratio);
+    QFETCH(QMargins, crop);
+    QFETCH(QSize, frame);
+    QFETCH(QSize, canvas);
+    const auto a = ObsCaptureArea::fromCorners(start, end, screen, ratio);
+    QCOMPARE(a.left + a.frameWidth + a.right, int(screen.width() * ratio));
+    QCOMPARE(a.top + a.frameHeight + a.bottom, int(screen.height() * ratio));
+    QVERIFY(a.left >= 0 && a.right >= 0 && a.top >= 0 && a.bottom >= 0);
+    QCOMPARE(a.canvasWidth % 4, 0);
+    QVERIFY(a.canvasWidth >= a.frameWidth && a.canvasWidth < a.frameWidth + 4 * ratio);
+    if (frame.isEmpty())
+        return;
+    QCOMPARE(QMargins(a.left, a.top, a.right, a.bottom), crop);
+    QCOMPARE(QSize(a.frameWidth, a.frameHeight), frame);
+    QCOMPARE(QSize(a.canvasWidth, a.canvasHeight), canvas);
+    QCOMPARE(a.fullScreen, crop.isNull());
+}
+
 void TestObsEngine::cleanupTestCase()
 {
     m_obs.reset();
+    QVERIFY(!obs_initialized());
+    // libobs comes back after a teardown, at the new size.
+    auto again = std::make_unique<ObsWrapper>();
+    QVERIFY(again->initObs(640, 480, 30));
+    QCOMPARE(again->addSceneSource(REC_SCREEN), 0);
+    QCOMPARE(int(again->recordingCanvas().base_width), 640);
+    again.reset();
     QVERIFY(!obs_initialized());
 }
 

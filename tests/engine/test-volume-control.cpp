@@ -12,10 +12,7 @@ class TestVolumeControl : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void paintedSegmentsFollowTheLevel();
-    void narrowMeterLightsNothing();
-    void channelCountIsCapped();
-    void resetAndDisabledMetersAreDark();
+    void paintedSegmentsFollowTheLevelResetAndSwitch();
 
 private:
     static void setAll(VolumeControl &meter, float magnitude);
@@ -24,13 +21,9 @@ private:
 
 void TestVolumeControl::setAll(VolumeControl &meter, float magnitude)
 {
-    float m[8];
-    float p[8];
-    float ip[8];
-    std::fill(std::begin(m), std::end(m), magnitude);
-    std::fill(std::begin(p), std::end(p), magnitude);
-    std::fill(std::begin(ip), std::end(ip), magnitude);
-    meter.setLevels(m, p, ip);
+    float levels[8];
+    std::fill(std::begin(levels), std::end(levels), magnitude);
+    meter.setLevels(levels, levels, levels);
 }
 
 // Counts segments whose centre differs from the unlit colour in a real rendering.
@@ -49,7 +42,7 @@ int TestVolumeControl::litInImage(const VolumeControl &meter)
     return lit;
 }
 
-void TestVolumeControl::paintedSegmentsFollowTheLevel()
+void TestVolumeControl::paintedSegmentsFollowTheLevelResetAndSwitch()
 {
     VolumeControl meter;
     meter.resize(100, 12);
@@ -69,39 +62,10 @@ void TestVolumeControl::paintedSegmentsFollowTheLevel()
     // Silence is minus infinity and must not wrap round to a full meter.
     setAll(meter, -std::numeric_limits<float>::infinity());
     QCOMPARE(litInImage(meter), 0);
-}
 
-void TestVolumeControl::narrowMeterLightsNothing()
-{
-    VolumeControl meter;
-    meter.resize(10, 12);
-    meter.setInverting(true);
-    setAll(meter, -1.0f);
-    QCOMPARE(meter.litSegments(), 0);
-    // Only background and outline: no unlit segment colour anywhere.
-    const QImage image = meter.grab().toImage();
-    for (int x = 0; x < image.width(); ++x)
-        QVERIFY(image.pixelColor(x, 6) != QColor(57, 57, 61));
-}
-
-void TestVolumeControl::channelCountIsCapped()
-{
-    VolumeControl meter;
-    meter.setChannelCount(12);
-    QCOMPARE(meter.channelCount(), 8);
-    meter.setChannelCount(2);
-    QCOMPARE(meter.channelCount(), 2);
-}
-
-void TestVolumeControl::resetAndDisabledMetersAreDark()
-{
-    VolumeControl meter;
-    meter.resize(100, 12);
-    meter.setInverting(true);
     setAll(meter, -50.0f);
     meter.resetLevels();
     QCOMPARE(litInImage(meter), 0);
-
     setAll(meter, -20.0f);
     QVERIFY(meter.litSegments() > 3);
     meter.setEnabled(false);
@@ -109,6 +73,22 @@ void TestVolumeControl::resetAndDisabledMetersAreDark()
     meter.setEnabled(true);
     setAll(meter, 0.0f);
     QCOMPARE(meter.litSegments(), 0);
+    // The levels arrive for at most eight channels.
+    meter.setChannelCount(12);
+    QCOMPARE(meter.channelCount(), 8);
+    meter.setChannelCount(2);
+    QCOMPARE(meter.channelCount(), 2);
+
+    // Too narrow for a segment, a meter lights nothing.
+    VolumeControl narrow;
+    narrow.resize(10, 12);
+    narrow.setInverting(true);
+    setAll(narrow, -1.0f);
+    QCOMPARE(narrow.litSegments(), 0);
+    // Only background and outline: no unlit segment colour anywhere.
+    const QImage image = narrow.grab().toImage();
+    for (int x = 0; x < image.width(); ++x)
+        QVERIFY(image.pixelColor(x, 6) != QColor(57, 57, 61));
 }
 
 QTEST_MAIN(TestVolumeControl)

@@ -1,12 +1,12 @@
 #include <QtTest>
 
+#include "media-probe.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
 
 #include <QCursor>
 #include <QGuiApplication>
 #include <QPainter>
-#include <QProcess>
 #include <QRasterWindow>
 #include <QScreen>
 #include <QSignalSpy>
@@ -79,26 +79,17 @@ int maxChannelDifference(const QColor &a, const QColor &b)
 
 QByteArray run(const QString &program, const QStringList &arguments)
 {
-    QProcess process;
-    process.start(program, arguments);
-    if (!process.waitForFinished(60000) || process.exitCode() != 0)
-        return QByteArray();
-    return process.readAllStandardOutput();
+    return MediaProbe::runTool(program, arguments, 60000).value_or(QByteArray());
 }
 
 // Structural similarity of two pictures of the same size, as ffmpeg's ssim filter gives it.
 double ssim(const QString &a, const QString &b)
 {
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(
-            QStringLiteral("ffmpeg"),
-            {"-v", "info", "-nostats", "-i", a, "-i", b, "-lavfi", "ssim", "-f", "null", "-"});
-    if (!process.waitForFinished(60000))
-        return 0.0;
-    const QByteArray output = process.readAll();
-    const int at = output.lastIndexOf(" All:");
-    return at < 0 ? 0.0 : output.mid(at + 5).split(' ').value(0).toDouble();
+    const QByteArray stats = run(QStringLiteral("ffmpeg"),
+                                 {"-v", "error", "-nostdin", "-i", a, "-i", b, "-lavfi",
+                                  "ssim=stats_file=-", "-f", "null", "-"});
+    const int at = stats.lastIndexOf("All:");
+    return at < 0 ? 0.0 : stats.mid(at + 4).split(' ').value(0).toDouble();
 }
 
 } // namespace
@@ -111,7 +102,6 @@ private Q_SLOTS:
     void softwareRenderersAreRecognised();
     void recordedPictureEqualsTheScreen_data();
     void recordedPictureEqualsTheScreen();
-    void cleanupTestCase();
 
 private:
     std::unique_ptr<ObsWrapper> m_obs;
@@ -330,11 +320,6 @@ void TestSoftwareVideoPath::recordedPictureEqualsTheScreen()
         }
     const double meanError = double(total) / (3.0 * double(samples));
     QVERIFY2(meanError < 2.5, qPrintable(QStringLiteral("mean error %1").arg(meanError)));
-}
-
-void TestSoftwareVideoPath::cleanupTestCase()
-{
-    m_obs.reset();
 }
 
 QTEST_MAIN(TestSoftwareVideoPath)

@@ -3,10 +3,10 @@
 #include "pattern-window.h"
 #include "sc-compositor-watcher.h"
 #include "sc-draw-window.h"
-#include <QProcess>
 
 #include <QGuiApplication>
 #include <QLabel>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -28,22 +28,21 @@ class TestDrawWindow : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void init();
     void cleanup();
     void resizeContentReportsInnerRect();
-    void innerClickReachesWindowBelow();
-    void borderDragResizes();
+    void innerClickPassesBorderDragResizes();
     void barDragMovesFrame();
-    void drawingModeTakesTheDrag();
-    void screenShowsThroughTheFrame();
+    void drawingModeTakesTheDragScreenShowsThrough();
     void closingStopsRecordingFirst();
     void followsACompositorStartingLater();
 
 private:
     static QPoint centreOf(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
-    static bool clickAt(const QPoint &p)
+    QPushButton *button(const char *name) const
     {
-        return movePointer(p.x(), p.y()) && xdotool({"click", "1"});
+        return m_frame->buttonBar()->findChild<QPushButton *>(QLatin1String(name));
     }
     QString showFrameOver(const QRect &frameGeometry);
     QImage grabScreen() const { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
@@ -51,6 +50,13 @@ private:
     PatternWindow *m_pattern = nullptr;
     DrawWindow *m_frame = nullptr;
 };
+
+// Run in a session with a compositing manager and in one without (VISTREL_EXPECT_COMPOSITOR=0).
+void TestDrawWindow::initTestCase()
+{
+    QCOMPARE(SCCompositorWatcher::instance()->isCompositing(),
+             qEnvironmentVariable("VISTREL_EXPECT_COMPOSITOR", "1") == "1");
+}
 
 void TestDrawWindow::init()
 {
@@ -114,7 +120,7 @@ void TestDrawWindow::resizeContentReportsInnerRect()
     QCOMPARE(m_frame->buttonBar()->width(), 648);
 }
 
-void TestDrawWindow::innerClickReachesWindowBelow()
+void TestDrawWindow::innerClickPassesBorderDragResizes()
 {
     SHOW_FRAME(QRect(300, 250, 600, 400));
     QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
@@ -125,12 +131,6 @@ void TestDrawWindow::innerClickReachesWindowBelow()
     QTRY_COMPARE(m_pattern->presses(), 2);
     QCOMPARE(m_frame->geometry(), QRect(300, 250, 600, 400));
     QCOMPARE(changed.count(), 0);
-}
-
-void TestDrawWindow::borderDragResizes()
-{
-    SHOW_FRAME(QRect(300, 250, 600, 400));
-    QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
     m_pattern->resetPresses();
 
     // On the painted border: without a compositing manager the frame is cut to what it
@@ -168,65 +168,34 @@ void TestDrawWindow::barDragMovesFrame()
     QTRY_COMPARE(m_frame->buttonBar()->geometry().topLeft(), QPoint(200, 280));
 }
 
-void TestDrawWindow::drawingModeTakesTheDrag()
+void TestDrawWindow::drawingModeTakesTheDragScreenShowsThrough()
 {
     SHOW_FRAME(QRect(300, 250, 600, 400));
-    auto *pen = m_frame->buttonBar()->findChild<QPushButton *>(QStringLiteral("drawToggleButton"));
+    QPushButton *pen = button("drawToggleButton");
     QVERIFY(clickAt(centreOf(pen)));
     QTRY_VERIFY(m_frame->isDrawing());
     QTest::qWait(300);
     m_pattern->resetPresses();
     QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
 
-    // A drag over the inside and one starting on the border both draw.
+    // A drag over the inside draws, and the stroke is on screen, in red.
     QVERIFY(dragPointer({450, 400}, {750, 500}));
     QTRY_COMPARE(m_frame->strokes().size(), 1);
-    QVERIFY(dragPointer({302, 300}, {400, 300}));
-    QTRY_COMPARE(m_frame->strokes().size(), 2);
-    QCOMPARE(m_frame->geometry(), QRect(300, 250, 600, 400));
-    QCOMPARE(m_pattern->presses(), 0);
-    QCOMPARE(changed.count(), 0);
     const QPolygonF first = m_frame->strokes().first();
     QCOMPARE(first.first(), QPointF(150, 150));
     QCOMPARE(first.last(), QPointF(450, 250));
-
-    // The stroke is on screen, in red.
-    QTest::qWait(300);
+    QVERIFY(movePointer(1500, 1000));
+    QTest::qWait(400);
     const QImage screen = grabScreen();
     const QColor onStroke = screen.pixelColor(600, 450);
     QVERIFY2(onStroke.red() > 180 && onStroke.green() < 90 && onStroke.blue() < 90,
              qPrintable(onStroke.name()));
 
-    // Pen off: strokes are kept but the inside passes clicks again; pen on shows them again.
-    QVERIFY(clickAt(centreOf(pen)));
-    QTRY_VERIFY(!m_frame->isDrawing());
-    QCOMPARE(m_frame->strokes().size(), 2);
-    QTest::qWait(200);
-    QVERIFY(clickAt({600, 450}));
-    QTRY_COMPARE(m_pattern->presses(), 1);
-
-    auto *clear = m_frame->buttonBar()->findChild<QPushButton *>(QStringLiteral("clearButton"));
-    QVERIFY(clickAt(centreOf(clear)));
-    QTRY_VERIFY(m_frame->strokes().isEmpty());
-}
-
-void TestDrawWindow::screenShowsThroughTheFrame()
-{
-    SHOW_FRAME(QRect(300, 250, 600, 400));
-    // Strokes must not make the rest of the inside opaque either.
-    auto *pen = m_frame->buttonBar()->findChild<QPushButton *>(QStringLiteral("drawToggleButton"));
-    QVERIFY(clickAt(centreOf(pen)));
-    QTRY_VERIFY(m_frame->isDrawing());
-    QVERIFY(dragPointer({400, 600}, {500, 600}));
-    QTRY_COMPARE(m_frame->strokes().size(), 1);
-    QVERIFY(movePointer(1500, 1000));
-    QTest::qWait(400);
-
-    const QImage screen = grabScreen();
+    // The stroke does not make the rest of the inside opaque.
     int checked = 0;
     for (int y = 270; y < 630; y += 17) {
         for (int x = 320; x < 880; x += 23) {
-            if (y > 590)
+            if (y > 385 && y < 515)
                 continue; // near the stroke
             const QPoint global(x, y);
             const QColor expected = PatternWindow::colourAt(global - QPoint(200, 150));
@@ -241,13 +210,30 @@ void TestDrawWindow::screenShowsThroughTheFrame()
             ++checked;
         }
     }
-    QVERIFY(checked > 300);
+    QVERIFY(checked > 250);
     // The border is painted blue, the bar dark.
     QCOMPARE(screen.pixelColor(301, 450), QColor(0, 122, 204));
     QCOMPARE(screen.pixelColor(898, 450), QColor(0, 122, 204));
     const QColor bar = screen.pixelColor(600, 250 - 15);
     QVERIFY2(bar.red() < 60 && bar.green() < 60 && bar.blue() < 60, qPrintable(bar.name()));
-    qInfo() << "compositing:" << SCCompositorWatcher::instance()->isCompositing();
+
+    // A drag starting on the border draws too.
+    QVERIFY(dragPointer({302, 300}, {400, 300}));
+    QTRY_COMPARE(m_frame->strokes().size(), 2);
+    QCOMPARE(m_frame->geometry(), QRect(300, 250, 600, 400));
+    QCOMPARE(m_pattern->presses(), 0);
+    QCOMPARE(changed.count(), 0);
+
+    // Pen off: strokes are kept but the inside passes clicks again.
+    QVERIFY(clickAt(centreOf(pen)));
+    QTRY_VERIFY(!m_frame->isDrawing());
+    QCOMPARE(m_frame->strokes().size(), 2);
+    QTest::qWait(200);
+    QVERIFY(clickAt({600, 450}));
+    QTRY_COMPARE(m_pattern->presses(), 1);
+
+    QVERIFY(clickAt(centreOf(button("clearButton"))));
+    QTRY_VERIFY(m_frame->strokes().isEmpty());
 }
 
 void TestDrawWindow::closingStopsRecordingFirst()
@@ -258,8 +244,8 @@ void TestDrawWindow::closingStopsRecordingFirst()
     connect(m_frame, &DrawWindow::stopRecording, this, [&] { order << "stop"; });
     connect(m_frame, &DrawWindow::hideDrawWindow, this, [&] { order << "hide"; });
     QWidget *bar = m_frame->buttonBar();
-    auto *start = bar->findChild<QPushButton *>(QStringLiteral("startButton"));
-    auto *close = bar->findChild<QPushButton *>(QStringLiteral("closeButton"));
+    QPushButton *start = button("startButton");
+    QPushButton *close = button("closeButton");
 
     QVERIFY(clickAt(centreOf(start)));
     QTRY_COMPARE(order, QStringList({"start"}));
@@ -316,8 +302,7 @@ void TestDrawWindow::followsACompositorStartingLater()
     if (SCCompositorWatcher::instance()->isCompositing())
         QSKIP("needs a session without compositing manager");
     SHOW_FRAME(QRect(300, 250, 600, 400));
-    auto *pen = m_frame->buttonBar()->findChild<QPushButton *>(QStringLiteral("drawToggleButton"));
-    QVERIFY(clickAt(centreOf(pen)));
+    QVERIFY(clickAt(centreOf(button("drawToggleButton"))));
     QTRY_VERIFY(m_frame->isDrawing());
     QVERIFY(dragPointer({450, 400}, {550, 400}));
     QTRY_COMPARE(m_frame->strokes().size(), 1);
@@ -334,6 +319,7 @@ void TestDrawWindow::followsACompositorStartingLater()
     compositor.start(QStringLiteral("xcompmgr"), {});
     QVERIFY(compositor.waitForStarted());
     QVERIFY(changed.wait(10000) || !changed.isEmpty());
+    QCOMPARE(changed.count(), 1);
     QCOMPARE(changed.last().first().toBool(), true);
     // Whole again: the compositing manager blends the transparent inside.
     QTRY_COMPARE(boundingShape(m_frame), QRegion(m_frame->rect()));
@@ -341,7 +327,17 @@ void TestDrawWindow::followsACompositorStartingLater()
     compositor.terminate();
     QVERIFY(compositor.waitForFinished(5000));
     QTRY_VERIFY_WITH_TIMEOUT(!SCCompositorWatcher::instance()->isCompositing(), 10000);
+    QCOMPARE(changed.count(), 2);
     QTRY_COMPARE(boundingShape(m_frame), m_frame->paintedRegion());
+
+    // A second start is seen as well: the watch outlives the first owner.
+    compositor.start(QStringLiteral("xcompmgr"), {});
+    QVERIFY(compositor.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(changed.count(), 3, 10000);
+    QVERIFY(SCCompositorWatcher::instance()->isCompositing());
+    QTRY_COMPARE(boundingShape(m_frame), QRegion(m_frame->rect()));
+    compositor.terminate();
+    QVERIFY(compositor.waitForFinished(5000));
 }
 
 QTEST_MAIN(TestDrawWindow)

@@ -37,8 +37,7 @@ public:
     {
         QDeadlineTimer deadline(timeoutMs);
         for (;;) {
-            while (m_process.canReadLine())
-                m_lines.append(QString::fromUtf8(m_process.readLine()).trimmed());
+            readLines();
             for (int i = 0; i < m_lines.size(); ++i) {
                 if (m_lines.at(i).startsWith(prefix))
                     return m_lines.takeAt(i);
@@ -53,8 +52,7 @@ public:
     // Unread lines starting with `prefix`, without waiting.
     int pending(const QString &prefix)
     {
-        while (m_process.canReadLine())
-            m_lines.append(QString::fromUtf8(m_process.readLine()).trimmed());
+        readLines();
         int n = 0;
         for (const QString &line : std::as_const(m_lines))
             n += line.startsWith(prefix) ? 1 : 0;
@@ -83,6 +81,12 @@ public:
     WId id() const { return m_id; }
 
 private:
+    void readLines()
+    {
+        while (m_process.canReadLine())
+            m_lines.append(QString::fromUtf8(m_process.readLine()).trimmed());
+    }
+
     QProcess m_process;
     QStringList m_lines;
     QRect m_frame;

@@ -44,17 +44,9 @@ protected:
     }
     void keyPressEvent(QKeyEvent *event) override
     {
-        switch (event->key()) {
-        case Qt::Key_Control:
-        case Qt::Key_Shift:
-        case Qt::Key_Alt:
-        case Qt::Key_Meta:
-        case Qt::Key_NumLock:
-        case Qt::Key_CapsLock:
-            return;
-        default:
+        // Shift, Control, Meta, Alt, CapsLock, NumLock and ScrollLock are no key of their own.
+        if (event->key() < Qt::Key_Shift || event->key() > Qt::Key_ScrollLock)
             say(QStringLiteral("key %1").arg(QKeySequence(event->keyCombination()).toString()));
-        }
     }
 
 private:
