@@ -1,16 +1,18 @@
 #include "media-probe.h"
-#include "noise-window.h"
 #include "obs-test-session.h"
+#include "pattern-widget.h"
 #include "test-recording.h"
 #include "tone-player.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
-#include <QGuiApplication>
+#include <QRandomGenerator>
 #include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <sys/mount.h>
 #include <unistd.h>
@@ -49,6 +51,25 @@ QStringList sorted(QStringList list)
 const RecordFormat kAllFormats[]
         = {RecordFormat::Mp4, RecordFormat::Avi, RecordFormat::Flv, RecordFormat::Gif,
            RecordFormat::Mp3, RecordFormat::Aac, RecordFormat::Flac};
+
+// Random colours at the top left of the screen, new in every picture: a picture no encoder can
+// make small, and one whose colours change all the time.
+QColor noise(int, int)
+{
+    return QColor::fromRgb(QRandomGenerator::global()->generate());
+}
+
+struct NoiseWindow
+{
+    NoiseWindow()
+    {
+        widget.setGeometry(0, 0, 640, 360);
+        QObject::connect(&timer, &QTimer::timeout, &widget, qOverload<>(&QWidget::update));
+        timer.start(33);
+    }
+    PatternWidget widget {noise, false, Qt::X11BypassWindowManagerHint};
+    QTimer timer;
+};
 
 QString lasts(const char *what, double seconds, double recorded)
 {
@@ -99,8 +120,8 @@ void OutputModuleTest::cleanupTestCase()
 void OutputModuleTest::recordsEveryFormatAtOnce()
 {
     NoiseWindow noise;
-    noise.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&noise));
+    noise.widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&noise.widget));
     std::vector<std::unique_ptr<TestRecording>> recordings;
     std::vector<QElapsedTimer> clocks(std::size(kAllFormats));
     std::vector<double> recorded(std::size(kAllFormats));
@@ -123,7 +144,7 @@ void OutputModuleTest::recordsEveryFormatAtOnce()
         QVERIFY2(recording->waitStopped(), qPrintable(recording->file() + " did not stop"));
         QCOMPARE(recording->stopCode(), OBS_OUTPUT_SUCCESS);
     }
-    noise.hide();
+    noise.widget.hide();
     tone->kill();
     tone->waitForFinished();
 
@@ -299,8 +320,8 @@ void OutputModuleTest::fullDiskStopsWithNoSpace()
         QSKIP("cannot mount a small tmpfs here");
 
     NoiseWindow noise;
-    noise.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&noise));
+    noise.widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&noise.widget));
 
     TestRecording recording(RecordFormat::Mp4, folder + "/recording", ObsTestSession::kWidth,
                             ObsTestSession::kHeight);
@@ -311,7 +332,7 @@ void OutputModuleTest::fullDiskStopsWithNoSpace()
     const int code = recording.stopCode();
     const QString error = recording.lastError();
     recording.release();
-    noise.hide();
+    noise.widget.hide();
 
     const QString file = folder + "/recording.mp4";
     const QString copy = path("full-copy.mp4");
@@ -332,7 +353,7 @@ void OutputModuleTest::fullDiskStopsWithNoSpace()
 
 int main(int argc, char **argv)
 {
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     OutputModuleTest test;
     return QTest::qExec(&test, argc, argv);
 }
