@@ -405,6 +405,9 @@ void TestEngineAudio::recordingOutlivesTheSoundServer()
              "the pictures stopped with the sound");
 
     QVERIFY(startSoundServer());
+    // As the main window sets the sound up before each recording.
+    m_obs->recMicAudio(true, "default");
+    m_obs->recPlayerAudio(true, "default");
     const QString second = m_dir.filePath("second");
     tone = playTone(5);
     m_playerLevels.reset();
