@@ -1,7 +1,9 @@
+#include "../engine/engine-test-support.h"
 #include "desktop-input.h"
 #include "flat-window.h"
 #include "media-probe.h"
 #include "obs-capture-area.h"
+#include "sc-logger.h"
 #include "sc-obs-wrapper.h"
 
 #include <QDir>
@@ -68,7 +70,8 @@ int countAround(const QImage &image, const QPoint &centre, int radius, Test test
 } // namespace
 
 // Sound and pointer effects as they arrive in recorded files, through the engine, the
-// program's own output module and its pointer filter, on the test desktop.
+// program's own output module and its pointer filter, on the test desktop; and a sound server
+// that goes away in the middle of a recording and comes back.
 class TestEngineAudio : public QObject
 {
     Q_OBJECT
@@ -79,22 +82,67 @@ private Q_SLOTS:
     void switchesDecideWhatIsHeard();
     void pointerEffectsReachTheFile_data();
     void pointerEffectsReachTheFile();
+    void recordingOutlivesTheSoundServer();
     void cleanupTestCase();
 
 private:
+    bool startSoundServer();
     std::unique_ptr<QProcess> playInto(const QString &sink, int hz, double seconds);
+    // Records the part of the screen between two corners, as the main window sets it up.
+    bool captureArea(const QRect &region, ObsCaptureArea *area);
     bool record(const QString &base, const QSize &frame, int milliseconds,
                 const std::function<void()> &during = nullptr);
     std::unique_ptr<ObsWrapper> m_obs;
+    QTemporaryDir m_runtime;
     QTemporaryDir m_dir;
+    QProcess m_server;
     QSize m_screen;
+    LevelRecorder m_playerLevels;
+    LevelRecorder m_micLevels;
 };
+
+// The session's own server cannot be stopped from inside: this test runs one of its own,
+// started the way the test session starts its server.
+bool TestEngineAudio::startSoundServer()
+{
+    m_server.start("pulseaudio",
+                   {"--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no", "--system=no",
+                    "-n", "-L", "module-native-protocol-unix", "-L",
+                    "module-null-sink sink_name=speakers "
+                    "sink_properties=device.description=Speakers",
+                    "-L",
+                    "module-null-sink sink_name=mic_feed "
+                    "sink_properties=device.description=MicFeed",
+                    "-L",
+                    "module-remap-source source_name=microphone master=mic_feed.monitor "
+                    "source_properties=device.description=Microphone",
+                    "-L", "module-always-sink"});
+    if (!m_server.waitForStarted())
+        return false;
+    for (int i = 0; i < 100; ++i) {
+        if (QProcess::execute("sh", {"-c", "pactl info >/dev/null 2>&1"}) == 0) {
+            QProcess::execute("pactl", {"set-default-sink", "speakers"});
+            QProcess::execute("pactl", {"set-default-source", "microphone"});
+            return true;
+        }
+        QTest::qWait(100);
+    }
+    return false;
+}
 
 void TestEngineAudio::initTestCase()
 {
     QStandardPaths::setTestModeEnabled(true);
-    QVERIFY2(qEnvironmentVariableIsSet("XDG_RUNTIME_DIR"), "run inside scripts/test-env.sh");
-    QVERIFY(m_dir.isValid());
+    QVERIFY(m_runtime.isValid() && m_dir.isValid());
+    qputenv("XDG_RUNTIME_DIR", m_runtime.path().toUtf8());
+    qunsetenv("PULSE_SERVER");
+    m_server.setProcessChannelMode(QProcess::ForwardedChannels);
+    // The session's own server holds the sound server's bus name.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
+    m_server.setProcessEnvironment(env);
+    QVERIFY(startSoundServer());
+    QVERIFY(SCLogger::instance()->initialize(m_dir.filePath("logs")));
     m_screen = QGuiApplication::primaryScreen()->size();
     // Brought up in the main window's order.
     m_obs = std::make_unique<ObsWrapper>();
@@ -107,6 +155,14 @@ void TestEngineAudio::initTestCase()
     QVERIFY(m_obs->hasMicDevice());
     // The pointer effects come from the program's own module, read from the screen or drawn.
     QVERIFY(obs_source_get_display_name("vistrel_mouse_effects"));
+    connect(m_obs.get(), &ObsWrapper::playerVolumeDataChange, this,
+            [this](const float *m, const float *p, const float *ip) {
+                m_playerLevels.record(m, p, ip);
+            });
+    connect(m_obs.get(), &ObsWrapper::micVolumeDataChange, this,
+            [this](const float *m, const float *p, const float *ip) {
+                m_micLevels.record(m, p, ip);
+            });
 }
 
 std::unique_ptr<QProcess> TestEngineAudio::playInto(const QString &sink, int hz, double seconds)
@@ -123,6 +179,16 @@ std::unique_ptr<QProcess> TestEngineAudio::playInto(const QString &sink, int hz,
     if (!process->waitForStarted())
         return nullptr;
     return process;
+}
+
+bool TestEngineAudio::captureArea(const QRect &region, ObsCaptureArea *area)
+{
+    *area = ObsCaptureArea::fromCorners(region.topLeft(), region.bottomRight(), m_screen, 1.0);
+    return m_obs->updateRecItem(m_obs->getRecTargets().first().toUtf8(), REC_SCREEN, true,
+                                area->left, area->right, area->top, area->bottom)
+            && m_obs->resetVideo(area->canvasWidth, area->canvasHeight, area->canvasWidth,
+                                 area->canvasHeight, 30)
+            == 0;
 }
 
 // Records `milliseconds` into base + ".mp4"; true when libobs reported a clean end.
@@ -162,20 +228,23 @@ void TestEngineAudio::switchesDecideWhatIsHeard()
     QFETCH(bool, player);
     QFETCH(bool, mic);
 
-    const auto area = ObsCaptureArea::fromCorners(QPoint(0, 0), QPoint(319, 239), m_screen, 1.0);
-    QVERIFY(m_obs->updateRecItem(m_obs->getRecTargets().first().toUtf8(), REC_SCREEN, true,
-                                 area.left, area.right, area.top, area.bottom));
-    QCOMPARE(m_obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth,
-                               area.canvasHeight, 30),
-             0);
+    ObsCaptureArea area;
+    QVERIFY(captureArea(QRect(0, 0, 320, 240), &area));
     m_obs->recMicAudio(mic, QStringLiteral("default"));
     m_obs->recPlayerAudio(player, QStringLiteral("default"));
 
     auto speakerTone = playInto(QStringLiteral("speakers"), SPEAKER_HZ, 5);
     auto micTone = playInto(QStringLiteral("mic_feed"), MIC_HZ, 5);
     QVERIFY(speakerTone && micTone);
-    // Newly made sound sources need a moment to connect to the sound server.
-    QTest::qWait(700);
+    // Newly made sound sources need a moment to connect to the sound server: until what is
+    // switched on shows on its meter.
+    m_playerLevels.reset();
+    m_micLevels.reset();
+    QVERIFY(QTest::qWaitFor(
+            [&] {
+                return (!player || m_playerLevels.nonZero > 0) && (!mic || m_micLevels.nonZero > 0);
+            },
+            10000));
 
     const QString base = m_dir.filePath(QStringLiteral("sound-%1-%2").arg(player).arg(mic));
     QVERIFY(record(base, QSize(area.frameWidth, area.frameHeight), 1500));
@@ -233,13 +302,8 @@ void TestEngineAudio::pointerEffectsReachTheFile()
     const QRect region(QPoint(400, 300), QSize(800, 480));
     const QPoint rest(600, 500);
     const QPoint click(1000, 600);
-    const auto area
-            = ObsCaptureArea::fromCorners(region.topLeft(), region.bottomRight(), m_screen, 1.0);
-    QVERIFY(m_obs->updateRecItem(m_obs->getRecTargets().first().toUtf8(), REC_SCREEN, true,
-                                 area.left, area.right, area.top, area.bottom));
-    QCOMPARE(m_obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth,
-                               area.canvasHeight, 30),
-             0);
+    ObsCaptureArea area;
+    QVERIFY(captureArea(region, &area));
     m_obs->recMicAudio(false, QStringLiteral("default"));
     m_obs->recPlayerAudio(false, QStringLiteral("default"));
     m_obs->captureMouseCursor(true);
@@ -263,10 +327,8 @@ void TestEngineAudio::pointerEffectsReachTheFile()
     const QPoint clickInFrame = click - region.topLeft();
 
     // The first frame: the pointer still rests where it was before the start.
-    const QString first = m_dir.filePath(QStringLiteral("first-%1.png").arg(effects));
-    QVERIFY(MediaProbe::runTool("ffmpeg",
-                                {"-v", "error", "-y", "-i", file, "-frames:v", "1", first}));
-    const QImage firstImage(first);
+    const QImage firstImage
+            = MediaProbe::frame(file, m_dir.filePath(QStringLiteral("first-%1.png").arg(effects)));
     QCOMPARE(firstImage.size(), region.size());
     const int discAtRest = countAround(firstImage, restInFrame, 20, isHighlight);
     const int discAtClick = countAround(firstImage, clickInFrame, 20, isHighlight);
@@ -306,8 +368,7 @@ void TestEngineAudio::pointerEffectsReachTheFile()
         QCOMPARE(discAtClick, 0);
         QVERIFY2(discAtEnd > 300, qPrintable(QString::number(discAtEnd)));
         // The ring lasts half a second: a handful of frames at 30 per second.
-        QVERIFY2(ringFrames >= 3, qPrintable(QString::number(ringFrames)));
-        QVERIFY2(ringFrames <= 20, qPrintable(QString::number(ringFrames)));
+        QVERIFY2(ringFrames >= 3 && ringFrames <= 20, qPrintable(QString::number(ringFrames)));
     } else {
         QCOMPARE(discAtRest, 0);
         QCOMPARE(discAtEnd, 0);
@@ -315,10 +376,68 @@ void TestEngineAudio::pointerEffectsReachTheFile()
     }
 }
 
+// The recording goes on with pictures and silence, the meter falls to zero, and the next
+// recording has sound again in the same program run.
+void TestEngineAudio::recordingOutlivesTheSoundServer()
+{
+    ObsCaptureArea area;
+    QVERIFY(captureArea(QRect(0, 0, 320, 240), &area));
+    const QSize frame(area.frameWidth, area.frameHeight);
+    m_obs->recMicAudio(true, "default");
+    m_obs->recPlayerAudio(true, "default");
+    const QString first = m_dir.filePath("first");
+    auto tone = playTone(8);
+    m_playerLevels.reset();
+    QVERIFY(record(first, frame, 0, [this]() {
+        QTest::qWait(2500);
+        QVERIFY2(m_playerLevels.nonZero > 0, "the meter showed no sound before the fault");
+        QCOMPARE(QProcess::execute("pactl", {"exit"}), 0);
+        QVERIFY(m_server.waitForFinished(10000));
+        QTest::qWait(3000);
+        // Well after the server went: only zeros on the meter.
+        m_playerLevels.reset();
+        QTest::qWait(500);
+        QVERIFY(m_playerLevels.count > 0);
+        QCOMPARE(m_playerLevels.nonZero, 0);
+    }));
+    tone->waitForFinished(10000);
+    QVERIFY2(MediaProbe(first + ".mp4").stream("video")["duration"].toString().toDouble() > 4.0,
+             "the pictures stopped with the sound");
+
+    QVERIFY(startSoundServer());
+    // As the main window sets the sound up before each recording.
+    m_obs->recMicAudio(true, "default");
+    m_obs->recPlayerAudio(true, "default");
+    const QString second = m_dir.filePath("second");
+    tone = playTone(5);
+    m_playerLevels.reset();
+    QVERIFY(record(second, frame, 3000));
+    tone->waitForFinished(10000);
+    QVERIFY2(m_playerLevels.nonZero > 0, "the meter stayed at zero with the server back");
+    const double loudest = MediaProbe::loudness(second + ".mp4").max;
+    QVERIFY2(loudest > -20.0, qPrintable(QStringLiteral("max volume %1 dB").arg(loudest)));
+
+    QFile log(SCLogger::instance()->logFilePath());
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(log.readAll());
+    const QRegularExpression line(
+            QStringLiteral("Recording stopped: %1, format MP4, size [1-9][0-9]* bytes, "
+                           "duration [0-9.]+ s, frames [0-9]+, dropped [0-9]+, lagged [0-9]+, "
+                           "code 0")
+                    .arg(QRegularExpression::escape(second + ".mp4")));
+    QVERIFY2(line.match(text).hasMatch(), qPrintable(text.right(2000)));
+    QVERIFY(text.contains("No sound from the sound server"));
+}
+
 void TestEngineAudio::cleanupTestCase()
 {
     m_obs.reset();
     QVERIFY(!obs_initialized());
+    if (m_server.state() != QProcess::NotRunning) {
+        QProcess::execute("pactl", {"exit"});
+        if (!m_server.waitForFinished(5000))
+            m_server.kill();
+    }
 }
 
 QTEST_MAIN(TestEngineAudio)

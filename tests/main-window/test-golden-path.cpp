@@ -1,11 +1,12 @@
 // The program as a user meets it: the real binary on the test desktop with a private home,
-// driven by the real recording hotkey, a tone playing into the sound server.
-// The recorded files are checked with ffprobe and the library file as stored on disk.
+// driven by the real recording hotkey, a tone playing into the sound server, and killed while
+// it records. The recorded files are checked with ffprobe and the library file as stored on disk.
 
 #include "desktop-input.h"
 #include "media-probe.h"
 #include "sc-global-hotkey.h"
 #include "sc-settings.h"
+#include "tone-player.h"
 
 #include <QApplication>
 #include <QDirIterator>
@@ -30,25 +31,23 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void cleanup();
-    void recordsTheScreenWithSoundFromTheHotkey();
-    void recordsSoundAlone();
+    void recordsFromTheHotkey_data();
+    void recordsFromTheHotkey();
+    void killedProgramKeepsItsRecording();
 
 private:
     void writeSettings(const QString &format, bool screen = true);
+    // Starts the program and waits until its engine is up.
     void startProgram();
-    bool waitForLog(const QString &line, int timeoutMs);
     QString logText() const;
-    void playTone(int seconds);
-    // Presses the hotkey, records for `seconds` with a tone, presses it again and waits
-    // until the window shows its Files page.
-    void recordWithHotkey(int seconds);
+    bool waitForMoreLog(const QString &line, int timeoutMs = 30000);
     QJsonObject firstLibraryEntry() const;
 
     QString m_config;
     QString m_data;
     QString m_videos;
     QProcess m_program;
-    QProcess m_tone;
+    std::unique_ptr<QProcess> m_tone;
 };
 
 void TestGoldenPath::initTestCase()
@@ -60,15 +59,15 @@ void TestGoldenPath::initTestCase()
 
 void TestGoldenPath::init()
 {
-    QDir(m_config).removeRecursively();
-    QDir(m_data).removeRecursively();
+    for (const QString &folder : {m_config, m_data, m_videos})
+        QDir(folder).removeRecursively();
 }
 
 void TestGoldenPath::cleanup()
 {
-    if (m_tone.state() != QProcess::NotRunning) {
-        m_tone.kill();
-        m_tone.waitForFinished();
+    if (m_tone) {
+        m_tone->kill();
+        m_tone->waitForFinished();
     }
     if (m_program.state() != QProcess::NotRunning) {
         m_program.terminate();
@@ -98,9 +97,13 @@ void TestGoldenPath::startProgram()
     m_program.setProcessEnvironment(env);
     m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_program.setStandardOutputFile(QProcess::nullDevice());
+    const int before = logText().count("OBS initialized successfully");
     m_program.start(VISTREL_EXECUTABLE, {});
     QVERIFY(m_program.waitForStarted());
-    QVERIFY2(waitForLog("OBS initialized successfully", 30000), qPrintable(logText()));
+    QVERIFY2(QTest::qWaitFor(
+                     [&] { return logText().count("OBS initialized successfully") > before; },
+                     30000),
+             qPrintable(logText()));
 }
 
 QString TestGoldenPath::logText() const
@@ -115,36 +118,11 @@ QString TestGoldenPath::logText() const
     return text;
 }
 
-bool TestGoldenPath::waitForLog(const QString &line, int timeoutMs)
+// True once the log holds one more of `line` than when it was called.
+bool TestGoldenPath::waitForMoreLog(const QString &line, int timeoutMs)
 {
-    return QTest::qWaitFor([&] { return logText().contains(line); }, timeoutMs);
-}
-
-void TestGoldenPath::playTone(int seconds)
-{
-    m_tone.start(
-            "sh",
-            {"-c", QString("sox -q -n -t wav - synth %1 sine 440 vol 0.5 | paplay").arg(seconds)});
-    QVERIFY(m_tone.waitForStarted());
-}
-
-void TestGoldenPath::recordWithHotkey(int seconds)
-{
-    // Countdown (3 s) plus the recording itself, with some slack.
-    playTone(seconds + 6);
-    const int startedBefore = logText().count("Recording started...");
-    QProcess::execute("xdotool", {"key", "F9"});
-    QVERIFY2(
-            QTest::qWaitFor([&] { return logText().count("Recording started...") > startedBefore; },
-                            20000),
-            "the hotkey did not start a recording");
-    QTest::qWait(seconds * 1000);
-    const int filesPagesBefore = logText().count("Showing the Files page");
-    QProcess::execute("xdotool", {"key", "F9"});
-    QVERIFY2(QTest::qWaitFor(
-                     [&] { return logText().count("Showing the Files page") > filesPagesBefore; },
-                     20000),
-             "the window did not show its Files page after the stop");
+    const int before = logText().count(line);
+    return QTest::qWaitFor([&] { return logText().count(line) > before; }, timeoutMs);
 }
 
 QJsonObject TestGoldenPath::firstLibraryEntry() const
@@ -156,47 +134,94 @@ QJsonObject TestGoldenPath::firstLibraryEntry() const
     return QJsonDocument::fromJson(file.readAll()).array().at(0).toObject();
 }
 
-void TestGoldenPath::recordsTheScreenWithSoundFromTheHotkey()
+void TestGoldenPath::recordsFromTheHotkey_data()
 {
-    writeSettings("MP4");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("type");
+    QTest::addColumn<QString>("streams");
+    QTest::newRow("screen with sound") << "MP4"
+                                       << "video"
+                                       << "video,1920,1080\naudio";
+    QTest::newRow("sound alone") << "MP3"
+                                 << "audio"
+                                 << "audio";
+}
+
+// Presses the hotkey, records three seconds with a tone, presses it again and waits until the
+// window shows its Files page; the file is where the library says, with what was asked for.
+void TestGoldenPath::recordsFromTheHotkey()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, type);
+    QFETCH(QString, streams);
+    // As the program stores a sound format: the screen switch goes off with it.
+    writeSettings(format, type == "video");
     // Another program holds the screenshot key: the user is told once, the rest works.
     SCGlobalHotkey taken(QKeySequence("F10"), true);
     QVERIFY(taken.isRegistered());
     startProgram();
-    QVERIFY(waitForLog("Hotkey F10 could not be registered", 5000));
+    QVERIFY(QTest::qWaitFor(
+            [&] { return logText().contains("Hotkey F10 could not be registered"); }, 5000));
     const QString box = xdotoolOutput(
             {"search", "--sync", "--onlyvisible", "--name", "Hotkey Not Available"});
     QVERIFY2(!box.isEmpty(), "the taken hotkey was not shown to the user");
-    QProcess::execute("xdotool",
-                      {"windowactivate", "--sync", box.section('\n', 0, 0), "key", "Return"});
+    xdotool({"windowactivate", "--sync", box.section('\n', 0, 0), "key", "Return"});
 
-    recordWithHotkey(3);
+    // Countdown (3 s) plus the recording itself, with some slack.
+    m_tone = playTone(9, QString(), 440);
+    // Pressed from the wait's loop, once the wait has counted the lines so far.
+    QTimer::singleShot(0, [] { xdotool({"key", "F9"}); });
+    QVERIFY2(waitForMoreLog("Recording started...", 20000), "the hotkey did not start a recording");
+    QTest::qWait(3000);
+    QTimer::singleShot(0, [] { xdotool({"key", "F9"}); });
+    QVERIFY2(waitForMoreLog("Showing the Files page", 20000),
+             "the window did not show its Files page after the stop");
+
     const QJsonObject entry = firstLibraryEntry();
     const QString file = entry["filepath"].toString();
     QCOMPARE(QFileInfo(file).absolutePath(), m_videos);
-    QCOMPARE(entry["properties"]["type"].toString(), QString("video"));
-    QVERIFY(file.endsWith(".mp4"));
-    QCOMPARE(MediaProbe(file).streamSummary(), QString("video,1920,1080\naudio"));
+    QCOMPARE(QFileInfo(file).suffix(), format.toLower());
+    QCOMPARE(entry["properties"]["type"].toString(), type);
+    QCOMPARE(MediaProbe(file).streamSummary(), streams);
     const double duration = MediaProbe::decodedDuration(file);
     QVERIFY2(duration > 2.0 && duration < 4.5, qPrintable(QString::number(duration)));
     const double volume = MediaProbe::loudness(file).mean;
     QVERIFY2(volume > -30.0, qPrintable(QString("mean volume %1 dB").arg(volume)));
 }
 
-void TestGoldenPath::recordsSoundAlone()
+// Killed outright while it records, the program's next start keeps the library entry written
+// when the recording began, and the file decodes up to shortly before the kill.
+void TestGoldenPath::killedProgramKeepsItsRecording()
 {
-    // As the program stores a sound format: the screen switch goes off with it.
-    writeSettings("MP3", false);
+    writeSettings("MP4");
     startProgram();
-    recordWithHotkey(3);
-    const QJsonObject entry = firstLibraryEntry();
-    const QString file = entry["filepath"].toString();
-    QCOMPARE(QFileInfo(file).absolutePath(), m_videos);
-    QCOMPARE(entry["properties"]["type"].toString(), QString("audio"));
-    QCOMPARE(MediaProbe(file).streamSummary(), QString("audio"));
-    const double duration = MediaProbe::decodedDuration(file);
-    QVERIFY2(duration > 2.0 && duration < 4.5, qPrintable(QString::number(duration)));
-    QVERIFY(MediaProbe::loudness(file).mean > -30.0);
+    xdotool({"key", "F9"});
+    QString file;
+    const auto started = [&] {
+        const QFileInfoList files = QDir(m_videos).entryInfoList({"*.mp4"}, QDir::Files);
+        if (!files.isEmpty() && files.first().size() > 0)
+            file = files.first().filePath();
+        return !file.isEmpty();
+    };
+    QVERIFY2(QTest::qWaitFor(started, 30000), "no recording started on the hotkey");
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(5000);
+    m_program.kill();
+    const double recorded = clock.elapsed() / 1000.0;
+    QVERIFY(m_program.waitForFinished(10000));
+
+    startProgram();
+    QCOMPARE(firstLibraryEntry()["filepath"].toString(), file);
+    const auto times
+            = MediaProbe::runTool("ffprobe",
+                                  {"-v", "error", "-select_streams", "v:0", "-show_entries",
+                                   "frame=best_effort_timestamp_time", "-of", "csv=p=0", file});
+    QVERIFY2(times, "ffprobe could not decode the file");
+    const QList<QByteArray> frames = times->trimmed().split('\n');
+    const double span = frames.last().toDouble() - frames.first().toDouble();
+    QVERIFY2(span >= recorded - 2.0,
+             qPrintable(QString("pictures over %1 s of %2 s recorded").arg(span).arg(recorded)));
 }
 
 int main(int argc, char **argv)

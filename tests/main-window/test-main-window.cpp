@@ -1,36 +1,79 @@
 // Drives the real main window on the test desktop: the engine records real files, which
-// ffprobe then reads. Settings, logs and recordings live in a private home.
+// FFmpeg then reads. Settings, logs and recordings live in a private home. What is recorded is
+// what the frame shows: a region dragged and resized while it is recorded, the recording after
+// it, a picked window that moves and closes, a closed frame, and the controls that stop each
+// kind of recording.
 
+#include "desktop-input.h"
 #include "media-probe.h"
 #include "message-box-catcher.h"
+#include "pattern-widget.h"
 #include "sc-countdown-widget.h"
 #include "sc-draw-window.h"
+#include "sc-fullscreen-toolbar.h"
 #include "sc-main-window.h"
 #include "sc-settings.h"
+#include "sc-translator.h"
+#include "test-home.h"
 #include "url-catcher.h"
 #include "widget-lookup.h"
 
 #include <QApplication>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
-#include <QMessageBox>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
 
-QTemporaryDir *g_home = nullptr;
+TestHome *g_home = nullptr;
+
+const QColor LEFT(220, 30, 30);
+const QColor RIGHT(30, 60, 220);
+const QColor FRAME_BLUE(0, 122, 204);
+
+// The desktop behind everything: red on the left half, blue on the right.
+QColor halves(int x, int)
+{
+    return x < QGuiApplication::primaryScreen()->size().width() / 2 ? LEFT : RIGHT;
+}
+
+QSize videoSize(const QString &file)
+{
+    const QJsonObject video = MediaProbe(file).stream("video");
+    return {video["width"].toInt(), video["height"].toInt()};
+}
+
+// One decoded picture: the first (`fromEnd` false) or one near the end.
+QImage frameOf(const QString &file, bool fromEnd)
+{
+    const QString png = QFileInfo(file).absolutePath() + "/frame.png";
+    QFile::remove(png);
+    return MediaProbe::frame(file, png, fromEnd).convertToFormat(QImage::Format_RGB32);
+}
+
+bool near(const QColor &a, const QColor &b, int tolerance = 40)
+{
+    return std::abs(a.red() - b.red()) <= tolerance && std::abs(a.green() - b.green()) <= tolerance
+            && std::abs(a.blue() - b.blue()) <= tolerance;
+}
+
+// Whether a picture shows about `colour` at `point`; says what it shows when not.
+bool shows(const QImage &image, const QPoint &point, const QColor &colour, int tolerance = 40)
+{
+    if (near(image.pixelColor(point), colour, tolerance))
+        return true;
+    qWarning("%d,%d shows %s", point.x(), point.y(), qPrintable(image.pixelColor(point).name()));
+    return false;
+}
 
 } // namespace
 
@@ -41,12 +84,15 @@ class TestMainWindow : public QObject
 private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
-    void startsWithStoredChoices();
     void recordsFromTheRecordTileToTheLibrary();
-    void neverOverwritesAnExistingRecording();
     void unwritableSaveFolderStopsBeforeTheCountdown();
-    void regionAtTheLeftEdgeIsRecordedAsChosen();
     void audioFormatTurnsTheScreenOff();
+    // the free region first: a preset locks the proportions
+    void regionFollowsItsFrameWhileRecorded();
+    void nextRecordingHasTheFramesSize();
+    void closedFrameStaysClosed();
+    void pickedWindowIsFollowedUntilItCloses();
+    void everyRecordingHasAStopOnTheScreen();
     void presetAndSizeEditsDriveTheFrame();
     void hotkeyCancelsTheCountdown();
     void lowDiskSpaceAsksAndStopsCleanly();
@@ -55,8 +101,14 @@ private Q_SLOTS:
 private:
     template<typename T> T *child(const char *name) { return childOf<T>(m_window.get(), name); }
     void release(const char *tileName);
-    QString record(int seconds);
+    bool startRecording();
+    // Stops, and returns the file the Files page then shows, back on the recording page.
+    QString stopRecording();
+    QString record(int milliseconds);
+    QString newestFile();
+    void selectRegion(const QPoint &from, const QPoint &to);
 
+    std::unique_ptr<PatternWidget> m_halves;
     std::unique_ptr<SCMainWindow> m_window;
     MessageBoxCatcher *m_boxes = nullptr;
     UrlCatcher m_urls;
@@ -71,8 +123,16 @@ void TestMainWindow::initTestCase()
         settings.setValue(SCSettings::RECORDING_FORMAT, "GIF");
         settings.setValue(SCSettings::HOTKEYS_RECORDING, "F9");
         settings.setValue(SCSettings::HOTKEYS_SCREENSHOT, "None");
+        // the pointer would be drawn into the colours the checks look at
+        settings.setValue(SCSettings::MOUSE_SWITCH, false);
+        settings.setValue(SCSettings::MOUSE_SHOW_CURSOR, false);
     }
+    // Messages are kept and answered, so that no run waits on one.
     m_boxes = new MessageBoxCatcher(this);
+    m_halves = std::make_unique<PatternWidget>(halves);
+    m_halves->setGeometry(QGuiApplication::primaryScreen()->geometry());
+    m_halves->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_halves.get()));
     // The first start: the stored choices above are kept, the missing ones get defaults and
     // the thank-you page opens once.
     m_window = std::make_unique<SCMainWindow>();
@@ -82,16 +142,29 @@ void TestMainWindow::initTestCase()
     QCOMPARE(written.value(SCSettings::GENERAL_FIRST_RUN).toBool(), false);
     QCOMPARE(written.value(SCSettings::RECORDING_FORMAT).toString(), QString("GIF"));
     QCOMPARE(written.value(SCSettings::RECORDING_SAVE_LOCATION).toString(), m_videos);
+    auto translator = std::make_shared<SCTranslator>();
+    QVERIFY(translator->load("en_US"));
+    QCoreApplication::installTranslator(translator.get());
+    m_window->setTranslator(translator);
     // The countdown case alone waits out a real countdown.
     m_window->setCountdownSeconds(0);
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     m_window->initObsRecording();
+    // The window goes to the bottom-right corner, out of the regions the checks record.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    m_window->move(screen.right() - m_window->width() - 20, screen.bottom() - m_window->height());
+    // A stored GIF is selected, not replaced by the default.
+    QCOMPARE(child<QComboBox>("recordFormatComboBox")->currentIndex(), 3);
+    QCOMPARE(child<QLineEdit>("saveLocationLineEdit")->text(), m_videos);
+    QCOMPARE(child<QLineEdit>("widthLineEdit")->text().toInt(), screen.width());
+    QCOMPARE(child<QLineEdit>("heightLineEdit")->text().toInt(), screen.height());
 }
 
 void TestMainWindow::cleanupTestCase()
 {
     m_window.reset();
+    m_halves.reset();
 }
 
 void TestMainWindow::release(const char *tileName)
@@ -100,52 +173,70 @@ void TestMainWindow::release(const char *tileName)
     QTest::mouseRelease(tile, Qt::LeftButton, {}, tile->rect().center());
 }
 
-// Starts from the record tile, waits for recording, stops after `seconds`, and returns the
-// file that the library lists first once the window is back on the Files page.
-QString TestMainWindow::record(int seconds)
+bool TestMainWindow::startRecording()
+{
+    auto *label = child<QLabel>("recordingLabel");
+    // The start waits in the countdown's loop: let it run from the event loop.
+    QTimer::singleShot(0, this, [this] { release("recordingControlWidget"); });
+    return QTest::qWaitFor([&] { return label->text() == "Stop Recording"; }, 20000);
+}
+
+QString TestMainWindow::stopRecording()
 {
     auto *label = child<QLabel>("recordingLabel");
     auto *pages = child<QStackedWidget>("mainFunctionPages");
-    // The start waits in the countdown's loop: let it run from the event loop.
-    QTimer::singleShot(0, this, [this] { release("recordingControlWidget"); });
-    if (!QTest::qWaitFor([&] { return label->text() == "Stop Recording"; }, 20000))
-        return {};
-    QTest::qWait(seconds * 1000);
     release("recordingControlWidget");
     if (!QTest::qWaitFor(
                 [&] { return label->text() == "Start Recording" && pages->currentIndex() == 1; },
                 20000))
         return {};
     QTest::qWait(100);
-    auto *list = child<QListView>("fileListView");
-    const QModelIndex first = list->model()->index(0, 0);
-    const QStringList selected = [&] {
-        QStringList rows;
-        for (const QModelIndex &index : list->selectionModel()->selectedIndexes())
-            rows << index.data(Qt::UserRole + 1).toString();
-        return rows;
-    }();
-    return selected.value(0, first.data(Qt::UserRole + 1).toString());
+    const QString file = newestFile();
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    return file;
 }
 
-void TestMainWindow::startsWithStoredChoices()
+QString TestMainWindow::record(int milliseconds)
 {
-    // A stored GIF is selected, not replaced by the default.
-    QCOMPARE(child<QComboBox>("recordFormatComboBox")->currentIndex(), 3);
-    QCOMPARE(child<QLineEdit>("saveLocationLineEdit")->text(), m_videos);
-    const QSize screen = QGuiApplication::primaryScreen()->size();
-    QCOMPARE(child<QLineEdit>("widthLineEdit")->text().toInt(), screen.width());
-    QCOMPARE(child<QLineEdit>("heightLineEdit")->text().toInt(), screen.height());
+    if (!startRecording())
+        return {};
+    QTest::qWait(milliseconds);
+    return stopRecording();
 }
 
+// The row the Files page selects after a recording, or its first.
+QString TestMainWindow::newestFile()
+{
+    auto *list = child<QListView>("fileListView");
+    const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+    return (selected.isEmpty() ? list->model()->index(0, 0) : selected.first())
+            .data(Qt::UserRole + 1)
+            .toString();
+}
+
+void TestMainWindow::selectRegion(const QPoint &from, const QPoint &to)
+{
+    release("selectRegionWidget");
+    QTest::qWait(500);
+    QVERIFY(dragPointer(from, to));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<DrawWindow>(), 5000);
+}
+
+// The name is trimmed, and a file of that name already there is never overwritten.
 void TestMainWindow::recordsFromTheRecordTileToTheLibrary()
 {
+    QVERIFY(QDir().mkpath(m_videos));
+    QFile existing(m_videos + "/demo.mp4");
+    QVERIFY(existing.open(QIODevice::WriteOnly));
+    existing.write("precious");
+    existing.close();
     child<QComboBox>("recordFormatComboBox")->setCurrentIndex(0);
     child<QLineEdit>("filenameEdit")->setText("  demo  ");
-    const QString file = record(2);
-    QCOMPARE(file, m_videos + "/demo.mp4");
+    const QString file = record(2000);
+    QCOMPARE(file, m_videos + "/demo (2).mp4");
     QVERIFY(child<QPushButton>("videoTab")->isChecked());
-    QVERIFY(QFileInfo::exists(file));
+    QVERIFY(existing.open(QIODevice::ReadOnly));
+    QCOMPARE(existing.readAll(), QByteArray("precious"));
 
     const MediaProbe info(file);
     QVERIFY2(info.ok(), qPrintable(file));
@@ -153,22 +244,6 @@ void TestMainWindow::recordsFromTheRecordTileToTheLibrary()
     QCOMPARE(info.stream("video")["width"].toInt(),
              QGuiApplication::primaryScreen()->size().width());
     QVERIFY(info.formatDuration() > 1.0);
-}
-
-void TestMainWindow::neverOverwritesAnExistingRecording()
-{
-    QFile existing(m_videos + "/keep.mp4");
-    QVERIFY(existing.open(QIODevice::WriteOnly));
-    existing.write("precious");
-    existing.close();
-
-    child<QLineEdit>("filenameEdit")->setText("keep");
-    const QString file = record(1);
-    QCOMPARE(file, m_videos + "/keep (2).mp4");
-    QFile check(m_videos + "/keep.mp4");
-    QVERIFY(check.open(QIODevice::ReadOnly));
-    QCOMPARE(check.readAll(), QByteArray("precious"));
-    QVERIFY(MediaProbe(file).ok());
 }
 
 void TestMainWindow::unwritableSaveFolderStopsBeforeTheCountdown()
@@ -188,28 +263,6 @@ void TestMainWindow::unwritableSaveFolderStopsBeforeTheCountdown()
     QCOMPARE(child<QLabel>("recordingLabel")->text(), QString("Start Recording"));
     QVERIFY(!m_window->isMinimized());
     location->setText(saved);
-}
-
-void TestMainWindow::regionAtTheLeftEdgeIsRecordedAsChosen()
-{
-    child<QLineEdit>("filenameEdit")->setText("edge");
-    release("selectRegionWidget");
-    QTest::qWait(500);
-    // Drag from the very left edge with the real pointer, as a user would.
-    QProcess::execute("xdotool", {"mousemove", "0", "100", "mousedown", "1"});
-    QTest::qWait(200);
-    QProcess::execute("xdotool", {"mousemove", "200", "250"});
-    QTest::qWait(100);
-    QProcess::execute("xdotool", {"mousemove", "400", "400", "mouseup", "1"});
-    QTRY_COMPARE_WITH_TIMEOUT(child<QLineEdit>("widthLineEdit")->text().toInt(), 400, 10000);
-    QCOMPARE(child<QLineEdit>("heightLineEdit")->text().toInt(), 300);
-
-    const QString file = record(1);
-    QCOMPARE(file, m_videos + "/edge.mp4");
-    const QJsonObject video = MediaProbe(file).stream("video");
-    QCOMPARE(video["width"].toInt(), 400);
-    QCOMPARE(video["height"].toInt(), 300);
-    release("fullScreenWidget");
 }
 
 void TestMainWindow::audioFormatTurnsTheScreenOff()
@@ -255,7 +308,7 @@ void TestMainWindow::presetAndSizeEditsDriveTheFrame()
     QCOMPARE(width->text(), QString("1080"));
     child<QLineEdit>("filenameEdit")->setText("square");
     height->setText("-40");
-    const QString file = record(1);
+    const QString file = record(1000);
     QCOMPARE(file, m_videos + "/square.mp4");
     const QJsonObject video = MediaProbe(file).stream("video");
     QCOMPARE(video["width"].toInt(), 1080);
@@ -321,6 +374,235 @@ void TestMainWindow::lowDiskSpaceAsksAndStopsCleanly()
     m_window->setFreeSpaceProbe(nullptr);
 }
 
+void TestMainWindow::regionFollowsItsFrameWhileRecorded()
+{
+    // From the very left edge of the screen, where a region must not lose its first column.
+    selectRegion({0, 150}, {400, 450});
+    DrawWindow *frame = visibleTopLevel<DrawWindow>();
+    const QRect before = frame->geometry().adjusted(4, 4, -4, -4);
+    const QSize fields(child<QLineEdit>("widthLineEdit")->text().toInt(),
+                       child<QLineEdit>("heightLineEdit")->text().toInt());
+    QCOMPARE(fields, before.size());
+    QVERIFY(startRecording());
+    QTest::qWait(800);
+
+    // Dragged by its bar from the red half into the blue one, then made smaller from its
+    // bottom-right corner, while recording.
+    QWidget *bar = frame->buttonBar();
+    const QPoint grip = bar->mapToGlobal(QPoint(bar->width() / 2, bar->height() / 2));
+    QVERIFY(dragPointer(grip, grip + QPoint(1100, 0)));
+    QTRY_VERIFY_WITH_TIMEOUT(frame->geometry().left() > 1000, 5000);
+    const QPoint corner = frame->geometry().bottomRight() - QPoint(2, 2);
+    QVERIFY(dragPointer(corner, corner - QPoint(100, 50)));
+    QTRY_VERIFY_WITH_TIMEOUT(frame->width() < before.width(), 5000);
+    QTest::qWait(1000);
+    const QString file = stopRecording();
+    QVERIFY(!file.isEmpty());
+
+    // A 400 x 300 drag is a 400 x 300 area; the file keeps that size and shows the frame's
+    // inside wherever the frame went.
+    QCOMPARE(before.size(), QSize(400, 300));
+    QCOMPARE(videoSize(file), before.size());
+    const QImage first = frameOf(file, false);
+    const QImage last = frameOf(file, true);
+    QVERIFY(shows(first, first.rect().center(), LEFT));
+    QVERIFY(shows(last, last.rect().center(), RIGHT));
+    // A smaller area of other proportions is fitted in whole: black bars, no frame border.
+    const QRect inside = frame->geometry().adjusted(4, 4, -4, -4);
+    const double scale = std::min(double(before.width()) / inside.width(),
+                                  double(before.height()) / inside.height());
+    const int barHeight = (before.height() - int(inside.height() * scale)) / 2;
+    const int barWidth = (before.width() - int(inside.width() * scale)) / 2;
+    QVERIFY(barHeight > 2 || barWidth > 2);
+    const QPoint inBar = barHeight > 2 ? QPoint(last.width() / 2, 1) : QPoint(1, last.height() / 2);
+    QVERIFY(shows(last, inBar, Qt::black, 24));
+    for (int x = 0; x < last.width(); x += 7)
+        QVERIFY(!near(last.pixelColor(x, barHeight + 3), FRAME_BLUE, 30));
+}
+
+void TestMainWindow::nextRecordingHasTheFramesSize()
+{
+    // After moves and resizes, the frame, the size fields and the next file agree.
+    DrawWindow *frame = visibleTopLevel<DrawWindow>();
+    QVERIFY(frame);
+    const QRect inside = frame->geometry().adjusted(4, 4, -4, -4);
+    // A language switch in between changes nothing of the region.
+    for (const char *code : {"de_DE", "en_US"}) {
+        QTest::mouseClick(child<QPushButton>("menuBtn"), Qt::LeftButton);
+        for (QAction *action : child<QMenu>("languageMenu")->actions()) {
+            if (action->data().toString() == QLatin1String(code))
+                action->trigger();
+        }
+        child<QMenu>("mainMenu")->hide();
+    }
+    QCOMPARE(child<QLabel>("recordingLabel")->text(), QString("Start Recording"));
+    QVERIFY(frame->isVisible());
+    QCOMPARE(frame->geometry().adjusted(4, 4, -4, -4), inside);
+    QCOMPARE(child<QLineEdit>("widthLineEdit")->text().toInt(), inside.width());
+    QCOMPARE(child<QLineEdit>("heightLineEdit")->text().toInt(), inside.height());
+    QVERIFY(startRecording());
+    QTest::qWait(1000);
+    const QString file = stopRecording();
+    QSize expected = inside.size();
+    expected.rwidth() += expected.width() % 2;
+    expected.rheight() += expected.height() % 2;
+    QCOMPARE(videoSize(file), expected);
+    const QImage picture = frameOf(file, false);
+    // Only the blue half, none of the frame's own border on the picture's edges.
+    QList<QPoint> edge;
+    for (int x = 0; x < picture.width(); x += 5)
+        edge << QPoint(x, 0) << QPoint(x, picture.height() - 1);
+    for (int y = 0; y < picture.height(); y += 5)
+        edge << QPoint(0, y) << QPoint(picture.width() - 1, y);
+    for (const QPoint &p : edge)
+        QVERIFY(shows(picture, p, RIGHT));
+}
+
+void TestMainWindow::closedFrameStaysClosed()
+{
+    DrawWindow *frame = visibleTopLevel<DrawWindow>();
+    QVERIFY(frame);
+    auto *close = frame->buttonBar()->findChild<QPushButton *>("closeButton");
+    QVERIFY(close);
+    QTest::mouseClick(close, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!frame->isVisible(), 5000);
+    // Other pages and back: the frame stays closed, and nothing floats over the desktop.
+    QTest::mouseClick(child<QPushButton>("fileTab"), Qt::LeftButton);
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    QTest::qWait(300);
+    QVERIFY(!frame->isVisible());
+    QVERIFY(!visibleTopLevel<SCFullscreenToolbar>());
+    // An audio format and back to a video one does not bring it back either.
+    auto *format = child<QComboBox>("recordFormatComboBox");
+    format->setCurrentIndex(4);
+    format->setCurrentIndex(3);
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    QTest::qWait(300);
+    QVERIFY(!frame->isVisible());
+    QVERIFY(startRecording());
+    QTest::qWait(2000);
+    const QString file = stopRecording();
+    format->setCurrentIndex(0);
+    // The whole screen as a GIF, at 15 pictures a second, not 30: two seconds give at most about
+    // 30. Whether a loaded machine keeps up with every one of them is for the benchmarks to say.
+    QVERIFY(!format->itemData(3, Qt::ToolTipRole).toString().isEmpty());
+    const MediaProbe probe(file);
+    QCOMPARE(probe.stream("video")["codec_name"].toString(), QString("gif"));
+    QCOMPARE(videoSize(file), QGuiApplication::primaryScreen()->size());
+    const long frames = MediaProbe::frameCount(file).value_or(0);
+    QVERIFY2(frames >= 10 && frames <= 36, qPrintable(QString::number(frames)));
+    QVERIFY2(frames / probe.formatDuration() < 16.5, qPrintable(QString::number(frames)));
+}
+
+void TestMainWindow::pickedWindowIsFollowedUntilItCloses()
+{
+    // Another program's window: a flat white box, picked with the pointer.
+    QProcess other;
+    other.start("xmessage",
+                {"-geometry", "420x240+150+200", "-bg", "white", "-fg", "white", "-buttons", "",
+                 "a window to record"});
+    QVERIFY(other.waitForStarted());
+    QString id;
+    QVERIFY(QTest::qWaitFor(
+            [&] {
+                id = xdotoolOutput({"search", "--onlyvisible", "--classname", "xmessage"})
+                             .section('\n', 0, 0);
+                return !id.isEmpty();
+            },
+            10000));
+    QTest::qWait(500);
+    release("selectWindowWidget");
+    QTest::qWait(500);
+    xdotool({"mousemove", "360", "320"});
+    QTest::qWait(300);
+    xdotool({"click", "1"});
+    DrawWindow *frame = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((frame = visibleTopLevel<DrawWindow>()), 5000);
+    const QRect picked = frame->geometry().adjusted(4, 4, -4, -4);
+    QVERIFY2(picked.contains(QPoint(360, 320)), QTest::toString(picked));
+
+    const QString previous = newestFile();
+    QVERIFY(startRecording());
+    QTest::qWait(600);
+    // The window moves into the blue half; the frame goes with it.
+    xdotool({"windowmove", id, "1300", "300"});
+    QTRY_VERIFY_WITH_TIMEOUT(frame->geometry().left() > 1200, 5000);
+    QTest::qWait(800);
+    // Closing it ends the recording, says so, and keeps the file.
+    m_boxes->texts.clear();
+    other.kill();
+    other.waitForFinished();
+    auto *label = child<QLabel>("recordingLabel");
+    QTRY_COMPARE_WITH_TIMEOUT(label->text(), QString("Start Recording"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_boxes->texts.isEmpty(), 5000);
+    QVERIFY2(m_boxes->texts.first().contains("closed"), qPrintable(m_boxes->texts.first()));
+    QString file;
+    QTRY_VERIFY_WITH_TIMEOUT((file = newestFile()) != previous, 5000);
+    QCOMPARE(videoSize(file).width(), picked.width() + picked.width() % 2);
+    // White at the start and after the move: the window, not the desktop where it was.
+    const QImage first = frameOf(file, false);
+    const QImage last = frameOf(file, true);
+    QVERIFY(shows(first, first.rect().center(), Qt::white));
+    QVERIFY(shows(last, last.rect().center(), Qt::white));
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    release("fullScreenWidget");
+}
+
+void TestMainWindow::everyRecordingHasAStopOnTheScreen()
+{
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    // Full screen: nothing of the program over the desktop until the pointer asks for it.
+    release("fullScreenWidget");
+    QVERIFY(!visibleTopLevel<SCFullscreenToolbar>());
+    xdotool({"mousemove", "700", "700"});
+    QVERIFY(startRecording());
+    QTest::qWait(400);
+    QVERIFY(!visibleTopLevel<SCFullscreenToolbar>());
+    xdotool({"mousemove", "960", "2"});
+    SCFullscreenToolbar *toolbar = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((toolbar = visibleTopLevel<SCFullscreenToolbar>()), 5000);
+    QVERIFY(screen.contains(toolbar->geometry()));
+    auto *stop = toolbar->findChild<QPushButton *>("recordButton");
+    xdotool({"mousemove", "700", "700"});
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCFullscreenToolbar>(), 5000);
+    const QString file = stopRecording();
+    // The first picture's top edge is the desktop's, not the toolbar's.
+    const QImage first = frameOf(file, false);
+    QVERIFY(shows(first, QPoint(first.width() / 2 + 40, 20), RIGHT));
+
+    // Sound only: the toolbar is there from the start, and its stop button stops.
+    child<QComboBox>("recordFormatComboBox")->setCurrentIndex(4);
+    QVERIFY(startRecording());
+    QTRY_VERIFY_WITH_TIMEOUT((toolbar = visibleTopLevel<SCFullscreenToolbar>()), 5000);
+    QVERIFY(screen.contains(toolbar->geometry()));
+    stop = toolbar->findChild<QPushButton *>("recordButton");
+    QTest::qWait(500);
+    QTest::mouseClick(stop, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("recordingLabel")->text(), QString("Start Recording"),
+                              10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCFullscreenToolbar>(), 5000);
+
+    // A region as high as the screen: its bar is still on the screen, and the preset stays.
+    child<QComboBox>("recordFormatComboBox")->setCurrentIndex(0);
+    QTest::mouseClick(child<QPushButton>("recordingTab"), Qt::LeftButton);
+    child<QComboBox>("ratioComboBox")->setCurrentText("1:1");
+    QCOMPARE(child<QComboBox>("ratioComboBox")->currentText(), QString("1:1"));
+    DrawWindow *frame = nullptr;
+    QTRY_VERIFY_WITH_TIMEOUT((frame = visibleTopLevel<DrawWindow>()), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(frame->buttonBar()->isVisible(), 5000);
+    QVERIFY2(
+            screen.contains(frame->buttonBar()->geometry()),
+            qPrintable(QString("%1,%2").arg(frame->buttonBar()->x()).arg(frame->buttonBar()->y())));
+    QVERIFY(startRecording());
+    QTest::qWait(400);
+    QVERIFY(screen.contains(frame->buttonBar()->geometry()));
+    auto *frameStop = frame->buttonBar()->findChild<QPushButton *>("startButton");
+    QTest::mouseClick(frameStop, Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("recordingLabel")->text(), QString("Start Recording"),
+                              10000);
+    release("fullScreenWidget");
+}
+
 void TestMainWindow::laterStartsDoNotOpenTheThankYouPage()
 {
     {
@@ -333,11 +615,8 @@ void TestMainWindow::laterStartsDoNotOpenTheThankYouPage()
 
 int main(int argc, char **argv)
 {
-    QTemporaryDir home;
+    TestHome home;
     g_home = &home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
     QApplication app(argc, argv);
     QCoreApplication::setOrganizationName(SCSettings::ORGANIZATION);
     QCoreApplication::setApplicationName(SCSettings::APPLICATION);

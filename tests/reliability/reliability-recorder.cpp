@@ -35,6 +35,12 @@ int main(int argc, char **argv)
     }
     const QString folder = args.at(1);
     const int seconds = args.at(2).toInt();
+    for (int i = 3; i < args.size(); ++i) {
+        if (OUTPUT_FORMAT_MAP.find(args.at(i).toUpper()) == OUTPUT_FORMAT_MAP.end()) {
+            std::fprintf(stderr, "unknown format %s\n", qPrintable(args.at(i)));
+            return 2;
+        }
+    }
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
     // Half size keeps several encoders at once within a small machine's reach.
@@ -53,13 +59,8 @@ int main(int argc, char **argv)
 
     // One format goes the main window's whole way, including its choice of picture path.
     if (args.size() == 4) {
-        const auto it = OUTPUT_FORMAT_MAP.find(args.at(3).toUpper());
-        if (it == OUTPUT_FORMAT_MAP.end()) {
-            std::fprintf(stderr, "unknown format %s\n", qPrintable(args.at(3)));
-            return 2;
-        }
         obs.setupFFmpeg(QDir(folder).filePath(args.at(3).toLower()), frame.width(), frame.height(),
-                        FPS, BITRATE, it->second);
+                        FPS, BITRATE, OUTPUT_FORMAT_MAP.at(args.at(3).toUpper()));
         QObject::connect(&obs, &ObsWrapper::recordStatusChanged, &app, [&](int status) {
             if (status == 2)
                 app.quit();
@@ -77,14 +78,10 @@ int main(int argc, char **argv)
 
     std::vector<OBSOutputAutoRelease> outputs;
     for (int i = 3; i < args.size(); ++i) {
-        const auto it = OUTPUT_FORMAT_MAP.find(args.at(i).toUpper());
-        if (it == OUTPUT_FORMAT_MAP.end()) {
-            std::fprintf(stderr, "unknown format %s\n", qPrintable(args.at(i)));
-            return 2;
-        }
         const QString base = QDir(folder).filePath(args.at(i).toLower());
-        OBSDataAutoRelease settings = ObsWrapper::formatSettings(it->second, base, FPS, BITRATE,
-                                                                 frame.width(), frame.height());
+        OBSDataAutoRelease settings
+                = ObsWrapper::formatSettings(OUTPUT_FORMAT_MAP.at(args.at(i).toUpper()), base, FPS,
+                                             BITRATE, frame.width(), frame.height());
         const QByteArray name = ("reliability-" + args.at(i)).toUtf8();
         outputs.emplace_back(
                 obs_output_create("vistrel_output", name.constData(), settings, nullptr));
