@@ -251,7 +251,9 @@ bool ObsWrapper::initObs(int width, int height, int fps)
     m_playerDevice = m_playerSource ? QByteArray("default") : QByteArray();
     m_micLevels.markFresh();
     m_playerLevels.markFresh();
-    m_meterTimer.setInterval(16);
+    // As often as a meter can repaint (25 a second): more wakes the program up for nothing
+    // while it is idle.
+    m_meterTimer.setInterval(40);
     m_meterTimer.start();
     m_soundWatch.start();
     return true;
