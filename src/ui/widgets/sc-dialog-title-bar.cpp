@@ -5,6 +5,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -52,5 +53,20 @@ SCDialogTitleBar SCDialogTitleBar::create(const QString &text, const QString &ti
     layout->addWidget(parts.title);
     layout->addStretch();
     layout->addWidget(parts.closeButton);
+    return parts;
+}
+
+SCDialogTitleBar SCDialogTitleBar::createFrame(const QString &text, const QString &titleObjectName,
+                                               QWidget *window)
+{
+    auto *central = new QWidget(window);
+    central->setObjectName(QStringLiteral("centralwidget"));
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    SCDialogTitleBar parts = create(text, titleObjectName, central);
+    column->addWidget(parts.bar);
+    parts.central = central;
+    parts.column = column;
     return parts;
 }

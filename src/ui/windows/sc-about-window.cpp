@@ -25,16 +25,11 @@ SCAboutWindow::SCAboutWindow(QWidget *parent)
     // A thin frame of its own sets the window off from the main window it covers.
     setContentsMargins(1, 1, 1, 1);
 
-    auto *central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralwidget"));
-    auto *root = new QVBoxLayout(central);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-
-    const SCDialogTitleBar title = SCDialogTitleBar::create(tr("About"), "aboutLabel", central);
+    const SCDialogTitleBar title = SCDialogTitleBar::createFrame(tr("About"), "aboutLabel", this);
+    QWidget *central = title.central;
+    QVBoxLayout *root = title.column;
     m_titleWidget = title.bar;
     m_closeBtn = title.closeButton;
-    root->addWidget(m_titleWidget);
 
     auto *body = new QWidget(central);
     auto *layout = new QVBoxLayout(body);

@@ -60,19 +60,14 @@ void SCSettingsWindow::setupUi()
     // A thin frame of its own sets the window off from the main window it covers.
     setContentsMargins(1, 1, 1, 1);
 
-    auto *central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralwidget"));
-    auto *rootLayout = new QVBoxLayout(central);
-    rootLayout->setContentsMargins(0, 0, 0, 0);
-    rootLayout->setSpacing(0);
-
     // No native title bar here: the window keeps its own close button at the right.
     const SCDialogTitleBar title
-            = SCDialogTitleBar::create(tr("Settings"), "settingLabel", central);
+            = SCDialogTitleBar::createFrame(tr("Settings"), "settingLabel", this);
+    QWidget *central = title.central;
+    QVBoxLayout *rootLayout = title.column;
     m_titleWidget = title.bar;
     m_settingLabel = title.title;
     m_closeBtn = title.closeButton;
-    rootLayout->addWidget(m_titleWidget);
 
     auto *body = new QWidget(central);
     body->setObjectName(QStringLiteral("bodyWidget"));

@@ -134,16 +134,12 @@ void SCUpgradeWindow::setupUi()
     // Clearly lower than the main window it is centred on, so no thin strip of it shows.
     setFixedSize(460, 300);
 
-    auto *central = new QWidget(this);
-    central->setObjectName(QStringLiteral("centralwidget"));
-    auto *root = new QVBoxLayout(central);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-
-    const SCDialogTitleBar title = SCDialogTitleBar::create(tr("Upgrade"), "upgradeLabel", central);
+    const SCDialogTitleBar title
+            = SCDialogTitleBar::createFrame(tr("Upgrade"), "upgradeLabel", this);
+    QWidget *central = title.central;
+    QVBoxLayout *root = title.column;
     m_titleWidget = title.bar;
     m_closeBtn = title.closeButton;
-    root->addWidget(m_titleWidget);
 
     m_stackedWidget = new QStackedWidget(central);
     m_stackedWidget->setObjectName(QStringLiteral("stackedWidget"));
