@@ -385,27 +385,26 @@ void SCMainWindow::onLockToggled(bool checked)
 
 void SCMainWindow::onWidthEdited(const QString &text)
 {
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!ok || v <= 0 || !m_drawWindow || !screen)
-        return;
-    m_syncingFromEdits = true;
-    m_drawWindow->resizeContent(int(v / screen->devicePixelRatio()),
-                                m_drawWindow->height() - 2 * m_drawWindow->borderWidth());
-    m_syncingFromEdits = false;
+    resizeFrameFromEdits(text.toInt(), 0);
 }
 
 void SCMainWindow::onHeightEdited(const QString &text)
 {
-    bool ok = false;
-    const int v = text.toInt(&ok);
+    resizeFrameFromEdits(0, text.toInt());
+}
+
+// A side typed in physical pixels; a side given as 0 stays as the frame has it.
+void SCMainWindow::resizeFrameFromEdits(int width, int height)
+{
     QScreen *screen = QGuiApplication::primaryScreen();
-    if (!ok || v <= 0 || !m_drawWindow || !screen)
+    if (width < 0 || height < 0 || (width == 0 && height == 0) || !m_drawWindow || !screen)
         return;
+    const int border = 2 * m_drawWindow->borderWidth();
     m_syncingFromEdits = true;
-    m_drawWindow->resizeContent(m_drawWindow->width() - 2 * m_drawWindow->borderWidth(),
-                                int(v / screen->devicePixelRatio()));
+    m_drawWindow->resizeContent(width > 0 ? int(width / screen->devicePixelRatio())
+                                          : m_drawWindow->width() - border,
+                                height > 0 ? int(height / screen->devicePixelRatio())
+                                           : m_drawWindow->height() - border);
     m_syncingFromEdits = false;
 }
 

@@ -148,6 +148,7 @@ private:
     void createDrawWindowWithDimensions(int width, int height);
     bool setupRecordingArea();
     void setupRecordingAreaWithoutUpdatingLineEdits();
+    void resizeFrameFromEdits(int width, int height);
     void applyCrop(const ObsCaptureArea &area);
     int recordingFps() const;
     void followPickedWindow(const QRect &frame);
