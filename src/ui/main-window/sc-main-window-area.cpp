@@ -20,6 +20,7 @@
 
 #include <QGuiApplication>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 
@@ -185,6 +186,8 @@ void SCMainWindow::selectWindowForRecording()
             [this](const QRect &rect) {
                 placeFrameAround(rect);
                 m_windowTracker->track(m_windowHighlighter->clickedWindow(), rect);
+                if (std::exchange(m_startAfterWindowPick, false))
+                    QTimer::singleShot(0, this, [this] { startRecording(false); });
                 disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this,
                            nullptr);
                 m_windowHighlighter->hide();

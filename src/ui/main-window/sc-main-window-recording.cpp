@@ -89,6 +89,7 @@ void SCMainWindow::initObsRecording()
     onSpeakerSwitchChanged(ui->speakerSwitch->isChecked());
     if (!ui->micSwitch->isChecked())
         onMicSwitchChanged(false);
+    emit engineReady();
 }
 
 void SCMainWindow::setupRecordingDevices()
@@ -142,6 +143,7 @@ void SCMainWindow::startRecording(bool)
     // A question already on screen is answered first; a second start does not stack another.
     if (m_openDialog) {
         m_openDialog->raise();
+        emit recordingFailed(tr("A message of Vistrel is waiting for an answer."));
         return;
     }
     // A full or read-only save folder is found now, not after the countdown.
@@ -149,27 +151,34 @@ void SCMainWindow::startRecording(bool)
         QString problem;
         if (!ensureSaveFolder(&problem)) {
             SCLogger::instance()->warning(problem);
+            emit recordingFailed(problem);
             showWarning(tr("Warning"), problem);
             return;
         }
-        if (!confirmLowDiskSpace(ui->saveLocationLineEdit->text()))
+        if (!confirmLowDiskSpace(ui->saveLocationLineEdit->text())) {
+            emit recordingFailed(tr("Not started: the save folder's disk is almost full."));
             return;
+        }
     }
 
     setWindowState(windowState() | Qt::WindowMinimized);
 
+    setControlState(QStringLiteral("countdown"));
+    const int countdown = std::exchange(m_skipNextCountdown, false) ? 0 : m_countdownSeconds;
     m_countdownWidget = new SCCountdownWidget(nullptr);
     const int cx = m_startPoint.x() + (m_endPoint.x() - m_startPoint.x()) / 2;
     const int cy = m_startPoint.y() + (m_endPoint.y() - m_startPoint.y()) / 2;
     m_countdownWidget->move(cx - m_countdownWidget->width() / 2,
                             cy - m_countdownWidget->height() / 2);
-    m_countdownWidget->startCountdown(m_countdownSeconds);
+    m_countdownWidget->startCountdown(countdown);
     m_countdownWidget->blockUntilFinished();
     m_countdownWidget->deleteLater();
     m_countdownWidget = nullptr;
 
     if (m_countdownCancelled) {
         m_countdownCancelled = false;
+        setControlState(QStringLiteral("idle"));
+        emit recordingFailed(tr("The countdown was cancelled."));
         return;
     }
     // Lets the countdown disc leave the screen before the first frame is taken.
@@ -258,10 +267,16 @@ void SCMainWindow::startRecordingToFile(const QString &path)
     // A refused start has reported itself through the engine's signals; there is no file.
     if (m_obs->startRecording() != 0) {
         m_recordingTimer->stop();
+        setControlState(QStringLiteral("idle"));
         return;
     }
     SCLogger::instance()->info(QStringLiteral("Recording started..."));
     m_recordingFileListed = true;
+    m_recordingFile = m_obs->outputFilePath();
+    if (m_recordingMode == Region && m_screenEnabled)
+        m_lastRegion = QRect(m_startPoint, m_endPoint);
+    setControlState(QStringLiteral("recording"));
+    emit recordingStarted(m_recordingFile);
     if (m_fileManager) {
         m_fileManager->addFile(path + QLatin1Char('.') + OUTPUT_FORMAT_STRINGS.at(format).toLower(),
                                isAudioOnlyFormat(format) ? QStringLiteral("audio")
@@ -291,6 +306,8 @@ QSize SCMainWindow::requestedVideoSize() const
 
 void SCMainWindow::failRecordingStart(const QString &reason)
 {
+    setControlState(QStringLiteral("idle"));
+    emit recordingFailed(reason);
     if (m_recordingTimer)
         m_recordingTimer->stop();
     setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -353,6 +370,7 @@ void SCMainWindow::stopRecording()
     if (!m_obs || !m_obs->isRecordingStart())
         return;
     const int result = m_obs->stopRecording(false);
+    setControlState(QStringLiteral("stopping"));
     SCLogger::instance()->info(QStringLiteral("Recording stopped... %1").arg(result));
 }
 
@@ -422,9 +440,12 @@ void SCMainWindow::onRecordStatusChanged(int status)
             m_drawWindow->updateTimerLabel(zero);
         }
         setWindowState(windowState() & ~Qt::WindowMinimized);
+        setControlState(QStringLiteral("idle"));
         if (!m_recordingFileListed)
             break;
         m_recordingFileListed = false;
+        // The file is whole and in the library.
+        emit recordingFinished(m_recordingFile);
         const QString type = index >= static_cast<int>(OutputFormat::MP3) ? QStringLiteral("audio")
                                                                           : QStringLiteral("video");
         const bool lowDisk = std::exchange(m_stoppedForLowDisk, false);
@@ -445,6 +466,7 @@ void SCMainWindow::onRecordStatusChanged(int status)
 
 void SCMainWindow::onRecordingFailed(const QString &message)
 {
+    emit recordingFailed(message);
     showWarning(tr("Recording Error"), tr("The recording failed: %1").arg(message));
 }
 

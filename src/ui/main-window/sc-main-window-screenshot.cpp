@@ -104,9 +104,11 @@ void SCMainWindow::onScreenshotHotkey()
     if (m_screenshotNote)
         m_screenshotNote->hide();
     // One connection, however often the selection is started and cancelled.
-    disconnect(m_areaSelector.get(), &AreaSelector::areaSelected, this, nullptr);
+    disconnect(m_areaSelector.get(), nullptr, this, nullptr);
     connect(m_areaSelector.get(), &AreaSelector::areaSelected, this,
             &SCMainWindow::onScreenshotAreaSelected);
+    connect(m_areaSelector.get(), &AreaSelector::cancelled, this,
+            &SCMainWindow::handleScreenshotCancelled);
     m_areaSelector->setExtent(AreaSelector::Extent::DraggedDistance);
     m_areaSelector->show();
 }
@@ -116,6 +118,8 @@ void SCMainWindow::onScreenshotAreaSelected(const QRect &rect)
     QGuiApplication::restoreOverrideCursor();
     m_areaSelector->hide();
     disconnect(m_areaSelector.get(), &AreaSelector::areaSelected, this, nullptr);
+    if (takeRequestedScreenshotDirectly(onScreen(rect)))
+        return;
     openScreenshotOverlay(onScreen(rect), false);
 }
 
@@ -123,6 +127,8 @@ void SCMainWindow::onScreenshotWindowClicked(const QRect &rect)
 {
     disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this, nullptr);
     m_windowHighlighter->hide();
+    if (takeRequestedScreenshotDirectly(onScreen(rect)))
+        return;
     openScreenshotOverlay(onScreen(rect), false);
 }
 
@@ -149,6 +155,8 @@ void SCMainWindow::showScreenshotSaved(const QString &path)
         updateFileTable(QStringLiteral("screenshot"));
     SCLogger::instance()->info(QStringLiteral("Screenshot saved to: %1").arg(path));
     showScreenshotNote(tr("Screenshot saved: %1").arg(QFileInfo(path).fileName()), path);
+    if (std::exchange(m_screenshotRequested, false))
+        emit screenshotFinished(path);
 }
 
 void SCMainWindow::showScreenshotCopied()
@@ -160,6 +168,8 @@ void SCMainWindow::showScreenshotCopied()
 void SCMainWindow::handleScreenshotCancelled()
 {
     restoreAfterScreenshot();
+    if (std::exchange(m_screenshotRequested, false))
+        emit screenshotFinished(QString());
 }
 
 void SCMainWindow::showScreenshotNote(const QString &text, const QString &path)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sc-control-request.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QSettings>
@@ -64,6 +66,31 @@ public:
     void setFreeSpaceProbe(FreeSpaceProbe probe);
     // The countdown before a recording, in seconds (3; tests shorten it).
     void setCountdownSeconds(int seconds) { m_countdownSeconds = seconds; }
+
+    // Requests from the command line, the session bus and the tray (see
+    // sc-main-window-control.cpp); they report through the signals below.
+    // "idle", "countdown", "recording", "paused" or "stopping".
+    QString controlState() const { return m_controlState; }
+    bool isEngineReady() const { return m_obsReady; }
+    void startRequested(const SCRecordingRequest &request);
+    // False when no recording runs.
+    bool stopRequested();
+    void toggleRequested();
+    void screenshotRequested(const SCScreenshotRequest &request);
+    void quitRequested();
+
+Q_SIGNALS:
+    void engineReady();
+    void controlStateChanged(const QString &state);
+    // The file the recording goes to.
+    void recordingStarted(const QString &path);
+    // The finished file, whole and in the library.
+    void recordingFinished(const QString &path);
+    // A start that was refused or failed, or a recording that ended on an error.
+    void recordingFailed(const QString &reason);
+    // The saved screenshot, or "" when it went to the clipboard only or was cancelled.
+    void screenshotFinished(const QString &path);
+    void screenshotFailed(const QString &reason);
 
 public Q_SLOTS:
     void initObsRecording();
@@ -223,6 +250,18 @@ private:
     // Set once the engine took the file, so a refused start does not open the Files page.
     bool m_recordingFileListed = false;
     QStringList m_reportedHotkeyProblems;
+    // State and pending requests of the control interface.
+    void setControlState(const QString &state);
+    bool isBusyRecording() const;
+    bool takeRequestedScreenshotDirectly(const QRect &area);
+    void finishRequestedScreenshot(const QPixmap &picture);
+    QString m_controlState = QStringLiteral("idle");
+    QString m_recordingFile;
+    QRect m_lastRegion;
+    bool m_skipNextCountdown = false;
+    bool m_startAfterWindowPick = false;
+    bool m_screenshotRequested = false;
+    SCScreenshotRequest m_screenshotRequest;
     // The window a window recording follows.
     SCWindowTracker *m_windowTracker = nullptr;
     int m_countdownSeconds = 3;

@@ -127,6 +127,7 @@ void AreaSelector::keyPressEvent(QKeyEvent *event)
         m_selecting = false;
         QGuiApplication::restoreOverrideCursor();
         hide();
+        emit cancelled();
     }
     QWidget::keyPressEvent(event);
 }

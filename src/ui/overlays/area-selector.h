@@ -26,6 +26,8 @@ public:
 
 signals:
     void areaSelected(const QRect &area);
+    // Escape ended the selection without an area.
+    void cancelled();
 
 protected:
     void paintEvent(QPaintEvent *event) override;
