@@ -12,17 +12,21 @@
 
 namespace SCControlErrors {
 // D-Bus error names of the control interface; their messages are for people.
-inline const QString ALREADY_RECORDING = QStringLiteral("org.ombrant.Vistrel1.Error.AlreadyRecording");
+inline const QString ALREADY_RECORDING
+        = QStringLiteral("org.ombrant.Vistrel1.Error.AlreadyRecording");
 inline const QString NOT_RECORDING = QStringLiteral("org.ombrant.Vistrel1.Error.NotRecording");
-inline const QString INVALID_ARGUMENT = QStringLiteral("org.ombrant.Vistrel1.Error.InvalidArgument");
+inline const QString INVALID_ARGUMENT
+        = QStringLiteral("org.ombrant.Vistrel1.Error.InvalidArgument");
 inline const QString NOT_SUPPORTED = QStringLiteral("org.ombrant.Vistrel1.Error.NotSupported");
 inline const QString FAILED = QStringLiteral("org.ombrant.Vistrel1.Error.Failed");
 inline const QString BUSY = QStringLiteral("org.ombrant.Vistrel1.Error.Busy");
+inline const QString CANCELLED = QStringLiteral("org.ombrant.Vistrel1.Error.Cancelled");
+inline const QString NOT_RUNNING = QStringLiteral("org.ombrant.Vistrel1.Error.NotRunning");
 } // namespace SCControlErrors
 
 struct SCControlError
 {
-    QString name;    // one of SCControlErrors, empty for none
+    QString name; // one of SCControlErrors, empty for none
     QString message; // for people
     bool isError() const { return !name.isEmpty(); }
 };

@@ -33,17 +33,19 @@ bool SCMainWindow::isBusyRecording() const
 void SCMainWindow::startRequested(const SCRecordingRequest &request)
 {
     if (!m_obsReady) {
-        emit recordingFailed(tr("The recording engine is not ready."));
+        emit recordingStartFailed(SCControlErrors::BUSY,
+                                  tr("The recording engine is not ready yet."));
         return;
     }
     if (isBusyRecording()) {
-        emit recordingFailed(tr("A recording is already running."));
+        emit recordingStartFailed(SCControlErrors::ALREADY_RECORDING,
+                                  tr("A recording is already running."));
         return;
     }
     if (request.hasFormat)
         ui->recordFormatComboBox->setCurrentIndex(static_cast<int>(request.format));
-    const bool soundOnly = ui->recordFormatComboBox->currentIndex()
-            >= static_cast<int>(OutputFormat::MP3);
+    const bool soundOnly
+            = ui->recordFormatComboBox->currentIndex() >= static_cast<int>(OutputFormat::MP3);
     switch (request.area) {
     case SCRecordingRequest::Area::Current:
         break;
@@ -53,19 +55,21 @@ void SCMainWindow::startRequested(const SCRecordingRequest &request)
         break;
     case SCRecordingRequest::Area::Region:
     case SCRecordingRequest::Area::LastRegion: {
-        QRect region = request.area == SCRecordingRequest::Area::Region ? request.region
-                                                                        : m_lastRegion;
+        QRect region
+                = request.area == SCRecordingRequest::Area::Region ? request.region : m_lastRegion;
         QScreen *screen = QGuiApplication::primaryScreen();
         if (region.isEmpty()) {
-            emit recordingFailed(tr("No region has been recorded yet."));
+            emit recordingStartFailed(SCControlErrors::INVALID_ARGUMENT,
+                                      tr("No region has been recorded yet."));
             return;
         }
         if (screen && !screen->geometry().contains(region)) {
-            emit recordingFailed(tr("The region %1,%2,%3x%4 is not on the screen.")
-                                         .arg(region.x())
-                                         .arg(region.y())
-                                         .arg(region.width())
-                                         .arg(region.height()));
+            emit recordingStartFailed(SCControlErrors::INVALID_ARGUMENT,
+                                      tr("The region %1,%2,%3x%4 is not on the screen.")
+                                              .arg(region.x())
+                                              .arg(region.y())
+                                              .arg(region.width())
+                                              .arg(region.height()));
             return;
         }
         m_recordingMode = Region;
@@ -135,9 +139,8 @@ bool SCMainWindow::takeRequestedScreenshotDirectly(const QRect &area)
     if (!m_screenshotRequested
         || (!m_screenshotRequest.clipboard && m_screenshotRequest.path.isEmpty()))
         return false;
-    m_screenshot->captureAreaWhenSettled(area, this, [this](const QPixmap &picture) {
-        finishRequestedScreenshot(picture);
-    });
+    m_screenshot->captureAreaWhenSettled(
+            area, this, [this](const QPixmap &picture) { finishRequestedScreenshot(picture); });
     return true;
 }
 
@@ -163,6 +166,7 @@ void SCMainWindow::finishRequestedScreenshot(const QPixmap &picture)
     const QString path = m_screenshot->getLastSavedPath();
     m_fileManager->addFile(path, QStringLiteral("screenshot"));
     SCLogger::instance()->info(QStringLiteral("Screenshot saved to: %1").arg(path));
+    emit screenshotSaved(path);
     emit screenshotFinished(path);
 }
 

@@ -143,7 +143,8 @@ void SCMainWindow::startRecording(bool)
     // A question already on screen is answered first; a second start does not stack another.
     if (m_openDialog) {
         m_openDialog->raise();
-        emit recordingFailed(tr("A message of Vistrel is waiting for an answer."));
+        emit recordingStartFailed(SCControlErrors::BUSY,
+                                  tr("A message of Vistrel is waiting for an answer."));
         return;
     }
     // A full or read-only save folder is found now, not after the countdown.
@@ -151,12 +152,13 @@ void SCMainWindow::startRecording(bool)
         QString problem;
         if (!ensureSaveFolder(&problem)) {
             SCLogger::instance()->warning(problem);
-            emit recordingFailed(problem);
+            emit recordingStartFailed(SCControlErrors::FAILED, problem);
             showWarning(tr("Warning"), problem);
             return;
         }
         if (!confirmLowDiskSpace(ui->saveLocationLineEdit->text())) {
-            emit recordingFailed(tr("Not started: the save folder's disk is almost full."));
+            emit recordingStartFailed(SCControlErrors::FAILED,
+                                      tr("Not started: the save folder's disk is almost full."));
             return;
         }
     }
@@ -178,7 +180,7 @@ void SCMainWindow::startRecording(bool)
     if (m_countdownCancelled) {
         m_countdownCancelled = false;
         setControlState(QStringLiteral("idle"));
-        emit recordingFailed(tr("The countdown was cancelled."));
+        emit recordingStartFailed(SCControlErrors::CANCELLED, tr("The countdown was cancelled."));
         return;
     }
     // Lets the countdown disc leave the screen before the first frame is taken.
@@ -307,7 +309,7 @@ QSize SCMainWindow::requestedVideoSize() const
 void SCMainWindow::failRecordingStart(const QString &reason)
 {
     setControlState(QStringLiteral("idle"));
-    emit recordingFailed(reason);
+    emit recordingStartFailed(SCControlErrors::FAILED, reason);
     if (m_recordingTimer)
         m_recordingTimer->stop();
     setWindowState(windowState() & ~Qt::WindowMinimized);
@@ -408,6 +410,7 @@ void SCMainWindow::onRecordStatusChanged(int status)
     switch (status) {
     case 0:
         m_isRecording = true;
+        setControlState(QStringLiteral("recording"));
         ui->recordingIcon->setPixmap(
                 QPixmap(QStringLiteral(":/res/forms/images/stop-recording.svg")));
         ui->recordingLabel->setText(tr("Stop Recording"));
@@ -419,6 +422,7 @@ void SCMainWindow::onRecordStatusChanged(int status)
         break;
     case 1:
         m_isRecording = false;
+        setControlState(QStringLiteral("paused"));
         ui->recordingIcon->setPixmap(
                 QPixmap(QStringLiteral(":/res/forms/images/pause-recording.svg")));
         ui->recordingLabel->setText(tr("Pause Recording"));
@@ -449,12 +453,12 @@ void SCMainWindow::onRecordStatusChanged(int status)
         const QString type = index >= static_cast<int>(OutputFormat::MP3) ? QStringLiteral("audio")
                                                                           : QStringLiteral("video");
         const bool lowDisk = std::exchange(m_stoppedForLowDisk, false);
+        if (lowDisk)
+            emit recordingInterrupted(m_recordingFile, lowDiskStopText());
         QTimer::singleShot(0, this, [this, type, lowDisk] {
             showFilesPage(type);
             if (lowDisk) {
-                showWarning(tr("Low Disk Space"),
-                            tr("The recording was stopped because less than 100 MB of disk "
-                               "space is left. The file was saved."));
+                showWarning(tr("Low Disk Space"), lowDiskStopText());
             }
         });
         break;
@@ -462,6 +466,12 @@ void SCMainWindow::onRecordStatusChanged(int status)
     default:
         break;
     }
+}
+
+QString SCMainWindow::lowDiskStopText() const
+{
+    return tr("The recording was stopped because less than 100 MB of disk space is left. The "
+              "file was saved.");
 }
 
 void SCMainWindow::onRecordingFailed(const QString &message)

@@ -155,6 +155,7 @@ void SCMainWindow::showScreenshotSaved(const QString &path)
         updateFileTable(QStringLiteral("screenshot"));
     SCLogger::instance()->info(QStringLiteral("Screenshot saved to: %1").arg(path));
     showScreenshotNote(tr("Screenshot saved: %1").arg(QFileInfo(path).fileName()), path);
+    emit screenshotSaved(path);
     if (std::exchange(m_screenshotRequested, false))
         emit screenshotFinished(path);
 }

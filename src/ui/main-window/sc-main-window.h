@@ -86,9 +86,18 @@ Q_SIGNALS:
     void recordingStarted(const QString &path);
     // The finished file, whole and in the library.
     void recordingFinished(const QString &path);
-    // A start that was refused or failed, or a recording that ended on an error.
+    // A start that was refused, cancelled or failed before the file existed; errorName is one
+    // of SCControlErrors.
+    void recordingStartFailed(const QString &errorName, const QString &reason);
+    // A running recording failed in the engine.
     void recordingFailed(const QString &reason);
-    // The saved screenshot, or "" when it went to the clipboard only or was cancelled.
+    // The recording was stopped for a reason other than the person (e.g. low disk space); its
+    // file was saved and recordingFinished() came first.
+    void recordingInterrupted(const QString &path, const QString &reason);
+    // Every screenshot written to disk, however it was asked for.
+    void screenshotSaved(const QString &path);
+    // The end of a screenshotRequested(): the saved file, or "" when it went to the clipboard
+    // only or the person cancelled the selection.
     void screenshotFinished(const QString &path);
     void screenshotFailed(const QString &reason);
 
@@ -254,6 +263,7 @@ private:
     void setControlState(const QString &state);
     bool isBusyRecording() const;
     bool takeRequestedScreenshotDirectly(const QRect &area);
+    QString lowDiskStopText() const;
     void finishRequestedScreenshot(const QPixmap &picture);
     QString m_controlState = QStringLiteral("idle");
     QString m_recordingFile;
