@@ -1,3 +1,6 @@
+#include "sc-command-line.h"
+#include "sc-control-client.h"
+#include "sc-control-service.h"
 #include "sc-crash-handler.h"
 #include "sc-logger.h"
 #include "sc-main-window.h"
@@ -19,8 +22,87 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <unistd.h>
 
 namespace {
+
+// Set for the program that a command line started because none was running; it carries the
+// command out itself once it is up.
+constexpr char STARTED_FOR_COMMAND[] = "VISTREL_STARTED_FOR_COMMAND";
+constexpr int START_HERE = -1;
+
+QString savedLanguage(const QSettings &settings)
+{
+    return settings.contains(SCSettings::GENERAL_LANGUAGE)
+            ? settings.value(SCSettings::GENERAL_LANGUAGE).toString()
+            : QLocale::system().name();
+}
+
+// A command line given to a second process: answered here (help, version, errors) or sent to
+// the running program. START_HERE when none runs and the command starts one.
+int runCommandLine(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    SCTranslator translator;
+    if (translator.load(savedLanguage(settings)))
+        app.installTranslator(&translator);
+
+    SCCommandLine commandLine;
+    if (!commandLine.parse(app.arguments())) {
+        fprintf(stderr, "vistrel: %s\n\n%s", qPrintable(commandLine.errorText()),
+                qPrintable(commandLine.helpText()));
+        return 2;
+    }
+    switch (commandLine.action()) {
+    case SCCommandLine::Action::Help:
+        printf("%s", qPrintable(commandLine.helpText()));
+        return 0;
+    case SCCommandLine::Action::Version:
+        printf("Vistrel %s\n", VISTREL_VERSION);
+        return 0;
+    default:
+        break;
+    }
+    if (SCControlClient::isServiceRunning())
+        return SCControlClient::send(commandLine);
+    if (commandLine.needsRunningInstance()) {
+        fprintf(stderr, "vistrel: %s\n",
+                qPrintable(
+                        QCoreApplication::translate("SCCommandLine", "Vistrel is not running.")));
+        return 1;
+    }
+    // Found now rather than after the program has started for nothing.
+    SCControlError error;
+    if (commandLine.action() == SCCommandLine::Action::StartRecording)
+        SCRecordingRequest::fromOptions(commandLine.recordingOptions(), &error);
+    else if (commandLine.action() == SCCommandLine::Action::Screenshot)
+        SCScreenshotRequest::fromOptions(commandLine.screenshotMode(),
+                                         commandLine.screenshotOptions(), &error);
+    if (error.isError()) {
+        fprintf(stderr, "vistrel: %s\n", qPrintable(error.message));
+        return 1;
+    }
+    return START_HERE;
+}
+
+// The command a program started for it carries out once its window is up.
+void carryOut(const SCCommandLine &commandLine, SCControlService &service)
+{
+    switch (commandLine.action()) {
+    case SCCommandLine::Action::ToggleRecording:
+        service.ToggleRecording();
+        break;
+    case SCCommandLine::Action::StartRecording:
+        service.StartRecording(commandLine.recordingOptions());
+        break;
+    case SCCommandLine::Action::Screenshot:
+        service.TakeScreenshot(commandLine.screenshotMode(), commandLine.screenshotOptions());
+        break;
+    default:
+        break;
+    }
+}
 
 // A second start asks the running instance to come forward: its window restored and raised,
 // wherever it was. The block's handle stays 0; the process id names whom to ask.
@@ -49,7 +131,7 @@ void startLog()
     }
 }
 
-void chooseLanguage(QApplication &app, QSettings &settings, SCTranslator &translator)
+void chooseLanguage(QApplication &app, const QSettings &settings, SCTranslator &translator)
 {
     SCLogger *logger = SCLogger::instance();
     QString code;
@@ -98,15 +180,39 @@ int main(int argc, char *argv[])
     QCoreApplication::setOrganizationName(SCSettings::ORGANIZATION);
     QCoreApplication::setApplicationVersion(QStringLiteral(VISTREL_VERSION));
 
+    if (argc > 1 && !qEnvironmentVariableIsSet(STARTED_FOR_COMMAND)) {
+        const int status = runCommandLine(argc, argv);
+        if (status != START_HERE)
+            return status;
+        // A fresh process image: nothing of the command-line side's bus connection remains.
+        qputenv(STARTED_FOR_COMMAND, "1");
+        execv("/proc/self/exe", argv);
+        perror("vistrel");
+        return 1;
+    }
+    const bool startedForCommand = qEnvironmentVariableIsSet(STARTED_FOR_COMMAND);
+    qunsetenv(STARTED_FOR_COMMAND);
+
     SCCrashHandler::initialize();
 
     auto app = std::make_unique<QApplication>(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/AppIcon.svg")));
 
+    SCCommandLine commandLine;
+    if (startedForCommand)
+        commandLine.parse(QCoreApplication::arguments());
+
     auto instance = std::make_unique<SCSingleInstance>();
     const SCSingleInstance::Result guard = instance->acquire();
     switch (guard) {
     case SCSingleInstance::Result::AlreadyRunning:
+        // Another start got there first: the command goes to it once it is on the bus.
+        if (startedForCommand) {
+            if (SCControlClient::waitForService(30000))
+                return SCControlClient::send(commandLine);
+            fputs("vistrel: the running Vistrel does not answer on the session bus\n", stderr);
+            return 1;
+        }
         activateRunningInstance(instance->runningInstance().windowHandle,
                                 instance->runningInstance().processId);
         return 0;
@@ -154,6 +260,14 @@ int main(int argc, char *argv[])
                          window->bringToFront();
                      });
 
+    auto controlService = std::make_unique<SCControlService>(mainWindow.get());
+    controlService->registerOnBus();
+    if (startedForCommand) {
+        logger->info(QStringLiteral("Started for the command line: %1")
+                             .arg(QCoreApplication::arguments().mid(1).join(QLatin1Char(' '))));
+        carryOut(commandLine, *controlService);
+    }
+
     QTimer::singleShot(10, mainWindow.get(), &SCMainWindow::initObsRecording);
 
     if (instance->isAttached()) {
@@ -165,6 +279,7 @@ int main(int argc, char *argv[])
 
     logger->info(QStringLiteral("Application exiting..."));
     instance->release();
+    controlService.reset();
     mainWindow.reset();
     translator.reset();
     settings.reset();

@@ -164,6 +164,8 @@ void SCMainWindow::showScreenshotCopied()
 {
     restoreAfterScreenshot();
     showScreenshotNote(tr("Screenshot copied to the clipboard"), QString());
+    if (std::exchange(m_screenshotRequested, false))
+        emit screenshotFinished(QString());
 }
 
 void SCMainWindow::handleScreenshotCancelled()
