@@ -184,18 +184,19 @@ void SCTrayIcon::onWindowClosing()
     const bool toTray
             = settings.value(SCSettings::DESKTOP_CLOSE_TO_TRAY, false).toBool() && isInTray();
     QGuiApplication::setQuitOnLastWindowClosed(!toTray);
-    if (!toTray)
-        return;
-    SCLogger::instance()->info(QStringLiteral("Window closed to the tray"));
-    m_trayWatch->start();
-    QTimer::singleShot(0, this, &SCTrayIcon::onWindowClosedToTray);
+    // A quit closes the windows too; by the next turn of the loop it has ended the program.
+    if (toTray)
+        QTimer::singleShot(0, this, &SCTrayIcon::onWindowClosedToTray);
 }
 
 void SCTrayIcon::onWindowClosedToTray()
 {
+    if (!m_window || m_window->isVisible())
+        return;
+    SCLogger::instance()->info(QStringLiteral("Window closed to the tray"));
+    m_trayWatch->start();
     QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
-    if (!m_window || m_window->isVisible()
-        || settings.value(SCSettings::DESKTOP_CLOSE_TO_TRAY_TOLD, false).toBool())
+    if (settings.value(SCSettings::DESKTOP_CLOSE_TO_TRAY_TOLD, false).toBool())
         return;
     settings.setValue(SCSettings::DESKTOP_CLOSE_TO_TRAY_TOLD, true);
     m_icon->showMessage(QStringLiteral("Vistrel"),
