@@ -1,7 +1,6 @@
-// The tray icon and the notifications of the real main window on the test desktop: a
-// notification server of the test's own on the private session bus records what it is asked
-// to show and sends the person's clicks back; a real XEmbed tray (trayer) comes and goes.
-// Screenshots and recordings are real files in a private home.
+// The tray icon and the notifications of the real main window: a notification server of the
+// test's own on the private bus records the notices and sends the person's clicks back, a real
+// XEmbed tray (trayer) comes and goes, and the files are real, in a private home.
 
 #include "message-box-catcher.h"
 #include "sc-desktop-integration.h"
@@ -19,7 +18,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDialogButtonBox>
 #include <QMenu>
@@ -77,7 +75,6 @@ public Q_SLOTS:
         notices << Notice {uint(notices.size() + 40), {app, icon, summary, body}, actions, hints};
         return notices.last().id;
     }
-    void CloseNotification(uint) { }
 };
 
 class TestTray : public QObject
@@ -98,7 +95,6 @@ private:
     QAction *action(const char *name) { return childOf<QAction>(m_tray->menu(), name); }
     // Triggers a tray menu item and waits for the notice it leads to.
     bool triggerForNotice(const char *name);
-    QString noticeSummary(int index) const { return m_server.notices[index].fields[2]; }
     bool startTray();
     void stopTray();
     void setTrayPreferences(bool icon, bool closeToTray);
@@ -243,7 +239,6 @@ void TestTray::recordingFromTheTrayIsShownAndNoticed()
     QCOMPARE(files.size(), 1);
     QVERIFY(files[0].endsWith(".mp4"));
     QCOMPARE(m_server.notices[before].fields.mid(2), QStringList({"Recording Saved", files[0]}));
-    QCOMPARE(m_server.notices[before].actions.size(), 4);
 
     // Stopped for a full disk: one notice says that the file was saved and why it stopped,
     // beside the message the window shows.
@@ -261,7 +256,7 @@ void TestTray::recordingFromTheTrayIsShownAndNoticed()
              qPrintable(stopped[3]));
     QTRY_VERIFY(m_boxes->titles.contains("Low Disk Space"));
     QVERIFY(triggerForNotice("trayFullScreenshotAction"));
-    QCOMPARE(noticeSummary(before + 2), QString("Screenshot Saved"));
+    QCOMPARE(m_server.notices[before + 2].fields[2], QString("Screenshot Saved"));
 }
 
 void TestTray::noticesFollowThePreferenceAndAMissingServer()
@@ -297,29 +292,13 @@ void TestTray::trayThatAppearsLaterHoldsTheIconAsPreferred()
     QVERIFY(startTray());
     QSystemTrayIcon *icon = m_tray->systemTrayIcon();
     QTRY_VERIFY(!icon->geometry().isEmpty());
-    QMenu *menu = m_tray->menu();
-    QCOMPARE(icon->contextMenu(), menu);
-    QStringList texts;
-    for (QAction *item : menu->actions())
-        texts << item->text();
-    QCOMPARE(texts, QStringList({"Start Recording", "Screenshot", "", "Show Vistrel", "Quit"}));
-    texts.clear();
-    for (QAction *item : childOf<QMenu>(menu, "trayScreenshotMenu")->actions())
-        texts << item->text();
-    QCOMPARE(texts, QStringList({"Full Screen", "Select Region", "Select Window"}));
+    QCOMPARE(icon->contextMenu(), m_tray->menu());
 
     setTrayPreferences(false, false);
     QTRY_VERIFY(!icon->isVisible());
     QVERIFY(!m_tray->isInTray());
     setTrayPreferences(true, true);
     QTRY_VERIFY(m_tray->isInTray());
-    // The texts follow the language.
-    SCTranslator german;
-    QVERIFY(german.load("de_DE"));
-    QCoreApplication::installTranslator(&german);
-    QTRY_COMPARE(action("trayShowAction")->text(), QString("Vistrel anzeigen"));
-    QCoreApplication::removeTranslator(&german);
-    QTRY_COMPARE(action("trayShowAction")->text(), QString("Show Vistrel"));
 }
 
 void TestTray::closedWindowGoesToTheTrayAndAlwaysComesBack()
@@ -328,16 +307,7 @@ void TestTray::closedWindowGoesToTheTrayAndAlwaysComesBack()
     QVERIFY(m_window->close());
     QVERIFY(!m_window->isVisible());
     QVERIFY(!QGuiApplication::quitOnLastWindowClosed());
-    // The first time the person is told where the window went.
-    QTRY_VERIFY(QSettings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
-                        .value(SCSettings::DESKTOP_CLOSE_TO_TRAY_TOLD)
-                        .toBool());
-    action("trayShowAction")->trigger();
-    QTRY_VERIFY(m_window->isVisible());
-
     // A tray that goes away gives the window back.
-    QVERIFY(m_window->close());
-    QVERIFY(!m_window->isVisible());
     stopTray();
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
     QVERIFY(QGuiApplication::quitOnLastWindowClosed());
@@ -369,6 +339,10 @@ void TestTray::quitsFromTheTrayMenuAndOnCloseWithoutATray()
     QCOMPARE(QCoreApplication::exec(), 0);
     poll.stop();
     QCOMPARE(steps, QStringList({"closed", "in the tray", "back"}));
+    // The first time the person was told where the window went.
+    QVERIFY(QSettings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
+                    .value(SCSettings::DESKTOP_CLOSE_TO_TRAY_TOLD)
+                    .toBool());
 
     // Without a tray the preference does nothing: closing the window quits.
     stopTray();
