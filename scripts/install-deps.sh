@@ -26,6 +26,8 @@ packages=(
     # test environment
     xvfb xauth openbox xcompmgr pulseaudio pulseaudio-utils dbus dbus-x11 ffmpeg
     xdotool sox x11-utils procps
+    # a real XEmbed tray for the tray icon's tests
+    trayer
     # README pictures (scripts/screenshots.sh)
     imagemagick
     # sound sync benchmark: its tone source plays through PulseAudio's simple API

@@ -25,6 +25,9 @@ std::vector<Default> defaults()
             {MOUSE_SWITCH, true},
             {MOUSE_SHOW_CURSOR, true},
             {MOUSE_SHOW_HIGHLIGHT, true},
+            {DESKTOP_TRAY_ICON, true},
+            {DESKTOP_CLOSE_TO_TRAY, false},
+            {DESKTOP_NOTIFICATIONS, true},
     };
 }
 

@@ -37,6 +37,12 @@ inline const QString FILES_AUDIO_ORDER = QStringLiteral("files/audioOrder");
 inline const QString FILES_SCREENSHOT_ORDER = QStringLiteral("files/screenshotOrder");
 inline const QString FILES_NEWEST_FIRST = QStringLiteral("newestFirst");
 inline const QString FILES_OLDEST_FIRST = QStringLiteral("oldestFirst");
+// The desktop around the program: its tray icon, closing the window to it, notifications.
+inline const QString DESKTOP_TRAY_ICON = QStringLiteral("desktop/trayIcon");
+inline const QString DESKTOP_CLOSE_TO_TRAY = QStringLiteral("desktop/closeToTray");
+// Set once the person has been told that a closed window went to the tray.
+inline const QString DESKTOP_CLOSE_TO_TRAY_TOLD = QStringLiteral("desktop/closeToTrayTold");
+inline const QString DESKTOP_NOTIFICATIONS = QStringLiteral("desktop/notifications");
 
 // "None" in a hotkey key means that no hotkey is registered.
 inline const QString NO_HOTKEY = QStringLiteral("None");

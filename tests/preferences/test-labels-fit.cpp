@@ -329,7 +329,7 @@ QStringList TestLabelsFit::preferencesProblems()
         return {QStringLiteral("preferences not shown")};
     QStringList problems;
     for (const char *tab : {"recordingSettingsTab", "screenshotSettingsTab", "hotkeysSettingsTab",
-                            "mouseSettingsTab"}) {
+                            "mouseSettingsTab", "desktopSettingsTab"}) {
         window.findChild<QPushButton *>(tab)->click();
         QApplication::processEvents();
         const QStringList found = clippedTexts(&window);

@@ -72,6 +72,8 @@ public:
     // "idle", "countdown", "recording", "paused" or "stopping".
     QString controlState() const { return m_controlState; }
     bool isEngineReady() const { return m_obsReady; }
+    // The time recorded so far, as the recording controls show it.
+    QTime recordingTime() const { return m_recordingTime; }
     void startRequested(const SCRecordingRequest &request);
     // False when no recording runs.
     bool stopRequested();

@@ -25,6 +25,7 @@
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStackedWidget>
+#include <QSystemTrayIcon>
 #include <QTextStream>
 #include <QVBoxLayout>
 
@@ -88,7 +89,8 @@ void SCSettingsWindow::setupUi()
     } tabDefs[] = {{"recordingSettingsTab", tr("Recording"), 0},
                    {"screenshotSettingsTab", tr("Screenshot"), 1},
                    {"hotkeysSettingsTab", tr("Hotkeys"), 3},
-                   {"mouseSettingsTab", tr("Mouse"), 2}};
+                   {"mouseSettingsTab", tr("Mouse"), 2},
+                   {"desktopSettingsTab", tr("General"), 4}};
     for (const auto &def : tabDefs) {
         auto *tab = new QPushButton(def.text, tabs);
         tab->setObjectName(QString::fromLatin1(def.name));
@@ -108,6 +110,7 @@ void SCSettingsWindow::setupUi()
     m_settingsPages->addWidget(buildScreenshotPage());
     m_settingsPages->addWidget(buildMousePage());
     m_settingsPages->addWidget(buildHotkeysPage());
+    m_settingsPages->addWidget(buildDesktopPage());
     rightLayout->addWidget(m_settingsPages);
 
     m_buttonBox = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, right);
@@ -226,6 +229,32 @@ QWidget *SCSettingsWindow::buildHotkeysPage()
     return page;
 }
 
+QWidget *SCSettingsWindow::buildDesktopPage()
+{
+    auto *page = new QWidget;
+    page->setObjectName(QStringLiteral("desktopSettingsPage"));
+    auto *layout = new QVBoxLayout(page);
+    m_trayIconCheckBox = new QCheckBox(tr("Show icon in the system tray"), page);
+    m_trayIconCheckBox->setObjectName(QStringLiteral("trayIconCheckBox"));
+    m_closeToTrayCheckBox = new QCheckBox(tr("Close the window to the tray"), page);
+    m_closeToTrayCheckBox->setObjectName(QStringLiteral("closeToTrayCheckBox"));
+    // Without a tray the window closes as usual; the person should know why.
+    m_noTrayLabel = new QLabel(tr("No system tray is running on this desktop now, so closing "
+                                  "the window quits Vistrel."),
+                               page);
+    m_noTrayLabel->setObjectName(QStringLiteral("noTrayLabel"));
+    m_noTrayLabel->setWordWrap(true);
+    m_noTrayLabel->setVisible(!QSystemTrayIcon::isSystemTrayAvailable());
+    m_notificationsCheckBox = new QCheckBox(tr("Show notifications"), page);
+    m_notificationsCheckBox->setObjectName(QStringLiteral("notificationsCheckBox"));
+    layout->addWidget(m_trayIconCheckBox);
+    layout->addWidget(m_closeToTrayCheckBox);
+    layout->addWidget(m_noTrayLabel);
+    layout->addWidget(m_notificationsCheckBox);
+    layout->addStretch();
+    return page;
+}
+
 void SCSettingsWindow::setupConnections()
 {
     connect(m_tabGroup, &QButtonGroup::idClicked, this, &SCSettingsWindow::onTabChanged);
@@ -244,6 +273,8 @@ void SCSettingsWindow::setupConnections()
         if (state == Qt::Checked)
             m_showCursorCheckBox->setChecked(true);
     });
+    // Without the icon there is no tray to close the window to.
+    connect(m_trayIconCheckBox, &QCheckBox::toggled, m_closeToTrayCheckBox, &QCheckBox::setEnabled);
 }
 
 void SCSettingsWindow::loadStyleSheet()
@@ -271,6 +302,9 @@ void SCSettingsWindow::loadSettings()
             = m_settings.value(SCSettings::SCREENSHOT_SAVE_LOCATION).toString();
     m_cache.showCursor = m_settings.value(SCSettings::MOUSE_SHOW_CURSOR, true).toBool();
     m_cache.showHighlight = m_settings.value(SCSettings::MOUSE_SHOW_HIGHLIGHT, false).toBool();
+    m_cache.trayIcon = m_settings.value(SCSettings::DESKTOP_TRAY_ICON, true).toBool();
+    m_cache.closeToTray = m_settings.value(SCSettings::DESKTOP_CLOSE_TO_TRAY, false).toBool();
+    m_cache.notifications = m_settings.value(SCSettings::DESKTOP_NOTIFICATIONS, true).toBool();
 
     m_recordingHotkeyEdit->setHotkeyText(m_cache.recordingHotkey);
     m_screenshotHotkeyEdit->setHotkeyText(m_cache.screenshotHotkey);
@@ -286,6 +320,10 @@ void SCSettingsWindow::loadSettings()
     // Highlight first: its handler would otherwise switch the cursor back on.
     m_highlightCursorCheckBox->setChecked(m_cache.showHighlight);
     m_showCursorCheckBox->setChecked(m_cache.showCursor);
+    m_trayIconCheckBox->setChecked(m_cache.trayIcon);
+    m_closeToTrayCheckBox->setChecked(m_cache.closeToTray);
+    m_closeToTrayCheckBox->setEnabled(m_cache.trayIcon);
+    m_notificationsCheckBox->setChecked(m_cache.notifications);
 }
 
 void SCSettingsWindow::checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence,
@@ -395,6 +433,9 @@ void SCSettingsWindow::saveSettings()
     m_cache.screenshotSaveLocation = m_screenshotFileLocationLE->text();
     m_cache.showCursor = m_showCursorCheckBox->isChecked();
     m_cache.showHighlight = m_highlightCursorCheckBox->isChecked();
+    m_cache.trayIcon = m_trayIconCheckBox->isChecked();
+    m_cache.closeToTray = m_closeToTrayCheckBox->isChecked();
+    m_cache.notifications = m_notificationsCheckBox->isChecked();
 
     m_settings.setValue(SCSettings::HOTKEYS_RECORDING, m_cache.recordingHotkey);
     m_settings.setValue(SCSettings::HOTKEYS_SCREENSHOT, m_cache.screenshotHotkey);
@@ -404,6 +445,9 @@ void SCSettingsWindow::saveSettings()
     m_settings.setValue(SCSettings::SCREENSHOT_SAVE_LOCATION, m_cache.screenshotSaveLocation);
     m_settings.setValue(SCSettings::MOUSE_SHOW_CURSOR, m_cache.showCursor);
     m_settings.setValue(SCSettings::MOUSE_SHOW_HIGHLIGHT, m_cache.showHighlight);
+    m_settings.setValue(SCSettings::DESKTOP_TRAY_ICON, m_cache.trayIcon);
+    m_settings.setValue(SCSettings::DESKTOP_CLOSE_TO_TRAY, m_cache.closeToTray);
+    m_settings.setValue(SCSettings::DESKTOP_NOTIFICATIONS, m_cache.notifications);
     m_settings.sync();
     emit updateSettings();
 }

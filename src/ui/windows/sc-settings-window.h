@@ -16,8 +16,8 @@ class QStackedWidget;
 class SCHotkeyEdit;
 class SCPathField;
 
-// The preferences: formats, folders, hotkeys and mouse options. Edits stay in a cache until
-// Save; only the folder choices are stored at once.
+// The preferences: formats, folders, hotkeys, mouse options, the tray and notifications. Edits stay
+// in a cache until Save; only the folder choices are stored at once.
 class SCSettingsWindow : public QMainWindow
 {
     Q_OBJECT
@@ -34,6 +34,9 @@ public:
         QString screenshotSaveLocation;
         bool showCursor = true;
         bool showHighlight = false;
+        bool trayIcon = true;
+        bool closeToTray = false;
+        bool notifications = true;
     };
 
     explicit SCSettingsWindow(QWidget *parent = nullptr);
@@ -69,6 +72,7 @@ private:
     QWidget *buildScreenshotPage();
     QWidget *buildMousePage();
     QWidget *buildHotkeysPage();
+    QWidget *buildDesktopPage();
 
     QButtonGroup *m_tabGroup = nullptr;
     QSettings m_settings;
@@ -87,5 +91,9 @@ private:
     SCHotkeyEdit *m_recordingHotkeyEdit = nullptr;
     SCHotkeyEdit *m_screenshotHotkeyEdit = nullptr;
     QLabel *m_hotkeyProblemLabel = nullptr;
+    QCheckBox *m_trayIconCheckBox = nullptr;
+    QCheckBox *m_closeToTrayCheckBox = nullptr;
+    QLabel *m_noTrayLabel = nullptr;
+    QCheckBox *m_notificationsCheckBox = nullptr;
     QDialogButtonBox *m_buttonBox = nullptr;
 };
