@@ -26,6 +26,8 @@ packages=(
     # test environment
     xvfb xauth openbox xcompmgr pulseaudio pulseaudio-utils dbus dbus-x11 ffmpeg
     xdotool sox x11-utils procps
+    # install and package checks (scripts/build-deb.sh, tests/install)
+    desktop-file-utils appstream lintian dpkg-dev
     # README pictures (scripts/screenshots.sh)
     imagemagick
     # sound sync benchmark: its tone source plays through PulseAudio's simple API
