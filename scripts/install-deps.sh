@@ -28,6 +28,8 @@ packages=(
     xdotool sox x11-utils procps
     # a real XEmbed tray for the tray icon's tests
     trayer
+    # install and package checks (scripts/build-deb.sh, tests/install)
+    desktop-file-utils appstream lintian dpkg-dev
     # README pictures (scripts/screenshots.sh)
     imagemagick
     # sound sync benchmark: its tone source plays through PulseAudio's simple API

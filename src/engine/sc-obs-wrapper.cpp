@@ -81,6 +81,25 @@ QStringList loadModules(const QString &ownFolder)
     return load.failed;
 }
 
+// The folder holding the program's own modules (obs-plugins/) and its null graphics device:
+// the binary's own folder in the build tree, lib/vistrel beside bin/ once installed.
+QString ownModuleFolder()
+{
+    const QString binDir = QCoreApplication::applicationDirPath();
+    const QStringList candidates {binDir,
+                                  QDir::cleanPath(binDir + QStringLiteral("/../lib/vistrel"))};
+    for (const QString &folder : candidates) {
+        if (QFileInfo(folder + QStringLiteral("/obs-plugins")).isDir()) {
+            logger()->info(QStringLiteral("The program's own modules are in %1").arg(folder));
+            return folder;
+        }
+    }
+    logger()->error(QStringLiteral("The program's own modules are missing: no obs-plugins "
+                                   "folder in %1")
+                            .arg(candidates.join(QStringLiteral(" or "))));
+    return binDir;
+}
+
 } // namespace
 
 ObsWrapper::ObsWrapper()
@@ -169,9 +188,9 @@ bool ObsWrapper::initObs(int width, int height, int fps)
         }
         m_startedObs = true;
 
-        const QString binDir = QCoreApplication::applicationDirPath();
-        const QByteArray modules = (binDir + QStringLiteral("/obs-plugins")).toUtf8();
-        const QByteArray data = (binDir + QStringLiteral("/obs-plugins/data/%module%")).toUtf8();
+        const QString ownFolder = ownModuleFolder();
+        const QByteArray modules = (ownFolder + QStringLiteral("/obs-plugins")).toUtf8();
+        const QByteArray data = (ownFolder + QStringLiteral("/obs-plugins/data/%module%")).toUtf8();
         obs_add_module_path(modules.constData(), data.constData());
 
         if (!resetAudio()) {
@@ -184,7 +203,7 @@ bool ObsWrapper::initObs(int width, int height, int fps)
             logger()->critical(QStringLiteral("obs reset video failed!with %1").arg(videoResult));
             return false;
         }
-        if (!startVideo(binDir))
+        if (!startVideo(ownFolder))
             return false;
 
         const QStringList failed = loadModules(QString::fromUtf8(modules));
