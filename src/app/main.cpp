@@ -2,6 +2,7 @@
 #include "sc-control-client.h"
 #include "sc-control-service.h"
 #include "sc-crash-handler.h"
+#include "sc-desktop-integration.h"
 #include "sc-logger.h"
 #include "sc-main-window.h"
 #include "sc-review-app-permissions-window.h"
@@ -16,6 +17,7 @@
 #include <QEventLoop>
 #include <QIcon>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QTimer>
 
@@ -43,6 +45,8 @@ QString savedLanguage(const QSettings &settings)
 int runCommandLine(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
+    // Scripts read this process's output: no debugging chatter in it.
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
     QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
     SCTranslator translator;
     if (translator.load(savedLanguage(settings)))
@@ -245,6 +249,8 @@ int main(int argc, char *argv[])
     logger->info(QStringLiteral("Creating main window..."));
     auto mainWindow = std::make_unique<SCMainWindow>(nullptr);
     mainWindow->setTranslator(translator);
+    // Tray icon and notifications; a child of the window, gone with it.
+    new SCDesktopIntegration(mainWindow.get());
     mainWindow->show();
     logger->info(QStringLiteral("Main window displayed"));
 
