@@ -8,6 +8,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDeadlineTimer>
+#include <QHash>
 #include <QThread>
 
 #include <cstdio>
@@ -50,40 +51,25 @@ bool SCControlClient::waitForService(int timeoutMs)
 int SCControlClient::send(const SCCommandLine &commandLine)
 {
     using Action = SCCommandLine::Action;
-    QString method;
-    QVariantList arguments;
-    switch (commandLine.action()) {
-    case Action::ToggleRecording:
-        method = QStringLiteral("ToggleRecording");
-        break;
-    case Action::StartRecording:
-        method = QStringLiteral("StartRecording");
-        arguments << commandLine.recordingOptions();
-        break;
-    case Action::StopRecording:
-        method = QStringLiteral("StopRecording");
-        break;
-    case Action::PauseRecording:
-        method = QStringLiteral("PauseRecording");
-        break;
-    case Action::ResumeRecording:
-        method = QStringLiteral("ResumeRecording");
-        break;
-    case Action::Screenshot:
-        method = QStringLiteral("TakeScreenshot");
-        arguments << commandLine.screenshotMode() << commandLine.screenshotOptions();
-        break;
-    case Action::Start:
-    case Action::Show:
-        method = QStringLiteral("Show");
-        break;
-    case Action::Quit:
-        method = QStringLiteral("Quit");
-        break;
-    case Action::Version:
-    case Action::Help:
+    static const QHash<Action, QString> METHODS = {
+            {Action::ToggleRecording, QStringLiteral("ToggleRecording")},
+            {Action::StartRecording, QStringLiteral("StartRecording")},
+            {Action::StopRecording, QStringLiteral("StopRecording")},
+            {Action::PauseRecording, QStringLiteral("PauseRecording")},
+            {Action::ResumeRecording, QStringLiteral("ResumeRecording")},
+            {Action::Screenshot, QStringLiteral("TakeScreenshot")},
+            {Action::Start, QStringLiteral("Show")},
+            {Action::Show, QStringLiteral("Show")},
+            {Action::Quit, QStringLiteral("Quit")},
+    };
+    const QString method = METHODS.value(commandLine.action());
+    if (method.isEmpty())
         return 0;
-    }
+    QVariantList arguments;
+    if (commandLine.action() == Action::StartRecording)
+        arguments << commandLine.recordingOptions();
+    else if (commandLine.action() == Action::Screenshot)
+        arguments << commandLine.screenshotMode() << commandLine.screenshotOptions();
 
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {

@@ -137,7 +137,7 @@ void SCControlService::whenEngineReady(const std::function<void()> &call)
 QString SCControlService::StartRecording(const QVariantMap &options)
 {
     SCControlError error;
-    SCRecordingRequest::fromOptions(options, &error);
+    const SCRecordingRequest request = SCRecordingRequest::fromOptions(options, &error);
     if (error.isError()) {
         refuseCall(error.name, error.message);
         return {};
@@ -146,20 +146,17 @@ QString SCControlService::StartRecording(const QVariantMap &options)
         refuseCall(SCControlErrors::ALREADY_RECORDING, tr("A recording is already running."));
         return {};
     }
-    startRecording(options, takeCall());
+    startRecording(request, takeCall());
     return {};
 }
 
-void SCControlService::startRecording(const QVariantMap &options, Pending call)
+void SCControlService::startRecording(const SCRecordingRequest &request, Pending call)
 {
     m_waitingForStart.append(call);
-    whenEngineReady([this, options] {
+    whenEngineReady([this, request] {
         // Called off while the engine came up.
-        if (m_waitingForStart.isEmpty())
-            return;
-        SCControlError error;
-        const SCRecordingRequest request = SCRecordingRequest::fromOptions(options, &error);
-        m_window->startRequested(request);
+        if (!m_waitingForStart.isEmpty())
+            m_window->startRequested(request);
     });
 }
 
@@ -197,7 +194,7 @@ void SCControlService::stopRecording(Pending call)
 void SCControlService::ToggleRecording()
 {
     if (state() == QLatin1String("idle") && m_waitingForStart.isEmpty())
-        startRecording({}, takeCall(false));
+        startRecording(SCRecordingRequest(), takeCall(false));
     else if (state() != QLatin1String("idle"))
         stopRecording(takeCall(false));
 }

@@ -8,6 +8,7 @@
 #include <QVariantMap>
 
 class SCMainWindow;
+struct SCRecordingRequest;
 
 // The running program's control interface on the session bus. Calls that take time (a start
 // after its countdown, a stop until the file is whole, a screenshot the person selects) are
@@ -62,7 +63,7 @@ private:
     void refuseCall(const QString &errorName, const QString &message);
     // Runs what needs the engine once it is up: a command can arrive before it is.
     void whenEngineReady(const std::function<void()> &call);
-    void startRecording(const QVariantMap &options, Pending call);
+    void startRecording(const SCRecordingRequest &request, Pending call);
     void stopRecording(Pending call);
     void announceState(const QString &state);
 
