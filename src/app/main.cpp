@@ -156,24 +156,47 @@ void chooseLanguage(QApplication &app, const QSettings &settings, SCTranslator &
 }
 
 // Shows what the session lacks, if anything, and waits until the user closes the window;
-// whatever is missing, start-up goes on afterwards.
-void reviewPermissions()
+// whatever is missing, start-up goes on afterwards. A program that a command line started only
+// logs it: a script or a key binding waits for its command, not for someone to close a window.
+void reviewPermissions(bool wait)
 {
     SCLogger *logger = SCLogger::instance();
     auto review = std::make_unique<SCReviewAppPermissionsWindow>();
     if (review->allGranted())
         return;
-    logger->warning(QStringLiteral("Showing the permission review: screen %1, camera %2, "
-                                   "sound server %3, global keys %4")
+    logger->warning(QStringLiteral("%1: screen %2, camera %3, sound server %4, global keys %5")
+                            .arg(wait ? QStringLiteral("Showing the permission review")
+                                      : QStringLiteral("Started for a command, not showing the "
+                                                       "permission review"))
                             .arg(review->checkScreenRecordingPermission())
                             .arg(review->checkCameraPermission())
                             .arg(review->checkMicrophonePermission())
                             .arg(review->checkAccessibilityPermission()));
+    if (!wait)
+        return;
     QEventLoop loop;
     QObject::connect(review.get(), &SCReviewAppPermissionsWindow::closed, &loop, &QEventLoop::quit);
     review->show();
     loop.exec();
     logger->info(QStringLiteral("Permission review closed"));
+}
+
+// A command for a program that is still starting (its permission review may be open): handed
+// over once it is on the bus, or refused with a reason after a while.
+int handOver(const SCCommandLine &commandLine)
+{
+    if (SCControlClient::waitForService(30000))
+        return SCControlClient::send(commandLine);
+    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    SCTranslator translator;
+    if (translator.load(savedLanguage(settings)))
+        QCoreApplication::installTranslator(&translator);
+    fprintf(stderr, "vistrel: %s\n",
+            qPrintable(QCoreApplication::translate(
+                    "SCCommandLine",
+                    "Vistrel is still starting. If its permission review window is open, close "
+                    "it and try again.")));
+    return 1;
 }
 
 } // namespace
@@ -211,12 +234,8 @@ int main(int argc, char *argv[])
     switch (guard) {
     case SCSingleInstance::Result::AlreadyRunning:
         // Another start got there first: the command goes to it once it is on the bus.
-        if (startedForCommand) {
-            if (SCControlClient::waitForService(30000))
-                return SCControlClient::send(commandLine);
-            fputs("vistrel: the running Vistrel does not answer on the session bus\n", stderr);
-            return 1;
-        }
+        if (startedForCommand)
+            return handOver(commandLine);
         activateRunningInstance(instance->runningInstance().windowHandle,
                                 instance->runningInstance().processId);
         return 0;
@@ -244,7 +263,7 @@ int main(int argc, char *argv[])
     auto translator = std::make_shared<SCTranslator>(app.get());
     chooseLanguage(*app, *settings, *translator);
 
-    reviewPermissions();
+    reviewPermissions(!startedForCommand);
 
     logger->info(QStringLiteral("Creating main window..."));
     auto mainWindow = std::make_unique<SCMainWindow>(nullptr);

@@ -49,7 +49,8 @@ public Q_SLOTS:
 private:
     QProcessEnvironment environment() const;
     Outcome run(const QStringList &arguments, int timeoutMs = 60000);
-    void startProgram(const QStringList &arguments = {});
+    void startProgram(const QStringList &arguments = {},
+                      const QList<std::pair<QString, QString>> &overrides = {});
     bool serviceRunning() const;
     QString state() const;
     QString library() const;
@@ -104,9 +105,13 @@ QString TestControl::library() const
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-void TestControl::startProgram(const QStringList &arguments)
+void TestControl::startProgram(const QStringList &arguments,
+                               const QList<std::pair<QString, QString>> &overrides)
 {
-    m_program.setProcessEnvironment(environment());
+    QProcessEnvironment env = environment();
+    for (const auto &[name, value] : overrides)
+        env.insert(name, value);
+    m_program.setProcessEnvironment(env);
     m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_program.setStandardOutputFile(QProcess::nullDevice());
     m_program.start(VISTREL_EXECUTABLE, arguments);
@@ -123,8 +128,8 @@ void TestControl::initTestCase()
     settings.setValue(SCSettings::GENERAL_LANGUAGE, "en_US");
     settings.sync();
     QDBusConnection bus = QDBusConnection::sessionBus();
-    for (const char *name : {"RecordingStarted", "RecordingFinished", "RecordingFailed",
-                             "ScreenshotSaved"})
+    for (const char *name :
+         {"RecordingStarted", "RecordingFinished", "RecordingFailed", "ScreenshotSaved"})
         QVERIFY(bus.connect(SERVICE, PATH, INTERFACE, name, this, SLOT(onSignal(QDBusMessage))));
 
     // Without a running program: nothing starts for a stop, and bad command lines are refused.
@@ -250,6 +255,16 @@ void TestControl::commandStartsTheProgramAndQuitEndsIt()
     QVERIFY(MediaProbe(stop.out).ok());
     QCOMPARE(run({"--quit"}).status, 0);
     QVERIFY(m_program.waitForFinished(30000));
+
+    // Without a sound server the review would show at start; a command does not wait for it.
+    const QString shot = m_home.filePath("unattended.png");
+    startProgram({"--screenshot", "full", "--output", shot},
+                 {{"PULSE_SERVER", "unix:" + m_home.filePath("no-sound-server")}});
+    QTRY_VERIFY_WITH_TIMEOUT(QImage(shot).size() == QGuiApplication::primaryScreen()->size(),
+                             30000);
+    QCOMPARE(run({"--quit"}).status, 0);
+    QVERIFY(m_program.waitForFinished(30000));
+    QCOMPARE(m_program.exitCode(), 0);
 }
 
 QTEST_MAIN(TestControl)
