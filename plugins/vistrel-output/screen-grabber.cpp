@@ -34,17 +34,30 @@ std::mutex g_displaysMutex;
 std::vector<Display *> g_displays;
 std::atomic<int> g_errors {0};
 XErrorHandler g_previousHandler = nullptr;
+XIOErrorHandler g_previousIoHandler = nullptr;
+
+bool watched(Display *display)
+{
+    std::lock_guard<std::mutex> lock(g_displaysMutex);
+    return std::find(g_displays.begin(), g_displays.end(), display) != g_displays.end();
+}
 
 int noteError(Display *display, XErrorEvent *event)
 {
-    {
-        std::lock_guard<std::mutex> lock(g_displaysMutex);
-        if (std::find(g_displays.begin(), g_displays.end(), display) != g_displays.end()) {
-            ++g_errors;
-            return 0;
-        }
+    if (watched(display)) {
+        ++g_errors;
+        return 0;
     }
     return g_previousHandler ? g_previousHandler(display, event) : 0;
+}
+
+// The server went away under a grabber: its connection's exit handler marks it lost, and the
+// recording finishes its file. The default handler would end the process here and now.
+int noteConnectionLoss(Display *display)
+{
+    if (watched(display))
+        return 0;
+    return g_previousIoHandler ? g_previousIoHandler(display) : 0;
 }
 
 void watchErrors(Display *display, bool watch)
@@ -52,7 +65,10 @@ void watchErrors(Display *display, bool watch)
     std::lock_guard<std::mutex> lock(g_displaysMutex);
     if (watch) {
         static std::once_flag installed;
-        std::call_once(installed, [] { g_previousHandler = XSetErrorHandler(noteError); });
+        std::call_once(installed, [] {
+            g_previousHandler = XSetErrorHandler(noteError);
+            g_previousIoHandler = XSetIOErrorHandler(noteConnectionLoss);
+        });
         g_displays.push_back(display);
     } else {
         g_displays.erase(std::remove(g_displays.begin(), g_displays.end(), display),
@@ -70,6 +86,7 @@ struct ScreenGrabber::Connection
     XShmSegmentInfo segment {};
     bool attached = false;
     bool fixes = false;
+    std::atomic<bool> lost {false};
     SwsContext *converter = nullptr;
 
     void releaseImage()
@@ -124,6 +141,12 @@ bool ScreenGrabber::open(const Area &area, int pictureWidth, int pictureHeight, 
         return false;
     }
     watchErrors(x->display, true);
+    // Xlib's default is to end the process when the server goes away; the recording must
+    // get to finish its file instead.
+    XSetIOErrorExitHandler(
+            x->display,
+            [](Display *, void *connection) { static_cast<Connection *>(connection)->lost = true; },
+            x.get());
     if (!XShmQueryExtension(x->display)) {
         m_error = "the X server offers no shared memory";
         return false;
@@ -278,6 +301,10 @@ bool ScreenGrabber::grab(AVFrame *picture)
 {
     if (!m_x)
         return false;
+    if (m_x->lost) {
+        m_error = "the display is gone";
+        return false;
+    }
     if (!XShmGetImage(m_x->display, m_x->root, m_x->image, m_area.x, m_area.y, AllPlanes)) {
         m_error = "the screen could not be read";
         return false;
@@ -291,6 +318,11 @@ bool ScreenGrabber::grab(AVFrame *picture)
     }
     convert(picture);
     return true;
+}
+
+bool ScreenGrabber::displayLost() const
+{
+    return m_x && m_x->lost;
 }
 
 void ScreenGrabber::convert(AVFrame *picture)

@@ -44,6 +44,8 @@ public:
     // Fills a frame of the picture size and format with the screen as it is now.
     bool grab(AVFrame *picture);
     const std::string &errorMessage() const { return m_error; }
+    // True once the X server has gone away: no picture can come any more.
+    bool displayLost() const;
 
 private:
     struct Connection;

@@ -461,6 +461,12 @@ void VistrelOutput::captureLoop()
                 } else {
                     av_frame_free(&copy);
                     ++m_framesDropped;
+                    if (m_grabber->displayLost()) {
+                        // The picture ends here; a stop need not wait for frames to come.
+                        std::lock_guard<std::mutex> lock(m_mutex);
+                        m_videoComplete = true;
+                        m_wake.notify_all();
+                    }
                 }
             }
         }

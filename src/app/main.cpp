@@ -6,6 +6,7 @@
 #include "sc-logger.h"
 #include "sc-main-window.h"
 #include "sc-review-app-permissions-window.h"
+#include "sc-session-end.h"
 #include "sc-settings.h"
 #include "sc-single-instance.h"
 #include "sc-translator.h"
@@ -272,6 +273,9 @@ int main(int argc, char *argv[])
     new SCDesktopIntegration(mainWindow.get());
     mainWindow->show();
     logger->info(QStringLiteral("Main window displayed"));
+    SCSessionEnd::arm([window = mainWindow.get()] { window->finishFilesNow(); });
+    QObject::connect(mainWindow.get(), &SCMainWindow::engineReady, &SCSessionEnd::renew);
+    QObject::connect(mainWindow.get(), &SCMainWindow::recordingStarted, &SCSessionEnd::renew);
 
     SCUnixSignalWatcher signalWatcher;
     QObject::connect(&signalWatcher, &SCUnixSignalWatcher::terminationRequested, app.get(),
@@ -301,6 +305,7 @@ int main(int argc, char *argv[])
     }
 
     const int result = QApplication::exec();
+    SCSessionEnd::disarm();
 
     logger->info(QStringLiteral("Application exiting..."));
     instance->release();

@@ -17,6 +17,7 @@
 #include <X11/Xlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +30,20 @@ namespace {
 
 // libobs refuses to start without DISPLAY even when handed a connection, and Qt may have been
 // told its display on the command line: make both name the same server.
+// libobs and the pointer filter call Xlib on Qt's connection from their own threads. When the
+// server goes away Xlib (and Qt's handler for it) would end the process from whichever thread
+// noticed first, in the middle of a frame; the connection is let go quietly instead, and the
+// GUI thread ends the program once Qt sees the loss there.
+int connectionBroke(Display *)
+{
+    static std::atomic<bool> told {false};
+    if (!told.exchange(true))
+        logger()->warning(QStringLiteral("The connection to the X server broke"));
+    return 0;
+}
+
+void displayLost(Display *, void *) { }
+
 bool useQtDisplay()
 {
     auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
@@ -37,6 +52,8 @@ bool useQtDisplay()
         return false;
     }
     setenv("DISPLAY", DisplayString(x11->display()), 1);
+    XSetIOErrorHandler(connectionBroke);
+    XSetIOErrorExitHandler(x11->display(), displayLost, nullptr);
     obs_set_nix_platform(OBS_NIX_PLATFORM_X11_EGL);
     obs_set_nix_platform_display(x11->display());
     return true;
@@ -124,11 +141,7 @@ ObsWrapper::~ObsWrapper()
     for (auto &stopping : m_stoppingOutputs)
         stopping->stopSignal.Disconnect();
 
-    if (m_output && obs_output_active(m_output)) {
-        obs_output_stop(m_output);
-        logger()->warning(
-                QStringLiteral("Recording still running at shutdown: %1").arg(m_outputFile));
-    }
+    finishFilesNow();
     if (!obs_initialized())
         return;
 
@@ -136,18 +149,6 @@ ObsWrapper::~ObsWrapper()
         obs_set_output_source(channel, nullptr);
     m_micVolmeter.reset();
     m_playerVolmeter.reset();
-    // Releasing an output that is still finishing its file would force it to stop short:
-    // give each one a bounded time to end on its own.
-    std::vector<obs_output_t *> finishing;
-    for (auto &stopping : m_stoppingOutputs)
-        finishing.push_back(stopping->output);
-    if (m_output)
-        finishing.push_back(m_output);
-    QElapsedTimer waited;
-    waited.start();
-    for (obs_output_t *output : finishing)
-        while (obs_output_active(output) && waited.elapsed() < 10000)
-            QThread::msleep(10);
     m_stoppingOutputs.clear();
     m_output = nullptr;
     m_archiveAudioEncoder = nullptr;
@@ -166,6 +167,30 @@ ObsWrapper::~ObsWrapper()
     if (m_startedObs) {
         obs_shutdown();
         logger()->info(QStringLiteral("OBS shut down"));
+    }
+}
+
+void ObsWrapper::finishFilesNow()
+{
+    if (m_output && obs_output_active(m_output)) {
+        obs_output_stop(m_output);
+        logger()->warning(
+                QStringLiteral("Recording still running at shutdown: %1").arg(m_outputFile));
+    }
+    // Releasing an output that is still finishing its file would force it to stop short:
+    // give each one a bounded time to end on its own.
+    std::vector<obs_output_t *> finishing;
+    for (auto &stopping : m_stoppingOutputs)
+        finishing.push_back(stopping->output);
+    if (m_output)
+        finishing.push_back(m_output);
+    QElapsedTimer waited;
+    waited.start();
+    for (obs_output_t *output : finishing) {
+        while (obs_output_active(output) && waited.elapsed() < 10000)
+            QThread::msleep(10);
+        if (obs_output_active(output))
+            logger()->error(QStringLiteral("A recording did not finish its file in time"));
     }
 }
 

@@ -127,6 +127,10 @@ public:
     int startRecording();
     int pauseRecording();
     int stopRecording(bool force);
+    // Ends every file still being written and waits, boundedly, until each is whole. Needs no
+    // event loop: it is what remains when the process must end now (the desktop is gone).
+    // The end reports are not delivered afterwards.
+    void finishFilesNow();
     bool isRecordingStart() const { return m_recording.load(); }
 
     // Read-only views for the owner and diagnostics.

@@ -28,6 +28,12 @@ xcb_connection_t *connection()
     return native ? native->connection() : nullptr;
 }
 
+bool connectionLost()
+{
+    xcb_connection_t *c = connection();
+    return c && xcb_connection_has_error(c) != 0;
+}
+
 int screenNumber()
 {
     auto *native = x11();

@@ -13,6 +13,8 @@ namespace SCX11 {
 
 // Null when the application does not run on X11.
 xcb_connection_t *connection();
+// True once the X server has gone away under the application.
+bool connectionLost();
 int screenNumber();
 uint32_t rootWindow();
 uint32_t atom(const char *name);

@@ -524,3 +524,9 @@ void SCMainWindow::onRecordingHotkey()
         startRecording(false);
     }
 }
+
+void SCMainWindow::finishFilesNow()
+{
+    if (m_obs)
+        m_obs->finishFilesNow();
+}

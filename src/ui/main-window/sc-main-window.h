@@ -104,6 +104,8 @@ Q_SIGNALS:
     void screenshotFailed(const QString &reason);
 
 public Q_SLOTS:
+    // Ends the recording's file and waits until it is whole, without the event loop.
+    void finishFilesNow();
     void initObsRecording();
     void startRecording(bool fromHotkey = false);
     void startRecordingHandler();
