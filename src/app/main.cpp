@@ -41,6 +41,14 @@ QString savedLanguage(const QSettings &settings)
             : QLocale::system().name();
 }
 
+// What a command line prints is in the language the person chose for the program.
+void translateCommandLine(SCTranslator &translator)
+{
+    const QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    if (translator.load(savedLanguage(settings)))
+        QCoreApplication::installTranslator(&translator);
+}
+
 // A command line given to a second process: answered here (help, version, errors) or sent to
 // the running program. START_HERE when none runs and the command starts one.
 int runCommandLine(int argc, char *argv[])
@@ -48,10 +56,8 @@ int runCommandLine(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     // Scripts read this process's output: no debugging chatter in it.
     QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
-    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
     SCTranslator translator;
-    if (translator.load(savedLanguage(settings)))
-        app.installTranslator(&translator);
+    translateCommandLine(translator);
 
     SCCommandLine commandLine;
     if (!commandLine.parse(app.arguments())) {
@@ -188,10 +194,8 @@ int handOver(const SCCommandLine &commandLine)
 {
     if (SCControlClient::waitForService(30000))
         return SCControlClient::send(commandLine);
-    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
     SCTranslator translator;
-    if (translator.load(savedLanguage(settings)))
-        QCoreApplication::installTranslator(&translator);
+    translateCommandLine(translator);
     fprintf(stderr, "vistrel: %s\n",
             qPrintable(QCoreApplication::translate(
                     "SCCommandLine",

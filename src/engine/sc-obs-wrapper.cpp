@@ -28,8 +28,6 @@ using namespace ObsEngine;
 
 namespace {
 
-// libobs refuses to start without DISPLAY even when handed a connection, and Qt may have been
-// told its display on the command line: make both name the same server.
 // libobs and the pointer filter call Xlib on Qt's connection from their own threads. When the
 // server goes away Xlib (and Qt's handler for it) would end the process from whichever thread
 // noticed first, in the middle of a frame; the connection is let go quietly instead, and the
@@ -44,6 +42,8 @@ int connectionBroke(Display *)
 
 void displayLost(Display *, void *) { }
 
+// libobs refuses to start without DISPLAY even when handed a connection, and Qt may have been
+// told its display on the command line: make both name the same server.
 bool useQtDisplay()
 {
     auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;

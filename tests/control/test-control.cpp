@@ -2,6 +2,7 @@
 // process with a command line, and calls and signals on the private session bus. Files are
 // checked with ffprobe and against the library as stored on disk.
 
+#include "control-bus.h"
 #include "media-probe.h"
 #include "sc-settings.h"
 #include "test-home.h"
@@ -9,7 +10,6 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QImage>
@@ -18,9 +18,7 @@
 
 namespace {
 
-const QString SERVICE = QStringLiteral("org.ombrant.Vistrel");
-const QString PATH = QStringLiteral("/org/ombrant/Vistrel");
-const QString INTERFACE = QStringLiteral("org.ombrant.Vistrel1");
+using namespace ControlBus;
 
 struct Outcome
 {
@@ -51,8 +49,6 @@ private:
     Outcome run(const QStringList &arguments, int timeoutMs = 60000);
     void startProgram(const QStringList &arguments = {},
                       const QList<std::pair<QString, QString>> &overrides = {});
-    bool serviceRunning() const;
-    QString state() const;
     QString library() const;
 
     TestHome m_home;
@@ -85,17 +81,6 @@ Outcome TestControl::run(const QStringList &arguments, int timeoutMs)
     outcome.out = QString::fromUtf8(process.readAllStandardOutput()).trimmed();
     outcome.err = QString::fromUtf8(process.readAllStandardError()).trimmed();
     return outcome;
-}
-
-bool TestControl::serviceRunning() const
-{
-    return QDBusConnection::sessionBus().interface()->isServiceRegistered(SERVICE);
-}
-
-QString TestControl::state() const
-{
-    QDBusInterface control(SERVICE, PATH, INTERFACE);
-    return control.property("State").toString();
 }
 
 QString TestControl::library() const

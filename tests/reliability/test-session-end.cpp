@@ -2,12 +2,10 @@
 // end. A recording that runs then is finished whole and stays in the library, the program exits
 // with status 0 and leaves no crash report.
 
+#include "control-bus.h"
 #include "media-probe.h"
 #include "sc-settings.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
-#include <QDBusInterface>
 #include <QDir>
 #include <QProcess>
 #include <QSettings>
@@ -16,22 +14,7 @@
 
 #include <csignal>
 
-namespace {
-
-const QString SERVICE = QStringLiteral("org.ombrant.Vistrel");
-
-bool serviceRunning()
-{
-    return QDBusConnection::sessionBus().interface()->isServiceRegistered(SERVICE);
-}
-
-QString state()
-{
-    QDBusInterface control(SERVICE, "/org/ombrant/Vistrel", "org.ombrant.Vistrel1");
-    return control.property("State").toString();
-}
-
-} // namespace
+using namespace ControlBus;
 
 class TestSessionEnd : public QObject
 {
