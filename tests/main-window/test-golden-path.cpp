@@ -3,13 +3,13 @@
 // it records. The recorded files are checked with ffprobe and the library file as stored on disk.
 
 #include "desktop-input.h"
+#include "lean-a-files.h"
 #include "media-probe.h"
 #include "sc-global-hotkey.h"
 #include "sc-settings.h"
 #include "tone-player.h"
 
 #include <QApplication>
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -28,34 +28,26 @@ class TestGoldenPath : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void init();
     void cleanup();
     void recordsFromTheHotkey_data();
     void recordsFromTheHotkey();
     void killedProgramKeepsItsRecording();
+    void reviewComesBeforeTheMainWindow();
 
 private:
     void writeSettings(const QString &format, bool screen = true);
-    // Starts the program and waits until its engine is up.
-    void startProgram();
-    QString logText() const;
+    // Starts the program and, unless its sound server is away, waits until its engine is up.
+    void startProgram(const QString &soundServer = QString());
     bool waitForMoreLog(const QString &line, int timeoutMs = 30000);
     QJsonObject firstLibraryEntry() const;
 
-    QString m_config;
-    QString m_data;
-    QString m_videos;
+    const QString m_config = g_home->filePath("config");
+    const QString m_data = g_home->filePath("data");
+    const QString m_videos = g_home->filePath("Videos/Vistrel");
     QProcess m_program;
     std::unique_ptr<QProcess> m_tone;
 };
-
-void TestGoldenPath::initTestCase()
-{
-    m_config = g_home->filePath("config");
-    m_data = g_home->filePath("data");
-    m_videos = g_home->filePath("Videos/Vistrel");
-}
 
 void TestGoldenPath::init()
 {
@@ -88,50 +80,44 @@ void TestGoldenPath::writeSettings(const QString &format, bool screen)
     settings.setValue(SCSettings::RECORDING_SCREEN_SWITCH, screen);
 }
 
-void TestGoldenPath::startProgram()
+void TestGoldenPath::startProgram(const QString &soundServer)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!soundServer.isEmpty())
+        env.insert("PULSE_SERVER", soundServer);
     env.insert("HOME", g_home->path());
     env.insert("XDG_CONFIG_HOME", m_config);
     env.insert("XDG_DATA_HOME", m_data);
     m_program.setProcessEnvironment(env);
     m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_program.setStandardOutputFile(QProcess::nullDevice());
-    const int before = logText().count("OBS initialized successfully");
+    const int before = logsUnder(m_data).count("OBS initialized successfully");
     m_program.start(VISTREL_EXECUTABLE, {});
     QVERIFY(m_program.waitForStarted());
-    QVERIFY2(QTest::qWaitFor(
-                     [&] { return logText().count("OBS initialized successfully") > before; },
-                     30000),
-             qPrintable(logText()));
-}
-
-QString TestGoldenPath::logText() const
-{
-    QString text;
-    QDirIterator it(m_data, {"*.log"}, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile file(it.next());
-        if (file.open(QIODevice::ReadOnly))
-            text += QString::fromUtf8(file.readAll());
-    }
-    return text;
+    QVERIFY2(!soundServer.isEmpty()
+                     || QTest::qWaitFor(
+                             [&] {
+                                 return logsUnder(m_data).count("OBS initialized successfully")
+                                         > before;
+                             },
+                             30000),
+             qPrintable(logsUnder(m_data)));
 }
 
 // True once the log holds one more of `line` than when it was called.
 bool TestGoldenPath::waitForMoreLog(const QString &line, int timeoutMs)
 {
-    const int before = logText().count(line);
-    return QTest::qWaitFor([&] { return logText().count(line) > before; }, timeoutMs);
+    const int before = logsUnder(m_data).count(line);
+    return QTest::qWaitFor([&] { return logsUnder(m_data).count(line) > before; }, timeoutMs);
 }
 
 QJsonObject TestGoldenPath::firstLibraryEntry() const
 {
-    QFile file(m_data + "/" + SCSettings::ORGANIZATION + "/" + SCSettings::APPLICATION
-               + "/file_data.json");
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QJsonDocument::fromJson(file.readAll()).array().at(0).toObject();
+    return QJsonDocument::fromJson(readAll(m_data + "/" + SCSettings::ORGANIZATION + "/"
+                                           + SCSettings::APPLICATION + "/file_data.json"))
+            .array()
+            .at(0)
+            .toObject();
 }
 
 void TestGoldenPath::recordsFromTheHotkey_data()
@@ -161,7 +147,8 @@ void TestGoldenPath::recordsFromTheHotkey()
     QVERIFY(taken.isRegistered());
     startProgram();
     QVERIFY(QTest::qWaitFor(
-            [&] { return logText().contains("Hotkey F10 could not be registered"); }, 5000));
+            [&] { return logsUnder(m_data).contains("Hotkey F10 could not be registered"); },
+            5000));
     const QString box = xdotoolOutput(
             {"search", "--sync", "--onlyvisible", "--name", "Hotkey Not Available"});
     QVERIFY2(!box.isEmpty(), "the taken hotkey was not shown to the user");
@@ -222,6 +209,33 @@ void TestGoldenPath::killedProgramKeepsItsRecording()
     const double span = frames.last().toDouble() - frames.first().toDouble();
     QVERIFY2(span >= recorded - 2.0,
              qPrintable(QString("pictures over %1 s of %2 s recorded").arg(span).arg(recorded)));
+}
+
+// Without a sound server the program shows the permission review first, and makes its main
+// window only once the review is closed.
+void TestGoldenPath::reviewComesBeforeTheMainWindow()
+{
+    writeSettings("MP4");
+    startProgram("unix:/nonexistent/vistrel-test/pulse/native");
+    QString review;
+    QTRY_VERIFY_WITH_TIMEOUT(!(review = xdotoolOutput({"search", "--onlyvisible", "--name",
+                                                       "^Review App Permissions$"}))
+                                      .isEmpty(),
+                             30000);
+    QString log = logsUnder(m_data);
+    QVERIFY2(log.contains("Showing the permission review: screen 1, camera 1, sound server 0, "
+                          "global keys 1"),
+             qPrintable(log));
+    QVERIFY(!log.contains("Creating main window"));
+    QCOMPARE(m_program.state(), QProcess::Running);
+
+    // Closing by the window manager, as a user's close button does.
+    xdotool({"windowactivate", "--sync", review.section('\n', 0, 0)});
+    xdotool({"key", "--clearmodifiers", "alt+F4"});
+    QTRY_VERIFY_WITH_TIMEOUT(logsUnder(m_data).contains("Main window displayed"), 30000);
+    log = logsUnder(m_data);
+    QVERIFY(log.indexOf("Permission review closed") < log.indexOf("Creating main window"));
+    QCOMPARE(m_program.state(), QProcess::Running);
 }
 
 int main(int argc, char **argv)

@@ -83,7 +83,6 @@ class TestMainWindow : public QObject
 
 private Q_SLOTS:
     void initTestCase();
-    void cleanupTestCase();
     void recordsFromTheRecordTileToTheLibrary();
     void unwritableSaveFolderStopsBeforeTheCountdown();
     void audioFormatTurnsTheScreenOff();
@@ -159,12 +158,6 @@ void TestMainWindow::initTestCase()
     QCOMPARE(child<QLineEdit>("saveLocationLineEdit")->text(), m_videos);
     QCOMPARE(child<QLineEdit>("widthLineEdit")->text().toInt(), screen.width());
     QCOMPARE(child<QLineEdit>("heightLineEdit")->text().toInt(), screen.height());
-}
-
-void TestMainWindow::cleanupTestCase()
-{
-    m_window.reset();
-    m_halves.reset();
 }
 
 void TestMainWindow::release(const char *tileName)
@@ -562,7 +555,6 @@ void TestMainWindow::everyRecordingHasAStopOnTheScreen()
     SCFullscreenToolbar *toolbar = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((toolbar = visibleTopLevel<SCFullscreenToolbar>()), 5000);
     QVERIFY(screen.contains(toolbar->geometry()));
-    auto *stop = toolbar->findChild<QPushButton *>("recordButton");
     xdotool({"mousemove", "700", "700"});
     QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCFullscreenToolbar>(), 5000);
     const QString file = stopRecording();
@@ -575,9 +567,8 @@ void TestMainWindow::everyRecordingHasAStopOnTheScreen()
     QVERIFY(startRecording());
     QTRY_VERIFY_WITH_TIMEOUT((toolbar = visibleTopLevel<SCFullscreenToolbar>()), 5000);
     QVERIFY(screen.contains(toolbar->geometry()));
-    stop = toolbar->findChild<QPushButton *>("recordButton");
     QTest::qWait(500);
-    QTest::mouseClick(stop, Qt::LeftButton);
+    QTest::mouseClick(toolbar->findChild<QPushButton *>("recordButton"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("recordingLabel")->text(), QString("Start Recording"),
                               10000);
     QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCFullscreenToolbar>(), 5000);
@@ -590,14 +581,12 @@ void TestMainWindow::everyRecordingHasAStopOnTheScreen()
     DrawWindow *frame = nullptr;
     QTRY_VERIFY_WITH_TIMEOUT((frame = visibleTopLevel<DrawWindow>()), 5000);
     QTRY_VERIFY_WITH_TIMEOUT(frame->buttonBar()->isVisible(), 5000);
-    QVERIFY2(
-            screen.contains(frame->buttonBar()->geometry()),
-            qPrintable(QString("%1,%2").arg(frame->buttonBar()->x()).arg(frame->buttonBar()->y())));
+    QVERIFY2(screen.contains(frame->buttonBar()->geometry()),
+             QTest::toString(frame->buttonBar()->geometry()));
     QVERIFY(startRecording());
     QTest::qWait(400);
     QVERIFY(screen.contains(frame->buttonBar()->geometry()));
-    auto *frameStop = frame->buttonBar()->findChild<QPushButton *>("startButton");
-    QTest::mouseClick(frameStop, Qt::LeftButton);
+    QTest::mouseClick(frame->buttonBar()->findChild<QPushButton *>("startButton"), Qt::LeftButton);
     QTRY_COMPARE_WITH_TIMEOUT(child<QLabel>("recordingLabel")->text(), QString("Start Recording"),
                               10000);
     release("fullScreenWidget");
