@@ -1,7 +1,10 @@
 // Brings up libobs on the session's X server with the real screen capture and the mouse
-// effects filter, moves and clicks the pointer with xdotool and inspects the converted frames.
+// effects filter, moves and clicks the pointer with xdotool and inspects the converted frames;
+// and the filter's reading of its keys: colour strings in any spacing, libobs integer
+// colours, and which settings object wins.
 
 #include "desktop-input.h"
+#include "effect-config.h"
 #include "flat-window.h"
 
 #include <QGuiApplication>
@@ -84,7 +87,20 @@ bool click(int button)
     return xdotool({"click", QString::number(button)});
 }
 
+bool sameColor(const Rgba &a, const Rgba &b)
+{
+    const auto near = [](float x, float y) { return std::abs(x - y) < 1e-3f; };
+    return near(a.r, b.r) && near(a.g, b.g) && near(a.b, b.b) && near(a.a, b.a);
+}
+
+QString describe(const std::optional<Rgba> &c)
+{
+    return c ? QString("%1, %2, %3, %4").arg(c->r).arg(c->g).arg(c->b).arg(c->a) : "none";
+}
+
 } // namespace
+
+Q_DECLARE_METATYPE(std::optional<Rgba>)
 
 class TestMouseEffects : public QObject
 {
@@ -94,10 +110,12 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void highlightAndClickRings();
-    void cropAfterFilterKeepsHighlightOnPointer();
-    void cropBeforeFilterKeepsHighlightOnPointer();
+    void cropsEitherSideKeepTheHighlightOnThePointer();
     void switchesOffRemoveEffects();
     void filtersComeAndGoWhileClicking();
+    void parsesColorStrings_data();
+    void parsesColorStrings();
+    void readsIntegerColorsOwnValuesWinThenCaptureValuesThenDefaults();
 
 private:
     static void onFrame(void *param, video_data *frame);
@@ -386,10 +404,10 @@ void TestMouseEffects::highlightAndClickRings()
     }
 }
 
-void TestMouseEffects::cropAfterFilterKeepsHighlightOnPointer()
+// A crop after the filter, as the engine attaches them, and one before it.
+void TestMouseEffects::cropsEitherSideKeepTheHighlightOnThePointer()
 {
     writeCaptureSettings(true, false);
-    // The filter was attached first, so the crop runs after it.
     obs_source_t *crop = addCrop(200, 200);
     QVERIFY(crop);
     const QPoint at(600, 400);
@@ -401,29 +419,16 @@ void TestMouseEffects::cropAfterFilterKeepsHighlightOnPointer()
     QVERIFY(!frames.empty());
     QCOMPARE(frames.back().regions[0].count[Green], 0);
 
-    obs_source_filter_remove(m_capture, crop);
-    obs_source_release(crop);
-}
-
-void TestMouseEffects::cropBeforeFilterKeepsHighlightOnPointer()
-{
-    writeCaptureSettings(true, false);
     obs_source_filter_remove(m_capture, m_filter);
-    obs_source_t *crop = addCrop(200, 200);
-    QVERIFY(crop);
     obs_source_filter_add(m_capture, m_filter);
-
-    const QPoint at(700, 500);
-    QVERIFY(movePointer(at));
-    checkHighlightAt(at, {1100, 800}, {200, 200});
-
+    checkHighlightAt(at, {1000, 700}, {200, 200});
     // A changed crop moves the picture; the highlight follows it.
     obs_data_t *settings = obs_source_get_settings(crop);
     obs_data_set_int(settings, "left", 400);
     obs_data_set_int(settings, "top", 100);
     obs_source_update(crop, settings);
     obs_data_release(settings);
-    checkHighlightAt(at, {1100, 800}, {400, 100});
+    checkHighlightAt(at, {1000, 700}, {400, 100});
 
     // Back to the order the engine uses: the filter first.
     obs_source_filter_remove(m_capture, m_filter);
@@ -433,8 +438,7 @@ void TestMouseEffects::cropBeforeFilterKeepsHighlightOnPointer()
 }
 
 // The switches work written to the capture, as the engine does, and written to the filter
-// itself, whose own settings win over the capture's (how they merge is checked in
-// test-mouse-effect-config).
+// itself, whose own settings win over the capture's (how they merge is checked below).
 void TestMouseEffects::switchesOffRemoveEffects()
 {
     const QPoint at(800, 600);
@@ -488,6 +492,70 @@ void TestMouseEffects::filtersComeAndGoWhileClicking()
         obs_source_filter_remove(m_capture, extra);
         obs_source_release(extra);
     }
+}
+
+void TestMouseEffects::parsesColorStrings_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<std::optional<Rgba>>("expected"); // none: rejected
+    QTest::newRow("tight") << "1,0,0.25,1" << std::optional(Rgba {1.f, 0.f, .25f, 1.f});
+    QTest::newRow("loose") << "  0.1 ,\t0.2 , 0.3,0.4 " << std::optional(Rgba {.1f, .2f, .3f, .4f});
+    QTest::newRow("clamped") << "2, -1, 0.5, 1.5" << std::optional(Rgba {1.f, 0.f, .5f, 1.f});
+    for (const char *malformed :
+         {"", "1, 0, 0", "1, 0, 0, 1, 1", "red, green, blue, alpha", "0.5; 0.5; 0.5; 0.5",
+          "0,5, 0,5, 0,5, 0,5", "1, , 0, 1", "1, 0, 0, 1x"})
+        QTest::newRow(malformed) << QString(malformed) << std::optional<Rgba>();
+}
+
+void TestMouseEffects::parsesColorStrings()
+{
+    QFETCH(QString, text);
+    QFETCH(std::optional<Rgba>, expected);
+    const std::optional<Rgba> color = parseColorString(text.toUtf8().toStdString());
+    QVERIFY2(color.has_value() == expected.has_value() && (!color || sameColor(*color, *expected)),
+             qPrintable(describe(color)));
+}
+
+void TestMouseEffects::readsIntegerColorsOwnValuesWinThenCaptureValuesThenDefaults()
+{
+    QVERIFY(sameColor(colorFromAbgr(0xff00ff00), Rgba {0.f, 1.f, 0.f, 1.f}));
+    QVERIFY(sameColor(colorFromAbgr(0x33ff0000), Rgba {0.f, 0.f, 1.f, 0.2f}));
+    QVERIFY(sameColor(colorFromAbgr(0x000000ff), Rgba {1.f, 0.f, 0.f, 0.f}));
+
+    obs_data_t *settings = obs_data_create();
+    obs_data_set_int(settings, MouseEffectKeys::leftClickColor, 0xff0000ff);
+    const PartialEffectConfig read = PartialEffectConfig::fromUserValues(settings);
+    obs_data_release(settings);
+    QVERIFY(read.leftClickColor && sameColor(*read.leftClickColor, Rgba {1.f, 0.f, 0.f, 1.f}));
+
+    obs_data_t *own = obs_data_create();
+    obs_data_t *capture = obs_data_create();
+    // Defaults of a settings object are no user choice and must not hide the capture's values.
+    obs_data_set_default_bool(own, MouseEffectKeys::showCircle, false);
+    obs_data_set_default_string(own, MouseEffectKeys::circleColor, "1, 1, 1, 1");
+    obs_data_set_bool(own, MouseEffectKeys::showClicks, false);
+    obs_data_set_string(own, MouseEffectKeys::rightClickColor, "0, 1, 0, 1");
+    obs_data_set_bool(capture, MouseEffectKeys::showCircle, true);
+    obs_data_set_string(capture, MouseEffectKeys::circleColor, "0.2, 0.4, 0.6, 0.8");
+    obs_data_set_bool(capture, MouseEffectKeys::showClicks, true);
+    obs_data_set_string(capture, MouseEffectKeys::rightClickColor, "0, 0, 1, 1");
+    obs_data_set_string(capture, MouseEffectKeys::leftClickColor, "not a colour");
+
+    const EffectConfig config = mergeConfig(PartialEffectConfig::fromUserValues(own),
+                                            PartialEffectConfig::fromUserValues(capture));
+    obs_data_release(own);
+    obs_data_release(capture);
+
+    QVERIFY(config.showCircle);
+    QVERIFY(sameColor(config.circleColor, Rgba {.2f, .4f, .6f, .8f}));
+    QVERIFY(!config.showClicks);
+    QVERIFY(sameColor(config.rightClickColor, Rgba {0.f, 1.f, 0.f, 1.f}));
+    QVERIFY(sameColor(config.leftClickColor, Rgba {0.f, 0.f, 1.f, .7f}));
+
+    // Nothing set anywhere: the effects are off.
+    const EffectConfig none = mergeConfig({}, PartialEffectConfig::fromUserValues(nullptr));
+    QVERIFY(!none.showCircle);
+    QVERIFY(!none.showClicks);
 }
 
 QTEST_MAIN(TestMouseEffects)

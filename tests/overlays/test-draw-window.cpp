@@ -1,8 +1,10 @@
+#include "area-selector.h"
 #include "desktop-input.h"
-
-#include "pattern-window.h"
+#include "pattern-widget.h"
 #include "sc-compositor-watcher.h"
+#include "sc-countdown-widget.h"
 #include "sc-draw-window.h"
+#include "sc-fullscreen-toolbar.h"
 
 #include <QGuiApplication>
 #include <QLabel>
@@ -23,6 +25,8 @@
         QVERIFY2(error.isEmpty(), qPrintable(error));                                              \
     } while (false)
 
+// The frame around a recorded area and the other overlays, over a patterned screen: what
+// they take of the pointer and what they leave of the screen below them.
 class TestDrawWindow : public QObject
 {
     Q_OBJECT
@@ -37,6 +41,8 @@ private slots:
     void drawingModeTakesTheDragScreenShowsThrough();
     void closingStopsRecordingFirst();
     void followsACompositorStartingLater();
+    void countdownIsADiscToolbarIsDark();
+    void selectorDimsTheScreen();
 
 private:
     static QPoint centreOf(QWidget *w) { return w->mapToGlobal(w->rect().center()); }
@@ -45,9 +51,19 @@ private:
         return m_frame->buttonBar()->findChild<QPushButton *>(QLatin1String(name));
     }
     QString showFrameOver(const QRect &frameGeometry);
-    QImage grabScreen() const { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+    static QImage grabScreen() { return QGuiApplication::primaryScreen()->grabWindow(0).toImage(); }
+    static bool near(const QColor &a, const QColor &b, int tolerance = 4)
+    {
+        return qAbs(a.red() - b.red()) <= tolerance && qAbs(a.green() - b.green()) <= tolerance
+                && qAbs(a.blue() - b.blue()) <= tolerance;
+    }
+    // The screen shows the pattern there: nothing of an overlay is left over it.
+    static bool showsPattern(const QImage &screen, const QPoint &p)
+    {
+        return near(screen.pixelColor(p), desktopColour(p.x(), p.y()));
+    }
 
-    PatternWindow *m_pattern = nullptr;
+    PatternWidget m_pattern;
     DrawWindow *m_frame = nullptr;
 };
 
@@ -56,15 +72,17 @@ void TestDrawWindow::initTestCase()
 {
     QCOMPARE(SCCompositorWatcher::instance()->isCompositing(),
              qEnvironmentVariable("VISTREL_EXPECT_COMPOSITOR", "1") == "1");
+    m_pattern.setGeometry(QGuiApplication::primaryScreen()->geometry());
+    m_pattern.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&m_pattern, 20000));
+    // Painted on screen, not only mapped: the selector photographs what is there.
+    QTRY_COMPARE_WITH_TIMEOUT(screenPixel({950, 530}), desktopColour(950, 530), 10000);
 }
 
 void TestDrawWindow::init()
 {
-    m_pattern = new PatternWindow;
-    m_pattern->setGeometry(200, 150, 1000, 700);
-    m_pattern->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_pattern));
-    QTRY_COMPARE(m_pattern->geometry().topLeft(), QPoint(200, 150));
+    QVERIFY(movePointer(1900, 1000));
+    m_pattern.presses.clear();
     m_frame = new DrawWindow;
 }
 
@@ -72,9 +90,6 @@ void TestDrawWindow::cleanup()
 {
     delete m_frame;
     m_frame = nullptr;
-    delete m_pattern;
-    m_pattern = nullptr;
-    QTest::qWait(50);
 }
 
 QString TestDrawWindow::showFrameOver(const QRect &frameGeometry)
@@ -87,13 +102,14 @@ QString TestDrawWindow::showFrameOver(const QRect &frameGeometry)
         return QStringLiteral("bar not exposed");
     // Let the window manager settle the position and the frame paint (and set its shapes).
     const QPoint barAt = frameGeometry.topLeft() - QPoint(0, 30);
+    const QPoint onBorder = frameGeometry.topLeft() + QPoint(1, frameGeometry.height() / 2);
     const bool placed = QTest::qWaitFor(
             [&] {
                 return m_frame->mapToGlobal(QPoint(0, 0)) == frameGeometry.topLeft()
-                        && m_frame->buttonBar()->mapToGlobal(QPoint(0, 0)) == barAt;
+                        && m_frame->buttonBar()->mapToGlobal(QPoint(0, 0)) == barAt
+                        && screenPixel(onBorder) == QColor(0, 122, 204);
             },
             5000);
-    QTest::qWait(300);
     if (placed)
         return {};
     QString where;
@@ -124,14 +140,14 @@ void TestDrawWindow::innerClickPassesBorderDragResizes()
 {
     SHOW_FRAME(QRect(300, 250, 600, 400));
     QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
-    m_pattern->resetPresses();
+    m_pattern.presses.clear();
     QVERIFY(clickAt({600, 450}));
-    QTRY_COMPARE(m_pattern->presses(), 1);
+    QTRY_COMPARE(m_pattern.presses.size(), 1);
     QVERIFY(clickAt({320, 270}));
-    QTRY_COMPARE(m_pattern->presses(), 2);
+    QTRY_COMPARE(m_pattern.presses.size(), 2);
     QCOMPARE(m_frame->geometry(), QRect(300, 250, 600, 400));
     QCOMPARE(changed.count(), 0);
-    m_pattern->resetPresses();
+    m_pattern.presses.clear();
 
     // On the painted border: without a compositing manager the frame is cut to what it
     // paints, so only the border itself can be grabbed there.
@@ -142,7 +158,7 @@ void TestDrawWindow::innerClickPassesBorderDragResizes()
     QCOMPARE(changed.at(0).at(0).toBool(), false);
     QCOMPARE(changed.at(0).at(1).toPoint(), QPoint(254, 254));
     QCOMPARE(changed.at(0).at(2).toPoint(), QPoint(895, 645));
-    QCOMPARE(m_pattern->presses(), 0);
+    QCOMPARE(m_pattern.presses.size(), 0);
     QTRY_COMPARE(m_frame->buttonBar()->geometry(), QRect(250, 220, 650, 30));
 
     // The bottom-right corner with the ratio kept.
@@ -175,7 +191,7 @@ void TestDrawWindow::drawingModeTakesTheDragScreenShowsThrough()
     QVERIFY(clickAt(centreOf(pen)));
     QTRY_VERIFY(m_frame->isDrawing());
     QTest::qWait(300);
-    m_pattern->resetPresses();
+    m_pattern.presses.clear();
     QSignalSpy changed(m_frame, &DrawWindow::windowGeometryChanged);
 
     // A drag over the inside draws, and the stroke is on screen, in red.
@@ -197,16 +213,12 @@ void TestDrawWindow::drawingModeTakesTheDragScreenShowsThrough()
         for (int x = 320; x < 880; x += 23) {
             if (y > 385 && y < 515)
                 continue; // near the stroke
-            const QPoint global(x, y);
-            const QColor expected = PatternWindow::colourAt(global - QPoint(200, 150));
-            const QColor seen = screen.pixelColor(global);
-            QVERIFY2(qAbs(seen.red() - expected.red()) <= 3
-                             && qAbs(seen.green() - expected.green()) <= 3
-                             && qAbs(seen.blue() - expected.blue()) <= 3,
+            QVERIFY2(showsPattern(screen, {x, y}),
                      qPrintable(QStringLiteral("at %1,%2: %3 instead of %4")
                                         .arg(x)
                                         .arg(y)
-                                        .arg(seen.name(), expected.name())));
+                                        .arg(screen.pixelColor(x, y).name(),
+                                             desktopColour(x, y).name())));
             ++checked;
         }
     }
@@ -221,7 +233,7 @@ void TestDrawWindow::drawingModeTakesTheDragScreenShowsThrough()
     QVERIFY(dragPointer({302, 300}, {400, 300}));
     QTRY_COMPARE(m_frame->strokes().size(), 2);
     QCOMPARE(m_frame->geometry(), QRect(300, 250, 600, 400));
-    QCOMPARE(m_pattern->presses(), 0);
+    QCOMPARE(m_pattern.presses.size(), 0);
     QCOMPARE(changed.count(), 0);
 
     // Pen off: strokes are kept but the inside passes clicks again.
@@ -230,7 +242,7 @@ void TestDrawWindow::drawingModeTakesTheDragScreenShowsThrough()
     QCOMPARE(m_frame->strokes().size(), 2);
     QTest::qWait(200);
     QVERIFY(clickAt({600, 450}));
-    QTRY_COMPARE(m_pattern->presses(), 1);
+    QTRY_COMPARE(m_pattern.presses.size(), 1);
 
     QVERIFY(clickAt(centreOf(button("clearButton"))));
     QTRY_VERIFY(m_frame->strokes().isEmpty());
@@ -338,6 +350,58 @@ void TestDrawWindow::followsACompositorStartingLater()
     QTRY_COMPARE(boundingShape(m_frame), QRegion(m_frame->rect()));
     compositor.terminate();
     QVERIFY(compositor.waitForFinished(5000));
+}
+
+void TestDrawWindow::countdownIsADiscToolbarIsDark()
+{
+    SCCountdownWidget countdown;
+    countdown.move(500, 300);
+    countdown.startCountdown(3);
+    SCFullscreenToolbar toolbar;
+    toolbar.showToolbar();
+    QVERIFY(QTest::qWaitForWindowExposed(&countdown));
+    QVERIFY(QTest::qWaitForWindowExposed(&toolbar));
+    QTRY_COMPARE(countdown.mapToGlobal(QPoint(0, 0)), QPoint(500, 300));
+    // Outside the disc the screen shows; inside it the dark face with its blue rim.
+    QTRY_VERIFY_WITH_TIMEOUT(near(screenPixel({600, 320}), QColor(0x28, 0x28, 0x2E))
+                                     && screenPixel({960, 45}).lightness() < 90,
+                             5000);
+    const QImage screen = grabScreen();
+    countdown.stopCountdown();
+    for (const QPoint &corner : {QPoint(502, 302), QPoint(697, 302), QPoint(502, 490)})
+        QVERIFY2(showsPattern(screen, corner), qPrintable(screen.pixelColor(corner).name()));
+    QVERIFY2(near(screen.pixelColor(600, 301), QColor(0x00, 0x7A, 0xCC), 40),
+             qPrintable(screen.pixelColor(600, 301).name()));
+    // Gone from the screen before the next case photographs it.
+    countdown.hide();
+    toolbar.hide();
+    QTRY_VERIFY_WITH_TIMEOUT(
+            showsPattern(grabScreen(), {600, 320}) && showsPattern(grabScreen(), {960, 45}), 5000);
+}
+
+void TestDrawWindow::selectorDimsTheScreen()
+{
+    AreaSelector selector;
+    selector.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&selector));
+    QVERIFY(xdotool({"mousemove", "700", "500", "mousedown", "1", "sleep", "0.05", "mousemove",
+                     "900", "650", "sleep", "0.05", "mousemove", "1000", "700"}));
+    // A veil of black at 100/255 over the screen: each channel drops to about 155/255;
+    // inside the band a white wash of 50/255 lies over the veil.
+    const auto veiled = [](const QPoint &p, bool inBand) {
+        const QColor under = desktopColour(p.x(), p.y());
+        const auto channel = [inBand](int c) {
+            return inBand ? c * 155 / 255 * 205 / 255 + 50 : c * 155 / 255;
+        };
+        return QColor(channel(under.red()), channel(under.green()), channel(under.blue()));
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(near(screenPixel({850, 650}), veiled({850, 650}, true), 8), 5000);
+    const QImage screen = grabScreen();
+    QVERIFY(xdotool({"mouseup", "1"}));
+    for (const QPoint &p : {QPoint(100, 100), QPoint(1500, 900), QPoint(650, 450)})
+        QVERIFY2(
+                near(screen.pixelColor(p), veiled(p, false), 6),
+                qPrintable(screen.pixelColor(p).name() + " instead of " + veiled(p, false).name()));
 }
 
 QTEST_MAIN(TestDrawWindow)

@@ -31,23 +31,14 @@ private slots:
     void initTestCase();
     void countsThreeTwoOneThenFinishes();
     void stopOrNonPositiveStartReturns();
-    void hotkeyHint();
-    void switchTogglesOnLeftReleaseOnly();
-    void switchSetCheckedAndPaint();
+    void noHotkeyNoHint();
+    void switchTogglesOnLeftReleaseAndPaintsItsState();
     void titleHelperCentresTheTitle();
     void reversedDragsGiveTheSameRect();
-    void sizeLabelInPhysicalPixels();
     void rightButtonChangesNothingEscapeCancels();
-    void firstShowBelowTopThenAtTop();
-    void autoHideFollowsThePointer();
+    void firstShowBelowTopThenAtTopAutoHideFollowsThePointer();
     void recordAndPinButtons();
-    void dragZones_data();
-    void dragZones();
-    void resize_data();
-    void resize();
-    void moveKeepsOnScreen();
-    void barDragLimitsOnlySideways();
-    void presetFramesAreCentred();
+    void zonesResizesMovesAndPresetFrames();
 
 private:
     QRect selectWithDrag(AreaSelector &selector, const QPoint &from, const QPoint &to);
@@ -73,6 +64,12 @@ void TestOverlayWidgets::countsThreeTwoOneThenFinishes()
     SCCountdownWidget countdown;
     auto *number = countdown.findChildren<QLabel *>().value(0);
     QVERIFY(number);
+    // The recording hotkey is named under the number.
+    QStringList texts;
+    for (auto *label : countdown.findChildren<QLabel *>())
+        texts << label->text();
+    QVERIFY(texts.contains(QStringLiteral("Start/Stop")));
+    QVERIFY(texts.contains(QStringLiteral("Ctrl+Alt+R")));
 
     QStringList seen;
     QSignalSpy finished(&countdown, &SCCountdownWidget::countdownFinished);
@@ -108,8 +105,7 @@ void TestOverlayWidgets::stopOrNonPositiveStartReturns()
     QVERIFY(countdown.isVisible());
 
     // Nothing more arrives later: the timer is really stopped.
-    QTest::qWait(1300);
-    QCOMPARE(finished.count(), 0);
+    QVERIFY(!finished.wait(1300));
 
     // A start at zero or below finishes at once.
     for (const int start : {0, -2}) {
@@ -124,16 +120,8 @@ void TestOverlayWidgets::stopOrNonPositiveStartReturns()
     }
 }
 
-void TestOverlayWidgets::hotkeyHint()
+void TestOverlayWidgets::noHotkeyNoHint()
 {
-    {
-        SCCountdownWidget countdown;
-        QStringList texts;
-        for (auto *label : countdown.findChildren<QLabel *>())
-            texts << label->text();
-        QVERIFY(texts.contains(QStringLiteral("Start/Stop")));
-        QVERIFY(texts.contains(QStringLiteral("Ctrl+Alt+R")));
-    }
     QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
     settings.setValue(SCSettings::HOTKEYS_RECORDING, SCSettings::NO_HOTKEY);
     settings.sync();
@@ -143,14 +131,17 @@ void TestOverlayWidgets::hotkeyHint()
     settings.setValue(SCSettings::HOTKEYS_RECORDING, QStringLiteral("Ctrl+Alt+R"));
 }
 
-void TestOverlayWidgets::switchTogglesOnLeftReleaseOnly()
+void TestOverlayWidgets::switchTogglesOnLeftReleaseAndPaintsItsState()
 {
     QWidget host;
     auto *sw = new SCSwitchWidget(&host);
-    sw->resize(sw->sizeHint());
+    sw->resize(25, 12);
     host.show();
     QVERIFY(QTest::qWaitForWindowExposed(&host));
     QSignalSpy changed(sw, &SCSwitchWidget::checkedChanged);
+    sw->setChecked(false);
+    QCOMPARE(changed.count(), 0);
+    QCOMPARE(sw->position(), 0.0);
 
     QTest::mousePress(sw, Qt::LeftButton);
     QCOMPARE(changed.count(), 0);
@@ -166,37 +157,23 @@ void TestOverlayWidgets::switchTogglesOnLeftReleaseOnly()
 
     // The knob travels to the end within its animation.
     QTRY_COMPARE(sw->position(), 1.0);
+    sw->setChecked(true);
+    QCOMPARE(changed.count(), 1);
+    // Track in the active colour beside the white knob at the right end; off, a grey knob left.
+    const QImage on = sw->grab().toImage();
+    QCOMPARE(on.pixelColor(5, 6), QColor("#BC382F"));
+    QCOMPARE(on.pixelColor(18, 6), QColor(Qt::white));
     QTest::mouseClick(sw, Qt::LeftButton);
     QCOMPARE(changed.count(), 2);
     QCOMPARE(changed.at(1).at(0).toBool(), false);
     QTRY_COMPARE(sw->position(), 0.0);
-}
-
-void TestOverlayWidgets::switchSetCheckedAndPaint()
-{
-    SCSwitchWidget sw;
-    sw.resize(25, 12);
-    QSignalSpy changed(&sw, &SCSwitchWidget::checkedChanged);
-    sw.setChecked(false);
-    QCOMPARE(changed.count(), 0);
-    QCOMPARE(sw.position(), 0.0);
-    QTest::qWait(200);
-    QCOMPARE(sw.position(), 0.0);
-
-    sw.setProperty("checked", true);
-    QCOMPARE(changed.count(), 1);
-    QTRY_COMPARE(sw.position(), 1.0);
-    sw.setChecked(true);
-    QCOMPARE(changed.count(), 1);
-    // Track in the active colour beside the white knob at the right end; off, a grey knob left.
-    const QImage image = sw.grab().toImage();
-    QCOMPARE(image.pixelColor(5, 6), QColor("#BC382F"));
-    QCOMPARE(image.pixelColor(18, 6), QColor(Qt::white));
-    sw.setChecked(false);
-    QTRY_COMPARE(sw.position(), 0.0);
-    const QImage off = sw.grab().toImage();
+    const QImage off = sw->grab().toImage();
     QCOMPARE(off.pixelColor(18, 6), QColor("#1E1E1E"));
     QCOMPARE(off.pixelColor(7, 6), QColor("#AAAAAA"));
+    // Set as a property, as style sheets and the settings page do.
+    sw->setProperty("checked", true);
+    QCOMPARE(changed.count(), 3);
+    QTRY_COMPARE(sw->position(), 1.0);
 }
 
 void TestOverlayWidgets::titleHelperCentresTheTitle()
@@ -214,23 +191,15 @@ void TestOverlayWidgets::titleHelperCentresTheTitle()
 
     Helpers::centerTitleWidget(layout);
 
-    QCOMPARE(layout->count(), 5);
-    QWidget *balance = layout->itemAt(0)->widget();
-    QVERIFY(balance && balance != logo);
-    QCOMPARE(balance->parentWidget(), &bar);
-    QCOMPARE(balance->minimumWidth(), menu->sizeHint().width());
-    QCOMPARE(balance->maximumWidth(), menu->sizeHint().width());
-    QVERIFY(layout->itemAt(1)->spacerItem());
-    QCOMPARE(layout->stretch(1), 2);
-    QCOMPARE(layout->itemAt(2)->widget(), title);
-    QCOMPARE(layout->stretch(3), 2);
-    QCOMPARE(layout->itemAt(4)->widget(), menu);
-    // Taken out of the layout, not deleted.
+    // The logo is taken out of the layout, not deleted; the title sits in the middle of the
+    // bar whatever the menu's width, and the menu stays at the right end.
+    QCOMPARE(layout->indexOf(logo), -1);
     QCOMPARE(logo->parentWidget(), &bar);
-
     bar.resize(800, 40);
     layout->activate();
     QVERIFY(qAbs(title->geometry().center().x() - bar.rect().center().x()) <= 1);
+    QCOMPARE(layout->itemAt(layout->count() - 1)->widget(), menu);
+    QVERIFY(menu->geometry().right() >= bar.rect().right() - layout->contentsMargins().right());
 
     // Other layouts are left alone.
     Helpers::centerTitleWidget(nullptr);
@@ -275,13 +244,6 @@ void TestOverlayWidgets::reversedDragsGiveTheSameRect()
     QCOMPARE(crossed, forward);
 }
 
-void TestOverlayWidgets::sizeLabelInPhysicalPixels()
-{
-    QCOMPARE(AreaSelector::sizeLabel(QRect(0, 0, 300, 200), 2.0), QStringLiteral("600 x 400"));
-    QCOMPARE(AreaSelector::sizeLabel(QRect(10, 10, 11, 11), 1.0), QStringLiteral("11 x 11"));
-    QCOMPARE(AreaSelector::sizeLabel(QRect(0, 0, 301, 3), 1.25), QStringLiteral("376.25 x 3.75"));
-}
-
 void TestOverlayWidgets::rightButtonChangesNothingEscapeCancels()
 {
     AreaSelector selector;
@@ -312,7 +274,7 @@ void TestOverlayWidgets::rightButtonChangesNothingEscapeCancels()
     QCOMPARE(selected.count(), 1);
 }
 
-void TestOverlayWidgets::firstShowBelowTopThenAtTop()
+void TestOverlayWidgets::firstShowBelowTopThenAtTopAutoHideFollowsThePointer()
 {
     const QRect screen = QGuiApplication::primaryScreen()->geometry();
     SCFullscreenToolbar bar;
@@ -338,12 +300,7 @@ void TestOverlayWidgets::firstShowBelowTopThenAtTop()
     bar.showToolbar();
     QCOMPARE(bar.pos(), QPoint(820, screen.top()));
     QTRY_COMPARE(effectOpacity(bar), 1.0);
-}
 
-void TestOverlayWidgets::autoHideFollowsThePointer()
-{
-    SCFullscreenToolbar bar;
-    bar.showToolbar();
     bar.hideToolbar();
     QTRY_VERIFY(!bar.isVisible());
     QVERIFY(movePointer(100, 300));
@@ -423,106 +380,81 @@ void TestOverlayWidgets::recordAndPinButtons()
     QCOMPARE(toggled.count(), 4);
 }
 
-void TestOverlayWidgets::dragZones_data()
+// The frame's pure geometry: drag zones of an 800 x 600 frame, resizes, moves kept on the
+// screen, preset frames, and the selector's size label in physical pixels.
+void TestOverlayWidgets::zonesResizesMovesAndPresetFrames()
 {
-    QTest::addColumn<QPoint>("pos");
-    QTest::addColumn<bool>("drawing");
-    QTest::addColumn<int>("mode");
-    // An 800 x 600 frame.
-    QTest::newRow("top-left") << QPoint(0, 0) << false << int(TopLeft);
-    QTest::newRow("top-right") << QPoint(790, 0) << false << int(TopRight);
-    QTest::newRow("bottom-left") << QPoint(5, 595) << false << int(BottomLeft);
-    QTest::newRow("bottom-right") << QPoint(799, 599) << false << int(BottomRight);
-    QTest::newRow("left, beyond the painted border") << QPoint(8, 300) << false << int(Left);
-    QTest::newRow("right") << QPoint(795, 300) << false << int(Right);
-    QTest::newRow("top") << QPoint(400, 3) << false << int(Top);
-    QTest::newRow("12 px inside") << QPoint(12, 300) << false << int(Move);
-    QTest::newRow("centre") << QPoint(400, 300) << false << int(Move);
-    QTest::newRow("drawing on the border") << QPoint(0, 0) << true << int(Draw);
-    QTest::newRow("drawing inside") << QPoint(400, 300) << true << int(Draw);
-}
+    const struct
+    {
+        QPoint pos;
+        bool drawing;
+        int mode;
+    } zones[] = {{{0, 0}, false, TopLeft},
+                 {{790, 0}, false, TopRight},
+                 {{5, 595}, false, BottomLeft},
+                 {{799, 599}, false, BottomRight},
+                 // Beyond the painted border, and 12 px inside.
+                 {{8, 300}, false, Left},
+                 {{795, 300}, false, Right},
+                 {{400, 3}, false, Top},
+                 {{12, 300}, false, Move},
+                 {{400, 300}, false, Move},
+                 {{0, 0}, true, Draw},
+                 {{400, 300}, true, Draw}};
+    for (const auto &z : zones)
+        QCOMPARE(int(dragModeAt(QSize(800, 600), z.pos, z.drawing)), z.mode);
 
-void TestOverlayWidgets::dragZones()
-{
-    QFETCH(QPoint, pos);
-    QFETCH(bool, drawing);
-    QFETCH(int, mode);
-    QCOMPARE(int(dragModeAt(QSize(800, 600), pos, drawing)), mode);
-}
-
-void TestOverlayWidgets::resize_data()
-{
-    QTest::addColumn<int>("mode");
-    QTest::addColumn<QPoint>("delta");
-    QTest::addColumn<bool>("locked");
-    QTest::addColumn<QRect>("expected");
     // An 800 x 600 frame at (100, 100): right 899, bottom 699, ratio 4/3, at least 200 x 150.
     const QRect g(100, 100, 800, 600);
-    QTest::newRow("right") << int(Right) << QPoint(80, 33) << false << g.adjusted(0, 0, 80, 0);
-    QTest::newRow("top") << int(Top) << QPoint(7, 40) << false << g.adjusted(0, 40, 0, 0);
-    QTest::newRow("top-left") << int(TopLeft) << QPoint(10, -5) << false
-                              << g.adjusted(10, -5, 0, 0);
-    QTest::newRow("top-right") << int(TopRight) << QPoint(4, 6) << false << g.adjusted(0, 6, 4, 0);
-    QTest::newRow("bottom-left") << int(BottomLeft) << QPoint(4, 6) << false
-                                 << g.adjusted(4, 0, 0, 6);
-    QTest::newRow("move is not a resize") << int(Move) << QPoint(4, 6) << false << g;
-    // Right edge + 80: h = trunc(879 * 3/4) = 659, d = 59, top and bottom move by 29.
-    QTest::newRow("locked right +80")
-            << int(Right) << QPoint(80, 0) << true << QRect(QPoint(100, 71), QPoint(979, 728));
-    QTest::newRow("locked left -40")
-            << int(Left) << QPoint(-40, 0) << true << QRect(QPoint(60, 86), QPoint(899, 713));
-    // Bottom + 60: w = trunc(659 * 4/3) = 878, d = 78, left and right by 39.
-    QTest::newRow("locked bottom +60")
-            << int(Bottom) << QPoint(0, 60) << true << QRect(QPoint(61, 100), QPoint(938, 759));
-    // Bottom-right + (80, 0): bottom = 100 + trunc(879 * 3/4) = 759.
-    QTest::newRow("locked bottom-right") << int(BottomRight) << QPoint(80, 0) << true
-                                         << QRect(QPoint(100, 100), QPoint(979, 759));
-    // Top-left + (40, 0): top = 699 - trunc((899 - 140) * 3/4) = 699 - 569 = 130.
-    QTest::newRow("locked top-left")
-            << int(TopLeft) << QPoint(40, 0) << true << QRect(QPoint(140, 130), QPoint(899, 699));
-    QTest::newRow("minimum, left far right")
-            << int(Left) << QPoint(700, 0) << false << QRect(QPoint(700, 100), g.bottomRight());
-    QTest::newRow("minimum, top far down")
-            << int(Top) << QPoint(0, 590) << false << QRect(QPoint(100, 550), g.bottomRight());
-    QTest::newRow("minimum, top-left both") << int(TopLeft) << QPoint(900, 900) << false
-                                            << QRect(QPoint(700, 550), g.bottomRight());
-}
+    const struct
+    {
+        int mode;
+        QPoint delta;
+        bool locked;
+        QRect expected;
+    } resizes[]
+            = {{Right, {80, 33}, false, g.adjusted(0, 0, 80, 0)},
+               {Top, {7, 40}, false, g.adjusted(0, 40, 0, 0)},
+               {TopLeft, {10, -5}, false, g.adjusted(10, -5, 0, 0)},
+               {TopRight, {4, 6}, false, g.adjusted(0, 6, 4, 0)},
+               {BottomLeft, {4, 6}, false, g.adjusted(4, 0, 0, 6)},
+               {Move, {4, 6}, false, g}, // a move is not a resize
+               // Right edge + 80: h = trunc(879 * 3/4) = 659, d = 59, top and bottom move by 29.
+               {Right, {80, 0}, true, QRect(QPoint(100, 71), QPoint(979, 728))},
+               {Left, {-40, 0}, true, QRect(QPoint(60, 86), QPoint(899, 713))},
+               // Bottom + 60: w = trunc(659 * 4/3) = 878, d = 78, left and right by 39.
+               {Bottom, {0, 60}, true, QRect(QPoint(61, 100), QPoint(938, 759))},
+               // Bottom-right + (80, 0): bottom = 100 + trunc(879 * 3/4) = 759.
+               {BottomRight, {80, 0}, true, QRect(QPoint(100, 100), QPoint(979, 759))},
+               // Top-left + (40, 0): top = 699 - trunc((899 - 140) * 3/4) = 699 - 569 = 130.
+               {TopLeft, {40, 0}, true, QRect(QPoint(140, 130), QPoint(899, 699))},
+               // Never below the minimum size.
+               {Left, {700, 0}, false, QRect(QPoint(700, 100), g.bottomRight())},
+               {Top, {0, 590}, false, QRect(QPoint(100, 550), g.bottomRight())},
+               {TopLeft, {900, 900}, false, QRect(QPoint(700, 550), g.bottomRight())}};
+    for (const auto &r : resizes)
+        QCOMPARE(resized(r.mode, g, r.delta, r.locked, QSize(200, 150)), r.expected);
 
-void TestOverlayWidgets::resize()
-{
-    QFETCH(int, mode);
-    QFETCH(QPoint, delta);
-    QFETCH(bool, locked);
-    QFETCH(QRect, expected);
-    QCOMPARE(resized(mode, QRect(100, 100, 800, 600), delta, locked, QSize(200, 150)), expected);
-}
-
-void TestOverlayWidgets::moveKeepsOnScreen()
-{
     const QRect available(0, 0, 1920, 1080);
-    const QRect g(100, 100, 800, 600);
     QCOMPARE(moved(g, QPoint(50, 20), available, 30), QPoint(150, 120));
     QCOMPARE(moved(g, QPoint(-500, -500), available, 30), QPoint(0, 0));
     // Right edge stops at the available right edge (inclusive 1919 - 800).
     QCOMPARE(moved(g, QPoint(5000, 0), available, 30).x(), 1119);
     QCOMPARE(moved(g, QPoint(0, 5000), available, 30).y(), 1079 - 600 + 30);
-}
-
-void TestOverlayWidgets::barDragLimitsOnlySideways()
-{
-    const QRect available(0, 0, 1920, 1080);
+    // The bar drags only sideways limited.
     QCOMPARE(barDragged(QPoint(5000, -300), QSize(800, 600), available), QPoint(1119, -300));
     QCOMPARE(barDragged(QPoint(-50, 4000), QSize(800, 600), available), QPoint(0, 4000));
-}
 
-void TestOverlayWidgets::presetFramesAreCentred()
-{
     // 9:16 on a 1440 x 900 screen at ratio 2: 304 x 540 logical pixels of content.
     QCOMPARE(presetFrame(QSize(1440, 900), 2.0, QSize(608, 1080), 4), QRect(564, 176, 312, 548));
     // A frame taller than the screen starts above it rather than being squeezed.
     QCOMPARE(presetFrame(QSize(1920, 1080), 1.0, QSize(608, 1080), 4), QRect(652, -4, 616, 1088));
     // Odd logical sizes are truncated, as the engine's sizes are.
     QCOMPARE(presetFrame(QSize(1440, 900), 1.5, QSize(1920, 1080), 0).size(), QSize(1280, 720));
+
+    QCOMPARE(AreaSelector::sizeLabel(QRect(0, 0, 300, 200), 2.0), QStringLiteral("600 x 400"));
+    QCOMPARE(AreaSelector::sizeLabel(QRect(10, 10, 11, 11), 1.0), QStringLiteral("11 x 11"));
+    QCOMPARE(AreaSelector::sizeLabel(QRect(0, 0, 301, 3), 1.25), QStringLiteral("376.25 x 3.75"));
 }
 
 QTEST_MAIN(TestOverlayWidgets)

@@ -6,6 +6,7 @@
 #include "sc-note.h"
 #include "sc-screenshot-window.h"
 #include "sc-settings.h"
+#include "test-home.h"
 #include "widget-lookup.h"
 
 #include "area-selector.h"
@@ -23,14 +24,13 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QStackedWidget>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 namespace {
 
-QTemporaryDir *g_home = nullptr;
+TestHome *g_home = nullptr;
 
 // Another program's window, in colours of its own by its own coordinates.
 QColor windowColour(int x, int y)
@@ -455,11 +455,8 @@ int main(int argc, char **argv)
         && (qstrcmp(argv[1], "--pattern-window") == 0
             || qstrcmp(argv[1], "--read-clipboard-png") == 0))
         return runHelper(argc, argv);
-    QTemporaryDir home;
+    TestHome home;
     g_home = &home;
-    qputenv("HOME", home.path().toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
-    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
     QApplication app(argc, argv);
     TestScreenshotFlow test;
     return QTest::qExec(&test, argc, argv);
