@@ -27,6 +27,11 @@ inline const QString RECORDING_FORMAT = QStringLiteral("recording/format");
 inline const QString RECORDING_SAVE_LOCATION = QStringLiteral("recording/saveLocation");
 inline const QString SCREENSHOT_FORMAT = QStringLiteral("screenshot/format");
 inline const QString SCREENSHOT_SAVE_LOCATION = QStringLiteral("screenshot/saveLocation");
+// The drawing tool, colour, thickness and fill the screenshot editor opens with.
+inline const QString SCREENSHOT_TOOL = QStringLiteral("screenshot/tool");
+inline const QString SCREENSHOT_COLOR = QStringLiteral("screenshot/color");
+inline const QString SCREENSHOT_THICKNESS = QStringLiteral("screenshot/thickness");
+inline const QString SCREENSHOT_FILLED = QStringLiteral("screenshot/filled");
 inline const QString MOUSE_SWITCH = QStringLiteral("mouse/switch");
 inline const QString MOUSE_SHOW_CURSOR = QStringLiteral("mouse/showCursor");
 inline const QString MOUSE_SHOW_HIGHLIGHT = QStringLiteral("mouse/showHighlight");

@@ -42,6 +42,11 @@ SCScreenshotWindow *SCMainWindow::ensureScreenshotWindowCreated()
             &SCMainWindow::handleScreenshotCancelled);
     connect(m_screenshotWindow, &SCScreenshotWindow::screenshotCopied, this,
             &SCMainWindow::showScreenshotCopied);
+    connect(m_screenshotWindow, &SCScreenshotWindow::textCopied, this,
+            &SCMainWindow::showTextCopied);
+    // A pinned picture is neither a file nor on the clipboard.
+    connect(m_screenshotWindow, &SCScreenshotWindow::screenshotPinned, this,
+            &SCMainWindow::handleScreenshotCancelled);
     return m_screenshotWindow;
 }
 
@@ -164,6 +169,14 @@ void SCMainWindow::showScreenshotCopied()
 {
     restoreAfterScreenshot();
     showScreenshotNote(tr("Screenshot copied to the clipboard"), QString());
+    if (std::exchange(m_screenshotRequested, false))
+        emit screenshotFinished(QString());
+}
+
+void SCMainWindow::showTextCopied(const QString &firstWords)
+{
+    restoreAfterScreenshot();
+    showScreenshotNote(tr("Text copied: %1").arg(firstWords), QString());
     if (std::exchange(m_screenshotRequested, false))
         emit screenshotFinished(QString());
 }

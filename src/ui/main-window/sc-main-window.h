@@ -221,6 +221,7 @@ private:
     void openScreenshotOverlay(const QRect &area, bool fullScreen);
     void restoreAfterScreenshot();
     void showScreenshotCopied();
+    void showTextCopied(const QString &firstWords);
     void showScreenshotNote(const QString &text, const QString &path);
 
     Ui::SCMainWindow *ui;
