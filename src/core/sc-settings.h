@@ -27,6 +27,11 @@ inline const QString RECORDING_FORMAT = QStringLiteral("recording/format");
 inline const QString RECORDING_SAVE_LOCATION = QStringLiteral("recording/saveLocation");
 inline const QString SCREENSHOT_FORMAT = QStringLiteral("screenshot/format");
 inline const QString SCREENSHOT_SAVE_LOCATION = QStringLiteral("screenshot/saveLocation");
+// Seconds between the person's choice and the picture, for the page's tiles and the hotkey.
+inline const QString SCREENSHOT_DELAY = QStringLiteral("screenshot/delay");
+// The last region or window screenshot saved or copied (a QRect in global logical pixels);
+// absent until there is one.
+inline const QString SCREENSHOT_LAST_REGION = QStringLiteral("screenshot/lastRegion");
 inline const QString MOUSE_SWITCH = QStringLiteral("mouse/switch");
 inline const QString MOUSE_SHOW_CURSOR = QStringLiteral("mouse/showCursor");
 inline const QString MOUSE_SHOW_HIGHLIGHT = QStringLiteral("mouse/showHighlight");
