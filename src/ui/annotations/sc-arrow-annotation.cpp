@@ -5,8 +5,8 @@
 
 namespace {
 
-constexpr qreal MIN_HEAD = 12;
-constexpr qreal HEAD_FACTOR = 4;
+constexpr qreal MIN_HEAD = 14;
+constexpr qreal HEAD_FACTOR = 5;
 // Half the head's opening angle.
 constexpr qreal HEAD_ANGLE = 25;
 

@@ -6,7 +6,7 @@ namespace {
 
 constexpr int MIN_WIDTH = 12;
 constexpr int WIDTH_FACTOR = 4;
-constexpr int OPACITY = 170;
+constexpr int OPACITY = 100;
 
 } // namespace
 
@@ -33,9 +33,8 @@ qreal SCMarkerAnnotation::strokeWidth() const
 void SCMarkerAnnotation::paint(QPainter &painter, int) const
 {
     painter.save();
-    // Multiplying keeps dark text dark while light paper takes the marker's colour; one path
-    // for the whole stroke, so crossings are not darker.
-    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+    // See-through, so the text under it stays readable on light and dark pages alike; one
+    // path for the whole stroke, so crossings are not darker.
     QColor ink = color();
     ink.setAlpha(OPACITY);
     paintStroke(painter, QPen(ink, strokeWidth(), Qt::SolidLine, Qt::FlatCap, Qt::RoundJoin));

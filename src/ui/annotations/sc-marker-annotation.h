@@ -2,7 +2,7 @@
 
 #include "sc-pen-annotation.h"
 
-// A broad highlighter stroke that darkens like ink on paper: text under it stays readable.
+// A broad see-through highlighter stroke.
 class SCMarkerAnnotation : public SCPenAnnotation
 {
 public:
