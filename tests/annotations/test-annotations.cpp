@@ -150,7 +150,7 @@ void TestAnnotations::stepsAreNumberedByTheirPlace()
 void TestAnnotations::historyRestoresEveryState()
 {
     SCAnnotationDocument document;
-    QList<QImage> states{document.render(blank(), ORIGIN)};
+    QList<QImage> states {document.render(blank(), ORIGIN)};
     const auto keep = [&] { states << document.render(blank(), ORIGIN); };
     document.add(drawn(Tool::Rectangle, {120, 120}, {200, 180}));
     keep();
@@ -196,7 +196,8 @@ void TestAnnotations::redactionKeepsNoTraceOfTheOriginal()
         SCAnnotationDocument document;
         // A mark under the redaction is hidden with the picture.
         document.add(drawn(Tool::Line, ORIGIN + QPointF(20, 60), ORIGIN + QPointF(130, 60)));
-        document.add(drawn(tool, ORIGIN + area.topLeft(), ORIGIN + area.bottomRight() + QPointF(1, 1)));
+        document.add(
+                drawn(tool, ORIGIN + area.topLeft(), ORIGIN + area.bottomRight() + QPointF(1, 1)));
         const QImage redacted = document.render(noise, ORIGIN);
         for (int y = area.top(); y + 4 <= area.bottom() + 1; ++y)
             for (int x = area.left(); x + 4 <= area.right() + 1; ++x)

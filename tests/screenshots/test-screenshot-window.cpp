@@ -16,12 +16,12 @@
 #include <QImageReader>
 #include <QLabel>
 #include <QPlainTextEdit>
-#include <QUndoStack>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUndoStack>
 #include <QtTest>
 
 #include <memory>
@@ -494,11 +494,11 @@ void TestScreenshotWindow::everyToolByKeyAndPointer()
     QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 10000);
     const QImage image(saved.first().first().toString());
     QCOMPARE(image.size(), area.size());
-    QVERIFY(isInk(image, {60, 60}));   // the rectangle's moved left edge
-    QVERIFY(!isInk(image, {20, 60}));  // ... no longer where it was drawn
+    QVERIFY(isInk(image, {60, 60})); // the rectangle's moved left edge
+    QVERIFY(!isInk(image, {20, 60})); // ... no longer where it was drawn
     QVERIFY(!isInk(image, {110, 60})); // its inside is the screen
-    QVERIFY(isInk(image, {289, 64}));  // the arrow's head
-    QVERIFY(isInk(image, {400, 50}));  // a step's disc
+    QVERIFY(isInk(image, {289, 64})); // the arrow's head
+    QVERIFY(isInk(image, {400, 50})); // a step's disc
     QVERIFY(!isInk(image, {30, 210})); // the deleted text
     QVERIFY(patternMismatches(image.copy(20, 300, 180, 80), a + QPoint(20, 300)) > 180 * 80 / 2);
     QCOMPARE(patternMismatches(image.copy(0, 130, 600, 150), a + QPoint(0, 130)), 0);
@@ -528,7 +528,7 @@ QString TestScreenshotWindow::recognisedText()
 // Read back first, then pixelated and blurred: none of the words survives in the file.
 void TestScreenshotWindow::redactedTextCannotBeReadBack()
 {
-    const QStringList words{"quick", "brown", "jumps", "lazy"};
+    const QStringList words {"quick", "brown", "jumps", "lazy"};
     QLabel page(QStringLiteral("The quick brown fox jumps over the lazy dog"));
     page.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
     page.setStyleSheet("background: white; color: black; font-size: 12px; padding: 10px;");

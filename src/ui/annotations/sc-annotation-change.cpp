@@ -8,8 +8,7 @@ SCAnnotationChange::SCAnnotationChange(SCAnnotationDocument *document,
     , m_document(document)
     , m_before(before)
     , m_after(after)
-{
-}
+{ }
 
 void SCAnnotationChange::undo()
 {

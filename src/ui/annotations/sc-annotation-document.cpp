@@ -7,8 +7,7 @@
 
 SCAnnotationDocument::SCAnnotationDocument(QObject *parent)
     : QObject(parent)
-{
-}
+{ }
 
 const SCAnnotation *SCAnnotationDocument::at(int index) const
 {
@@ -79,17 +78,15 @@ int SCAnnotationDocument::stepNumber(int index) const
     return number;
 }
 
-QImage SCAnnotationDocument::render(const QImage &picture, const QPointF &origin,
-                                    int hidden) const
+QImage SCAnnotationDocument::render(const QImage &picture, const QPointF &origin, int hidden) const
 {
     const qreal ratio = picture.devicePixelRatio();
-    QImage image = picture.convertToFormat(picture.hasAlphaChannel()
-                                                   ? QImage::Format_ARGB32_Premultiplied
-                                                   : QImage::Format_RGB32);
+    QImage image = picture.convertToFormat(
+            picture.hasAlphaChannel() ? QImage::Format_ARGB32_Premultiplied : QImage::Format_RGB32);
     // Worked on in device pixels throughout; the ratio goes back on at the end.
     image.setDevicePixelRatio(1);
-    const QTransform toDevice = QTransform::fromScale(ratio, ratio).translate(-origin.x(),
-                                                                               -origin.y());
+    const QTransform toDevice
+            = QTransform::fromScale(ratio, ratio).translate(-origin.x(), -origin.y());
     auto painter = std::make_unique<QPainter>(&image);
     for (int i = 0; i < count(); ++i) {
         const SCAnnotation *annotation = m_annotations.at(i).get();

@@ -72,8 +72,7 @@ void SCAnnotationEditor::setFilled(bool filled)
 {
     if (const SCAnnotation *selected = m_document->at(m_selected);
         selected && selected->hasFill() && selected->isFilled() != filled)
-        restyleSelected([filled](SCAnnotation &a) { a.setFilled(filled); },
-                        QStringLiteral("fill"));
+        restyleSelected([filled](SCAnnotation &a) { a.setFilled(filled); }, QStringLiteral("fill"));
     if (filled != m_filled) {
         m_filled = filled;
         emit filledChanged(filled);
@@ -94,10 +93,8 @@ void SCAnnotationEditor::press(const QPointF &pos, Qt::KeyboardModifiers)
     if (m_tool == Tool::Text) {
         // A click on a text opens it again; elsewhere a new one starts.
         int index = m_document->annotationAt(pos);
-        if (const SCAnnotation *hit = m_document->at(index);
-            hit && hit->tool() == Tool::Text)
-            emit textEditRequested(index,
-                                   static_cast<const SCTextAnnotation *>(hit)->topLeft());
+        if (const SCAnnotation *hit = m_document->at(index); hit && hit->tool() == Tool::Text)
+            emit textEditRequested(index, static_cast<const SCTextAnnotation *>(hit)->topLeft());
         else
             emit textEditRequested(-1, pos);
         return;
@@ -194,8 +191,8 @@ void SCAnnotationEditor::paintOverlay(QPainter &painter) const
         m_current->paint(painter, m_document->stepNumber(m_document->count() - 1) + 1);
         painter.restore();
     }
-    const SCAnnotation *selected = m_moving && m_current ? m_current.get()
-                                                         : m_document->at(m_selected);
+    const SCAnnotation *selected
+            = m_moving && m_current ? m_current.get() : m_document->at(m_selected);
     if (m_tool == Tool::Select && selected) {
         painter.save();
         painter.setRenderHint(QPainter::Antialiasing, false);

@@ -19,12 +19,18 @@ const QHash<SCAnnotation::Tool, QString> &names()
 {
     using Tool = SCAnnotation::Tool;
     static const QHash<Tool, QString> table = {
-            {Tool::None, QStringLiteral("none")},         {Tool::Select, QStringLiteral("select")},
-            {Tool::Pen, QStringLiteral("pen")},           {Tool::Line, QStringLiteral("line")},
-            {Tool::Arrow, QStringLiteral("arrow")},       {Tool::Rectangle, QStringLiteral("rectangle")},
-            {Tool::Ellipse, QStringLiteral("ellipse")},   {Tool::Marker, QStringLiteral("marker")},
-            {Tool::Text, QStringLiteral("text")},         {Tool::Step, QStringLiteral("step")},
-            {Tool::Pixelate, QStringLiteral("pixelate")}, {Tool::Blur, QStringLiteral("blur")},
+            {Tool::None, QStringLiteral("none")},
+            {Tool::Select, QStringLiteral("select")},
+            {Tool::Pen, QStringLiteral("pen")},
+            {Tool::Line, QStringLiteral("line")},
+            {Tool::Arrow, QStringLiteral("arrow")},
+            {Tool::Rectangle, QStringLiteral("rectangle")},
+            {Tool::Ellipse, QStringLiteral("ellipse")},
+            {Tool::Marker, QStringLiteral("marker")},
+            {Tool::Text, QStringLiteral("text")},
+            {Tool::Step, QStringLiteral("step")},
+            {Tool::Pixelate, QStringLiteral("pixelate")},
+            {Tool::Blur, QStringLiteral("blur")},
     };
     return table;
 }
@@ -34,8 +40,7 @@ const QHash<SCAnnotation::Tool, QString> &names()
 SCAnnotation::SCAnnotation(const QColor &color, int thickness)
     : m_color(color)
     , m_thickness(thickness)
-{
-}
+{ }
 
 SCAnnotation::~SCAnnotation() = default;
 
@@ -69,8 +74,7 @@ SCAnnotation::Tool SCAnnotation::toolFromName(const QString &name)
 }
 
 std::unique_ptr<SCAnnotation> SCAnnotation::create(Tool tool, const QPointF &pos,
-                                                   const QColor &color, int thickness,
-                                                   bool filled)
+                                                   const QColor &color, int thickness, bool filled)
 {
     std::unique_ptr<SCAnnotation> annotation;
     switch (tool) {

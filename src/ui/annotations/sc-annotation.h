@@ -63,8 +63,8 @@ public:
     static QString toolName(Tool tool);
     static Tool toolFromName(const QString &name);
     // A new mark of `tool` started at `pos`; null for the tools that make none.
-    static std::unique_ptr<SCAnnotation> create(Tool tool, const QPointF &pos,
-                                                const QColor &color, int thickness, bool filled);
+    static std::unique_ptr<SCAnnotation> create(Tool tool, const QPointF &pos, const QColor &color,
+                                                int thickness, bool filled);
 
 protected:
     // How far from a thin mark a click still picks it.

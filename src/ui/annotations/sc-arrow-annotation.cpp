@@ -14,8 +14,7 @@ constexpr qreal HEAD_ANGLE = 25;
 
 SCArrowAnnotation::SCArrowAnnotation(const QPointF &start, const QColor &color, int thickness)
     : SCLineAnnotation(start, color, thickness)
-{
-}
+{ }
 
 SCAnnotation::Tool SCArrowAnnotation::tool() const
 {

@@ -4,8 +4,7 @@
 
 SCBlurAnnotation::SCBlurAnnotation(const QPointF &start, const QColor &color, int thickness)
     : SCRedactionAnnotation(start, color, thickness)
-{
-}
+{ }
 
 SCAnnotation::Tool SCBlurAnnotation::tool() const
 {
@@ -21,8 +20,8 @@ void SCBlurAnnotation::rewrite(QImage &image, const QRect &area, int cell) const
 {
     const QImage averages = cellAverages(image, area, cell);
     // Bilinear growth of the averages; a single cell is one flat colour.
-    const QImage smooth = averages.scaled(area.size(), Qt::IgnoreAspectRatio,
-                                          Qt::SmoothTransformation);
+    const QImage smooth
+            = averages.scaled(area.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     QPainter painter(&image);
     painter.setCompositionMode(QPainter::CompositionMode_Source);
     painter.drawImage(area.topLeft(), smooth);

@@ -4,8 +4,7 @@
 
 SCEllipseAnnotation::SCEllipseAnnotation(const QPointF &start, const QColor &color, int thickness)
     : SCShapeAnnotation(start, color, thickness)
-{
-}
+{ }
 
 SCAnnotation::Tool SCEllipseAnnotation::tool() const
 {

@@ -12,8 +12,7 @@ constexpr qreal MIN_LENGTH = 3;
 SCLineAnnotation::SCLineAnnotation(const QPointF &start, const QColor &color, int thickness)
     : SCAnnotation(color, thickness)
     , m_line(start, start)
-{
-}
+{ }
 
 SCAnnotation::Tool SCLineAnnotation::tool() const
 {

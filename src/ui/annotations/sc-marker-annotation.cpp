@@ -12,8 +12,7 @@ constexpr int OPACITY = 100;
 
 SCMarkerAnnotation::SCMarkerAnnotation(const QPointF &start, const QColor &color, int thickness)
     : SCPenAnnotation(start, color, thickness)
-{
-}
+{ }
 
 SCAnnotation::Tool SCMarkerAnnotation::tool() const
 {

@@ -1,10 +1,8 @@
 #include "sc-pixelate-annotation.h"
 
-SCPixelateAnnotation::SCPixelateAnnotation(const QPointF &start, const QColor &color,
-                                           int thickness)
+SCPixelateAnnotation::SCPixelateAnnotation(const QPointF &start, const QColor &color, int thickness)
     : SCRedactionAnnotation(start, color, thickness)
-{
-}
+{ }
 
 SCAnnotation::Tool SCPixelateAnnotation::tool() const
 {

@@ -2,10 +2,10 @@
 
 #include <QPainter>
 
-SCRectangleAnnotation::SCRectangleAnnotation(const QPointF &start, const QColor &color, int thickness)
+SCRectangleAnnotation::SCRectangleAnnotation(const QPointF &start, const QColor &color,
+                                             int thickness)
     : SCShapeAnnotation(start, color, thickness)
-{
-}
+{ }
 
 SCAnnotation::Tool SCRectangleAnnotation::tool() const
 {

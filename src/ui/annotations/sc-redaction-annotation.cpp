@@ -12,8 +12,7 @@ constexpr int CELL_PER_THICKNESS = 4;
 SCRedactionAnnotation::SCRedactionAnnotation(const QPointF &start, const QColor &color,
                                              int thickness)
     : SCShapeAnnotation(start, color, thickness)
-{
-}
+{ }
 
 void SCRedactionAnnotation::paint(QPainter &painter, int) const
 {

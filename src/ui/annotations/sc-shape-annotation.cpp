@@ -12,8 +12,7 @@ SCShapeAnnotation::SCShapeAnnotation(const QPointF &start, const QColor &color, 
     : SCAnnotation(color, thickness)
     , m_start(start)
     , m_end(start)
-{
-}
+{ }
 
 void SCShapeAnnotation::dragTo(const QPointF &pos, bool constrained)
 {

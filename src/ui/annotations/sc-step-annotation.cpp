@@ -12,8 +12,7 @@ constexpr qreal DIAMETER_FACTOR = 7;
 SCStepAnnotation::SCStepAnnotation(const QPointF &centre, const QColor &color, int thickness)
     : SCAnnotation(color, thickness)
     , m_centre(centre)
-{
-}
+{ }
 
 SCAnnotation::Tool SCStepAnnotation::tool() const
 {

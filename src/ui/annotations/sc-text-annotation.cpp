@@ -13,8 +13,7 @@ constexpr int PIXELS_PER_THICKNESS = 3;
 SCTextAnnotation::SCTextAnnotation(const QPointF &topLeft, const QColor &color, int thickness)
     : SCAnnotation(color, thickness)
     , m_topLeft(topLeft)
-{
-}
+{ }
 
 SCAnnotation::Tool SCTextAnnotation::tool() const
 {

@@ -17,7 +17,8 @@ namespace {
 constexpr int PREVIEW_SIZE = 24;
 constexpr int SLIDER_WIDTH = 80;
 
-struct ToolEntry {
+struct ToolEntry
+{
     SCAnnotation::Tool tool;
     const char *name;
     const char *icon;
@@ -74,16 +75,16 @@ SCAnnotationBar::SCAnnotationBar(QWidget *parent)
     setAttribute(Qt::WA_StyledBackground);
 
     const QString toolTips[] = {
-            tr("Select and Move"), tr("Start Drawing"), tr("Line"),  tr("Arrow"),
+            tr("Select and Move"), tr("Start Drawing"), tr("Line"),   tr("Arrow"),
             tr("Rectangle"),       tr("Ellipse"),       tr("Marker"), tr("Text"),
             tr("Numbered Step"),   tr("Pixelate"),      tr("Blur"),
     };
     auto *tools = new QHBoxLayout;
     int index = 0;
     for (const ToolEntry &entry : TOOLS) {
-        QPushButton *button = makeButton(QString::fromLatin1(entry.name),
-                                         QString::fromLatin1(entry.icon),
-                                         withKey(toolTips[index++], QKeySequence(entry.key)));
+        QPushButton *button
+                = makeButton(QString::fromLatin1(entry.name), QString::fromLatin1(entry.icon),
+                             withKey(toolTips[index++], QKeySequence(entry.key)));
         button->setCheckable(true);
         const Tool tool = entry.tool;
         connect(button, &QPushButton::clicked, this,
@@ -125,7 +126,8 @@ SCAnnotationBar::SCAnnotationBar(QWidget *parent)
     const auto action = [this](Action which, const QString &name, const QString &icon,
                                const QString &toolTip) {
         QPushButton *button = makeButton(name, icon, toolTip);
-        connect(button, &QPushButton::clicked, this, [this, which] { emit actionTriggered(which); });
+        connect(button, &QPushButton::clicked, this,
+                [this, which] { emit actionTriggered(which); });
         m_actionButtons.insert(which, button);
         return button;
     };
@@ -141,15 +143,17 @@ SCAnnotationBar::SCAnnotationBar(QWidget *parent)
                               QStringLiteral("copy-text"), tr("Copy Text")));
     actions->addWidget(action(Action::Pin, QStringLiteral("pinButton"), QStringLiteral("pin"),
                               tr("Pin to Screen")));
-    actions->addWidget(action(Action::SaveAs, QStringLiteral("saveAsButton"),
-                              QStringLiteral("save-as"),
-                              withKey(tr("Save As"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S))));
-    actions->addWidget(action(Action::Copy, QStringLiteral("copyButton"), QStringLiteral("copy"),
-                              tr("Copy (%1)").arg(QKeySequence(QKeySequence::Copy).toString(
-                                      QKeySequence::NativeText))));
+    actions->addWidget(
+            action(Action::SaveAs, QStringLiteral("saveAsButton"), QStringLiteral("save-as"),
+                   withKey(tr("Save As"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_S))));
+    actions->addWidget(action(
+            Action::Copy, QStringLiteral("copyButton"), QStringLiteral("copy"),
+            tr("Copy (%1)")
+                    .arg(QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText))));
     actions->addWidget(action(Action::Save, QStringLiteral("saveButton"), QStringLiteral("capture"),
                               withKey(tr("Capture"), QKeySequence::Save)));
-    actions->addWidget(action(Action::Cancel, QStringLiteral("cancelButton"), QStringLiteral("close"),
+    actions->addWidget(action(Action::Cancel, QStringLiteral("cancelButton"),
+                              QStringLiteral("close"),
                               withKey(tr("Close Window"), QKeySequence(Qt::Key_Escape))));
 
     auto *rows = new QVBoxLayout(this);
@@ -293,8 +297,8 @@ void SCAnnotationBar::showPalette()
 {
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("paletteMenu"));
-    const QString names[] = {tr("Red"),    tr("Orange"), tr("Yellow"), tr("Green"),
-                             tr("Blue"),   tr("Purple"), tr("Black"),  tr("White")};
+    const QString names[] = {tr("Red"),  tr("Orange"), tr("Yellow"), tr("Green"),
+                             tr("Blue"), tr("Purple"), tr("Black"),  tr("White")};
     const QList<QColor> colors = palette();
     for (int i = 0; i < colors.size(); ++i) {
         QAction *entry = menu.addAction(swatch(colors.at(i), 16), names[i]);

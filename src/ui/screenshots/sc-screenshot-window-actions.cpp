@@ -151,9 +151,9 @@ void SCScreenshotWindow::saveScreenshotAs()
         withSelectionAside([this, picture] {
             const QString suggested = m_screenshot->getSaveDirectory() + QLatin1Char('/')
                     + m_screenshot->generateFileName();
-            const QString path = QFileDialog::getSaveFileName(
-                    nullptr, tr("Save Screenshot As"), suggested,
-                    tr("Images (*.png *.jpg *.jpeg)"));
+            const QString path
+                    = QFileDialog::getSaveFileName(nullptr, tr("Save Screenshot As"), suggested,
+                                                   tr("Images (*.png *.jpg *.jpeg)"));
             if (path.isEmpty())
                 return;
             QString file = path;

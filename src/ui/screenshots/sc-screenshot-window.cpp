@@ -93,8 +93,7 @@ void SCScreenshotWindow::connectBar()
     m_bar->installEventFilter(this);
     connect(m_bar, &SCAnnotationBar::toolChosen, m_editor, &SCAnnotationEditor::setTool);
     connect(m_bar, &SCAnnotationBar::colorChosen, m_editor, &SCAnnotationEditor::setColor);
-    connect(m_bar, &SCAnnotationBar::thicknessChosen, m_editor,
-            &SCAnnotationEditor::setThickness);
+    connect(m_bar, &SCAnnotationBar::thicknessChosen, m_editor, &SCAnnotationEditor::setThickness);
     connect(m_bar, &SCAnnotationBar::filledToggled, m_editor, &SCAnnotationEditor::setFilled);
     connect(m_bar, &SCAnnotationBar::customColorRequested, this,
             &SCScreenshotWindow::chooseCustomColor);
@@ -102,16 +101,14 @@ void SCScreenshotWindow::connectBar()
 
     connect(m_editor, &SCAnnotationEditor::toolChanged, m_bar, &SCAnnotationBar::setTool);
     connect(m_editor, &SCAnnotationEditor::colorChanged, m_bar, &SCAnnotationBar::setColor);
-    connect(m_editor, &SCAnnotationEditor::thicknessChanged, m_bar,
-            &SCAnnotationBar::setThickness);
+    connect(m_editor, &SCAnnotationEditor::thicknessChanged, m_bar, &SCAnnotationBar::setThickness);
     connect(m_editor, &SCAnnotationEditor::filledChanged, m_bar, &SCAnnotationBar::setFilled);
     connect(m_editor, &SCAnnotationEditor::toolChanged, this, [this] {
         saveToolSettings();
         updateCursor(QCursor::pos());
     });
     connect(m_editor, &SCAnnotationEditor::colorChanged, this, [this] { saveToolSettings(); });
-    connect(m_editor, &SCAnnotationEditor::thicknessChanged, this,
-            [this] { saveToolSettings(); });
+    connect(m_editor, &SCAnnotationEditor::thicknessChanged, this, [this] { saveToolSettings(); });
     connect(m_editor, &SCAnnotationEditor::filledChanged, this, [this] { saveToolSettings(); });
     connect(m_editor, &SCAnnotationEditor::updateRequested, this, qOverload<>(&QWidget::update));
     connect(m_editor, &SCAnnotationEditor::textEditRequested, this,
@@ -314,11 +311,11 @@ void SCScreenshotWindow::paintEvent(QPaintEvent *)
         QFont font = painter.font();
         font.setPixelSize(14);
         painter.setFont(font);
-        const QRect box = painter.fontMetrics()
-                                  .boundingRect(m_message)
-                                  .adjusted(-10, -6, 10, 6)
-                                  .translated(m_area.topLeft() - geometry().topLeft()
-                                              + QPoint(20, 30));
+        const QRect box
+                = painter.fontMetrics()
+                          .boundingRect(m_message)
+                          .adjusted(-10, -6, 10, 6)
+                          .translated(m_area.topLeft() - geometry().topLeft() + QPoint(20, 30));
         painter.fillRect(box, QColor(0x28, 0x28, 0x2E, 230));
         painter.setPen(Qt::white);
         painter.drawText(box, Qt::AlignCenter, m_message);
@@ -406,8 +403,7 @@ void SCScreenshotWindow::mousePressEvent(QMouseEvent *event)
     const QPointF global = event->globalPosition();
     const int mode = dragModeAt(m_area, global.toPoint());
     const SCAnnotation::Tool tool = m_editor->tool();
-    const bool onMark
-            = tool == SCAnnotation::Tool::Select && m_document->annotationAt(global) >= 0;
+    const bool onMark = tool == SCAnnotation::Tool::Select && m_document->annotationAt(global) >= 0;
     // The frame can still be resized from its edges whatever the tool; the tools draw
     // inside it.
     if (tool == SCAnnotation::Tool::None || isResize(mode)
