@@ -42,8 +42,15 @@ void SCScreenshotWindow::captureSelection(std::function<void(const QPixmap &)> d
         return;
     // The mark being typed goes in.
     finishTextEdit();
+    // Without a picture the selection stays for another try; the failure has been reported.
+    const auto deliver = [this, done](const QPixmap &picture) {
+        if (!picture.isNull())
+            done(picture);
+        else if (!isVisible())
+            show();
+    };
     if (!m_background.isNull()) {
-        done(composedPicture());
+        deliver(composedPicture());
         return;
     }
     if (!m_screenshot)
@@ -54,14 +61,11 @@ void SCScreenshotWindow::captureSelection(std::function<void(const QPixmap &)> d
     releaseKeyboard();
     m_bar->hide();
     QWidget::hide();
-    m_screenshot->captureAreaWhenSettled(m_area, this, [this, done](const QPixmap &screen) {
+    m_screenshot->captureAreaWhenSettled(m_area, this, [this, deliver](const QPixmap &screen) {
         m_capturing = false;
-        if (screen.isNull()) {
-            done(screen);
-            return;
-        }
-        QImage picture = screen.toImage();
-        done(QPixmap::fromImage(m_document->render(picture, m_area.topLeft())));
+        deliver(screen.isNull() ? screen
+                                : QPixmap::fromImage(
+                                        m_document->render(screen.toImage(), m_area.topLeft())));
     });
 }
 
@@ -127,7 +131,7 @@ void SCScreenshotWindow::saveScreenshot()
     if (!m_screenshot)
         return;
     captureSelection([this](const QPixmap &picture) {
-        if (!picture.isNull() && m_screenshot->saveScreenshot(picture, QString())) {
+        if (m_screenshot->saveScreenshot(picture, QString())) {
             hide();
             emit screenshotSaved(m_screenshot->getLastSavedPath());
             return;
@@ -143,11 +147,6 @@ void SCScreenshotWindow::saveScreenshotAs()
     if (!m_screenshot)
         return;
     captureSelection([this](const QPixmap &picture) {
-        if (picture.isNull()) {
-            if (!isVisible())
-                show();
-            return;
-        }
         withSelectionAside([this, picture] {
             const QString suggested = m_screenshot->getSaveDirectory() + QLatin1Char('/')
                     + m_screenshot->generateFileName();
@@ -177,11 +176,6 @@ void SCScreenshotWindow::cancelScreenshot()
 void SCScreenshotWindow::copyToClipboard()
 {
     captureSelection([this](const QPixmap &picture) {
-        if (picture.isNull()) {
-            if (!isVisible())
-                show();
-            return;
-        }
         SCScreenshot::copyToClipboard(picture);
         hide();
         emit screenshotCopied();
@@ -191,11 +185,6 @@ void SCScreenshotWindow::copyToClipboard()
 void SCScreenshotWindow::pinScreenshot()
 {
     captureSelection([this](const QPixmap &picture) {
-        if (picture.isNull()) {
-            if (!isVisible())
-                show();
-            return;
-        }
         // Lives on by itself, closed by the person.
         auto *pin = new SCPinWindow(picture, m_area.topLeft());
         pin->show();
@@ -229,11 +218,6 @@ void SCScreenshotWindow::copyText()
     if (m_recognizer->isBusy())
         return;
     captureSelection([this](const QPixmap &picture) {
-        if (picture.isNull()) {
-            if (!isVisible())
-                show();
-            return;
-        }
         if (!isVisible())
             show();
         setCursor(Qt::BusyCursor);

@@ -408,6 +408,9 @@ void SCScreenshotWindow::mousePressEvent(QMouseEvent *event)
     // inside it.
     if (tool == SCAnnotation::Tool::None || isResize(mode)
         || (tool == SCAnnotation::Tool::Select && !onMark)) {
+        // A click beside every mark also ends the choice of one.
+        if (tool == SCAnnotation::Tool::Select)
+            m_editor->press(global, event->modifiers());
         startDrag(mode, global.toPoint());
     } else if (mode != NoDrag) {
         m_editing = true;

@@ -98,7 +98,7 @@ private:
     void withSelectionAside(const std::function<void()> &dialog);
     void showMessage(const QString &text);
     // Hands the picture of the selection to `done`, with the marks, once it is free of the
-    // program's own windows; a null picture when the screen could not be read.
+    // program's own windows; when the screen could not be read, `done` is not called.
     void captureSelection(std::function<void(const QPixmap &)> done);
     void invalidateRendering();
     const QImage &renderedBackground() const;
