@@ -8,6 +8,7 @@
 #include "sc-screenshot-window.h"
 #include "sc-screenshot.h"
 #include "sc-settings.h"
+#include "sc-text-annotation.h"
 #include "sc-text-recognizer.h"
 #include "test-home.h"
 
@@ -20,6 +21,7 @@
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTemporaryDir>
 #include <QUndoStack>
 #include <QtTest>
@@ -455,6 +457,13 @@ void TestScreenshotWindow::everyToolByKeyAndPointer()
         QTRY_VERIFY_WITH_TIMEOUT(bar->findChild<QPushButton *>(button)->isChecked(), 5000);
     };
     tool("r", "rectangleButton");
+    // The wheel sets the thickness, and the bar's slider follows.
+    QVERIFY(movePointer(a + QPoint(300, 300)));
+    QVERIFY(xdotool({"click", "--repeat", "2", "--delay", "50", "4"}));
+    QTRY_COMPARE(m_overlay->editor()->thickness(), 6);
+    QCOMPARE(bar->findChild<QSlider *>("thicknessSlider")->value(), 6);
+    QVERIFY(xdotool({"click", "--repeat", "2", "--delay", "50", "5"}));
+    QTRY_COMPARE(m_settings.value(SCSettings::SCREENSHOT_THICKNESS).toInt(), 4);
     QVERIFY(dragPointer(a + QPoint(20, 20), a + QPoint(120, 100)));
     tool("a", "arrowButton");
     QVERIFY(dragPointer(a + QPoint(150, 60), a + QPoint(300, 60)));
@@ -484,6 +493,15 @@ void TestScreenshotWindow::everyToolByKeyAndPointer()
     tool("v", "selectButton");
     QVERIFY(dragPointer(a + QPoint(20, 60), a + QPoint(60, 60)));
     QTRY_COMPARE(document->at(0)->boundingRect().left(), a.x() + 58.0);
+    // A double-click opens the text again.
+    QVERIFY(movePointer(a + QPoint(30, 210)));
+    QVERIFY(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}));
+    QTRY_VERIFY(m_overlay->findChild<QPlainTextEdit *>());
+    QVERIFY(xdotool({"key", "End"}));
+    QVERIFY(xdotool({"type", " world"}));
+    QVERIFY(xdotool({"key", "ctrl+Return"}));
+    QTRY_COMPARE(static_cast<const SCTextAnnotation *>(document->at(2))->text(),
+                 QString("Hello world"));
     QVERIFY(clickAt(a + QPoint(30, 210)));
     QTRY_COMPARE(m_overlay->editor()->selectedIndex(), 2);
     QVERIFY(xdotool({"key", "Delete"}));
