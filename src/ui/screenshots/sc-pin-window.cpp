@@ -139,11 +139,15 @@ void SCPinWindow::showEvent(QShowEvent *event)
 
 void SCPinWindow::paintEvent(QPaintEvent *)
 {
+    // At the zoom asked for, not scaled to the widget: while the window manager works through
+    // quick wheel steps, Qt takes the sizes of earlier steps for a moment, and a picture
+    // stretched to one of them would show another point under the pointer.
+    const QRect frame(QPoint(0, 0), pictureSize(m_zoom));
     QPainter painter(this);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, !qFuzzyCompare(m_zoom, 1.0));
     painter.setPen(BORDER_COLOR);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    painter.drawPixmap(rect().adjusted(BORDER, BORDER, -BORDER, -BORDER), m_picture);
+    painter.drawRect(frame.adjusted(0, 0, -1, -1));
+    painter.drawPixmap(frame.adjusted(BORDER, BORDER, -BORDER, -BORDER), m_picture);
 }
 
 void SCPinWindow::mousePressEvent(QMouseEvent *event)
