@@ -34,6 +34,10 @@ packages=(
     imagemagick
     # sound sync benchmark: its tone source plays through PulseAudio's simple API
     libpulse-dev
+    # copy text from screenshots: Tesseract with English and the program's other languages
+    libtesseract-dev tesseract-ocr-eng tesseract-ocr-deu tesseract-ocr-fra tesseract-ocr-spa
+    tesseract-ocr-por tesseract-ocr-ita tesseract-ocr-chi-sim tesseract-ocr-chi-tra
+    tesseract-ocr-jpn
 )
 
 missing=()

@@ -101,3 +101,44 @@ sleep 1
 xdotool key Up Return
 about=$(wait_window About)
 shoot "$about" about
+eval "$(xdotool getwindowgeometry --shell "$about")"
+click_in "$about" $((WIDTH - 14)) 14
+sleep 1
+
+# An annotated screenshot: the main window's own picture shown by an image viewer (the main
+# window steps aside for screenshots), a region screenshot dragged around it, a few marks by
+# the tools' keys, as a user would.
+display -title shot-subject -geometry +300+200 "$out/main-window-files.png" &
+viewer=$!
+subject=$(wait_window shot-subject)
+sleep 1
+eval "$(xdotool getwindowgeometry --shell "$subject")"
+left=$((X - 30)) top=$((Y - 30)) right=$((X + WIDTH + 30)) bottom=$((Y + HEIGHT + 30))
+"$program" --screenshot region >/dev/null 2>&1 &
+sleep 3
+drag() {
+    xdotool mousemove --sync "$1" "$2" mousedown 1 mousemove "$(($1 + 5))" "$(($2 + 5))" \
+        mousemove "$((($1 + $3) / 2))" "$((($2 + $4) / 2))" mousemove --sync "$3" "$4" mouseup 1
+}
+drag "$left" "$top" "$right" "$bottom"
+sleep 2
+xdotool key r
+drag $((X + 175)) $((Y + 95)) $((X + 640)) $((Y + 150))
+xdotool key a
+drag $((X + 420)) $((Y + 300)) $((X + 330)) $((Y + 160))
+xdotool key n
+xdotool mousemove --sync $((X + 60)) $((Y + 117)) click 1
+xdotool mousemove --sync $((X + 60)) $((Y + 161)) click 1
+xdotool key m
+drag $((X + 68)) $((Y + 205)) $((X + 112)) $((Y + 205))
+xdotool key t
+xdotool mousemove --sync $((X + 430)) $((Y + 295)) click 1
+sleep 0.5
+xdotool type "The newest file is on top"
+xdotool key ctrl+Return
+sleep 1
+import -window root -crop "$((right - left + 40))x$((bottom - top + 110))+$((left - 20))+$((top - 20))" \
+    "$out/annotated-screenshot.png"
+echo "screenshots: $out/annotated-screenshot.png"
+xdotool key Escape
+kill "$viewer" 2>/dev/null || true

@@ -87,9 +87,18 @@ int runCommandLine(int argc, char *argv[])
     SCControlError error;
     if (commandLine.action() == SCCommandLine::Action::StartRecording)
         SCRecordingRequest::fromOptions(commandLine.recordingOptions(), &error);
-    else if (commandLine.action() == SCCommandLine::Action::Screenshot)
-        SCScreenshotRequest::fromOptions(commandLine.screenshotMode(),
-                                         commandLine.screenshotOptions(), &error);
+    else if (commandLine.action() == SCCommandLine::Action::Screenshot) {
+        const SCScreenshotRequest request = SCScreenshotRequest::fromOptions(
+                commandLine.screenshotMode(), commandLine.screenshotOptions(), &error);
+        if (!error.isError() && request.mode == SCScreenshotRequest::Mode::LastRegion
+            && QSettings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
+                       .value(SCSettings::SCREENSHOT_LAST_REGION)
+                       .toRect()
+                       .isEmpty())
+            error = {SCControlErrors::FAILED,
+                     QCoreApplication::translate("SCMainWindow",
+                                                 "No region has been captured yet.")};
+    }
     if (error.isError()) {
         fprintf(stderr, "vistrel: %s\n", qPrintable(error.message));
         return 1;

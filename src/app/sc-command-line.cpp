@@ -48,11 +48,12 @@ SCCommandLine::SCCommandLine()
             {"pause-recording", tr("Pause the recording.")},
             {"resume-recording", tr("Resume a paused recording.")},
             {"screenshot",
-             tr("Take a screenshot of the full screen, a region or a window; "
-                "prints the saved file."),
+             tr("Take a screenshot of the full screen, a region, a window or the last region "
+                "(full, region, window, last-region); prints the saved file."),
              tr("mode")},
             {"clipboard", tr("Put the screenshot on the clipboard.")},
             {"output", tr("Save the screenshot as this file."), tr("file")},
+            {"delay", tr("Wait this many seconds before the screenshot."), tr("seconds")},
             {"show", tr("Show the Vistrel window.")},
             {"quit", tr("Quit Vistrel; a running recording is finished first.")},
             {{"v", "version"}, tr("Print the version.")},
@@ -100,7 +101,7 @@ bool SCCommandLine::parse(const QStringList &arguments)
     };
     if (!onlyWith({"area", "region", "format", "no-countdown"}, Action::StartRecording,
                   "start-recording")
-        || !onlyWith({"clipboard", "output"}, Action::Screenshot, "screenshot"))
+        || !onlyWith({"clipboard", "output", "delay"}, Action::Screenshot, "screenshot"))
         return false;
 
     if (m_action == Action::StartRecording) {
@@ -114,6 +115,10 @@ bool SCCommandLine::parse(const QStringList &arguments)
         m_screenshotMode = m_parser.value(QStringLiteral("screenshot"));
         if (m_parser.isSet(QStringLiteral("clipboard")))
             m_screenshotOptions.insert(QStringLiteral("clipboard"), true);
+        // Checked where the bus's callers are checked too.
+        if (m_parser.isSet(QStringLiteral("delay")))
+            m_screenshotOptions.insert(QStringLiteral("delay"),
+                                       m_parser.value(QStringLiteral("delay")));
         // The running program has another working folder: the path goes as an absolute one.
         if (m_parser.isSet(QStringLiteral("output"))) {
             const QString output = m_parser.value(QStringLiteral("output"));

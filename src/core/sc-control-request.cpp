@@ -103,12 +103,24 @@ SCScreenshotRequest SCScreenshotRequest::fromOptions(const QString &mode,
         request.mode = Mode::Region;
     else if (mode == QLatin1String("window"))
         request.mode = Mode::Window;
+    else if (mode == QLatin1String("last-region"))
+        request.mode = Mode::LastRegion;
     else {
         *error = invalid(tr("Unknown screenshot mode: %1").arg(mode));
         return request;
     }
-    if (unknownKeys(options, {"clipboard", "path"}, error))
+    if (unknownKeys(options, {"clipboard", "path", "delay"}, error))
         return request;
+    if (options.contains(QStringLiteral("delay"))) {
+        bool ok = false;
+        request.delay = options.value(QStringLiteral("delay")).toInt(&ok);
+        if (!ok || request.delay < 0 || request.delay > MAX_DELAY) {
+            *error = invalid(tr("The delay must be 0 to %1 seconds: %2")
+                                     .arg(MAX_DELAY)
+                                     .arg(options.value(QStringLiteral("delay")).toString()));
+            return request;
+        }
+    }
     request.clipboard = options.value(QStringLiteral("clipboard")).toBool();
     request.path = options.value(QStringLiteral("path")).toString();
     if (!request.path.isEmpty()) {

@@ -48,13 +48,17 @@ struct SCRecordingRequest
 
 struct SCScreenshotRequest
 {
-    enum class Mode { Full, Region, Window };
+    enum class Mode { Full, Region, Window, LastRegion };
 
     Mode mode = Mode::Full;
     bool clipboard = false;
     QString path; // empty: the screenshot folder, named as usual
+    int delay = 0; // seconds before the picture; the page's delay is for its own tiles
 
-    // mode "full", "region" or "window"; options "clipboard" (bool) and "path" (string).
+    static constexpr int MAX_DELAY = 60;
+
+    // mode "full", "region", "window" or "last-region"; options "clipboard" (bool), "path"
+    // (string) and "delay" (seconds, MAX_DELAY at most).
     static SCScreenshotRequest fromOptions(const QString &mode, const QVariantMap &options,
                                            SCControlError *error);
 };

@@ -22,6 +22,7 @@ std::vector<Default> defaults()
             {RECORDING_SAVE_LOCATION, movies + QStringLiteral("/Vistrel")},
             {SCREENSHOT_FORMAT, QStringLiteral("PNG")},
             {SCREENSHOT_SAVE_LOCATION, pictures + QStringLiteral("/Vistrel")},
+            {SCREENSHOT_DELAY, 0},
             {MOUSE_SWITCH, true},
             {MOUSE_SHOW_CURSOR, true},
             {MOUSE_SHOW_HIGHLIGHT, true},

@@ -27,6 +27,16 @@ inline const QString RECORDING_FORMAT = QStringLiteral("recording/format");
 inline const QString RECORDING_SAVE_LOCATION = QStringLiteral("recording/saveLocation");
 inline const QString SCREENSHOT_FORMAT = QStringLiteral("screenshot/format");
 inline const QString SCREENSHOT_SAVE_LOCATION = QStringLiteral("screenshot/saveLocation");
+// The drawing tool, colour, thickness and fill the screenshot editor opens with.
+inline const QString SCREENSHOT_TOOL = QStringLiteral("screenshot/tool");
+inline const QString SCREENSHOT_COLOR = QStringLiteral("screenshot/color");
+inline const QString SCREENSHOT_THICKNESS = QStringLiteral("screenshot/thickness");
+inline const QString SCREENSHOT_FILLED = QStringLiteral("screenshot/filled");
+// Seconds between the person's choice and the picture, for the page's tiles and the hotkey.
+inline const QString SCREENSHOT_DELAY = QStringLiteral("screenshot/delay");
+// The last region or window screenshot saved or copied (a QRect in global logical pixels);
+// absent until there is one.
+inline const QString SCREENSHOT_LAST_REGION = QStringLiteral("screenshot/lastRegion");
 inline const QString MOUSE_SWITCH = QStringLiteral("mouse/switch");
 inline const QString MOUSE_SHOW_CURSOR = QStringLiteral("mouse/showCursor");
 inline const QString MOUSE_SHOW_HIGHLIGHT = QStringLiteral("mouse/showHighlight");

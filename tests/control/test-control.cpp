@@ -50,6 +50,11 @@ private:
     void startProgram(const QStringList &arguments = {},
                       const QList<std::pair<QString, QString>> &overrides = {});
     QString library() const;
+    QString settingsFile() const
+    {
+        return m_home.configDir() + "/" + SCSettings::ORGANIZATION + "/" + SCSettings::APPLICATION
+                + ".conf";
+    }
 
     TestHome m_home;
     QProcess m_program;
@@ -106,9 +111,7 @@ void TestControl::startProgram(const QStringList &arguments,
 
 void TestControl::initTestCase()
 {
-    QSettings settings(m_home.configDir() + "/" + SCSettings::ORGANIZATION + "/"
-                               + SCSettings::APPLICATION + ".conf",
-                       QSettings::IniFormat);
+    QSettings settings(settingsFile(), QSettings::IniFormat);
     settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
     settings.setValue(SCSettings::GENERAL_LANGUAGE, "en_US");
     settings.sync();
@@ -223,6 +226,14 @@ void TestControl::screenshots()
     const Outcome missing = run({"--screenshot", "full", "--output", "/nonexistent/x.png"});
     QCOMPARE(missing.status, 1);
     QVERIFY2(missing.err.contains("does not exist"), qPrintable(missing.err));
+    const Outcome tooLong = run({"--screenshot", "full", "--delay", "61"});
+    QCOMPARE(tooLong.status, 1);
+    QVERIFY2(tooLong.err.contains("The delay must be 0 to 60 seconds: 61"),
+             qPrintable(tooLong.err));
+    // Full screens are no region to repeat.
+    const Outcome none = run({"--screenshot", "last-region", "--output", file});
+    QCOMPARE(none.status, 1);
+    QVERIFY2(none.err.contains("No region has been captured yet."), qPrintable(none.err));
 }
 
 void TestControl::commandStartsTheProgramAndQuitEndsIt()
@@ -241,12 +252,22 @@ void TestControl::commandStartsTheProgramAndQuitEndsIt()
     QCOMPARE(run({"--quit"}).status, 0);
     QVERIFY(m_program.waitForFinished(30000));
 
+    // Nothing runs: a region from an earlier run is taken again, after its delay.
+    const QRect region(40, 60, 320, 200);
+    QSettings(settingsFile(), QSettings::IniFormat)
+            .setValue(SCSettings::SCREENSHOT_LAST_REGION, region);
+
     // Without a sound server the review would show at start; a command does not wait for it.
     const QString shot = m_home.filePath("unattended.png");
     startProgram({"--screenshot", "full", "--output", shot},
                  {{"PULSE_SERVER", "unix:" + m_home.filePath("no-sound-server")}});
     QTRY_VERIFY_WITH_TIMEOUT(QImage(shot).size() == QGuiApplication::primaryScreen()->size(),
                              30000);
+    const QString again = m_home.filePath("again.png");
+    const Outcome repeated
+            = run({"--screenshot", "last-region", "--delay", "1", "--output", again});
+    QVERIFY2(repeated.status == 0, qPrintable(repeated.err));
+    QCOMPARE(QImage(again).size(), region.size());
     QCOMPARE(run({"--quit"}).status, 0);
     QVERIFY(m_program.waitForFinished(30000));
     QCOMPARE(m_program.exitCode(), 0);

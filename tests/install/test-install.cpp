@@ -206,8 +206,8 @@ void TestInstall::packageHoldsTheInstallation()
              "the packaged program keeps its debugging information");
 
     const QString depends = run("dpkg-deb", {"-f", deb, "Depends"}).output;
-    for (const char *package :
-         {"libobs0", "obs-studio", "libqt6core6", "libqt6gui6", "libqt6widgets6"})
+    for (const char *package : {"libobs0", "obs-studio", "libqt6core6", "libqt6gui6",
+                                "libqt6widgets6", "tesseract-ocr-eng"})
         QVERIFY2(QRegularExpression(QStringLiteral("(^|, )%1( |,|$)").arg(package))
                          .match(depends.trimmed())
                          .hasMatch(),

@@ -4,6 +4,7 @@
 
 #include "sc-main-window.h"
 #include "sc-note.h"
+#include "sc-screenshot-countdown.h"
 #include "sc-screenshot-window.h"
 #include "sc-settings.h"
 #include "test-home.h"
@@ -16,6 +17,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QComboBox>
 #include <QDir>
 #include <QListView>
 #include <QMessageBox>
@@ -61,6 +63,13 @@ QPushButton *barButton(const char *name)
 
 const QColor BORDER(0, 122, 204);
 
+QRect storedRegion()
+{
+    return QSettings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
+            .value(SCSettings::SCREENSHOT_LAST_REGION)
+            .toRect();
+}
+
 // Counts the left-button releases that reach a widget.
 class ReleaseCounter : public QObject
 {
@@ -92,6 +101,8 @@ private Q_SLOTS:
     void copyButtonPutsAPngOnTheClipboard();
     void windowPickerTakesTheWholeWindow();
     void secondRequestReplacesTheOverlay();
+    void delayCountsDownOutsideThePicture();
+    void lastRegionOffTheScreenIsClampedOrDraggedAgain();
 
 private:
     template<typename T> T *child(const char *name) { return childOf<T>(m_window.get(), name); }
@@ -128,6 +139,7 @@ void TestScreenshotFlow::initTestCase()
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), 20000));
     QVERIFY(click(child<QPushButton>("screenshotTab")));
     QTRY_COMPARE_WITH_TIMEOUT(child<QStackedWidget>("mainFunctionPages")->currentIndex(), 0, 5000);
+    QVERIFY(!child<QPushButton>("repeatRegionShotBtn")->isEnabled());
 }
 
 void TestScreenshotFlow::cleanup()
@@ -203,6 +215,8 @@ void TestScreenshotFlow::fullScreenTileTakesTheWholeScreenAlone()
     QCOMPARE(image.size(), screen.size());
     // Not the border, the bar (inside the top-right corner) nor the main window.
     QCOMPARE(patternMismatches(image, screen.topLeft()), 0);
+    // A full screen is no region to repeat.
+    QVERIFY(storedRegion().isNull());
 
     // Back where the person was, told by a note that does not take the keyboard.
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
@@ -333,6 +347,8 @@ void TestScreenshotFlow::selectionMovesAndResizesOnTheScreen()
     const QImage image(captureWithReturn(overlay));
     QCOMPARE(image.size(), corner.size());
     QCOMPARE(patternMismatches(image, corner.topLeft()), 0);
+    // Kept as the person left it, not as it was dragged.
+    QCOMPARE(storedRegion(), corner);
 }
 
 void TestScreenshotFlow::copyButtonPutsAPngOnTheClipboard()
@@ -402,6 +418,17 @@ void TestScreenshotFlow::windowPickerTakesTheWholeWindow()
     const QImage image(captureWithReturn(overlay));
     QCOMPARE(image.size(), target.size());
     QCOMPARE(patternMismatches(image, QPoint(), 0, windowColour), 0);
+
+    // Taken again without a drag: exactly that rectangle.
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
+    QCOMPARE(storedRegion(), target);
+    QVERIFY(click(child<QPushButton>("repeatRegionShotBtn")));
+    overlay = waitForOverlay();
+    QVERIFY(overlay);
+    QCOMPARE(overlay->getArea(), target);
+    const QImage again(captureWithReturn(overlay));
+    QCOMPARE(again.size(), target.size());
+    QCOMPARE(patternMismatches(again, QPoint(), 0, windowColour), 0);
     other.kill();
     other.waitForFinished();
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
@@ -424,6 +451,56 @@ void TestScreenshotFlow::secondRequestReplacesTheOverlay()
     QTRY_COMPARE_WITH_TIMEOUT(cancelled.count(), 1, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
     QCOMPARE(savedFiles(), filesBefore);
+}
+
+void TestScreenshotFlow::delayCountsDownOutsideThePicture()
+{
+    child<QComboBox>("screenshotDelayComboBox")->setCurrentIndex(1);
+    QCOMPARE(QSettings(SCSettings::ORGANIZATION, SCSettings::APPLICATION)
+                     .value(SCSettings::SCREENSHOT_DELAY)
+                     .toInt(),
+             3);
+    // The region first, then the count, which Esc calls off.
+    QVERIFY(xdotool({"key", "F10"}));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<AreaSelector>(), 10000);
+    QVERIFY(QTest::qWaitForWindowExposed(visibleTopLevel<AreaSelector>(), 10000));
+    QVERIFY(dragPointer({300, 200}, {700, 500}));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<SCScreenshotCountdown>(), 5000);
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(xdotool({"key", "Escape"}));
+    QTRY_VERIFY_WITH_TIMEOUT(!visibleTopLevel<SCScreenshotCountdown>(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 5000);
+    QVERIFY(!QTest::qWaitFor([] { return visibleTopLevel<SCScreenshotWindow>(); }, 4000));
+
+    // The full screen after the delay, corner and all, without the count.
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(click(child<QWidget>("fullScreenShotWidget")));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<SCScreenshotCountdown>(), 5000);
+    SCScreenshotWindow *overlay = waitForOverlay();
+    QVERIFY(overlay);
+    QVERIFY2(clock.elapsed() >= 2700, qPrintable(QString::number(clock.elapsed())));
+    const QImage image(captureWithReturn(overlay));
+    QCOMPARE(patternMismatches(image, QPoint()), 0);
+    child<QComboBox>("screenshotDelayComboBox")->setCurrentIndex(0);
+}
+
+void TestScreenshotFlow::lastRegionOffTheScreenIsClampedOrDraggedAgain()
+{
+    // As after a monitor that held it went away.
+    const QRect screen = QGuiApplication::primaryScreen()->geometry();
+    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    settings.setValue(SCSettings::SCREENSHOT_LAST_REGION,
+                      QRect(screen.right() - 99, screen.bottom() - 49, 300, 200));
+    QVERIFY(click(child<QPushButton>("repeatRegionShotBtn")));
+    SCScreenshotWindow *overlay = waitForOverlay();
+    QVERIFY(overlay);
+    QCOMPARE(overlay->getArea(), QRect(screen.right() - 99, screen.bottom() - 49, 100, 50));
+    overlay->cancelScreenshot();
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
+    settings.setValue(SCSettings::SCREENSHOT_LAST_REGION, screen.translated(screen.width(), 0));
+    QVERIFY(click(child<QPushButton>("repeatRegionShotBtn")));
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<AreaSelector>(), 10000);
 }
 
 // Helpers run as programs of their own: a window of another application, and another

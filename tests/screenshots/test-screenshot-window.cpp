@@ -1,20 +1,29 @@
 #include "desktop-input.h"
 #include "flat-window.h"
 #include "pattern-widget.h"
+#include "sc-annotation-document.h"
+#include "sc-annotation-editor.h"
 #include "sc-compositor-watcher.h"
+#include "sc-pin-window.h"
 #include "sc-screenshot-window.h"
 #include "sc-screenshot.h"
 #include "sc-settings.h"
+#include "sc-text-annotation.h"
+#include "sc-text-recognizer.h"
 #include "test-home.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QImageReader>
+#include <QLabel>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QSlider>
 #include <QTemporaryDir>
+#include <QUndoStack>
 #include <QtTest>
 
 #include <memory>
@@ -76,9 +85,17 @@ private Q_SLOTS:
     void cornerResizeKeepsTheMinimumAndTheScreen();
     void selectorHiddenAfterShowIsNotInThePicture();
     void barButtonsLightUpUnderThePointer();
+    void everyToolByKeyAndPointer();
+    void redactedTextCannotBeReadBack();
+    void cropAfterAnnotatingKeepsMarksOutside();
+    void pinKeepsThePictureOnTop();
+    void devicePixelsAtScaleTwo();
 
 private:
     void showOverlay(const QRect &area);
+    // A mark dragged through the editor, as the pointer would.
+    void drawMark(SCAnnotation::Tool tool, QPointF from, QPointF to);
+    QString recognisedText();
 
     QTemporaryDir m_dir;
     QSettings m_settings {SCSettings::ORGANIZATION, SCSettings::APPLICATION};
@@ -94,8 +111,12 @@ void TestScreenshotWindow::initTestCase()
     m_pattern.show();
     QVERIFY(QTest::qWaitForWindowExposed(&m_pattern, 20000));
     QTRY_COMPARE_WITH_TIMEOUT(m_pattern.geometry(), screen->geometry(), 10000);
+    // The pattern is laid out in device pixels only at scale 1.
     QTRY_VERIFY_WITH_TIMEOUT(
-            patternMismatches(screen->grabWindow(0, 300, 300, 64, 64).toImage(), {300, 300}) == 0,
+            screen->devicePixelRatio() != 1
+                    || patternMismatches(screen->grabWindow(0, 300, 300, 64, 64).toImage(),
+                                         {300, 300})
+                            == 0,
             10000);
     m_screenshot = new SCScreenshot(this);
     qInfo() << "compositing:" << SCCompositorWatcher::instance()->isCompositing();
@@ -105,6 +126,9 @@ void TestScreenshotWindow::init()
 {
     m_settings.setValue(SCSettings::SCREENSHOT_SAVE_LOCATION, m_dir.filePath("shots"));
     m_settings.setValue(SCSettings::SCREENSHOT_FORMAT, "PNG");
+    m_settings.setValue(SCSettings::SCREENSHOT_TOOL, "none");
+    m_settings.setValue(SCSettings::SCREENSHOT_COLOR, "#0000ff");
+    m_settings.setValue(SCSettings::SCREENSHOT_THICKNESS, 4);
     m_overlay = std::make_unique<SCScreenshotWindow>(m_screenshot);
 }
 
@@ -152,6 +176,9 @@ void TestScreenshotWindow::savesNeverLoseAPicture()
     QCOMPARE(screenshot.getLastSavedPath(), given);
     QCOMPARE(QImage(given).pixelColor(0, 0), QColor(Qt::blue));
     QCOMPARE(QDir(m_dir.filePath("given")).entryList(QDir::Files), QStringList({"name.png"}));
+    // A name chosen in Save as says the format, whatever the setting.
+    QVERIFY(screenshot.saveScreenshot(picture(Qt::red), m_dir.filePath("given/other.jpg")));
+    QCOMPARE(QImageReader::imageFormat(m_dir.filePath("given/other.jpg")), QByteArray("jpeg"));
 
     // Start early in a second so that the saves share it.
     QTRY_VERIFY_WITH_TIMEOUT(QTime::currentTime().msec() < 300, 2000);
@@ -250,9 +277,9 @@ void TestScreenshotWindow::insideTakesThePointerAndThePenDraws()
     QCOMPARE(image.size(), QSize(400, 300));
     // The stroke runs through image row 150 from x 50 to 300.
     for (int x = 60; x <= 280; x += 10)
-        QVERIFY2(colourDistance(image.pixelColor(x, 150), Qt::red) <= 6,
+        QVERIFY2(colourDistance(image.pixelColor(x, 150), Qt::blue) <= 6,
                  qPrintable(QString("x %1: %2").arg(x).arg(image.pixelColor(x, 150).name())));
-    QVERIFY2(colourDistance(image.pixelColor(350, 150), Qt::red) <= 6,
+    QVERIFY2(colourDistance(image.pixelColor(350, 150), Qt::blue) <= 6,
              qPrintable(image.pixelColor(350, 150).name()));
     // Away from their row the picture is the screen.
     QCOMPARE(patternMismatches(image, area.topLeft(), 0, desktopColour, QRect(0, 144, 400, 13)), 0);
@@ -378,8 +405,8 @@ void TestScreenshotWindow::barButtonsLightUpUnderThePointer()
     auto *capture = bar->findChild<QPushButton *>("saveButton");
     auto *copy = bar->findChild<QPushButton *>("copyButton");
     QVERIFY(close && capture && copy);
-    QCOMPARE(close->toolTip(), QString("Close Window"));
-    QCOMPARE(capture->toolTip(), QString("Capture"));
+    QCOMPARE(close->toolTip(), QString("Close Window (Esc)"));
+    QCOMPARE(capture->toolTip(), QString("Capture (Ctrl+S)"));
     QCOMPARE(copy->toolTip(), QString("Copy (Ctrl+C)"));
 
     const QPoint corner = close->mapToGlobal(QPoint(2, 2));
@@ -400,6 +427,212 @@ void TestScreenshotWindow::barButtonsLightUpUnderThePointer()
     QTRY_VERIFY_WITH_TIMEOUT(hasWhite(), 10000);
     QVERIFY(movePointer(10, 10));
     QTRY_COMPARE_WITH_TIMEOUT(screenPixel(corner), QColor("#28282E"), 10000);
+}
+
+void TestScreenshotWindow::drawMark(SCAnnotation::Tool tool, QPointF from, QPointF to)
+{
+    SCAnnotationEditor *editor = m_overlay->editor();
+    editor->setTool(tool);
+    editor->press(from, Qt::NoModifier);
+    editor->move((from + to) / 2, Qt::NoModifier);
+    editor->release(to, Qt::NoModifier);
+}
+
+bool isInk(const QImage &image, const QPoint &p)
+{
+    const QColor c = image.pixelColor(p);
+    return c.blue() > 200 && c.red() < 70 && c.green() < 70;
+}
+
+// Every tool chosen by its key and drawn with the real pointer, the history by its keys.
+void TestScreenshotWindow::everyToolByKeyAndPointer()
+{
+    const QRect area(300, 200, 600, 400);
+    showOverlay(area);
+    const QPoint a = area.topLeft();
+    SCAnnotationDocument *document = m_overlay->editor()->document();
+    SCAnnotationBar *bar = m_overlay->bar();
+    const auto tool = [&](const char *key, const char *button) {
+        QVERIFY(xdotool({"key", key}));
+        QTRY_VERIFY_WITH_TIMEOUT(bar->findChild<QPushButton *>(button)->isChecked(), 5000);
+    };
+    tool("r", "rectangleButton");
+    // The wheel sets the thickness, and the bar's slider follows.
+    QVERIFY(movePointer(a + QPoint(300, 300)));
+    QVERIFY(xdotool({"click", "--repeat", "2", "--delay", "50", "4"}));
+    QTRY_COMPARE(m_overlay->editor()->thickness(), 6);
+    QCOMPARE(bar->findChild<QSlider *>("thicknessSlider")->value(), 6);
+    QVERIFY(xdotool({"click", "--repeat", "2", "--delay", "50", "5"}));
+    QTRY_COMPARE(m_settings.value(SCSettings::SCREENSHOT_THICKNESS).toInt(), 4);
+    QVERIFY(dragPointer(a + QPoint(20, 20), a + QPoint(120, 100)));
+    tool("a", "arrowButton");
+    QVERIFY(dragPointer(a + QPoint(150, 60), a + QPoint(300, 60)));
+    tool("t", "textButton");
+    QVERIFY(clickAt(a + QPoint(20, 200)));
+    QTRY_VERIFY(m_overlay->findChild<QPlainTextEdit *>());
+    QVERIFY(xdotool({"type", "Hello"}));
+    QVERIFY(xdotool({"key", "ctrl+Return"}));
+    QTRY_COMPARE(document->count(), 3);
+    tool("n", "stepButton");
+    for (int x : {400, 450, 500})
+        QVERIFY(clickAt(a + QPoint(x, 60)));
+    tool("x", "pixelateButton");
+    QVERIFY(dragPointer(a + QPoint(20, 300), a + QPoint(200, 380)));
+    QTRY_COMPARE(document->count(), 7);
+    QCOMPARE(document->stepNumber(5), 3);
+
+    const QImage beforeUndo = m_overlay->composedPicture().toImage();
+    QVERIFY(xdotool({"key", "ctrl+z"}));
+    QTRY_COMPARE(document->count(), 6);
+    QVERIFY(m_overlay->composedPicture().toImage() != beforeUndo);
+    QVERIFY(xdotool({"key", "ctrl+shift+z"}));
+    QTRY_COMPARE(document->count(), 7);
+    QCOMPARE(m_overlay->composedPicture().toImage(), beforeUndo);
+
+    // The select tool moves the rectangle by its edge; Delete removes the text.
+    tool("v", "selectButton");
+    QVERIFY(dragPointer(a + QPoint(20, 60), a + QPoint(60, 60)));
+    QTRY_COMPARE(document->at(0)->boundingRect().left(), a.x() + 58.0);
+    // A double-click opens the text again.
+    QVERIFY(movePointer(a + QPoint(30, 210)));
+    QVERIFY(xdotool({"click", "--repeat", "2", "--delay", "80", "1"}));
+    QTRY_VERIFY(m_overlay->findChild<QPlainTextEdit *>());
+    QVERIFY(xdotool({"key", "End"}));
+    QVERIFY(xdotool({"type", " world"}));
+    QVERIFY(xdotool({"key", "ctrl+Return"}));
+    QTRY_COMPARE(static_cast<const SCTextAnnotation *>(document->at(2))->text(),
+                 QString("Hello world"));
+    QVERIFY(clickAt(a + QPoint(30, 210)));
+    QTRY_COMPARE(m_overlay->editor()->selectedIndex(), 2);
+    QVERIFY(xdotool({"key", "Delete"}));
+    QTRY_COMPARE(document->count(), 6);
+
+    QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
+    QVERIFY(xdotool({"key", "ctrl+s"}));
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 10000);
+    const QImage image(saved.first().first().toString());
+    QCOMPARE(image.size(), area.size());
+    QVERIFY(isInk(image, {60, 60})); // the rectangle's moved left edge
+    QVERIFY(!isInk(image, {20, 60})); // ... no longer where it was drawn
+    QVERIFY(!isInk(image, {110, 60})); // its inside is the screen
+    QVERIFY(isInk(image, {289, 64})); // the arrow's head
+    QVERIFY(isInk(image, {400, 50})); // a step's disc
+    QVERIFY(!isInk(image, {30, 210})); // the deleted text
+    QVERIFY(patternMismatches(image.copy(20, 300, 180, 80), a + QPoint(20, 300)) > 180 * 80 / 2);
+    QCOMPARE(patternMismatches(image.copy(0, 130, 600, 150), a + QPoint(0, 130)), 0);
+    // The tool is remembered for the next screenshot.
+    QCOMPARE(m_settings.value(SCSettings::SCREENSHOT_TOOL).toString(), QString("select"));
+}
+
+QString TestScreenshotWindow::recognisedText()
+{
+    QSignalSpy copied(m_overlay.get(), &SCScreenshotWindow::textCopied);
+    m_overlay->copyText();
+    auto *recognizer = m_overlay->findChild<SCTextRecognizer *>();
+    if (!recognizer)
+        return QStringLiteral("(no recognizer)");
+    QSignalSpy finished(recognizer, &SCTextRecognizer::finished);
+    if (!finished.wait(60000))
+        return QStringLiteral("(no answer)");
+    const QString text = finished.first().first().toString();
+    // Text found goes to the clipboard and closes the selection; none leaves it open.
+    if (text.isEmpty() != (copied.count() == 0) || text.isEmpty() != m_overlay->isVisible())
+        return QStringLiteral("(wrong ending)");
+    if (!text.isEmpty() && QGuiApplication::clipboard()->text() != text)
+        return QStringLiteral("(not on the clipboard)");
+    return text;
+}
+
+// Read back first, then pixelated and blurred: none of the words survives in the file.
+void TestScreenshotWindow::redactedTextCannotBeReadBack()
+{
+    const QStringList words {"quick", "brown", "jumps", "lazy"};
+    QLabel page(QStringLiteral("The quick brown fox jumps over the lazy dog"));
+    page.setWindowFlags(Qt::FramelessWindowHint | Qt::X11BypassWindowManagerHint);
+    page.setStyleSheet("background: white; color: black; font-size: 12px; padding: 10px;");
+    const QRect area(400, 300, 400, 60);
+    page.setGeometry(area);
+    page.show();
+    QTRY_COMPARE_WITH_TIMEOUT(screenPixel(area.topLeft() + QPoint(2, 2)), QColor(Qt::white), 10000);
+    showOverlay(area);
+    const QString plain = recognisedText();
+    for (const QString &word : words)
+        QVERIFY2(plain.contains(word, Qt::CaseInsensitive), qPrintable(plain));
+
+    for (SCAnnotation::Tool redaction : {SCAnnotation::Tool::Pixelate, SCAnnotation::Tool::Blur}) {
+        m_overlay = std::make_unique<SCScreenshotWindow>(m_screenshot);
+        showOverlay(area);
+        drawMark(redaction, area.topLeft(), area.bottomRight() + QPoint(1, 1));
+        const QString redacted = recognisedText();
+        QVERIFY2(!redacted.startsWith('('), qPrintable(redacted));
+        for (const QString &word : words)
+            QVERIFY2(!redacted.contains(word, Qt::CaseInsensitive), qPrintable(redacted));
+    }
+}
+
+void TestScreenshotWindow::cropAfterAnnotatingKeepsMarksOutside()
+{
+    const QRect area(300, 200, 500, 300);
+    showOverlay(area);
+    drawMark(SCAnnotation::Tool::Rectangle, {700, 300}, {780, 400});
+    m_overlay->editor()->setTool(SCAnnotation::Tool::Pen);
+    // The right edge is still the frame's, with a drawing tool on.
+    const QPoint edge(m_overlay->width() - 6, m_overlay->height() / 2);
+    QTest::mousePress(m_overlay.get(), Qt::LeftButton, {}, edge);
+    QTest::mouseMove(m_overlay.get(), edge - QPoint(200, 0));
+    QTest::mouseRelease(m_overlay.get(), Qt::LeftButton, {}, edge - QPoint(200, 0));
+    QTRY_COMPARE(m_overlay->getArea(), QRect(300, 200, 300, 300));
+    QCOMPARE(m_overlay->editor()->document()->count(), 1);
+    const QImage cropped = m_overlay->composedPicture().toImage();
+    QCOMPARE(cropped.size(), QSize(300, 300));
+    QCOMPARE(patternMismatches(cropped, {300, 200}), 0);
+    m_overlay->setArea(area);
+    QVERIFY(isInk(m_overlay->composedPicture().toImage(), {400, 150}));
+}
+
+void TestScreenshotWindow::pinKeepsThePictureOnTop()
+{
+    const QRect area(200, 150, 300, 200);
+    showOverlay(area);
+    QSignalSpy pinned(m_overlay.get(), &SCScreenshotWindow::screenshotPinned);
+    auto *pin = m_overlay->bar()->findChild<QPushButton *>("pinButton");
+    QVERIFY(clickAt(pin->mapToGlobal(pin->rect().center())));
+    QTRY_COMPARE_WITH_TIMEOUT(pinned.count(), 1, 10000);
+    QVERIFY(!m_overlay->isVisible());
+    QPointer<SCPinWindow> window;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        if (auto *p = qobject_cast<SCPinWindow *>(w))
+            window = p;
+    QVERIFY(window);
+    QTRY_VERIFY(window->isVisible());
+    QVERIFY(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    // The picture at 100 %, in at most a thin border.
+    QVERIFY(window->width() - area.width() >= 0 && window->width() - area.width() <= 4);
+    // The test's desktop covers the whole screen, where the window manager keeps it above
+    // windows that stay on top: the pin's own keys are tested apart.
+    window->close();
+    QTRY_VERIFY_WITH_TIMEOUT(!window, 10000);
+}
+
+// Run with QT_SCALE_FACTOR=2: the file has the screen's device pixels and a line of one
+// logical pixel is two wide.
+void TestScreenshotWindow::devicePixelsAtScaleTwo()
+{
+    if (QGuiApplication::primaryScreen()->devicePixelRatio() != 2)
+        QSKIP("runs in the scaled session");
+    const QRect area(100, 100, 300, 200);
+    showOverlay(area);
+    m_overlay->editor()->setThickness(1);
+    drawMark(SCAnnotation::Tool::Line, QPointF(120, 200.5), QPointF(350, 200.5));
+    QSignalSpy saved(m_overlay.get(), &SCScreenshotWindow::screenshotSaved);
+    m_overlay->saveScreenshot();
+    QTRY_COMPARE_WITH_TIMEOUT(saved.count(), 1, 10000);
+    const QImage image(saved.first().first().toString());
+    QCOMPARE(image.size(), area.size() * 2);
+    int rows = 0;
+    for (int y = 180; y < 220; ++y)
+        rows += isInk(image, {300, y});
+    QCOMPARE(rows, 2);
 }
 
 int main(int argc, char **argv)

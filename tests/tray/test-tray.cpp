@@ -2,10 +2,13 @@
 // test's own on the private bus records the notices and sends the person's clicks back, a real
 // XEmbed tray (trayer) comes and goes, and the files are real, in a private home.
 
+#include "area-selector.h"
+#include "desktop-input.h"
 #include "message-box-catcher.h"
 #include "sc-desktop-integration.h"
 #include "sc-desktop-notifier.h"
 #include "sc-main-window.h"
+#include "sc-screenshot-window.h"
 #include "sc-settings-window.h"
 #include "sc-settings.h"
 #include "sc-translator.h"
@@ -85,6 +88,7 @@ private Q_SLOTS:
     void initTestCase();
     void cleanupTestCase();
     void savedScreenshotIsNoticedAndItsActionsOpen();
+    void repeatLastRegionWaitsForARegion();
     void recordingFromTheTrayIsShownAndNoticed();
     void noticesFollowThePreferenceAndAMissingServer();
     void trayThatAppearsLaterHoldsTheIconAsPreferred();
@@ -213,6 +217,34 @@ void TestTray::savedScreenshotIsNoticedAndItsActionsOpen()
     m_server.sendSignal("ActionInvoked", {notice.id + 7, QString("open")});
     QVERIFY(triggerForNotice("trayFullScreenshotAction"));
     QCOMPARE(m_opened.urls.size(), 2);
+}
+
+void TestTray::repeatLastRegionWaitsForARegion()
+{
+    QAction *repeat = action("trayRepeatRegionScreenshotAction");
+    QCOMPARE(repeat->text(), QString("Repeat Last Region"));
+    // The full screens before are no region.
+    QVERIFY(!repeat->isEnabled());
+    action("trayRegionScreenshotAction")->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<AreaSelector>(), 10000);
+    QVERIFY(QTest::qWaitForWindowExposed(visibleTopLevel<AreaSelector>(), 10000));
+    const QRect region(120, 90, 300, 200);
+    QSignalSpy saved(m_window.get(), &SCMainWindow::screenshotSaved);
+    // Dragged once, then taken again from the tray without a drag.
+    for (bool again : {false, true}) {
+        if (again)
+            repeat->trigger();
+        else
+            QVERIFY(dragPointer(region.topLeft(), region.topLeft() + QPoint(300, 200)));
+        QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<SCScreenshotWindow>(), 10000);
+        SCScreenshotWindow *overlay = visibleTopLevel<SCScreenshotWindow>();
+        QCOMPARE(overlay->getArea(), region);
+        QTRY_VERIFY_WITH_TIMEOUT(overlay->hasKeyboard(), 10000);
+        QVERIFY(xdotool({"key", "Return"}));
+        QTRY_COMPARE_WITH_TIMEOUT(saved.size(), again ? 2 : 1, 10000);
+        QCOMPARE(QImage(saved.last().first().toString()).size(), region.size());
+        QVERIFY(repeat->isEnabled());
+    }
 }
 
 void TestTray::recordingFromTheTrayIsShownAndNoticed()

@@ -319,7 +319,12 @@ bool SCGlobalHotkey::nativeEventFilter(const QByteArray &eventType, void *messag
         return false;
     // Press and release events share one layout.
     const auto *key = reinterpret_cast<const xcb_key_press_event_t *>(event);
-    if (key->detail != m_keycode || key->event != SCX11::rootWindow())
+    if (key->detail != m_keycode)
+        return false;
+    // A window of this program that takes the keyboard while the key is down (the region
+    // selection does) gets the release; it still ends the press, or the next one would be
+    // taken for a held key.
+    if (type == XCB_KEY_PRESS && key->event != SCX11::rootWindow())
         return false;
     // People let go of the modifiers before the key as often as after it: a release
     // belongs to the press that started it, whatever the modifiers are by then.

@@ -117,15 +117,22 @@ void SCMainWindow::screenshotRequested(const SCScreenshotRequest &request)
             return;
         }
         // Nothing to choose: the whole screen, once this window is out of it.
-        const bool wasShown = isVisible() && !isMinimized();
-        if (wasShown)
-            hide();
-        m_screenshot->captureAreaWhenSettled(screen->geometry(), this,
-                                             [this, wasShown](const QPixmap &picture) {
-                                                 if (wasShown)
-                                                     show();
-                                                 finishRequestedScreenshot(picture);
-                                             });
+        const QRect area = screen->geometry();
+        stepAsideForScreenshot();
+        afterScreenshotDelay(request.delay, area, [this, area] {
+            m_screenshot->captureAreaWhenSettled(area, this, [this](const QPixmap &picture) {
+                finishRequestedScreenshot(picture);
+            });
+        });
+        return;
+    }
+    if (request.mode == SCScreenshotRequest::Mode::LastRegion) {
+        if (lastScreenshotRegion().isEmpty()) {
+            m_screenshotRequested = false;
+            emit screenshotFailed(tr("No region has been captured yet."));
+            return;
+        }
+        repeatLastRegion();
         return;
     }
     if (request.mode == SCScreenshotRequest::Mode::Region)
@@ -139,14 +146,16 @@ bool SCMainWindow::takeRequestedScreenshotDirectly(const QRect &area)
     if (!m_screenshotRequested
         || (!m_screenshotRequest.clipboard && m_screenshotRequest.path.isEmpty()))
         return false;
-    m_screenshot->captureAreaWhenSettled(
-            area, this, [this](const QPixmap &picture) { finishRequestedScreenshot(picture); });
+    m_screenshot->captureAreaWhenSettled(area, this, [this, area](const QPixmap &picture) {
+        finishRequestedScreenshot(picture, area);
+    });
     return true;
 }
 
-void SCMainWindow::finishRequestedScreenshot(const QPixmap &picture)
+void SCMainWindow::finishRequestedScreenshot(const QPixmap &picture, const QRect &region)
 {
     m_screenshotRequested = false;
+    restoreAfterScreenshot();
     if (picture.isNull()) {
         emit screenshotFailed(tr("The screen could not be read."));
         return;
@@ -154,6 +163,7 @@ void SCMainWindow::finishRequestedScreenshot(const QPixmap &picture)
     if (m_screenshotRequest.clipboard) {
         SCScreenshot::copyToClipboard(picture);
         SCLogger::instance()->info(QStringLiteral("Screenshot copied to the clipboard"));
+        rememberScreenshotRegion(region);
         if (m_screenshotRequest.path.isEmpty()) {
             emit screenshotFinished(QString());
             return;
@@ -163,6 +173,7 @@ void SCMainWindow::finishRequestedScreenshot(const QPixmap &picture)
         emit screenshotFailed(tr("The screenshot could not be saved."));
         return;
     }
+    rememberScreenshotRegion(region);
     const QString path = m_screenshot->getLastSavedPath();
     m_fileManager->addFile(path, QStringLiteral("screenshot"));
     SCLogger::instance()->info(QStringLiteral("Screenshot saved to: %1").arg(path));

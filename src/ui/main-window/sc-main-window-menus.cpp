@@ -242,6 +242,7 @@ void SCMainWindow::retranslateCodeTexts()
     ui->openScreenshotFileLocationBtn->setToolTip(tr("Open Folder"));
     ui->settingsBtn->setToolTip(tr("Settings"));
     ui->menuBtn->setToolTip(tr("Menu"));
+    updateRepeatRegionButton();
     ui->recordFormatComboBox->setItemData(
             static_cast<int>(OutputFormat::GIF),
             tr("GIF records 15 pictures a second: a palette of its own for every picture costs "
@@ -282,7 +283,8 @@ void SCMainWindow::fitWidthsToTexts()
              112);
     // The screenshot tiles wrap their labels onto a second line instead.
     SCTextFit::equalWidths({ui->filenameLabel, ui->label_2}, 80);
-    SCTextFit::equalWidths({ui->formatLabel, ui->screenshotFileLocationLabel}, 100);
+    SCTextFit::equalWidths(
+            {ui->formatLabel, ui->screenshotDelayLabel, ui->screenshotFileLocationLabel}, 100);
     SCTextFit::equalWidths({ui->changeLocationBtn}, 60);
     SCTextFit::equalWidths({ui->changeScreenshotFileLocationBtn}, 70);
 

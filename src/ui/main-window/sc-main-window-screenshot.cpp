@@ -9,6 +9,7 @@
 #include "sc-file-reveal.h"
 #include "sc-logger.h"
 #include "sc-note.h"
+#include "sc-screenshot-countdown.h"
 #include "sc-screenshot-window.h"
 #include "sc-screenshot.h"
 #include "window-highlighter.h"
@@ -42,6 +43,11 @@ SCScreenshotWindow *SCMainWindow::ensureScreenshotWindowCreated()
             &SCMainWindow::handleScreenshotCancelled);
     connect(m_screenshotWindow, &SCScreenshotWindow::screenshotCopied, this,
             &SCMainWindow::showScreenshotCopied);
+    connect(m_screenshotWindow, &SCScreenshotWindow::textCopied, this,
+            &SCMainWindow::showTextCopied);
+    // A pinned picture is neither a file nor on the clipboard.
+    connect(m_screenshotWindow, &SCScreenshotWindow::screenshotPinned, this,
+            &SCMainWindow::handleScreenshotCancelled);
     return m_screenshotWindow;
 }
 
@@ -49,6 +55,16 @@ void SCMainWindow::openScreenshotOverlay(const QRect &area, bool fullScreen)
 {
     if (area.isEmpty())
         return;
+    stepAsideForScreenshot();
+    m_overlayFullScreen = fullScreen;
+    SCScreenshotWindow *overlay = ensureScreenshotWindowCreated();
+    overlay->setArea(area);
+    overlay->setFullScreen(fullScreen);
+    overlay->show();
+}
+
+void SCMainWindow::stepAsideForScreenshot()
+{
     if (m_screenshotNote)
         m_screenshotNote->hide();
     // This window steps aside until the end: it is not part of any picture, wherever the
@@ -58,10 +74,6 @@ void SCMainWindow::openScreenshotOverlay(const QRect &area, bool fullScreen)
         m_activateAfterScreenshot = isActiveWindow();
         hide();
     }
-    SCScreenshotWindow *overlay = ensureScreenshotWindowCreated();
-    overlay->setArea(area);
-    overlay->setFullScreen(fullScreen);
-    overlay->show();
 }
 
 void SCMainWindow::restoreAfterScreenshot()
@@ -85,8 +97,11 @@ void SCMainWindow::restoreAfterScreenshot()
 void SCMainWindow::onScreenshotTileReleased(QWidget *tile)
 {
     if (tile == ui->fullScreenShotWidget) {
-        if (QScreen *screen = QGuiApplication::primaryScreen())
-            openScreenshotOverlay(screen->geometry(), true);
+        if (QScreen *screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->geometry();
+            afterScreenshotDelay(screenshotDelay(), area,
+                                 [this, area] { openScreenshotOverlay(area, true); });
+        }
     } else if (tile == ui->selectRegionShotWidget) {
         onScreenshotHotkey();
     } else if (tile == ui->selectWindowShotWidget) {
@@ -103,6 +118,8 @@ void SCMainWindow::onScreenshotHotkey()
 {
     if (m_screenshotNote)
         m_screenshotNote->hide();
+    if (m_screenshotCountdown)
+        m_screenshotCountdown->stop();
     // One connection, however often the selection is started and cancelled.
     disconnect(m_areaSelector.get(), nullptr, this, nullptr);
     connect(m_areaSelector.get(), &AreaSelector::areaSelected, this,
@@ -118,18 +135,14 @@ void SCMainWindow::onScreenshotAreaSelected(const QRect &rect)
     QGuiApplication::restoreOverrideCursor();
     m_areaSelector->hide();
     disconnect(m_areaSelector.get(), &AreaSelector::areaSelected, this, nullptr);
-    if (takeRequestedScreenshotDirectly(onScreen(rect)))
-        return;
-    openScreenshotOverlay(onScreen(rect), false);
+    openRegionAfterDelay(onScreen(rect));
 }
 
 void SCMainWindow::onScreenshotWindowClicked(const QRect &rect)
 {
     disconnect(m_windowHighlighter.get(), &WindowHighlighter::windowClicked, this, nullptr);
     m_windowHighlighter->hide();
-    if (takeRequestedScreenshotDirectly(onScreen(rect)))
-        return;
-    openScreenshotOverlay(onScreen(rect), false);
+    openRegionAfterDelay(onScreen(rect));
 }
 
 void SCMainWindow::handleScreenshotError(const QString &message)
@@ -148,6 +161,7 @@ void SCMainWindow::handleScreenshotError(const QString &message)
 
 void SCMainWindow::showScreenshotSaved(const QString &path)
 {
+    rememberOverlayRegion();
     restoreAfterScreenshot();
     m_fileManager->addFile(path, QStringLiteral("screenshot"));
     // The person stays on the page they were on; a list of screenshots there shows it.
@@ -162,8 +176,17 @@ void SCMainWindow::showScreenshotSaved(const QString &path)
 
 void SCMainWindow::showScreenshotCopied()
 {
+    rememberOverlayRegion();
     restoreAfterScreenshot();
     showScreenshotNote(tr("Screenshot copied to the clipboard"), QString());
+    if (std::exchange(m_screenshotRequested, false))
+        emit screenshotFinished(QString());
+}
+
+void SCMainWindow::showTextCopied(const QString &firstWords)
+{
+    restoreAfterScreenshot();
+    showScreenshotNote(tr("Text copied: %1").arg(firstWords), QString());
     if (std::exchange(m_screenshotRequested, false))
         emit screenshotFinished(QString());
 }

@@ -11,6 +11,7 @@
 #include "sc-global-hotkey.h"
 #include "sc-logger.h"
 #include "sc-obs-wrapper.h"
+#include "sc-screenshot-countdown.h"
 #include "sc-screenshot-window.h"
 #include "sc-screenshot.h"
 #include "sc-settings.h"
@@ -82,6 +83,7 @@ SCMainWindow::SCMainWindow(QWidget *parent)
     setupDefaultSettings();
     initUIStatus();
     setupUIConnections();
+    setupScreenshotDelay();
     initHotkeys();
 
     if (m_settings.value(SCSettings::GENERAL_FIRST_RUN, true).toBool()) {

@@ -27,6 +27,7 @@ class SCFullscreenToolbar;
 class SCGlobalHotkey;
 class SCNote;
 class SCScreenshot;
+class SCScreenshotCountdown;
 class SCScreenshotWindow;
 class SCTranslator;
 class VolumeControl;
@@ -80,6 +81,9 @@ public:
     void toggleRequested();
     void screenshotRequested(const SCScreenshotRequest &request);
     void quitRequested();
+    // The last region or window screenshot saved or copied, from the settings store; empty
+    // when there is none.
+    QRect lastScreenshotRegion() const;
 
 Q_SIGNALS:
     void engineReady();
@@ -102,6 +106,7 @@ Q_SIGNALS:
     // only or the person cancelled the selection.
     void screenshotFinished(const QString &path);
     void screenshotFailed(const QString &reason);
+    void lastScreenshotRegionChanged(bool stored);
 
 public Q_SLOTS:
     // Ends the recording's file and waits until it is whole, without the event loop.
@@ -221,7 +226,25 @@ private:
     void openScreenshotOverlay(const QRect &area, bool fullScreen);
     void restoreAfterScreenshot();
     void showScreenshotCopied();
+    void showTextCopied(const QString &firstWords);
     void showScreenshotNote(const QString &text, const QString &path);
+    void stepAsideForScreenshot();
+
+    // delayed screenshots and the last region (sc-main-window-delay.cpp)
+    void setupScreenshotDelay();
+    int screenshotDelay() const;
+    // Runs `then` after `seconds` of countdown, with this window out of the way; a cancelled
+    // countdown ends the screenshot as the overlay's Esc does.
+    void afterScreenshotDelay(int seconds, const QRect &area, std::function<void()> then);
+    // The overlay, or the picture a request asked for, on `area` after the delay.
+    void openRegionAfterDelay(const QRect &area);
+    void repeatLastRegion();
+    void rememberScreenshotRegion(const QRect &area);
+    void rememberOverlayRegion();
+    // The stored region on the screens there are now; empty when none is stored or it is
+    // on none.
+    QRect lastRegionOnScreen() const;
+    void updateRepeatRegionButton();
 
     Ui::SCMainWindow *ui;
     bool m_isRecording = false;
@@ -268,7 +291,7 @@ private:
     bool isBusyRecording() const;
     bool takeRequestedScreenshotDirectly(const QRect &area);
     QString lowDiskStopText() const;
-    void finishRequestedScreenshot(const QPixmap &picture);
+    void finishRequestedScreenshot(const QPixmap &picture, const QRect &region = {});
     QString m_controlState = QStringLiteral("idle");
     QString m_recordingFile;
     QRect m_lastRegion;
@@ -276,6 +299,8 @@ private:
     bool m_startAfterWindowPick = false;
     bool m_screenshotRequested = false;
     SCScreenshotRequest m_screenshotRequest;
+    std::unique_ptr<SCScreenshotCountdown> m_screenshotCountdown;
+    bool m_overlayFullScreen = false;
     // The window a window recording follows.
     SCWindowTracker *m_windowTracker = nullptr;
     int m_countdownSeconds = 3;

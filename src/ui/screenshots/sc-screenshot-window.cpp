@@ -1,21 +1,24 @@
 #include "sc-screenshot-window.h"
 
-#include "sc-compositor-watcher.h"
+#include "sc-annotation-document.h"
+#include "sc-annotation-editor.h"
+#include "sc-annotation-text-edit.h"
 #include "sc-screenshot-geometry.h"
 #include "sc-screenshot.h"
+#include "sc-settings.h"
+#include "sc-text-annotation.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QGuiApplication>
-#include <QHBoxLayout>
-#include <QHash>
-#include <QIcon>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QSettings>
 #include <QTimer>
+#include <QUndoStack>
 #include <QWindow>
 #include <QtDebug>
 
@@ -26,114 +29,96 @@ namespace {
 const QString STYLE_SHEET = QStringLiteral(":/res/style/screenshot-window.qss");
 const QColor BORDER_COLOR(0, 122, 204);
 const QColor HANDLE_COLOR(255, 255, 255);
-constexpr int BUTTON_SIZE = 30;
 constexpr int KEYBOARD_GRAB_RETRY_MS = 20;
 constexpr int KEYBOARD_GRAB_ATTEMPTS = 100;
-
-QString icon(const QString &name)
-{
-    return QStringLiteral(":/res/forms/images/%1.svg").arg(name);
-}
-
-bool isCompositing()
-{
-    return SCCompositorWatcher::instance()->isCompositing();
-}
+constexpr int WHEEL_PREVIEW_MS = 700;
 
 } // namespace
 
 SCScreenshotWindow::SCScreenshotWindow(SCScreenshot *screenshot, QWidget *parent)
     : QWidget(parent)
+    , m_bar(new SCAnnotationBar)
+    , m_document(new SCAnnotationDocument(this))
+    , m_editor(new SCAnnotationEditor(m_document, this))
     , m_screenshot(screenshot)
 {
     setAttribute(Qt::WA_TranslucentBackground);
     // Past the window manager, which would otherwise frame and place it. Unlike the other
-    // overlays this one takes the keyboard (Escape, Return, Ctrl+C).
+    // overlays this one takes the keyboard.
     setWindowFlags(Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint | Qt::Tool
                    | Qt::NoDropShadowWindowHint | Qt::X11BypassWindowManagerHint);
     setAttribute(Qt::WA_ShowWithoutActivating);
-    setAttribute(Qt::WA_MacAlwaysShowToolWindow);
     setAttribute(Qt::WA_StaticContents);
     setMouseTracking(true);
 
-    createButtonBar();
+    loadToolSettings();
+    connectBar();
     updateButtonBarPosition();
     loadStyleSheet();
-
-    connect(SCCompositorWatcher::instance(), &SCCompositorWatcher::compositingChanged, this,
-            &SCScreenshotWindow::onCompositingChanged);
 }
 
 SCScreenshotWindow::~SCScreenshotWindow()
 {
     releaseKeyboard();
-    m_buttonBar->deleteLater();
+    m_bar->deleteLater();
 }
 
-void SCScreenshotWindow::createButtonBar()
+void SCScreenshotWindow::loadToolSettings()
 {
-    const Qt::WindowFlags flags = Qt::WindowStaysOnTopHint | Qt::FramelessWindowHint | Qt::Tool
-            | Qt::NoDropShadowWindowHint | Qt::WindowDoesNotAcceptFocus
-            | Qt::X11BypassWindowManagerHint;
-    m_buttonBar = new QWidget(nullptr, flags);
-    m_buttonBar->setObjectName(QStringLiteral("buttonBackground"));
-    m_buttonBar->setAttribute(Qt::WA_ShowWithoutActivating);
-    m_buttonBar->setAttribute(Qt::WA_MacAlwaysShowToolWindow);
-    m_buttonBar->setAttribute(Qt::WA_StyledBackground);
-    m_buttonBar->installEventFilter(this);
-
-    const auto makeButton = [this](const QString &name, const QString &toolTip) {
-        auto *button = new QPushButton(m_buttonBar);
-        button->setObjectName(name);
-        button->setToolTip(toolTip);
-        button->setFixedSize(BUTTON_SIZE, BUTTON_SIZE);
-        button->setFocusPolicy(Qt::NoFocus);
-        button->installEventFilter(this);
-        return button;
-    };
-    m_captureButton = makeButton(QStringLiteral("saveButton"), tr("Capture"));
-    const QString copyKey = QKeySequence(QKeySequence::Copy).toString(QKeySequence::NativeText);
-    m_copyButton = makeButton(QStringLiteral("copyButton"), tr("Copy (%1)").arg(copyKey));
-    m_closeButton = makeButton(QStringLiteral("cancelButton"), tr("Close Window"));
-    m_penButton = makeButton(QStringLiteral("drawButton"), tr("Start Drawing"));
-    m_penButton->setCheckable(true);
-    m_clearButton = makeButton(QStringLiteral("clearButton"), tr("Clear Drawing"));
-    for (QPushButton *button :
-         {m_captureButton, m_copyButton, m_closeButton, m_penButton, m_clearButton})
-        updateButtonIcon(button, false);
-
-    connect(m_captureButton, &QPushButton::clicked, this, &SCScreenshotWindow::saveScreenshot);
-    connect(m_copyButton, &QPushButton::clicked, this, &SCScreenshotWindow::copyToClipboard);
-    connect(m_closeButton, &QPushButton::clicked, this, &SCScreenshotWindow::cancelScreenshot);
-    connect(m_penButton, &QPushButton::clicked, this, &SCScreenshotWindow::drawOnScreenshot);
-    connect(m_clearButton, &QPushButton::clicked, this, &SCScreenshotWindow::clearDraw);
-
-    auto *layout = new QHBoxLayout(m_buttonBar);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(0);
-    layout->addWidget(m_captureButton);
-    layout->addWidget(m_copyButton);
-    layout->addWidget(m_penButton);
-    layout->addWidget(m_clearButton);
-    layout->addStretch();
-    layout->addWidget(m_closeButton);
-    m_buttonBar->setFixedHeight(BUTTON_SIZE);
-    m_buttonBar->adjustSize();
+    const QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    const QColor color(settings.value(SCSettings::SCREENSHOT_COLOR).toString());
+    if (color.isValid())
+        m_editor->setColor(color);
+    m_editor->setThickness(settings.value(SCSettings::SCREENSHOT_THICKNESS, 3).toInt());
+    m_editor->setFilled(settings.value(SCSettings::SCREENSHOT_FILLED, false).toBool());
+    m_editor->setTool(
+            SCAnnotation::toolFromName(settings.value(SCSettings::SCREENSHOT_TOOL).toString()));
+    m_bar->setColor(m_editor->color());
+    m_bar->setThickness(m_editor->thickness());
+    m_bar->setFilled(m_editor->isFilled());
+    m_bar->setTool(m_editor->tool());
 }
 
-void SCScreenshotWindow::updateButtonIcon(QPushButton *button, bool hovered)
+void SCScreenshotWindow::saveToolSettings() const
 {
-    static const QHash<QString, QString> names = {
-            {QStringLiteral("saveButton"), QStringLiteral("capture")},
-            {QStringLiteral("copyButton"), QStringLiteral("copy")},
-            {QStringLiteral("cancelButton"), QStringLiteral("close")},
-            {QStringLiteral("drawButton"), QStringLiteral("pen")},
-            {QStringLiteral("clearButton"), QStringLiteral("clear")},
-    };
-    // The pen stays lit while it is on.
-    const bool white = hovered || (button == m_penButton && m_drawingMode);
-    const QString name = names.value(button->objectName());
-    button->setIcon(QIcon(icon(white ? name + QStringLiteral("-white") : name)));
+    QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    settings.setValue(SCSettings::SCREENSHOT_TOOL, SCAnnotation::toolName(m_editor->tool()));
+    settings.setValue(SCSettings::SCREENSHOT_COLOR, m_editor->color().name());
+    settings.setValue(SCSettings::SCREENSHOT_THICKNESS, m_editor->thickness());
+    settings.setValue(SCSettings::SCREENSHOT_FILLED, m_editor->isFilled());
+}
+
+void SCScreenshotWindow::connectBar()
+{
+    m_bar->installEventFilter(this);
+    connect(m_bar, &SCAnnotationBar::toolChosen, m_editor, &SCAnnotationEditor::setTool);
+    connect(m_bar, &SCAnnotationBar::colorChosen, m_editor, &SCAnnotationEditor::setColor);
+    connect(m_bar, &SCAnnotationBar::thicknessChosen, m_editor, &SCAnnotationEditor::setThickness);
+    connect(m_bar, &SCAnnotationBar::filledToggled, m_editor, &SCAnnotationEditor::setFilled);
+    connect(m_bar, &SCAnnotationBar::customColorRequested, this,
+            &SCScreenshotWindow::chooseCustomColor);
+    connect(m_bar, &SCAnnotationBar::actionTriggered, this, &SCScreenshotWindow::onBarAction);
+
+    connect(m_editor, &SCAnnotationEditor::toolChanged, m_bar, &SCAnnotationBar::setTool);
+    connect(m_editor, &SCAnnotationEditor::colorChanged, m_bar, &SCAnnotationBar::setColor);
+    connect(m_editor, &SCAnnotationEditor::thicknessChanged, m_bar, &SCAnnotationBar::setThickness);
+    connect(m_editor, &SCAnnotationEditor::filledChanged, m_bar, &SCAnnotationBar::setFilled);
+    connect(m_editor, &SCAnnotationEditor::toolChanged, this, [this] {
+        saveToolSettings();
+        updateCursor(QCursor::pos());
+    });
+    connect(m_editor, &SCAnnotationEditor::colorChanged, this, [this] { saveToolSettings(); });
+    connect(m_editor, &SCAnnotationEditor::thicknessChanged, this, [this] { saveToolSettings(); });
+    connect(m_editor, &SCAnnotationEditor::filledChanged, this, [this] { saveToolSettings(); });
+    connect(m_editor, &SCAnnotationEditor::updateRequested, this, qOverload<>(&QWidget::update));
+    connect(m_editor, &SCAnnotationEditor::textEditRequested, this,
+            &SCScreenshotWindow::openTextEdit);
+    connect(m_document, &SCAnnotationDocument::changed, this,
+            &SCScreenshotWindow::invalidateRendering);
+    connect(m_document->undoStack(), &QUndoStack::canUndoChanged, m_bar,
+            &SCAnnotationBar::setCanUndo);
+    connect(m_document->undoStack(), &QUndoStack::canRedoChanged, m_bar,
+            &SCAnnotationBar::setCanRedo);
 }
 
 void SCScreenshotWindow::loadStyleSheet()
@@ -146,8 +131,7 @@ void SCScreenshotWindow::loadStyleSheet()
     }
     const QString style = QString::fromUtf8(file.readAll());
     setStyleSheet(style);
-    m_buttonBar->setStyleSheet(style);
-    qDebug() << "Loaded screenshot window stylesheet from:" << STYLE_SHEET;
+    m_bar->setStyleSheet(style);
 }
 
 QRect SCScreenshotWindow::screenGeometry() const
@@ -179,7 +163,7 @@ void SCScreenshotWindow::setFullScreen(bool fullScreen)
 
 void SCScreenshotWindow::show()
 {
-    if (isVisible() || isCompositing() || !m_screenshot) {
+    if (isVisible() || !m_background.isNull() || !m_screenshot) {
         showNow();
         return;
     }
@@ -194,22 +178,24 @@ void SCScreenshotWindow::show()
         m_showPending = false;
         m_background = screen;
         m_backgroundOrigin = screenGeometry().topLeft();
+        invalidateRendering();
         showNow();
     });
 }
 
 void SCScreenshotWindow::showNow()
 {
+    m_aside = false;
     QWidget::show();
-    m_buttonBar->show();
+    m_bar->show();
     updateButtonBarPosition();
     // The bar sits inside a full-screen selection, so it goes on top of it.
     raise();
-    m_buttonBar->raise();
+    m_bar->raise();
     activateWindow();
     // The window manager may hand the focus elsewhere as the main window steps aside, and
-    // a click on the window picker's choice focuses that window: Escape, Return and Ctrl+C
-    // must still reach the selection.
+    // a click on the window picker's choice focuses that window: the keys must still reach
+    // the selection.
     m_grabAttempts = 0;
     QTimer::singleShot(0, this, &SCScreenshotWindow::grabKeyboardWhenMapped);
 }
@@ -249,52 +235,33 @@ void SCScreenshotWindow::hide()
 {
     m_showPending = false;
     releaseKeyboard();
-    m_buttonBar->hide();
+    m_bar->hide();
     QWidget::hide();
 }
 
 void SCScreenshotWindow::updateButtonBarPosition()
 {
-    if (!m_buttonBar)
-        return;
-    m_buttonBar->move(barPosition(m_area, m_buttonBar->size(), screenGeometry(), m_fullScreen));
+    m_bar->move(barPosition(m_area, m_bar->size(), screenGeometry(), m_fullScreen));
     if (isVisible()) {
-        m_buttonBar->show();
-        m_buttonBar->raise();
+        m_bar->show();
+        m_bar->raise();
     }
 }
 
-void SCScreenshotWindow::onCompositingChanged(bool compositing)
+void SCScreenshotWindow::invalidateRendering()
 {
-    if (compositing) {
-        m_background = QPixmap();
-        update();
-        return;
-    }
-    if (!isVisible())
-        return;
-    // The see-through inside turns black now: take a still picture of the screen without us.
-    hide();
-    show();
+    m_rendered = QImage();
+    update();
 }
 
-void SCScreenshotWindow::paintStrokes(QPainter &painter) const
+const QImage &SCScreenshotWindow::renderedBackground() const
 {
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setPen(QPen(m_penColor, m_penWidth, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-    const auto draw = [&painter](const QPolygonF &stroke) {
-        // A click without movement would be a line of no length, which paints nothing.
-        if (stroke.boundingRect().isNull() && stroke.first() == stroke.last())
-            painter.drawPoint(stroke.first());
-        else
-            painter.drawPolyline(stroke);
-    };
-    for (const QPolygonF &stroke : m_strokes) {
-        if (stroke.size() > 1)
-            draw(stroke);
+    if (m_rendered.isNull()) {
+        // The mark being typed is shown by its text box instead.
+        const int hidden = m_textEdit ? m_textEdit->index() : -1;
+        m_rendered = m_document->render(m_background.toImage(), m_backgroundOrigin, hidden);
     }
-    if (m_currentStroke.size() >= 2)
-        draw(m_currentStroke);
+    return m_rendered;
 }
 
 void SCScreenshotWindow::paintFrame(QPainter &painter) const
@@ -316,28 +283,70 @@ void SCScreenshotWindow::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     if (!m_background.isNull()) {
-        const qreal ratio = m_background.devicePixelRatio();
+        const QImage &picture = renderedBackground();
+        const qreal ratio = picture.devicePixelRatio();
         const QPoint offset = geometry().topLeft() - m_backgroundOrigin;
         const QRectF source(offset.x() * ratio, offset.y() * ratio, width() * ratio,
                             height() * ratio);
         painter.setCompositionMode(QPainter::CompositionMode_Source);
-        painter.drawPixmap(QRectF(rect()), m_background, source);
+        painter.drawImage(QRectF(rect()), picture, source);
         painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     }
     // Everything below is placed in global coordinates.
     painter.translate(-geometry().topLeft());
-    // Strokes stay visible with the pen off: they are part of the picture.
-    paintStrokes(painter);
+    if (m_background.isNull())
+        m_document->paint(painter);
+    m_editor->paintOverlay(painter);
+    if (!m_wheelPreview.isNull()) {
+        // The new thickness, at the pointer.
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(Qt::white, 1));
+        painter.setBrush(m_editor->color());
+        const qreal r = m_editor->thickness() / 2.0 + 0.5;
+        painter.drawEllipse(m_wheelPreview, r, r);
+    }
     paintFrame(painter);
+    if (!m_message.isEmpty()) {
+        painter.resetTransform();
+        QFont font = painter.font();
+        font.setPixelSize(14);
+        painter.setFont(font);
+        const QRect box
+                = painter.fontMetrics()
+                          .boundingRect(m_message)
+                          .adjusted(-10, -6, 10, 6)
+                          .translated(m_area.topLeft() - geometry().topLeft() + QPoint(20, 30));
+        painter.fillRect(box, QColor(0x28, 0x28, 0x2E, 230));
+        painter.setPen(Qt::white);
+        painter.drawText(box, Qt::AlignCenter, m_message);
+    }
+}
+
+void SCScreenshotWindow::showMessage(const QString &text)
+{
+    m_message = text;
+    update();
+    QTimer::singleShot(2500, this, [this, text] {
+        if (m_message == text) {
+            m_message.clear();
+            update();
+        }
+    });
 }
 
 void SCScreenshotWindow::updateCursor(const QPoint &globalPos)
 {
-    if (m_drawingMode) {
-        setCursor(Qt::CrossCursor);
+    const int mode = dragModeAt(m_area, globalPos);
+    const SCAnnotation::Tool tool = m_editor->tool();
+    if (tool != SCAnnotation::Tool::None && !isResize(mode)) {
+        if (tool == SCAnnotation::Tool::Select)
+            setCursor(m_document->annotationAt(globalPos) >= 0 ? Qt::SizeAllCursor
+                                                               : Qt::ArrowCursor);
+        else
+            setCursor(tool == SCAnnotation::Tool::Text ? Qt::IBeamCursor : Qt::CrossCursor);
         return;
     }
-    switch (dragModeAt(m_area, globalPos)) {
+    switch (mode) {
     case TopLeft:
     case BottomRight:
         setCursor(Qt::SizeFDiagCursor);
@@ -384,61 +393,115 @@ void SCScreenshotWindow::mousePressEvent(QMouseEvent *event)
     QWidget::mousePressEvent(event);
     // The keyboard belongs to the selection while it is open.
     activateWindow();
+    if (m_textEdit) {
+        // A click beside the text box ends the typing.
+        finishTextEdit();
+        return;
+    }
     if (event->button() != Qt::LeftButton)
         return;
-    const QPoint global = event->globalPosition().toPoint();
-    if (m_drawingMode) {
-        startDrag(PenStroke, global);
-        m_currentStroke.clear();
-        m_currentStroke << event->globalPosition();
-    } else {
-        startDrag(dragModeAt(m_area, global), global);
+    const QPointF global = event->globalPosition();
+    const int mode = dragModeAt(m_area, global.toPoint());
+    const SCAnnotation::Tool tool = m_editor->tool();
+    const bool onMark = tool == SCAnnotation::Tool::Select && m_document->annotationAt(global) >= 0;
+    // The frame can still be resized from its edges whatever the tool; the tools draw
+    // inside it.
+    if (tool == SCAnnotation::Tool::None || isResize(mode)
+        || (tool == SCAnnotation::Tool::Select && !onMark)) {
+        // A click beside every mark also ends the choice of one.
+        if (tool == SCAnnotation::Tool::Select)
+            m_editor->press(global, event->modifiers());
+        startDrag(mode, global.toPoint());
+    } else if (mode != NoDrag) {
+        m_editing = true;
+        m_editor->press(global, event->modifiers());
     }
     m_pressed = true;
 }
 
 void SCScreenshotWindow::mouseMoveEvent(QMouseEvent *event)
 {
+    const QPointF global = event->globalPosition();
     if (m_pressed && (event->buttons() & Qt::LeftButton)) {
-        if (m_dragMode == PenStroke) {
-            m_currentStroke << event->globalPosition();
-            update();
-            return;
-        }
-        if (m_dragMode != NoDrag)
-            dragTo(event->globalPosition().toPoint());
+        if (m_editing)
+            m_editor->move(global, event->modifiers());
+        else if (m_dragMode != NoDrag)
+            dragTo(global.toPoint());
     } else {
-        updateCursor(event->globalPosition().toPoint());
+        updateCursor(global.toPoint());
     }
     QWidget::mouseMoveEvent(event);
 }
 
 void SCScreenshotWindow::mouseReleaseEvent(QMouseEvent *event)
 {
-    if (event->button() == Qt::LeftButton) {
+    if (event->button() == Qt::LeftButton && m_pressed) {
         m_pressed = false;
-        if (m_dragMode == PenStroke) {
-            m_currentStroke << event->globalPosition();
-            if (m_currentStroke.size() > 1)
-                m_strokes.append(m_currentStroke);
-            m_currentStroke.clear();
-            update();
-        } else {
-            m_dragMode = NoDrag;
-            updateCursor(event->globalPosition().toPoint());
-        }
+        if (std::exchange(m_editing, false))
+            m_editor->release(event->globalPosition(), event->modifiers());
+        m_dragMode = NoDrag;
+        updateCursor(event->globalPosition().toPoint());
     }
     QWidget::mouseReleaseEvent(event);
 }
 
+void SCScreenshotWindow::mouseDoubleClickEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && !m_textEdit
+        && m_editor->doubleClick(event->globalPosition()))
+        return;
+    // Otherwise a second press like the first.
+    mousePressEvent(event);
+}
+
+void SCScreenshotWindow::wheelEvent(QWheelEvent *event)
+{
+    if (m_editor->tool() == SCAnnotation::Tool::None) {
+        QWidget::wheelEvent(event);
+        return;
+    }
+    const int steps = event->angleDelta().y() / 120;
+    if (steps == 0)
+        return;
+    m_editor->wheel(steps);
+    m_wheelPreview = event->globalPosition();
+    update();
+    const QPointF shown = m_wheelPreview;
+    QTimer::singleShot(WHEEL_PREVIEW_MS, this, [this, shown] {
+        if (m_wheelPreview == shown) {
+            m_wheelPreview = QPointF();
+            update();
+        }
+    });
+    event->accept();
+}
+
 bool SCScreenshotWindow::handleKey(QKeyEvent *event)
 {
-    if (event->key() == Qt::Key_Escape)
+    // Typed text belongs to the text box.
+    if (m_textEdit)
+        return false;
+    const int key = event->key();
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    const bool ctrlShift = modifiers == (Qt::ControlModifier | Qt::ShiftModifier);
+    if (key == Qt::Key_Escape)
         cancelScreenshot();
-    else if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+    else if (key == Qt::Key_Return || key == Qt::Key_Enter || event->matches(QKeySequence::Save))
         saveScreenshot();
+    else if (ctrlShift && key == Qt::Key_S)
+        saveScreenshotAs();
     else if (event->matches(QKeySequence::Copy))
         copyToClipboard();
+    else if (event->matches(QKeySequence::Undo))
+        m_document->undoStack()->undo();
+    else if (event->matches(QKeySequence::Redo) || (ctrlShift && key == Qt::Key_Z)
+             || (modifiers == Qt::ControlModifier && key == Qt::Key_Y))
+        m_document->undoStack()->redo();
+    else if ((key == Qt::Key_Delete || key == Qt::Key_Backspace) && modifiers == Qt::NoModifier)
+        m_editor->deleteSelected();
+    else if (const SCAnnotation::Tool tool = SCAnnotationBar::toolForKey(key);
+             tool != SCAnnotation::Tool::None && modifiers == Qt::NoModifier)
+        m_editor->setTool(m_editor->tool() == tool ? SCAnnotation::Tool::None : tool);
     else
         return false;
     event->accept();
@@ -454,8 +517,9 @@ void SCScreenshotWindow::keyPressEvent(QKeyEvent *event)
 void SCScreenshotWindow::moveEvent(QMoveEvent *event)
 {
     QWidget::moveEvent(event);
-    if (!m_background.isNull())
-        update();
+    if (m_textEdit)
+        m_textEdit->place(geometry().topLeft());
+    update();
 }
 
 bool SCScreenshotWindow::eventFilter(QObject *watched, QEvent *event)
@@ -466,41 +530,25 @@ bool SCScreenshotWindow::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::KeyPress && m_keyboardGrabbed && watched != windowHandle()
         && qobject_cast<QWindow *>(watched))
         return handleKey(static_cast<QKeyEvent *>(event));
-    auto *button = qobject_cast<QPushButton *>(watched);
-    const bool onBar = watched == m_buttonBar;
-    if (!onBar && !(button && button->parentWidget() == m_buttonBar))
+    if (watched != m_bar)
         return QWidget::eventFilter(watched, event);
-
+    // The bar's own background drags the selection.
+    const auto *mouse = static_cast<QMouseEvent *>(event);
     switch (event->type()) {
-    case QEvent::MouseButtonPress: {
-        const auto *mouse = static_cast<QMouseEvent *>(event);
+    case QEvent::MouseButtonPress:
         if (mouse->button() == Qt::LeftButton) {
             activateWindow();
-            startDrag(onBar ? Move : NoDrag, mouse->globalPosition().toPoint());
+            startDrag(Move, mouse->globalPosition().toPoint());
         }
         break;
-    }
-    case QEvent::MouseMove: {
-        const auto *mouse = static_cast<QMouseEvent *>(event);
-        if (onBar && m_dragMode == Move && (mouse->buttons() & Qt::LeftButton)) {
+    case QEvent::MouseMove:
+        if (m_dragMode == Move && (mouse->buttons() & Qt::LeftButton)) {
             dragTo(mouse->globalPosition().toPoint());
             return true;
         }
         break;
-    }
     case QEvent::MouseButtonRelease:
-        if (onBar)
-            m_dragMode = NoDrag;
-        break;
-    case QEvent::Enter:
-    case QEvent::HoverEnter:
-        if (button)
-            updateButtonIcon(button, true);
-        break;
-    case QEvent::Leave:
-    case QEvent::HoverLeave:
-        if (button)
-            updateButtonIcon(button, false);
+        m_dragMode = NoDrag;
         break;
     default:
         break;
@@ -510,91 +558,45 @@ bool SCScreenshotWindow::eventFilter(QObject *watched, QEvent *event)
 
 void SCScreenshotWindow::drawOnScreenshot()
 {
-    m_drawingMode = !m_drawingMode;
-    m_penButton->setChecked(m_drawingMode);
-    setCursor(m_drawingMode ? Qt::CrossCursor : Qt::ArrowCursor);
-    updateButtonIcon(m_penButton, m_penButton->underMouse());
-    update();
+    const bool pen = m_editor->tool() == SCAnnotation::Tool::Pen;
+    m_editor->setTool(pen ? SCAnnotation::Tool::None : SCAnnotation::Tool::Pen);
 }
 
 void SCScreenshotWindow::clearDraw()
 {
-    m_strokes.clear();
-    m_currentStroke.clear();
-    update();
+    finishTextEdit();
+    m_document->clear();
 }
 
-QPixmap SCScreenshotWindow::withStrokes(QPixmap picture) const
+void SCScreenshotWindow::openTextEdit(int index, const QPointF &topLeft)
 {
-    if (picture.isNull())
-        return picture;
-    // The strokes go in whether or not the screen has shown their latest points yet.
-    QPainter painter(&picture);
-    painter.translate(-m_area.topLeft());
-    painter.setClipRect(m_area);
-    paintStrokes(painter);
-    return picture;
-}
-
-void SCScreenshotWindow::captureSelection(std::function<void(const QPixmap &)> done)
-{
-    if (m_capturing)
-        return;
-    if (!m_background.isNull()) {
-        // The still picture was taken before any of our windows showed.
-        const qreal ratio = m_background.devicePixelRatio();
-        const QRect local = m_area.translated(-m_backgroundOrigin);
-        QPixmap picture = m_background.copy(
-                QRect(QPointF(local.topLeft() * ratio).toPoint(), local.size() * ratio));
-        picture.setDevicePixelRatio(ratio);
-        done(withStrokes(picture));
-        return;
-    }
-    if (!m_screenshot)
-        return;
-    // The bar, and over a full-screen selection the frame too, would be in the picture.
-    m_capturing = true;
-    releaseKeyboard();
-    m_buttonBar->hide();
-    QWidget::hide();
-    m_screenshot->captureAreaWhenSettled(m_area, this, [this, done](const QPixmap &screen) {
-        m_capturing = false;
-        done(withStrokes(screen));
-    });
-}
-
-void SCScreenshotWindow::saveScreenshot()
-{
-    if (!m_screenshot)
-        return;
-    captureSelection([this](const QPixmap &picture) {
-        if (!picture.isNull() && m_screenshot->saveScreenshot(picture, QString())) {
-            hide();
-            emit screenshotSaved(m_screenshot->getLastSavedPath());
+    finishTextEdit();
+    const auto *old = dynamic_cast<const SCTextAnnotation *>(m_document->at(index));
+    const int thickness = old ? old->thickness() : m_editor->thickness();
+    const QColor color = old ? old->color() : m_editor->color();
+    m_textEdit = new SCAnnotationTextEdit(index, topLeft, SCTextAnnotation::fontFor(thickness),
+                                          color, this);
+    if (old)
+        m_textEdit->setPlainText(old->text());
+    m_textEdit->place(geometry().topLeft());
+    connect(m_textEdit, &SCAnnotationTextEdit::finished, this, [this](const QString &text) {
+        SCAnnotationTextEdit *edit = m_textEdit;
+        if (!edit)
             return;
-        }
-        // The failure has been reported; the selection stays for another try.
-        if (!isVisible())
-            show();
+        m_textEdit = nullptr;
+        edit->hide();
+        edit->deleteLater();
+        m_editor->finishText(edit->index(), edit->topLeft(), text);
+        invalidateRendering();
+        setFocus();
     });
+    m_textEdit->show();
+    m_textEdit->setFocus();
+    invalidateRendering();
 }
 
-void SCScreenshotWindow::cancelScreenshot()
+void SCScreenshotWindow::finishTextEdit()
 {
-    emit screenshotCancelled();
-    hide();
-}
-
-void SCScreenshotWindow::copyToClipboard()
-{
-    captureSelection([this](const QPixmap &picture) {
-        if (picture.isNull()) {
-            if (!isVisible())
-                show();
-            return;
-        }
-        SCScreenshot::copyToClipboard(picture);
-        hide();
-        emit screenshotCopied();
-    });
+    if (m_textEdit)
+        m_textEdit->finish();
 }

@@ -173,7 +173,14 @@ bool SCScreenshot::writeFile(const QPixmap &pixmap, const QString &path)
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return false;
-    if (!pixmap.save(&file, formatSetting().toUpper().toLatin1().constData(), -1)) {
+    // A name chosen by the person says the format; otherwise the setting does.
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    QByteArray format = formatSetting().toUpper().toLatin1();
+    if (suffix == QLatin1String("png"))
+        format = "PNG";
+    else if (suffix == QLatin1String("jpg") || suffix == QLatin1String("jpeg"))
+        format = "JPG";
+    if (!pixmap.save(&file, format.constData(), -1)) {
         file.cancelWriting();
         file.commit();
         return false;

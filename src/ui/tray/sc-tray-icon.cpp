@@ -72,13 +72,16 @@ SCTrayIcon::SCTrayIcon(SCMainWindow *window, QObject *parent)
             = request("trayRegionScreenshotAction", shot(SCScreenshotRequest::Mode::Region));
     m_windowShotAction
             = request("trayWindowScreenshotAction", shot(SCScreenshotRequest::Mode::Window));
+    m_repeatRegionShotAction = request("trayRepeatRegionScreenshotAction",
+                                       shot(SCScreenshotRequest::Mode::LastRegion));
     m_showAction = request("trayShowAction", [](SCMainWindow *w) { w->bringToFront(); });
     m_quitAction = request("trayQuitAction", [](SCMainWindow *w) { w->quitRequested(); });
 
     m_menu->addAction(m_recordAction);
     m_screenshotMenu = m_menu->addMenu(QString());
     m_screenshotMenu->setObjectName(QStringLiteral("trayScreenshotMenu"));
-    m_screenshotMenu->addActions({m_fullShotAction, m_regionShotAction, m_windowShotAction});
+    m_screenshotMenu->addActions(
+            {m_fullShotAction, m_regionShotAction, m_windowShotAction, m_repeatRegionShotAction});
     m_menu->addSeparator();
     m_menu->addAction(m_showAction);
     m_menu->addAction(m_quitAction);
@@ -98,7 +101,10 @@ SCTrayIcon::SCTrayIcon(SCMainWindow *window, QObject *parent)
         connect(m_window, &SCMainWindow::engineReady, this,
                 [this] { followState(m_window->controlState()); });
         m_window->installEventFilter(this);
+        connect(m_window, &SCMainWindow::lastScreenshotRegionChanged, m_repeatRegionShotAction,
+                &QAction::setEnabled);
     }
+    m_repeatRegionShotAction->setEnabled(m_window && !m_window->lastScreenshotRegion().isEmpty());
     // A Save in the preferences applies the language again: the tray then reads its
     // preferences and texts anew.
     m_menu->installEventFilter(this);
@@ -126,6 +132,7 @@ void SCTrayIcon::retranslate()
     m_fullShotAction->setText(tr("Full Screen"));
     m_regionShotAction->setText(tr("Select Region"));
     m_windowShotAction->setText(tr("Select Window"));
+    m_repeatRegionShotAction->setText(tr("Repeat Last Region"));
     m_showAction->setText(tr("Show Vistrel"));
     m_quitAction->setText(tr("Quit"));
     followState(m_state);

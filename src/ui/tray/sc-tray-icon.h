@@ -48,6 +48,7 @@ private:
     QAction *m_fullShotAction = nullptr;
     QAction *m_regionShotAction = nullptr;
     QAction *m_windowShotAction = nullptr;
+    QAction *m_repeatRegionShotAction = nullptr;
     QAction *m_showAction = nullptr;
     QAction *m_quitAction = nullptr;
     // Counts the tooltip's time while a recording runs.
