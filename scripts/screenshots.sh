@@ -130,7 +130,7 @@ xdotool key n
 xdotool mousemove --sync $((X + 60)) $((Y + 117)) click 1
 xdotool mousemove --sync $((X + 60)) $((Y + 161)) click 1
 xdotool key m
-drag $((X + 68)) $((Y + 205)) $((X + 112)) $((Y + 205))
+drag $((X + 18)) $((Y + 91)) $((X + 98)) $((Y + 91))
 xdotool key t
 xdotool mousemove --sync $((X + 430)) $((Y + 295)) click 1
 sleep 0.5
