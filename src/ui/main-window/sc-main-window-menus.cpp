@@ -84,9 +84,7 @@ void SCMainWindow::openUpgradeWindow(const QJsonObject &manifest)
 {
     auto *window = new SCUpgradeWindow(nullptr, manifest);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowModality(Qt::ApplicationModal);
-    window->show();
-    centerChildWindow(window);
+    showModalOverThis(window);
     makeWindowRecordingTransparent(window);
 }
 
@@ -182,6 +180,22 @@ void SCMainWindow::openLogFolder()
     SCDesktopOpen::openFolder(folder, this);
 }
 
+void SCMainWindow::showModalOverThis(QWidget *window)
+{
+    // Modal to this window only: an application-wide one would also block the screenshot
+    // selector and the overlays that a hotkey or a command opens meanwhile, leaving them on
+    // the screen without a way out.
+    window->winId();
+    if (window->windowHandle() && windowHandle()) {
+        window->windowHandle()->setTransientParent(windowHandle());
+        window->setWindowModality(Qt::WindowModal);
+    } else {
+        window->setWindowModality(Qt::ApplicationModal);
+    }
+    window->show();
+    centerChildWindow(window);
+}
+
 void SCMainWindow::onSettingsClicked()
 {
     auto *window = new SCSettingsWindow(nullptr);
@@ -191,18 +205,14 @@ void SCMainWindow::onSettingsClicked()
         initHotkeys();
         onLanguageChanged(m_settings.value(SCSettings::GENERAL_LANGUAGE).toString());
     });
-    window->setWindowModality(Qt::ApplicationModal);
-    window->show();
-    centerChildWindow(window);
+    showModalOverThis(window);
 }
 
 void SCMainWindow::onAboutClicked()
 {
     auto *window = new SCAboutWindow(nullptr);
     window->setAttribute(Qt::WA_DeleteOnClose);
-    window->setWindowModality(Qt::ApplicationModal);
-    window->show();
-    centerChildWindow(window);
+    showModalOverThis(window);
 }
 
 void SCMainWindow::chooseLanguage(const QString &localeCode)

@@ -54,6 +54,7 @@ public:
     void retranslateUi();
 
     void centerChildWindow(QWidget *child);
+    void showModalOverThis(QWidget *window);
     QString loadMessageBoxStyle() const;
     void makeWindowRecordingTransparent(QWidget *widget);
     void makeWindowRecordingVisible(QWidget *widget);
