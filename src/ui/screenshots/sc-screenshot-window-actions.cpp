@@ -30,7 +30,7 @@ QPixmap SCScreenshotWindow::composedPicture() const
         return QPixmap();
     const qreal ratio = m_background.devicePixelRatio();
     const QRect local = m_area.translated(-m_backgroundOrigin);
-    QImage picture = m_background.toImage().copy(
+    QImage picture = m_background.copy(
             QRect(QPointF(local.topLeft() * ratio).toPoint(), local.size() * ratio));
     picture.setDevicePixelRatio(ratio);
     return QPixmap::fromImage(m_document->render(picture, m_area.topLeft()));
@@ -197,9 +197,13 @@ void SCScreenshotWindow::copyText()
 {
     if (!m_recognizer) {
         m_recognizer = new SCTextRecognizer(this);
+        // Either answer ends the wait.
+        for (auto signal : {&SCTextRecognizer::finished, &SCTextRecognizer::failed})
+            connect(m_recognizer, signal, this, [this] {
+                unsetCursor();
+                m_bar->actionButton(SCAnnotationBar::Action::CopyText)->setEnabled(true);
+            });
         connect(m_recognizer, &SCTextRecognizer::finished, this, [this](const QString &text) {
-            unsetCursor();
-            m_bar->actionButton(SCAnnotationBar::Action::CopyText)->setEnabled(true);
             if (text.isEmpty()) {
                 showMessage(tr("No text found in the selection"));
                 return;
@@ -209,8 +213,6 @@ void SCScreenshotWindow::copyText()
             emit textCopied(text.simplified().section(QLatin1Char(' '), 0, NOTE_WORDS - 1));
         });
         connect(m_recognizer, &SCTextRecognizer::failed, this, [this](const QString &reason) {
-            unsetCursor();
-            m_bar->actionButton(SCAnnotationBar::Action::CopyText)->setEnabled(true);
             qWarning() << "Text recognition failed:" << reason;
             showMessage(tr("The text could not be recognised"));
         });

@@ -107,9 +107,12 @@ void SCScreenshotWindow::connectBar()
         saveToolSettings();
         updateCursor(QCursor::pos());
     });
-    connect(m_editor, &SCAnnotationEditor::colorChanged, this, [this] { saveToolSettings(); });
-    connect(m_editor, &SCAnnotationEditor::thicknessChanged, this, [this] { saveToolSettings(); });
-    connect(m_editor, &SCAnnotationEditor::filledChanged, this, [this] { saveToolSettings(); });
+    connect(m_editor, &SCAnnotationEditor::colorChanged, this,
+            &SCScreenshotWindow::saveToolSettings);
+    connect(m_editor, &SCAnnotationEditor::thicknessChanged, this,
+            &SCScreenshotWindow::saveToolSettings);
+    connect(m_editor, &SCAnnotationEditor::filledChanged, this,
+            &SCScreenshotWindow::saveToolSettings);
     connect(m_editor, &SCAnnotationEditor::updateRequested, this, qOverload<>(&QWidget::update));
     connect(m_editor, &SCAnnotationEditor::textEditRequested, this,
             &SCScreenshotWindow::openTextEdit);
@@ -176,7 +179,7 @@ void SCScreenshotWindow::show()
         if (!m_showPending)
             return;
         m_showPending = false;
-        m_background = screen;
+        m_background = screen.toImage();
         m_backgroundOrigin = screenGeometry().topLeft();
         invalidateRendering();
         showNow();
@@ -259,7 +262,7 @@ const QImage &SCScreenshotWindow::renderedBackground() const
     if (m_rendered.isNull()) {
         // The mark being typed is shown by its text box instead.
         const int hidden = m_textEdit ? m_textEdit->index() : -1;
-        m_rendered = m_document->render(m_background.toImage(), m_backgroundOrigin, hidden);
+        m_rendered = m_document->render(m_background, m_backgroundOrigin, hidden);
     }
     return m_rendered;
 }

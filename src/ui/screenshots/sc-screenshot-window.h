@@ -121,7 +121,7 @@ private:
 
     // The screen as it was when the selection opened (global logical coordinates of its
     // top-left): what is shown, drawn on and saved.
-    QPixmap m_background;
+    QImage m_background;
     QPoint m_backgroundOrigin;
     mutable QImage m_rendered;
     QString m_message;
