@@ -384,9 +384,9 @@ AVFrame *VistrelOutput::newPicture()
     return copy;
 }
 
-void VistrelOutput::queuePicture(AVFrame *copy, uint64_t timestamp, uint64_t readDelay)
+void VistrelOutput::queuePicture(AVFrame *copy, uint64_t timestamp, uint64_t readDelay,
+                                 uint64_t paused)
 {
-    const uint64_t paused = obs_output_get_pause_offset(m_output);
     std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_capturing || (m_stopRequested && timestamp >= m_stopTs)) {
         if (m_capturing)
@@ -422,7 +422,8 @@ void VistrelOutput::receiveVideo(struct video_data *frame)
     }
     av_image_copy(copy->data, copy->linesize, planes, linesizes, m_videoSource.format,
                   m_videoSource.width, m_videoSource.height);
-    queuePicture(copy, frame->timestamp, 0);
+    // libobs holds back composed pictures while paused and knows the pauses' length.
+    queuePicture(copy, frame->timestamp, 0, obs_output_get_pause_offset(m_output));
 }
 
 void VistrelOutput::endScreenCapture()
@@ -442,6 +443,8 @@ void VistrelOutput::captureLoop()
     // Each picture is read at its own frame time, so the time a picture shows is the time
     // it carries, however busy libobs or the encoder are.
     uint64_t next = os_gettime_ns();
+    uint64_t pausedSince = 0;
+    uint64_t pausedFor = 0;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -453,11 +456,28 @@ void VistrelOutput::captureLoop()
             if (!m_capturing || m_videoComplete)
                 break;
         }
-        if (acceptsPicture(next)) {
+        // The screen is not read while paused, and the pictures after it close the gap;
+        // libobs's own pause offset follows its composed frames, which may come later than
+        // the first picture read after a resume.
+        const bool paused = obs_output_paused(m_output);
+        if (paused && pausedSince == 0)
+            pausedSince = next;
+        else if (!paused && pausedSince != 0) {
+            pausedFor += next - pausedSince;
+            pausedSince = 0;
+        }
+        if (paused) {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            // no picture will come before the end
+            if (m_stopRequested) {
+                m_videoComplete = true;
+                m_wake.notify_all();
+            }
+        } else if (acceptsPicture(next)) {
             if (AVFrame *copy = newPicture()) {
                 if (grabPicture(copy)) {
                     const uint64_t readAt = os_gettime_ns();
-                    queuePicture(copy, next, readAt > next ? readAt - next : 0);
+                    queuePicture(copy, next, readAt > next ? readAt - next : 0, pausedFor);
                 } else {
                     av_frame_free(&copy);
                     ++m_framesDropped;

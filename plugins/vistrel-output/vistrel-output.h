@@ -61,7 +61,8 @@ private:
     bool openScreenGrabber(const OutputSettings &settings, ScreenGrabber::PictureFormat format);
     bool acceptsPicture(uint64_t timestamp);
     AVFrame *newPicture();
-    void queuePicture(AVFrame *copy, uint64_t timestamp, uint64_t readDelay);
+    // paused: the time left out of the file before `timestamp`
+    void queuePicture(AVFrame *copy, uint64_t timestamp, uint64_t readDelay, uint64_t paused);
     void captureLoop();
     bool grabPicture(AVFrame *copy);
     void endScreenCapture();

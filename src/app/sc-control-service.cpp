@@ -201,12 +201,26 @@ void SCControlService::ToggleRecording()
 
 void SCControlService::PauseRecording()
 {
-    refuseCall(SCControlErrors::NOT_SUPPORTED, tr("Pausing is not available in this version."));
+    setPaused(true);
 }
 
 void SCControlService::ResumeRecording()
 {
-    refuseCall(SCControlErrors::NOT_SUPPORTED, tr("Pausing is not available in this version."));
+    setPaused(false);
+}
+
+void SCControlService::setPaused(bool pause)
+{
+    const QString now = state();
+    if (now != QLatin1String("recording") && now != QLatin1String("paused")) {
+        refuseCall(SCControlErrors::NOT_RECORDING, tr("No recording is running."));
+        return;
+    }
+    if (!m_window->pauseRequested(pause)) {
+        refuseCall(SCControlErrors::FAILED,
+                   pause ? tr("The recording could not be paused.")
+                         : tr("The recording could not be resumed."));
+    }
 }
 
 QString SCControlService::TakeScreenshot(const QString &mode, const QVariantMap &options)

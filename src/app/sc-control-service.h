@@ -65,6 +65,7 @@ private:
     void whenEngineReady(const std::function<void()> &call);
     void startRecording(const SCRecordingRequest &request, Pending call);
     void stopRecording(Pending call);
+    void setPaused(bool pause);
     void announceState(const QString &state);
 
     QPointer<SCMainWindow> m_window;

@@ -14,6 +14,7 @@ std::vector<Default> defaults()
             {GENERAL_FIRST_RUN, true},
             {HOTKEYS_RECORDING, QStringLiteral("F9")},
             {HOTKEYS_SCREENSHOT, QStringLiteral("F10")},
+            {HOTKEYS_PAUSE, QStringLiteral("F8")},
             {RECORDING_SCREEN_SWITCH, true},
             {RECORDING_SPEAKER_SWITCH, true},
             {RECORDING_MIC_SWITCH, false},

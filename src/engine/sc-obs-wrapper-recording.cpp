@@ -50,10 +50,26 @@ int ObsWrapper::startRecording()
 
 int ObsWrapper::pauseRecording()
 {
+    return setPaused(!m_paused);
+}
+
+int ObsWrapper::setPaused(bool paused)
+{
     if (!m_recording)
         return -1;
-    m_paused = !m_paused;
-    obs_output_pause(m_output, m_paused);
+    if (paused == m_paused)
+        return 0;
+    // libobs refuses while the output is still starting or already ending; the state the
+    // controls show must stay the one the file has.
+    if (!obs_output_pause(m_output, paused)) {
+        logger()->warning(
+                QStringLiteral("The recording could not be %1")
+                        .arg(paused ? QStringLiteral("paused") : QStringLiteral("resumed")));
+        return -1;
+    }
+    m_paused = paused;
+    logger()->info(paused ? QStringLiteral("Recording paused")
+                          : QStringLiteral("Recording resumed"));
     emit recordStatusChanged(m_paused ? 1 : 0);
     return 0;
 }

@@ -125,7 +125,12 @@ public:
     static obs_data_t *flacSettings(const QString &path);
 
     int startRecording();
+    // Toggles the pause; -1 without a running recording.
     int pauseRecording();
+    // Pauses or resumes; the same state again changes nothing. -1 without a running recording
+    // or when libobs refuses (the state is then unchanged).
+    int setPaused(bool paused);
+    bool isPaused() const { return m_paused; }
     int stopRecording(bool force);
     // Ends every file still being written and waits, boundedly, until each is whole. Needs no
     // event loop: it is what remains when the process must end now (the desktop is gone).

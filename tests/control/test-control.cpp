@@ -3,6 +3,7 @@
 // checked with ffprobe and against the library as stored on disk.
 
 #include "control-bus.h"
+#include "desktop-input.h"
 #include "media-probe.h"
 #include "sc-settings.h"
 #include "test-home.h"
@@ -152,13 +153,14 @@ void TestControl::commandLineRecordsAndRefuses()
     QVERIFY2(start.status == 0, qPrintable(start.err));
     QVERIFY2(start.out.endsWith(".mp4"), qPrintable(start.out));
     QCOMPARE(state(), QStringLiteral("recording"));
+    QElapsedTimer clock;
+    clock.start();
 
     // Refusals leave the recording running where it was.
     const QList<std::pair<QStringList, QString>> refused = {
             {{"--start-recording"}, "A recording is already running"},
             {{"--start-recording", "--format", "MKV"}, "Unknown format: MKV"},
             {{"--start-recording", "--region", "0,0,0x0"}, "The region 0,0,0x0 is empty"},
-            {{"--pause-recording"}, "not available"},
     };
     for (const auto &[arguments, message] : refused) {
         const Outcome outcome = run(arguments);
@@ -167,7 +169,31 @@ void TestControl::commandLineRecordsAndRefuses()
     }
     QCOMPARE(state(), QStringLiteral("recording"));
 
+    // Paused by command, then by the hotkey; the paused time is not in the file.
+    QElapsedTimer paused;
+    qint64 pausedMs = 0;
+    QTest::qWait(1000);
+    QCOMPARE(run({"--pause-recording"}).status, 0);
+    QTRY_COMPARE(state(), QStringLiteral("paused"));
+    paused.start();
+    QCOMPARE(run({"--pause-recording"}).status, 0);
+    QCOMPARE(state(), QStringLiteral("paused"));
+    QTest::qWait(1500);
+    QCOMPARE(run({"--resume-recording"}).status, 0);
+    QTRY_COMPARE(state(), QStringLiteral("recording"));
+    pausedMs += paused.elapsed();
+    QTest::qWait(1000);
+    QVERIFY(xdotool({"key", "F8"}));
+    QTRY_COMPARE(state(), QStringLiteral("paused"));
+    paused.start();
+    QTest::qWait(1000);
+    QVERIFY(xdotool({"key", "F8"}));
+    QTRY_COMPARE(state(), QStringLiteral("recording"));
+    pausedMs += paused.elapsed();
+    QTest::qWait(500);
+
     const Outcome stop = run({"--stop-recording"});
+    const double recorded = (clock.elapsed() - pausedMs) / 1000.0;
     QVERIFY2(stop.status == 0, qPrintable(stop.err));
     QCOMPARE(stop.out, start.out);
     QCOMPARE(state(), QStringLiteral("idle"));
@@ -176,13 +202,20 @@ void TestControl::commandLineRecordsAndRefuses()
     QVERIFY2(probe.ok(), qPrintable(probe.error()));
     QCOMPARE(probe.stream("video").value("width").toInt(), 640);
     QCOMPARE(probe.stream("video").value("height").toInt(), 360);
+    // Each pause is measured from outside, a command's start-up apart.
+    QVERIFY2(qAbs(probe.packetEnd("video") - recorded) <= 0.6,
+             qPrintable(QStringLiteral("%1 s in the file, %2 s recorded")
+                                .arg(probe.packetEnd("video"))
+                                .arg(recorded)));
     QVERIFY(library().contains(QFileInfo(stop.out).fileName()));
     QTRY_VERIFY2(m_signals == QStringList({"RecordingStarted", "RecordingFinished"}),
                  qPrintable(m_signals.join(' ')));
 
-    const Outcome idle = run({"--stop-recording"});
-    QCOMPARE(idle.status, 1);
-    QVERIFY2(idle.err.contains("No recording is running"), qPrintable(idle.err));
+    for (const char *command : {"--stop-recording", "--pause-recording", "--resume-recording"}) {
+        const Outcome idle = run({command});
+        QCOMPARE(idle.status, 1);
+        QVERIFY2(idle.err.contains("No recording is running"), qPrintable(idle.err));
+    }
 }
 
 void TestControl::busCallsAndSignals()

@@ -288,17 +288,17 @@ void TestOverlayWidgets::firstShowBelowTopThenAtTopAutoHideFollowsThePointer()
     QCOMPARE(bar.pos(), QPoint((screen.width() - bar.width()) / 2, screen.top() + 25));
     QTRY_COMPARE(effectOpacity(bar), 1.0);
     QVERIFY(QTest::qWaitForWindowExposed(&bar));
-    QTRY_COMPARE(bar.frameGeometry().topLeft(), QPoint(820, 25));
+    QTRY_COMPARE(bar.frameGeometry().topLeft(), QPoint(800, 25));
 
     // A second show neither moves the strip nor restarts its fade from transparent.
     bar.showToolbar();
     QCOMPARE(effectOpacity(bar), 1.0);
-    QCOMPARE(bar.pos(), QPoint(820, 25));
+    QCOMPARE(bar.pos(), QPoint(800, 25));
 
     bar.hideToolbar();
     QTRY_VERIFY(!bar.isVisible());
     bar.showToolbar();
-    QCOMPARE(bar.pos(), QPoint(820, screen.top()));
+    QCOMPARE(bar.pos(), QPoint(800, screen.top()));
     QTRY_COMPARE(effectOpacity(bar), 1.0);
 
     bar.hideToolbar();
@@ -354,6 +354,27 @@ void TestOverlayWidgets::recordAndPinButtons()
     QCOMPARE(record->toolTip(), QStringLiteral("Stop Recording"));
     QCOMPARE(toggled.count(), 1);
 
+    // Pause beside stop: it asks, the owner's answer sets the look and the time's text.
+    auto *pause = bar.findChild<QPushButton *>(QStringLiteral("pauseButton"));
+    auto *time = bar.findChild<QLabel *>(QStringLiteral("timerLabel"));
+    QSignalSpy paused(&bar, &SCFullscreenToolbar::pauseToggled);
+    QVERIFY(pause->isEnabled());
+    QVERIFY(clickAt(centreOf(pause)));
+    QTRY_COMPARE(paused.count(), 1);
+    QCOMPARE(paused.at(0).at(0).toBool(), true);
+    QCOMPARE(pause->toolTip(), QStringLiteral("Pause Recording"));
+    bar.setPausedState(true);
+    bar.updateTimerLabel(QStringLiteral("00:01:02"));
+    QCOMPARE(time->text(), QStringLiteral("Paused 00:01:02"));
+    QCOMPARE(pause->toolTip(), QStringLiteral("Resume Recording"));
+    QVERIFY(xdotool({"click", "1"}));
+    QTRY_COMPARE(paused.count(), 2);
+    QCOMPARE(paused.at(1).at(0).toBool(), false);
+    bar.setPausedState(false);
+    QCOMPARE(time->text(), QStringLiteral("00:01:02"));
+    QCOMPARE(toggled.count(), 1);
+    QVERIFY(movePointer(centreOf(record)));
+
     QVERIFY(xdotool({"click", "1"}));
     QTRY_COMPARE(toggled.count(), 2);
     QCOMPARE(toggled.at(1).at(0).toBool(), false);
@@ -364,6 +385,7 @@ void TestOverlayWidgets::recordAndPinButtons()
     QCOMPARE(toggled.at(2).at(0).toBool(), true);
     bar.setRecordingState(false);
     QCOMPARE(record->toolTip(), QStringLiteral("Start Recording"));
+    QVERIFY(!pause->isEnabled());
     QVERIFY(xdotool({"click", "1"}));
     QTRY_COMPARE(toggled.count(), 4);
     QCOMPARE(toggled.at(3).at(0).toBool(), true);

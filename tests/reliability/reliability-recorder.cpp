@@ -5,22 +5,43 @@
 // until it is killed.
 //
 //   reliability-recorder FOLDER SECONDS FORMAT...      (SECONDS 0: until killed)
+//
+// VISTREL_PAUSE="P[,R]" pauses P seconds after the start and resumes R seconds after it;
+// "paused" is printed then. A single format prints the milliseconds recorded, pauses left
+// out, as "recorded N" when it stops.
 
 #include "sc-obs-wrapper.h"
 #include "sc-types.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QScreen>
 #include <QStandardPaths>
 #include <QTimer>
 
 #include <cstdio>
+#include <functional>
 
 namespace {
 
 constexpr int FPS = 30;
 constexpr int BITRATE = 4;
+
+// Pauses (true) and resumes (false) at the times VISTREL_PAUSE gives.
+void schedulePause(QObject *context, const std::function<void(bool)> &pause)
+{
+    const QStringList times = qEnvironmentVariable("VISTREL_PAUSE").split(',', Qt::SkipEmptyParts);
+    for (int i = 0; i < std::min<int>(times.size(), 2); ++i) {
+        QTimer::singleShot(int(times[i].toDouble() * 1000), context, [pause, i] {
+            pause(i == 0);
+            if (i == 0) {
+                std::printf("paused\n");
+                std::fflush(stdout);
+            }
+        });
+    }
+}
 
 } // namespace
 
@@ -69,10 +90,27 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "%s did not start\n", qPrintable(args.at(3)));
             return 4;
         }
+        QElapsedTimer clock;
+        clock.start();
+        qint64 pausedMs = 0;
+        qint64 pausedAt = 0;
         std::printf("recording\n");
         std::fflush(stdout);
+        schedulePause(&obs, [&](bool pause) {
+            if (obs.setPaused(pause) != 0)
+                std::fprintf(stderr, "pause %d refused\n", int(pause));
+            if (pause)
+                pausedAt = clock.elapsed();
+            else
+                pausedMs += clock.elapsed() - pausedAt;
+        });
         if (seconds > 0)
-            QTimer::singleShot(seconds * 1000, &obs, [&]() { obs.stopRecording(false); });
+            QTimer::singleShot(seconds * 1000, &obs, [&]() {
+                const qint64 recorded = clock.elapsed() - pausedMs;
+                obs.stopRecording(false);
+                std::printf("recorded %lld\n", static_cast<long long>(recorded));
+                std::fflush(stdout);
+            });
         return app.exec();
     }
 
@@ -98,6 +136,10 @@ int main(int argc, char **argv)
     }
     std::printf("recording\n");
     std::fflush(stdout);
+    schedulePause(&app, [&](bool pause) {
+        for (auto &output : outputs)
+            obs_output_pause(output, pause);
+    });
 
     if (seconds > 0) {
         QTimer::singleShot(seconds * 1000, &app, [&]() {

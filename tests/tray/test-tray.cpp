@@ -7,6 +7,7 @@
 #include "message-box-catcher.h"
 #include "sc-desktop-integration.h"
 #include "sc-desktop-notifier.h"
+#include "sc-fullscreen-toolbar.h"
 #include "sc-main-window.h"
 #include "sc-screenshot-window.h"
 #include "sc-settings-window.h"
@@ -23,6 +24,7 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
@@ -261,12 +263,38 @@ void TestTray::recordingFromTheTrayIsShownAndNoticed()
     QCOMPARE(imageOf(icon->icon()), imageOf(QIcon(":/res/forms/images/start-recording.svg")));
     // The time counts as on the recording controls.
     QTRY_COMPARE_WITH_TIMEOUT(icon->toolTip(), QString("Vistrel\nRecording 00:00:02"), 5000);
+
+    // Paused from the tray: the clock stops everywhere it shows, and runs on after the resume.
+    QAction *pause = action("trayPauseAction");
+    QVERIFY(pause->isVisible());
+    QCOMPARE(pause->text(), QString("Pause Recording"));
+    pause->trigger();
+    QTRY_COMPARE(m_window->controlState(), QString("paused"));
+    QCOMPARE(pause->text(), QString("Resume Recording"));
+    QCOMPARE(imageOf(icon->icon()), imageOf(QIcon(":/res/forms/images/pause-recording.svg")));
+    const QTime pausedAt = m_window->recordingTime();
+    QCOMPARE(icon->toolTip(), "Vistrel\nPaused " + pausedAt.toString("hh:mm:ss"));
+    SCFullscreenToolbar *toolbar = nullptr;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        toolbar = toolbar ? toolbar : qobject_cast<SCFullscreenToolbar *>(w);
+    QVERIFY(toolbar);
+    auto *toolbarTime = childOf<QLabel>(toolbar, "timerLabel");
+    QCOMPARE(toolbarTime->text(), "Paused " + pausedAt.toString("hh:mm:ss"));
+    QTest::qWait(1500);
+    QCOMPARE(m_window->recordingTime(), pausedAt);
+    pause->trigger();
+    QTRY_COMPARE(m_window->controlState(), QString("recording"));
+    QCOMPARE(pause->text(), QString("Pause Recording"));
+    const QString second = pausedAt.addSecs(1).toString("hh:mm:ss");
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->recordingTime().toString("hh:mm:ss"), second, 3000);
+    QCOMPARE(toolbarTime->text(), second);
     const int before = m_server.notices.size();
     QVERIFY(triggerForNotice("trayRecordAction"));
     QCOMPARE(m_window->controlState(), QString("idle"));
     QCOMPARE(record->text(), QString("Start Recording"));
     QCOMPARE(imageOf(icon->icon()), idleIcon);
     QCOMPARE(icon->toolTip(), QString("Vistrel"));
+    QVERIFY(!pause->isVisible());
     const QStringList files = QDir(g_home->filePath("Videos/Vistrel")).entryList(QDir::Files);
     QCOMPARE(files.size(), 1);
     QVERIFY(files[0].endsWith(".mp4"));

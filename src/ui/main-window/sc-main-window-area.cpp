@@ -253,6 +253,7 @@ DrawWindow *SCMainWindow::ensureDrawWindowCreated()
     });
     connect(m_drawWindow, &DrawWindow::startRecording, this, &SCMainWindow::startRecordingHandler);
     connect(m_drawWindow, &DrawWindow::stopRecording, this, &SCMainWindow::stopRecording);
+    connect(m_drawWindow, &DrawWindow::pauseToggled, this, &SCMainWindow::pauseRequested);
     return m_drawWindow;
 }
 

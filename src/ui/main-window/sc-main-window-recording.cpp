@@ -214,6 +214,9 @@ void SCMainWindow::startRecording(bool)
         m_fullscreenToolbar->updateTimerLabel(zero);
     if (m_drawWindow)
         m_drawWindow->updateTimerLabel(zero);
+    m_recordedMs = 0;
+    m_paused = false;
+    m_runClock.start();
     m_recordingTimer->start();
     m_stoppedForLowDisk = false;
 
@@ -414,6 +417,15 @@ void SCMainWindow::onRecordStatusChanged(int status)
         ui->recordingIcon->setPixmap(
                 QPixmap(QStringLiteral(":/res/forms/images/stop-recording.svg")));
         ui->recordingLabel->setText(tr("Stop Recording"));
+        if (std::exchange(m_paused, false)) {
+            m_runClock.restart();
+            m_recordingTimer->start();
+            if (m_fullscreenToolbar)
+                m_fullscreenToolbar->setPausedState(false);
+            if (m_drawWindow)
+                m_drawWindow->setPausedState(false);
+            break;
+        }
         if (m_drawWindow)
             m_drawWindow->setRecordingState(true);
         showRecordingControls(true);
@@ -421,7 +433,16 @@ void SCMainWindow::onRecordStatusChanged(int status)
         m_windowTracker->setInterval(50);
         break;
     case 1:
-        m_isRecording = false;
+        // Still a recording: its controls stay, only the clock stops.
+        m_paused = true;
+        m_recordedMs += m_runClock.elapsed();
+        if (m_recordingTimer)
+            m_recordingTimer->stop();
+        updateRecordingTimer();
+        if (m_fullscreenToolbar)
+            m_fullscreenToolbar->setPausedState(true);
+        if (m_drawWindow)
+            m_drawWindow->setPausedState(true);
         setControlState(QStringLiteral("paused"));
         ui->recordingIcon->setPixmap(
                 QPixmap(QStringLiteral(":/res/forms/images/pause-recording.svg")));
@@ -430,6 +451,7 @@ void SCMainWindow::onRecordStatusChanged(int status)
         break;
     case 2: {
         m_isRecording = false;
+        m_paused = false;
         m_windowTracker->setInterval(250);
         ui->recordingIcon->setPixmap(
                 QPixmap(QStringLiteral(":/res/forms/images/start-recording.svg")));
@@ -480,10 +502,15 @@ void SCMainWindow::onRecordingFailed(const QString &message)
     showWarning(tr("Recording Error"), tr("The recording failed: %1").arg(message));
 }
 
+qint64 SCMainWindow::recordedMs() const
+{
+    return m_recordedMs + (m_paused || !m_runClock.isValid() ? 0 : m_runClock.elapsed());
+}
+
 void SCMainWindow::updateRecordingTimer()
 {
     checkDiskSpaceWhileRecording();
-    m_recordingTime = m_recordingTime.addSecs(1);
+    m_recordingTime = QTime(0, 0).addMSecs(int(recordedMs()));
     const QString text = m_recordingTime.toString(QStringLiteral("hh:mm:ss"));
     if (m_fullscreenToolbar)
         m_fullscreenToolbar->updateTimerLabel(text);
@@ -496,6 +523,8 @@ void SCMainWindow::initFullscreenToolbar()
     if (m_fullscreenToolbar)
         return;
     m_fullscreenToolbar = std::make_unique<SCFullscreenToolbar>();
+    connect(m_fullscreenToolbar.get(), &SCFullscreenToolbar::pauseToggled, this,
+            &SCMainWindow::pauseRequested);
     connect(m_fullscreenToolbar.get(), &SCFullscreenToolbar::recordingToggled, this,
             [this](bool start) {
                 if (start)
@@ -523,6 +552,19 @@ void SCMainWindow::onRecordingHotkey()
     } else {
         startRecording(false);
     }
+}
+
+void SCMainWindow::onPauseHotkey()
+{
+    if (m_obs && m_obs->isRecordingStart())
+        pauseRequested(!m_obs->isPaused());
+}
+
+bool SCMainWindow::pauseRequested(bool pause)
+{
+    if (!m_obs || !m_obs->isRecordingStart())
+        return false;
+    return m_obs->setPaused(pause) == 0;
 }
 
 void SCMainWindow::finishFilesNow()

@@ -314,6 +314,7 @@ void SCMainWindow::initHotkeys()
     };
     rebind(m_recordingHotkey, SCSettings::HOTKEYS_RECORDING, &SCMainWindow::onRecordingHotkey);
     rebind(m_screenshotHotkey, SCSettings::HOTKEYS_SCREENSHOT, &SCMainWindow::onScreenshotHotkey);
+    rebind(m_pauseHotkey, SCSettings::HOTKEYS_PAUSE, &SCMainWindow::onPauseHotkey);
     reportHotkeyProblems(problems);
 }
 

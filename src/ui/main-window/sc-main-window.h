@@ -2,6 +2,7 @@
 
 #include "sc-control-request.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <QSettings>
@@ -80,6 +81,8 @@ public:
     // False when no recording runs.
     bool stopRequested();
     void toggleRequested();
+    // Pauses or resumes the running recording; false when none runs or the engine refused.
+    bool pauseRequested(bool pause);
     void screenshotRequested(const SCScreenshotRequest &request);
     void quitRequested();
     // The last region or window screenshot saved or copied, from the settings store; empty
@@ -183,6 +186,9 @@ private:
     void onRecordStatusChanged(int status);
     void onRecordingFailed(const QString &message);
     void onRecordingHotkey();
+    void onPauseHotkey();
+    // Milliseconds recorded so far, paused time left out.
+    qint64 recordedMs() const;
 
     // recording area and options
     void highlightActiveRecordingMode(QWidget *active);
@@ -268,6 +274,10 @@ private:
     std::unique_ptr<SCFullscreenToolbar> m_fullscreenToolbar;
     QTimer *m_recordingTimer = nullptr;
     QTime m_recordingTime;
+    // Runs while recording, not while paused; m_recordedMs holds the stretches before.
+    QElapsedTimer m_runClock;
+    qint64 m_recordedMs = 0;
+    bool m_paused = false;
     QSettings m_settings;
     bool m_screenEnabled = true;
     SCCountdownWidget *m_countdownWidget = nullptr;
@@ -275,6 +285,7 @@ private:
     int m_recordingMode = FullScreen;
     SCGlobalHotkey *m_recordingHotkey = nullptr;
     SCGlobalHotkey *m_screenshotHotkey = nullptr;
+    SCGlobalHotkey *m_pauseHotkey = nullptr;
     SCNote *m_screenshotNote = nullptr;
     // The window stepped aside for the screenshot and comes back when it ends.
     bool m_restoreAfterScreenshot = false;

@@ -75,7 +75,11 @@ DrawWindow::DrawWindow(QWidget *parent)
     m_timerLabel = new QLabel(QStringLiteral("00:00:00"), m_buttonBar);
     m_timerLabel->setObjectName(QStringLiteral("timerLabel"));
     m_timerLabel->setAlignment(Qt::AlignCenter);
-    m_timerLabel->setFixedSize(100, 30);
+    // Wider when it says that the recording is paused.
+    m_timerLabel->setMinimumWidth(100);
+    m_timerLabel->setFixedHeight(30);
+    m_pauseButton = makeBarButton(QStringLiteral("pauseButton"), QStringLiteral("pause-recording"),
+                                  tr("Pause Recording"));
     m_startButton = makeBarButton(QStringLiteral("startButton"), QStringLiteral("start-recording"),
                                   tr("Start Recording"));
     m_startButton->setCheckable(true);
@@ -87,6 +91,7 @@ DrawWindow::DrawWindow(QWidget *parent)
     layout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
     layout->addWidget(m_timerLabel);
     layout->addItem(new QSpacerItem(40, 20, QSizePolicy::Expanding, QSizePolicy::Minimum));
+    layout->addWidget(m_pauseButton);
     layout->addWidget(m_startButton);
     layout->addWidget(m_closeButton);
 
@@ -96,10 +101,12 @@ DrawWindow::DrawWindow(QWidget *parent)
           static_cast<QWidget *>(m_timerLabel), static_cast<QWidget *>(m_startButton),
           static_cast<QWidget *>(m_closeButton)})
         child->show();
+    m_pauseButton->hide();
 
     connect(m_drawToggleButton, &QPushButton::toggled, this, &DrawWindow::onDrawToggled);
     connect(m_clearButton, &QPushButton::clicked, this, &DrawWindow::clearDrawing);
     connect(m_startButton, &QPushButton::clicked, this, &DrawWindow::onStartClicked);
+    connect(m_pauseButton, &QPushButton::clicked, this, [this] { emit pauseToggled(!m_paused); });
     connect(m_closeButton, &QPushButton::clicked, this, &DrawWindow::onCloseClicked);
 
     SCCompositorWatcher *watcher = SCCompositorWatcher::instance();
@@ -170,7 +177,7 @@ void DrawWindow::loadStyleSheet()
     for (QWidget *child :
          {static_cast<QWidget *>(m_drawToggleButton), static_cast<QWidget *>(m_clearButton),
           static_cast<QWidget *>(m_timerLabel), static_cast<QWidget *>(m_startButton),
-          static_cast<QWidget *>(m_closeButton)})
+          static_cast<QWidget *>(m_pauseButton), static_cast<QWidget *>(m_closeButton)})
         child->setStyleSheet(style);
     qDebug() << "Loaded draw window stylesheet from:" << STYLE_SHEET;
 }
@@ -182,6 +189,7 @@ void DrawWindow::show()
     for (QObject *child : m_buttonBar->children())
         if (auto *w = qobject_cast<QWidget *>(child))
             w->show();
+    m_pauseButton->setVisible(m_isRecording);
     updateButtonPositions();
     updateInputCatcher();
 }
@@ -208,15 +216,34 @@ void DrawWindow::setRecordingState(bool isRecording)
         clearDrawing();
     }
     m_isRecording = isRecording;
+    if (!isRecording)
+        m_paused = false;
     m_startButton->setIcon(icon(isRecording ? QStringLiteral("stop-recording")
                                             : QStringLiteral("start-recording")));
     m_startButton->setToolTip(isRecording ? tr("Stop Recording") : tr("Start Recording"));
+    applyPauseLook();
     update();
+}
+
+void DrawWindow::setPausedState(bool paused)
+{
+    m_paused = paused && m_isRecording;
+    applyPauseLook();
+}
+
+void DrawWindow::applyPauseLook()
+{
+    m_pauseButton->setVisible(m_isRecording);
+    m_pauseButton->setIcon(
+            icon(m_paused ? QStringLiteral("start-recording") : QStringLiteral("pause-recording")));
+    m_pauseButton->setToolTip(m_paused ? tr("Resume Recording") : tr("Pause Recording"));
+    m_timerLabel->setText(m_paused ? tr("Paused %1").arg(m_time) : m_time);
 }
 
 void DrawWindow::updateTimerLabel(const QString &text)
 {
-    m_timerLabel->setText(text);
+    m_time = text;
+    applyPauseLook();
 }
 
 DragMode DrawWindow::getDragMode(const QPoint &pos) const
@@ -469,6 +496,8 @@ void DrawWindow::stopFromButton()
     m_startButton->setIcon(icon(QStringLiteral("start-recording")));
     m_startButton->setToolTip(tr("Start Recording"));
     m_isRecording = false;
+    m_paused = false;
+    applyPauseLook();
     emit stopRecording();
 }
 
@@ -500,8 +529,10 @@ void DrawWindow::updateButtonPositions()
         return;
     bool haveScreen = false;
     const QRect screen = availableGeometry(&haveScreen);
-    // Wider than the screen, the bar would put its buttons out of reach.
-    m_buttonBar->setFixedWidth(haveScreen ? std::min(width(), screen.width()) : width());
+    // A narrow frame still gets every button; wider than the screen, the bar would put its
+    // buttons out of reach.
+    const int wanted = std::max(width(), m_buttonBar->layout()->minimumSize().width());
+    m_buttonBar->setFixedWidth(haveScreen ? std::min(wanted, screen.width()) : wanted);
     m_buttonBar->move(barPosition(geometry(), m_buttonBar->size(), haveScreen ? screen : QRect()));
 }
 

@@ -29,6 +29,7 @@ public:
     Q_INVOKABLE void resizeContent(int width, int height);
 
     void setRecordingState(bool isRecording);
+    void setPausedState(bool paused);
     void updateTimerLabel(const QString &text);
 
     SCFrameGeometry::DragMode getDragMode(const QPoint &pos) const;
@@ -45,6 +46,7 @@ signals:
     void windowGeometryChanged(bool isMoving, QPoint topLeft, QPoint bottomRight);
     void startRecording();
     void stopRecording();
+    void pauseToggled(bool pause);
     void hideDrawWindow();
 
 public slots:
@@ -73,6 +75,7 @@ private:
     void updateCursor(const QPoint &pos);
     void emitGeometry(bool isMoving);
     void stopFromButton();
+    void applyPauseLook();
     void addStrokeSegment(const QPointF &from, const QPointF &to);
     void updateShape();
     void updateInputShape();
@@ -89,6 +92,7 @@ private:
     QPushButton *m_clearButton = nullptr;
     QPushButton *m_closeButton = nullptr;
     QPushButton *m_startButton = nullptr;
+    QPushButton *m_pauseButton = nullptr;
     QWidget *m_buttonBar = nullptr;
     bool m_barDragging = false;
     QRect m_geometryAtPress;
@@ -96,6 +100,8 @@ private:
     QLabel *m_timerLabel = nullptr;
     int m_borderWidth = 4;
     bool m_isRecording = false;
+    bool m_paused = false;
+    QString m_time = QStringLiteral("00:00:00");
 
     // Without a compositing manager the frame is cut to what it paints, and a window that
     // paints nothing takes the pen's input over the see-through inside.

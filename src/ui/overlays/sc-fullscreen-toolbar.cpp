@@ -20,13 +20,16 @@ namespace {
 const QString STYLE_SHEET = QStringLiteral(":/res/style/fullscreen-toolbar.qss");
 const QString START_ICON = QStringLiteral(":/res/forms/images/start-recording.svg");
 const QString STOP_ICON = QStringLiteral(":/res/forms/images/stop-recording.svg");
+const QString PAUSE_ICON = QStringLiteral(":/res/forms/images/pause-recording.svg");
+constexpr int BUTTON = 40;
+constexpr int WIDTH = 320;
 constexpr int FADE_MS = 150;
 } // namespace
 
 SCFullscreenToolbar::SCFullscreenToolbar(QWidget *parent)
     : QWidget(parent)
 {
-    setFixedSize(280, 40);
+    setFixedSize(WIDTH, BUTTON);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_NoSystemBackground);
 
@@ -63,6 +66,7 @@ SCFullscreenToolbar::SCFullscreenToolbar(QWidget *parent)
     setupUI();
     connect(m_autoHideButton, &QPushButton::toggled, this, &SCFullscreenToolbar::onAutoHideToggled);
     connect(m_recordButton, &QPushButton::clicked, this, &SCFullscreenToolbar::toggleRecording);
+    connect(m_pauseButton, &QPushButton::clicked, this, [this] { emit pauseToggled(!m_paused); });
     setupFade();
 
     m_mouseCheckTimer = new QTimer(this);
@@ -88,7 +92,7 @@ void SCFullscreenToolbar::setupUI()
 {
     auto *container = new QWidget(this);
     container->setObjectName(QStringLiteral("containerWidget"));
-    container->setFixedSize(280, 40);
+    container->setFixedSize(WIDTH, BUTTON);
     container->setAttribute(Qt::WA_AlwaysShowToolTips);
     // Style sheets paint a plain QWidget's background only with this attribute.
     container->setAttribute(Qt::WA_StyledBackground);
@@ -106,7 +110,13 @@ void SCFullscreenToolbar::setupUI()
     m_timerLabel = new QLabel(QStringLiteral("00:00:00"), container);
     m_timerLabel->setObjectName(QStringLiteral("timerLabel"));
     m_timerLabel->setAlignment(Qt::AlignCenter);
-    m_timerLabel->setFixedSize(200, 40);
+    m_timerLabel->setFixedSize(WIDTH - 3 * BUTTON, BUTTON);
+
+    m_pauseButton = new QPushButton(container);
+    m_pauseButton->setObjectName(QStringLiteral("pauseButton"));
+    m_pauseButton->setFixedSize(BUTTON, BUTTON);
+    m_pauseButton->setIconSize(QSize(20, 20));
+    m_pauseButton->setCursor(Qt::PointingHandCursor);
 
     m_recordButton = new QPushButton(container);
     m_recordButton->setObjectName(QStringLiteral("recordButton"));
@@ -122,7 +132,9 @@ void SCFullscreenToolbar::setupUI()
     containerLayout->setSpacing(0);
     containerLayout->addWidget(m_autoHideButton);
     containerLayout->addWidget(m_timerLabel);
+    containerLayout->addWidget(m_pauseButton);
     containerLayout->addWidget(m_recordButton);
+    applyRecordingLook();
 
     m_mainLayout = new QHBoxLayout(this);
     m_mainLayout->setContentsMargins(0, 0, 0, 0);
@@ -209,6 +221,14 @@ void SCFullscreenToolbar::setAutoHide(bool on)
 void SCFullscreenToolbar::setRecordingState(bool isRecording)
 {
     m_isRecording = isRecording;
+    if (!isRecording)
+        m_paused = false;
+    applyRecordingLook();
+}
+
+void SCFullscreenToolbar::setPausedState(bool paused)
+{
+    m_paused = paused && m_isRecording;
     applyRecordingLook();
 }
 
@@ -216,11 +236,22 @@ void SCFullscreenToolbar::applyRecordingLook()
 {
     m_recordButton->setIcon(QIcon(m_isRecording ? STOP_ICON : START_ICON));
     m_recordButton->setToolTip(m_isRecording ? tr("Stop Recording") : tr("Start Recording"));
+    // Resuming shows the record icon: the click carries on recording.
+    m_pauseButton->setEnabled(m_isRecording);
+    m_pauseButton->setIcon(QIcon(m_paused ? START_ICON : PAUSE_ICON));
+    m_pauseButton->setToolTip(m_paused ? tr("Resume Recording") : tr("Pause Recording"));
+    showTime();
 }
 
 void SCFullscreenToolbar::updateTimerLabel(const QString &text)
 {
-    m_timerLabel->setText(text);
+    m_time = text;
+    showTime();
+}
+
+void SCFullscreenToolbar::showTime()
+{
+    m_timerLabel->setText(m_paused ? tr("Paused %1").arg(m_time) : m_time);
 }
 
 void SCFullscreenToolbar::onAutoHideToggled(bool checked)

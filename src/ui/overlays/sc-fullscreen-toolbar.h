@@ -22,6 +22,8 @@ public:
     void setAutoHide(bool on);
     bool autoHide() const { return m_autoHide; }
     void setRecordingState(bool isRecording);
+    // The pause button shows what a click does; the time reads "Paused" while paused.
+    void setPausedState(bool paused);
     void updateTimerLabel(const QString &text);
 
     // The cursor band at the top of the screen that brings the strip back, in pixels.
@@ -31,6 +33,7 @@ public:
 
 signals:
     void recordingToggled(bool isRecording);
+    void pauseToggled(bool pause);
 
 protected:
     void leaveEvent(QEvent *event) override;
@@ -45,10 +48,12 @@ private:
     void setupUI();
     void setupFade();
     void applyRecordingLook();
+    void showTime();
     bool cursorInside() const;
 
     QHBoxLayout *m_mainLayout = nullptr;
     QPushButton *m_recordButton = nullptr;
+    QPushButton *m_pauseButton = nullptr;
     QPushButton *m_autoHideButton = nullptr;
     QLabel *m_timerLabel = nullptr;
     QGraphicsOpacityEffect *m_opacityEffect = nullptr;
@@ -57,5 +62,7 @@ private:
     bool m_firstShow = true;
     bool m_shown = false;
     bool m_isRecording = false;
+    bool m_paused = false;
+    QString m_time = QStringLiteral("00:00:00");
     QTimer *m_mouseCheckTimer = nullptr;
 };

@@ -60,6 +60,9 @@ SCTrayIcon::SCTrayIcon(SCMainWindow *window, QObject *parent)
         else
             w->stopRequested();
     });
+    m_pauseAction = request("trayPauseAction", [](SCMainWindow *w) {
+        w->pauseRequested(w->controlState() != QLatin1String("paused"));
+    });
     const auto shot = [](SCScreenshotRequest::Mode mode) {
         return [mode](SCMainWindow *w) {
             SCScreenshotRequest request;
@@ -78,6 +81,7 @@ SCTrayIcon::SCTrayIcon(SCMainWindow *window, QObject *parent)
     m_quitAction = request("trayQuitAction", [](SCMainWindow *w) { w->quitRequested(); });
 
     m_menu->addAction(m_recordAction);
+    m_menu->addAction(m_pauseAction);
     m_screenshotMenu = m_menu->addMenu(QString());
     m_screenshotMenu->setObjectName(QStringLiteral("trayScreenshotMenu"));
     m_screenshotMenu->addActions(
@@ -145,9 +149,10 @@ void SCTrayIcon::followState(const QString &state)
     m_recordAction->setText(idle ? tr("Start Recording") : tr("Stop Recording"));
     m_recordAction->setEnabled(idle ? m_window && m_window->isEngineReady()
                                     : state != QLatin1String("stopping"));
-    const QString icon = state == QLatin1String("paused") ? PAUSED_ICON
-            : isRunning(state)                            ? RECORDING_ICON
-                                                          : APP_ICON;
+    const bool paused = state == QLatin1String("paused");
+    m_pauseAction->setText(paused ? tr("Resume Recording") : tr("Pause Recording"));
+    m_pauseAction->setVisible(paused || state == QLatin1String("recording"));
+    const QString icon = paused ? PAUSED_ICON : isRunning(state) ? RECORDING_ICON : APP_ICON;
     if (m_iconPath != icon) {
         m_iconPath = icon;
         m_icon->setIcon(QIcon(icon));

@@ -45,6 +45,7 @@ private:
     std::unique_ptr<QMenu> m_menu;
     QMenu *m_screenshotMenu = nullptr;
     QAction *m_recordAction = nullptr;
+    QAction *m_pauseAction = nullptr;
     QAction *m_fullShotAction = nullptr;
     QAction *m_regionShotAction = nullptr;
     QAction *m_windowShotAction = nullptr;

@@ -211,22 +211,37 @@ QWidget *SCSettingsWindow::buildHotkeysPage()
     auto *page = new QWidget;
     page->setObjectName(QStringLiteral("hotkeysSettingsPage"));
     auto *grid = new QGridLayout(page);
-    grid->addWidget(fieldLabel(tr("Start/Stop Recording"), page), 0, 0);
-    m_recordingHotkeyEdit = new SCHotkeyEdit(page);
-    m_recordingHotkeyEdit->setObjectName(QStringLiteral("recordingHotkeyEdit"));
-    grid->addWidget(m_recordingHotkeyEdit, 0, 1);
-    grid->addWidget(fieldLabel(tr("Capture Screenshot"), page), 1, 0);
-    m_screenshotHotkeyEdit = new SCHotkeyEdit(page);
-    m_screenshotHotkeyEdit->setObjectName(QStringLiteral("screenshotHotkeyEdit"));
-    grid->addWidget(m_screenshotHotkeyEdit, 1, 1);
+    int row = 0;
+    const auto addEdit = [&](SCHotkeyEdit *&edit, const char *name) {
+        edit = new SCHotkeyEdit(page);
+        edit->setObjectName(QString::fromLatin1(name));
+        grid->addWidget(fieldLabel(hotkeyAction(edit), page), row, 0);
+        grid->addWidget(edit, row++, 1);
+        connect(edit, &SCHotkeyEdit::hotkeyChosen, this,
+                [this, edit](const QKeySequence &sequence) { checkHotkeyChoice(edit, sequence); });
+    };
+    addEdit(m_recordingHotkeyEdit, "recordingHotkeyEdit");
+    addEdit(m_pauseHotkeyEdit, "pauseHotkeyEdit");
+    addEdit(m_screenshotHotkeyEdit, "screenshotHotkeyEdit");
     m_hotkeyProblemLabel = new QLabel(page);
     m_hotkeyProblemLabel->setObjectName(QStringLiteral("hotkeyProblemLabel"));
     m_hotkeyProblemLabel->setWordWrap(true);
     m_hotkeyProblemLabel->hide();
-    grid->addWidget(m_hotkeyProblemLabel, 2, 0, 1, 2);
-    grid->setRowStretch(3, 1);
+    grid->addWidget(m_hotkeyProblemLabel, row, 0, 1, 2);
+    grid->setRowStretch(row + 1, 1);
     grid->setColumnStretch(1, 1);
     return page;
+}
+
+QString SCSettingsWindow::hotkeyAction(const SCHotkeyEdit *edit) const
+{
+    if (edit && edit == m_recordingHotkeyEdit)
+        return tr("Start/Stop Recording");
+    if (edit && edit == m_pauseHotkeyEdit)
+        return tr("Pause/Resume Recording");
+    if (edit && edit == m_screenshotHotkeyEdit)
+        return tr("Capture Screenshot");
+    return QString();
 }
 
 QWidget *SCSettingsWindow::buildDesktopPage()
@@ -260,10 +275,6 @@ void SCSettingsWindow::setupConnections()
     connect(m_tabGroup, &QButtonGroup::idClicked, this, &SCSettingsWindow::onTabChanged);
     connect(m_closeBtn, &QPushButton::clicked, this, &SCSettingsWindow::onCloseClicked);
     connect(m_buttonBox, &QDialogButtonBox::clicked, this, &SCSettingsWindow::onButtonBoxClicked);
-    connect(m_recordingHotkeyEdit, &SCHotkeyEdit::hotkeyChosen, this,
-            &SCSettingsWindow::onRecordingHotkeyChosen);
-    connect(m_screenshotHotkeyEdit, &SCHotkeyEdit::hotkeyChosen, this,
-            &SCSettingsWindow::onScreenshotHotkeyChosen);
     // A pointer effect without a pointer makes no sense, so the two follow each other.
     connect(m_showCursorCheckBox, &QCheckBox::stateChanged, this, [this](int state) {
         if (state == Qt::Unchecked)
@@ -294,6 +305,7 @@ void SCSettingsWindow::loadSettings()
     m_cache.language = m_settings.value(SCSettings::GENERAL_LANGUAGE).toString();
     m_cache.recordingHotkey = m_settings.value(SCSettings::HOTKEYS_RECORDING).toString();
     m_cache.screenshotHotkey = m_settings.value(SCSettings::HOTKEYS_SCREENSHOT).toString();
+    m_cache.pauseHotkey = m_settings.value(SCSettings::HOTKEYS_PAUSE).toString();
     m_cache.recordingFormat = m_settings.value(SCSettings::RECORDING_FORMAT).toString();
     m_cache.recordingSaveLocation
             = m_settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString();
@@ -308,6 +320,7 @@ void SCSettingsWindow::loadSettings()
 
     m_recordingHotkeyEdit->setHotkeyText(m_cache.recordingHotkey);
     m_screenshotHotkeyEdit->setHotkeyText(m_cache.screenshotHotkey);
+    m_pauseHotkeyEdit->setHotkeyText(m_cache.pauseHotkey);
 
     const auto format = OUTPUT_FORMAT_MAP.find(m_cache.recordingFormat);
     m_recordingFormatComboBox->setCurrentIndex(
@@ -326,9 +339,14 @@ void SCSettingsWindow::loadSettings()
     m_notificationsCheckBox->setChecked(m_cache.notifications);
 }
 
-void SCSettingsWindow::checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence,
-                                         const SCHotkeyEdit *other, const QString &otherAction)
+void SCSettingsWindow::checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence)
 {
+    const SCHotkeyEdit *other = nullptr;
+    for (const SCHotkeyEdit *candidate :
+         {m_recordingHotkeyEdit, m_pauseHotkeyEdit, m_screenshotHotkeyEdit}) {
+        if (candidate != edit && !sequence.isEmpty() && candidate->keySequence() == sequence)
+            other = candidate;
+    }
     QString problem;
     const QString text = sequence.toString(QKeySequence::NativeText);
     if (!sequence.isEmpty()) {
@@ -337,8 +355,8 @@ void SCSettingsWindow::checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence 
         const bool printable
                 = combination.key() >= Qt::Key_Space && combination.key() <= Qt::Key_ydiaeresis;
         QString grabError;
-        if (sequence == other->keySequence()) {
-            problem = tr("%1 is already the hotkey for \"%2\".").arg(text, otherAction);
+        if (other) {
+            problem = tr("%1 is already the hotkey for \"%2\".").arg(text, hotkeyAction(other));
         } else if (printable
                    && !(modifiers & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))) {
             problem = tr("%1 alone would take this key away from every other program: add Ctrl, "
@@ -358,20 +376,6 @@ void SCSettingsWindow::checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence 
         return;
     }
     edit->keepChoice();
-}
-
-void SCSettingsWindow::onRecordingHotkeyChosen(const QKeySequence &sequence)
-{
-    checkHotkeyChoice(m_recordingHotkeyEdit, sequence, m_screenshotHotkeyEdit,
-                      tr("Capture Screenshot"));
-    m_cache.recordingHotkey = m_recordingHotkeyEdit->hotkeyText();
-}
-
-void SCSettingsWindow::onScreenshotHotkeyChosen(const QKeySequence &sequence)
-{
-    checkHotkeyChoice(m_screenshotHotkeyEdit, sequence, m_recordingHotkeyEdit,
-                      tr("Start/Stop Recording"));
-    m_cache.screenshotHotkey = m_screenshotHotkeyEdit->hotkeyText();
 }
 
 void SCSettingsWindow::onTabChanged(int index)
@@ -425,6 +429,7 @@ void SCSettingsWindow::saveSettings()
 {
     m_cache.recordingHotkey = m_recordingHotkeyEdit->hotkeyText();
     m_cache.screenshotHotkey = m_screenshotHotkeyEdit->hotkeyText();
+    m_cache.pauseHotkey = m_pauseHotkeyEdit->hotkeyText();
     m_cache.recordingFormat = OUTPUT_FORMAT_STRINGS.at(
             static_cast<OutputFormat>(m_recordingFormatComboBox->currentIndex()));
     m_cache.recordingSaveLocation = m_recordingFileLocationLE->text();
@@ -439,6 +444,7 @@ void SCSettingsWindow::saveSettings()
 
     m_settings.setValue(SCSettings::HOTKEYS_RECORDING, m_cache.recordingHotkey);
     m_settings.setValue(SCSettings::HOTKEYS_SCREENSHOT, m_cache.screenshotHotkey);
+    m_settings.setValue(SCSettings::HOTKEYS_PAUSE, m_cache.pauseHotkey);
     m_settings.setValue(SCSettings::RECORDING_FORMAT, m_cache.recordingFormat);
     m_settings.setValue(SCSettings::RECORDING_SAVE_LOCATION, m_cache.recordingSaveLocation);
     m_settings.setValue(SCSettings::SCREENSHOT_FORMAT, m_cache.screenshotFormat);

@@ -28,6 +28,7 @@ public:
         QString language;
         QString recordingHotkey;
         QString screenshotHotkey;
+        QString pauseHotkey;
         QString recordingFormat;
         QString recordingSaveLocation;
         QString screenshotFormat;
@@ -49,8 +50,6 @@ public Q_SLOTS:
     void onTabChanged(int index);
     void onCloseClicked();
     void onButtonBoxClicked(QAbstractButton *button);
-    void onRecordingHotkeyChosen(const QKeySequence &sequence);
-    void onScreenshotHotkeyChosen(const QKeySequence &sequence);
     void on_changeRecordingFileLocationBtn_clicked();
     void on_changeScreenshotFileLocationBtn_clicked();
 
@@ -64,10 +63,10 @@ private:
     void saveSettings();
     void loadStyleSheet();
     // Keeps `edit`'s new combination, or refuses it with the reason on the page: the same as
-    // the other action's, a plain key that every program needs, or one the X server will not
+    // another action's, a plain key that every program needs, or one the X server will not
     // let this program grab.
-    void checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence,
-                           const SCHotkeyEdit *other, const QString &otherAction);
+    void checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence);
+    QString hotkeyAction(const SCHotkeyEdit *edit) const;
     QWidget *buildRecordingPage();
     QWidget *buildScreenshotPage();
     QWidget *buildMousePage();
@@ -90,6 +89,7 @@ private:
     QCheckBox *m_highlightCursorCheckBox = nullptr;
     SCHotkeyEdit *m_recordingHotkeyEdit = nullptr;
     SCHotkeyEdit *m_screenshotHotkeyEdit = nullptr;
+    SCHotkeyEdit *m_pauseHotkeyEdit = nullptr;
     QLabel *m_hotkeyProblemLabel = nullptr;
     QCheckBox *m_trayIconCheckBox = nullptr;
     QCheckBox *m_closeToTrayCheckBox = nullptr;
