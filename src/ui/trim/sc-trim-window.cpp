@@ -389,7 +389,7 @@ QString SCTrimWindow::failureText(const SCMediaTrimResult &result) const
     case Failure::None:
         return {};
     case Failure::Unreadable:
-        return tr("\"%1\" cannot be read: it may be damaged or not a recording.")
+        return tr("The file \"%1\" cannot be read: it may be damaged or not a recording.")
                 .arg(QFileInfo(m_path).fileName());
     case Failure::Unsupported:
         return tr("This file cannot be cut: its format is not supported.");
