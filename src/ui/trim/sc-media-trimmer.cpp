@@ -71,6 +71,26 @@ int64_t keyframeBefore(AVFormatContext *input, int video, int64_t at, const std:
     return -1;
 }
 
+// A copied STREAMINFO still counts the source's samples and carries its checksum: the count
+// becomes the piece's and the checksum "unknown", else players show the old length.
+bool fixFlacLength(const QString &path, int64_t samples)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite) || file.read(4) != "fLaC" || !file.seek(18))
+        return false;
+    const QByteArray field = file.read(8);
+    if (field.size() != 8)
+        return false;
+    uint64_t bits = 0;
+    for (const char byte : field)
+        bits = (bits << 8) | uint8_t(byte);
+    bits = (bits & ~((uint64_t(1) << 36) - 1)) | (uint64_t(samples) & ((uint64_t(1) << 36) - 1));
+    QByteArray patched(8 + 16, '\0');
+    for (int i = 0; i < 8; ++i)
+        patched[i] = char(bits >> (56 - 8 * i));
+    return file.seek(18) && file.write(patched) == patched.size() && file.flush();
+}
+
 struct CopiedStream
 {
     int output = -1;
@@ -135,6 +155,7 @@ SCMediaTrimResult copyStreams(const SCMediaTrimRequest &request, const QString &
     SCMediaAv::Packet packet(av_packet_alloc());
     int left = copied;
     bool wrote = false;
+    int64_t flacSamples = 0;
     while (left > 0 && av_read_frame(input.get(), packet.get()) >= 0) {
         if (cancel)
             return SCMediaAv::failure(Failure::Cancelled, QString());
@@ -182,6 +203,9 @@ SCMediaTrimResult copyStreams(const SCMediaTrimRequest &request, const QString &
         if (packet->dts != AV_NOPTS_VALUE)
             packet->dts -= shift;
         AVStream *out = output->streams[stream->output];
+        if (out->codecpar->codec_id == AV_CODEC_ID_FLAC)
+            flacSamples += av_rescale_q(packet->duration, timeBase,
+                                        AVRational {1, out->codecpar->sample_rate});
         av_packet_rescale_ts(packet.get(), timeBase, out->time_base);
         packet->stream_index = stream->output;
         packet->pos = -1;
@@ -193,7 +217,10 @@ SCMediaTrimResult copyStreams(const SCMediaTrimRequest &request, const QString &
     }
     if (!wrote)
         return SCMediaAv::failure(Failure::Failed, QStringLiteral("nothing in the range"));
+    const bool flac = output->oformat == av_guess_format("flac", nullptr, nullptr);
     result = SCMediaAv::finishOutput(output.get());
+    if (result.ok() && flac && !fixFlacLength(partPath, flacSamples))
+        result = SCMediaAv::failure(Failure::Failed, QStringLiteral("FLAC header not updated"));
     result.startMs = (cutUs - origin) / 1000;
     return result;
 }
