@@ -75,9 +75,3 @@ int audioStream(const AVFormatContext *input);
 int64_t toMicroseconds(int64_t ts, AVRational timeBase);
 
 } // namespace SCMediaAv
-
-// The re-encoding cut, for an exact start and for formats that cannot be copied.
-namespace SCMediaReencode {
-SCMediaTrimResult run(const SCMediaTrimRequest &request, const QString &partPath,
-                      const std::function<void(int)> &progress, const std::atomic<bool> &cancel);
-}

@@ -1,3 +1,5 @@
+#include "sc-media-reencode.h"
+
 #include "sc-media-av.h"
 
 extern "C" {
