@@ -459,6 +459,8 @@ void SCFileManager::openTrimWindow(const QString &path)
     window->setWindowFlag(Qt::Window);
     connect(window, &SCTrimWindow::saved, this,
             [this, path](const QString &saved) { addTrimmedFile(path, saved); });
+    if (QWidget *main = window->parentWidget())
+        window->move(main->geometry().center() - window->rect().center());
     window->show();
 }
 

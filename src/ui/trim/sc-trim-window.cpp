@@ -236,6 +236,13 @@ void SCTrimWindow::setUpPlayer()
                                                                           : tr("Play"));
             });
     connect(m_timeline, &SCTrimTimeline::seekRequested, m_player, &QMediaPlayer::setPosition);
+    // Paused at once, the preview shows the first picture instead of a black box.
+    connect(m_player, &QMediaPlayer::mediaStatusChanged, this,
+            [this](QMediaPlayer::MediaStatus status) {
+                if (status == QMediaPlayer::LoadedMedia
+                    && m_player->playbackState() == QMediaPlayer::StoppedState)
+                    m_player->pause();
+            });
     m_player->setSource(QUrl::fromLocalFile(m_path));
 }
 
