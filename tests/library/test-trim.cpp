@@ -191,6 +191,22 @@ void TestTrim::failuresLeaveNoFile()
     QCOMPARE(cut(broken, brokenTarget, 0, 1000).failure, SCMediaTrimResult::Failure::Unreadable);
     QVERIFY(!QFileInfo::exists(brokenTarget));
     QVERIFY(!QFileInfo::exists(brokenTarget + ".part"));
+    // Cancelled on its first progress report, the cut off the GUI thread leaves nothing.
+    SCMediaTrimmer trimmer;
+    const QString cancelled = m_dir.filePath(QStringLiteral("cancelled.mp4"));
+    QList<int> reports;
+    std::optional<SCMediaTrimResult> outcome;
+    connect(&trimmer, &SCMediaTrimmer::progressChanged, &trimmer, [&](int percent) {
+        reports << percent;
+        trimmer.cancel();
+    });
+    connect(&trimmer, &SCMediaTrimmer::finished, &trimmer,
+            [&](const SCMediaTrimResult &result) { outcome = result; });
+    trimmer.start({m_source, cancelled, 0, 10000, true});
+    QTRY_VERIFY_WITH_TIMEOUT(outcome.has_value(), 30000);
+    QCOMPARE(outcome->failure, SCMediaTrimResult::Failure::Cancelled);
+    QVERIFY(!reports.isEmpty() && reports.first() < 100);
+    QVERIFY(!QFileInfo::exists(cancelled) && !QFileInfo::exists(cancelled + ".part"));
     // The source itself is never the target.
     QCOMPARE(cut(m_source, m_source, 0, 1000).failure, SCMediaTrimResult::Failure::NotWritable);
     QCOMPARE(hashOf(m_source), m_sourceHash);
