@@ -37,6 +37,12 @@ QRect SCFileManager::FileItemDelegate::deleteIconRect(const QRect &row)
                  QPoint(row.right() - 20 + 15, row.bottom() - 8));
 }
 
+QRect SCFileManager::FileItemDelegate::trimIconRect(const QRect &row)
+{
+    return QRect(QPoint(row.right() - 72, row.top() + 8),
+                 QPoint(row.right() - 72 + 16, row.bottom() - 8));
+}
+
 QPixmap SCFileManager::FileItemDelegate::tintedIcon(const QString &resource, const QSize &size)
 {
     QPixmap pixmap = QIcon(resource).pixmap(size, QIcon::Normal, QIcon::Off);
@@ -60,7 +66,8 @@ void SCFileManager::FileItemDelegate::paint(QPainter *painter, const QStyleOptio
 
     QRect textRect = row;
     textRect.setLeft(row.left() + 8);
-    textRect.setRight(row.right() - 48);
+    const bool trimmable = index.data(TrimmableRole).toBool();
+    textRect.setRight(row.right() - (trimmable ? 76 : 48));
     painter->setPen(selected || hovered ? ACTIVE_TEXT_COLOR : TEXT_COLOR);
     painter->drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
                       index.data(Qt::DisplayRole).toString());
@@ -72,6 +79,11 @@ void SCFileManager::FileItemDelegate::paint(QPainter *painter, const QStyleOptio
                 folder, tintedIcon(QStringLiteral(":/res/forms/images/folder.svg"), folder.size()));
         painter->drawPixmap(
                 remove, tintedIcon(QStringLiteral(":/res/forms/images/delete.svg"), remove.size()));
+        if (trimmable) {
+            const QRect trim = trimIconRect(row);
+            painter->drawPixmap(
+                    trim, tintedIcon(QStringLiteral(":/res/forms/images/trim.svg"), trim.size()));
+        }
     }
 
     painter->setPen(SEPARATOR_COLOR);
@@ -94,6 +106,12 @@ bool SCFileManager::FileItemDelegate::helpEvent(QHelpEvent *event, QAbstractItem
         const QRect remove = deleteIconRect(option.rect);
         if (folder.contains(event->pos())) {
             QToolTip::showText(event->globalPos(), tr("Show in Folder"), view->viewport(), folder);
+            return true;
+        }
+        if (index.data(TrimmableRole).toBool()
+            && trimIconRect(option.rect).contains(event->pos())) {
+            QToolTip::showText(event->globalPos(), tr("Trim"), view->viewport(),
+                               trimIconRect(option.rect));
             return true;
         }
         if (remove.contains(event->pos())) {

@@ -4,7 +4,7 @@
 
 #include <QStyledItemDelegate>
 
-// Paints a library row: dark background, file name, and on hover the folder and delete icons.
+// Paints a library row: dark background, file name, and on hover the folder, trim and delete icons.
 class SCFileManager::FileItemDelegate : public QStyledItemDelegate
 {
     Q_OBJECT
@@ -22,6 +22,8 @@ public:
     // The hover icons of a row, shared by painting and click handling.
     static QRect folderIconRect(const QRect &row);
     static QRect deleteIconRect(const QRect &row);
+    // Shown on recordings only.
+    static QRect trimIconRect(const QRect &row);
 
 private:
     static QPixmap tintedIcon(const QString &resource, const QSize &size);

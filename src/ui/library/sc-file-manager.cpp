@@ -6,9 +6,13 @@
 #include "sc-file-reveal.h"
 #include "sc-library-scan.h"
 #include "sc-logger.h"
+#include "sc-media-trimmer.h"
 #include "sc-settings.h"
+#include "sc-trim-window.h"
 
 #include <QAbstractButton>
+#include <QApplication>
+#include <QContextMenuEvent>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -16,6 +20,7 @@
 #include <QFileSystemWatcher>
 #include <QLabel>
 #include <QListView>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -140,6 +145,10 @@ void SCFileManager::updateListView(QListView *view, const QString &filter)
     for (const FileData &data : files) {
         auto *item = new QStandardItem(QFileInfo(data.filepath).fileName());
         item->setData(data.filepath, PathRole);
+        const QString type = data.properties.value(QStringLiteral("type")).toString();
+        item->setData(type != QLatin1String("screenshot")
+                              && SCMediaTrimmer::isSupported(data.filepath),
+                      TrimmableRole);
         m_model->appendRow(item);
     }
 
@@ -348,6 +357,10 @@ bool SCFileManager::handleMousePress(QListView *view, const QPoint &pos)
         }
         return true;
     }
+    if (index.data(TrimmableRole).toBool() && FileItemDelegate::trimIconRect(row).contains(pos)) {
+        openTrimWindow(path);
+        return true;
+    }
     if (FileItemDelegate::deleteIconRect(row).contains(pos)) {
         if (!path.isEmpty())
             deleteSingleFile(view, index, path);
@@ -373,6 +386,9 @@ bool SCFileManager::eventFilter(QObject *watched, QEvent *event)
 
     if (event->type() == QEvent::Resize) {
         updatePlaceholder();
+    } else if (event->type() == QEvent::ContextMenu) {
+        showContextMenu(view, static_cast<QContextMenuEvent *>(event)->pos());
+        return true;
     } else if (event->type() == QEvent::MouseButtonPress) {
         const auto *mouse = static_cast<QMouseEvent *>(event);
         if (handleMousePress(view, mouse->position().toPoint()))
@@ -385,6 +401,81 @@ bool SCFileManager::eventFilter(QObject *watched, QEvent *event)
             QTimer::singleShot(0, this, &SCFileManager::dropMissingFiles);
     }
     return QObject::eventFilter(watched, event);
+}
+
+void SCFileManager::showContextMenu(QListView *view, const QPoint &pos)
+{
+    const QModelIndex index = view->indexAt(pos);
+    const QString path = index.isValid() ? index.data(PathRole).toString() : QString();
+    if (path.isEmpty())
+        return;
+    auto *menu = new QMenu(view);
+    menu->setObjectName(CONTEXT_MENU_NAME);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->setStyleSheet(QStringLiteral(
+            "QMenu { background-color: #252526; border: 1px solid #1E1E1E; padding: 5px 0px; }"
+            "QMenu::item { color: #99A1B0; padding: 6px 20px; }"
+            "QMenu::item:selected { background-color: #37373D; color: #FFFFFF; }"));
+    const QPersistentModelIndex row(index);
+    if (index.data(TrimmableRole).toBool()) {
+        QAction *trim = menu->addAction(QIcon(QStringLiteral(":/res/forms/images/trim.svg")),
+                                        tr("Trim..."));
+        trim->setObjectName(QStringLiteral("trimAction"));
+        connect(trim, &QAction::triggered, this, [this, path] { openTrimWindow(path); });
+    }
+    QAction *reveal = menu->addAction(QIcon(QStringLiteral(":/res/forms/images/folder.svg")),
+                                      tr("Show in Folder"));
+    connect(reveal, &QAction::triggered, this, [this, view, row] {
+        if (row.isValid())
+            handleMousePress(view,
+                             FileItemDelegate::folderIconRect(view->visualRect(row)).center());
+    });
+    QAction *remove
+            = menu->addAction(QIcon(QStringLiteral(":/res/forms/images/delete.svg")), tr("Delete"));
+    connect(remove, &QAction::triggered, this, [this, view, row, path] {
+        if (row.isValid())
+            deleteSingleFile(view, row, path);
+    });
+    menu->popup(view->viewport()->mapToGlobal(pos));
+}
+
+void SCFileManager::openTrimWindow(const QString &path)
+{
+    if (!QFileInfo::exists(path)) {
+        SCDesktopOpen::openFile(path, m_listView); // says that it is gone
+        QTimer::singleShot(0, this, &SCFileManager::dropMissingFiles);
+        return;
+    }
+    // One window per file: asking again brings it forward.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        auto *open = qobject_cast<SCTrimWindow *>(widget);
+        if (open && open->sourcePath() == path) {
+            open->raise();
+            open->activateWindow();
+            return;
+        }
+    }
+    auto *window = new SCTrimWindow(path, m_listView ? m_listView->window() : nullptr);
+    window->setWindowFlag(Qt::Window);
+    connect(window, &SCTrimWindow::saved, this,
+            [this, path](const QString &saved) { addTrimmedFile(path, saved); });
+    if (QWidget *main = window->parentWidget())
+        window->move(main->geometry().center() - window->rect().center());
+    window->show();
+}
+
+void SCFileManager::addTrimmedFile(const QString &source, const QString &path)
+{
+    QString type = QStringLiteral("video");
+    for (const FileData &data : std::as_const(m_files)) {
+        if (data.filepath == source)
+            type = data.properties.value(QStringLiteral("type")).toString();
+    }
+    addFile(path, type);
+    if (m_listView && (currentFilter().isEmpty() || currentFilter() == type)) {
+        updateListView(m_listView, currentFilter());
+        selectNewestEntry();
+    }
 }
 
 int SCFileManager::dropMissingFiles()

@@ -28,6 +28,10 @@ public:
 
     // The full path of a row's file is stored under this role.
     static constexpr int PathRole = Qt::UserRole + 1;
+    // Whether a row's file can be trimmed (a recording of a type the trimmer cuts).
+    static constexpr int TrimmableRole = Qt::UserRole + 2;
+    // Object name of the context menu of a row.
+    static inline const QString CONTEXT_MENU_NAME = QStringLiteral("fileContextMenu");
     // Object name of the message about a damaged library.
     static inline const QString DAMAGED_MESSAGE_NAME = QStringLiteral("libraryDamagedMessage");
 
@@ -45,6 +49,8 @@ public:
     // Turns the order of the list on show; the new order is kept for that list.
     void reverseFileOrder();
     void deleteSelectedFiles(QListView *view);
+    // Opens the Trim window on a recording; the file it saves joins the library.
+    void openTrimWindow(const QString &path);
 
     // The settings key holding the order of the list with this filter.
     static QString orderKey(const QString &filter);
@@ -70,6 +76,8 @@ protected:
 
 private:
     bool handleMousePress(QListView *view, const QPoint &pos);
+    void showContextMenu(QListView *view, const QPoint &pos);
+    void addTrimmedFile(const QString &source, const QString &path);
     void deleteSingleFile(QListView *view, const QModelIndex &index, const QString &path);
     bool removeFromDisk(const QString &path, QStringList *failures);
     void reportFailedDeletions(const QStringList &failures, QWidget *parent);
