@@ -52,9 +52,10 @@ QString band(int hz)
     return one + ',' + one + ',' + one;
 }
 
-bool pactl(const QStringList &arguments)
+// pactl's answer (a loaded module's index), or nothing when it failed.
+std::optional<QByteArray> pactl(const QStringList &arguments)
 {
-    return MediaProbe::runTool("pactl", arguments, 10000).has_value();
+    return MediaProbe::runTool("pactl", arguments, 10000);
 }
 
 bool near(const QColor &a, const QColor &b)
@@ -81,6 +82,7 @@ private:
     QString record(int milliseconds);
     SCSettingsWindow *openPreferences();
 
+    QByteArray m_micModule;
     std::unique_ptr<PatternWidget> m_desktop;
     std::unique_ptr<SCMainWindow> m_window;
     UrlCatcher m_urls;
@@ -92,10 +94,12 @@ void TestDevices::initTestCase()
     QVERIFY(g_home->openLog());
     // A second microphone with a tone of its own, and a second output with another.
     QVERIFY(pactl({"load-module", "module-null-sink", "sink_name=mic2_feed"}));
-    QVERIFY(pactl({"load-module", "module-remap-source", "source_name=tone_mic",
-                   "master=mic2_feed.monitor"}));
-    QVERIFY(pactl({"load-module", "module-sine", "sink=mic2_feed",
-                   QString("frequency=%1").arg(MIC_HZ)}));
+    const auto remap = pactl({"load-module", "module-remap-source", "source_name=tone_mic",
+                              "master=mic2_feed.monitor"});
+    QVERIFY(remap);
+    m_micModule = remap->trimmed();
+    QVERIFY(pactl(
+            {"load-module", "module-sine", "sink=mic2_feed", QString("frequency=%1").arg(MIC_HZ)}));
     QVERIFY(pactl({"load-module", "module-null-sink", "sink_name=second_out"}));
     QVERIFY(pactl({"load-module", "module-sine", "sink=second_out",
                    QString("frequency=%1").arg(OUTPUT_HZ)}));
@@ -283,6 +287,15 @@ void TestDevices::chosenDevicesAreHeardAtTheirGain()
                      .value(SCSettings::RECORDING_MIC_GAIN)
                      .toInt(),
              25);
+
+    // The chosen microphone unplugged while recording: the recording goes on to its end.
+    auto *label = child<QLabel>("recordingLabel");
+    QTimer::singleShot(1000, this, [this] { pactl({"unload-module", m_micModule}); });
+    const QString unplugged = record(3000);
+    QVERIFY(!unplugged.isEmpty());
+    QVERIFY(MediaProbe(unplugged).formatDuration() > 2.5);
+    QVERIFY(MediaProbe::decodes(unplugged));
+    QCOMPARE(label->text(), "Start Recording");
 }
 
 int main(int argc, char **argv)
