@@ -44,6 +44,7 @@ SCCaptureSpace SCDisplayChoice::allScreensSpace()
         const SCCaptureSpace one = screenSpace(screen);
         all.logical = all.logical.united(one.logical);
         all.device = all.device.united(one.device);
+        // Only a full-screen recording takes the box, whole: its crop needs no ratio.
         all.ratio = std::max(all.ratio, one.ratio);
     }
     return all;
@@ -72,7 +73,7 @@ SCCaptureSpace SCDisplayChoice::fullScreenSpace() const
                 QStringLiteral("The chosen monitor \"%1\" is not connected; full-screen "
                                "recordings take the primary one")
                         .arg(chosen));
-        const_cast<SCDisplayChoice *>(this)->m_reportedMissing = chosen;
+        m_reportedMissing = chosen;
     }
     return screenSpace(QGuiApplication::primaryScreen());
 }

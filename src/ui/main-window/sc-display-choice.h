@@ -46,5 +46,6 @@ private:
     void onActivated(int index);
 
     QSettings m_settings;
-    QString m_reportedMissing;
+    // The missing monitor already reported, so that the log has it once.
+    mutable QString m_reportedMissing;
 };

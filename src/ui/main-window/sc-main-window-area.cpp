@@ -342,8 +342,16 @@ bool SCMainWindow::setupRecordingArea()
                                         .arg(g.height()));
     m_obs->setCaptureSpace(space.device);
     // One computation for the fields, the crop, the canvas and the file: they always agree.
-    const ObsCaptureArea area = ObsCaptureArea::fromCorners(
-            m_startPoint - g.topLeft(), m_endPoint - g.topLeft(), g.size(), ratio);
+    ObsCaptureArea area = ObsCaptureArea::fromCorners(m_startPoint - g.topLeft(),
+                                                      m_endPoint - g.topLeft(), g.size(), ratio);
+    if (area.fullScreen) {
+        // Monitors of different pixel ratios side by side have no one ratio: the whole box
+        // is simply all of their device pixels.
+        area.frameWidth = space.device.width();
+        area.frameHeight = space.device.height();
+        area.canvasWidth = ObsCaptureArea::roundUpTo4(space.device.width());
+        area.canvasHeight = ObsCaptureArea::roundUpTo4(space.device.height());
+    }
     if (!m_syncingFromEdits) {
         const QSignalBlocker blockWidth(ui->widthLineEdit);
         const QSignalBlocker blockHeight(ui->heightLineEdit);
