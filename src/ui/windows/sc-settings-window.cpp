@@ -6,8 +6,8 @@
 #include "sc-global-hotkey.h"
 #include "sc-hotkey-edit.h"
 #include "sc-path-field.h"
-#include "sc-settings.h"
 #include "sc-settings-sound-page.h"
+#include "sc-settings.h"
 #include "sc-types.h"
 
 #include <QButtonGroup>
