@@ -26,6 +26,8 @@ packages=(
     # test environment
     xvfb xauth openbox xcompmgr pulseaudio pulseaudio-utils dbus dbus-x11 ffmpeg
     xdotool sox x11-utils procps
+    # two monitors on one test screen (xrandr --setmonitor)
+    x11-xserver-utils
     # a real XEmbed tray for the tray icon's tests
     trayer
     # install and package checks (scripts/build-deb.sh, tests/install)

@@ -23,6 +23,15 @@ inline const QString HOTKEYS_PAUSE = QStringLiteral("hotkeys/pause");
 inline const QString RECORDING_SCREEN_SWITCH = QStringLiteral("recording/screenSwitch");
 inline const QString RECORDING_SPEAKER_SWITCH = QStringLiteral("recording/speakerSwitch");
 inline const QString RECORDING_MIC_SWITCH = QStringLiteral("recording/micSwitch");
+// The sound server's device each sound source records ("default" follows the system's
+// choice) and its gain in percent.
+inline const QString RECORDING_SPEAKER_DEVICE = QStringLiteral("recording/speakerDevice");
+inline const QString RECORDING_MIC_DEVICE = QStringLiteral("recording/micDevice");
+inline const QString RECORDING_SPEAKER_GAIN = QStringLiteral("recording/speakerGain");
+inline const QString RECORDING_MIC_GAIN = QStringLiteral("recording/micGain");
+// The monitor full-screen recordings take: a screen's name, "all" for the box around every
+// screen, empty for the primary one.
+inline const QString RECORDING_DISPLAY = QStringLiteral("recording/display");
 inline const QString RECORDING_WEBCAM_SWITCH = QStringLiteral("recording/webcamSwitch");
 inline const QString RECORDING_FORMAT = QStringLiteral("recording/format");
 inline const QString RECORDING_SAVE_LOCATION = QStringLiteral("recording/saveLocation");

@@ -100,6 +100,9 @@ void ObsWrapper::searchMicDevice()
     obs_properties_t *props = obs_get_source_properties(MIC_SOURCE_ID);
     if (!props)
         return;
+    // Asked again whenever devices are offered: the server's list changes.
+    m_micNames.clear();
+    m_micIds.clear();
     fillList(props, "device_id", m_micNames, m_micIds, false, false);
     obs_properties_destroy(props);
     if (m_micNames.isEmpty()) {
@@ -113,6 +116,9 @@ void ObsWrapper::searchPlayerDevice()
     obs_properties_t *props = obs_get_source_properties(PLAYER_SOURCE_ID);
     if (!props)
         return;
+    // Asked again whenever devices are offered: the server's list changes.
+    m_playerNames.clear();
+    m_playerIds.clear();
     fillList(props, "device_id", m_playerNames, m_playerIds, false, false);
     obs_properties_destroy(props);
     if (m_playerNames.isEmpty()) {
@@ -144,6 +150,30 @@ QString ObsWrapper::micDeviceId(const QString &name) const
 QString ObsWrapper::playerDeviceId(const QString &name) const
 {
     return deviceIdFor(m_playerNames, m_playerIds, name);
+}
+
+bool ObsWrapper::micDeviceKnown(const QString &deviceId) const
+{
+    return deviceId == QLatin1String("default") || m_micIds.contains(deviceId);
+}
+
+bool ObsWrapper::playerDeviceKnown(const QString &deviceId) const
+{
+    return deviceId == QLatin1String("default") || m_playerIds.contains(deviceId);
+}
+
+void ObsWrapper::setMicGain(float gain)
+{
+    m_micGain = gain;
+    if (m_micSource)
+        obs_source_set_volume(m_micSource, gain);
+}
+
+void ObsWrapper::setPlayerGain(float gain)
+{
+    m_playerGain = gain;
+    if (m_playerSource)
+        obs_source_set_volume(m_playerSource, gain);
 }
 
 bool ObsWrapper::soundSilent() const
@@ -257,6 +287,7 @@ void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
     if (!created)
         return;
 
+    obs_source_set_volume(created, mic ? m_micGain : m_playerGain);
     obs_set_output_source(static_cast<uint32_t>(channel), created);
     setMixerBit(channel, true);
     source = created.Get();

@@ -3,6 +3,7 @@
 #include "sc-obs-wrapper-internal.h"
 
 #include <QGuiApplication>
+#include <QRegularExpression>
 #include <QScreen>
 
 #include <cstring>
@@ -73,6 +74,7 @@ int ObsWrapper::buildScene()
                                          "recording without pointer highlight")
                                   .arg(QLatin1String(MOUSE_EFFECTS_ID)));
     }
+    chooseDrawnScreen();
     applyCrop();
 
     struct AddData
@@ -144,22 +146,73 @@ bool ObsWrapper::updateRecItem(const char *target, REC_TYPE type, bool region, i
     return true;
 }
 
+void ObsWrapper::setCaptureSpace(const QRect &deviceRect)
+{
+    if (deviceRect == m_captureSpace)
+        return;
+    m_captureSpace = deviceRect;
+    chooseDrawnScreen();
+}
+
+void ObsWrapper::chooseDrawnScreen()
+{
+    const QRect deviceRect = m_captureSpace;
+    if (!m_captureSource || m_sceneType != REC_SCREEN || deviceRect.isEmpty())
+        return;
+    // The drawn picture is one of the X server's screens as the capture source lists them
+    // ("Screen 1 (1920x1080 @ 1920,0)"): take the one at this place.
+    static const QRegularExpression geometry(
+            QStringLiteral("\\((\\d+)x(\\d+) @ (-?\\d+),(-?\\d+)\\)"));
+    for (int i = 0; i < m_targetNames.size() && i < m_targetIds.size(); ++i) {
+        const QRegularExpressionMatch m = geometry.match(m_targetNames.at(i));
+        if (!m.hasMatch())
+            continue;
+        const QRect screen(m.captured(3).toInt(), m.captured(4).toInt(), m.captured(1).toInt(),
+                           m.captured(2).toInt());
+        if (screen.contains(deviceRect)) {
+            OBSDataAutoRelease settings = obs_source_get_settings(m_captureSource);
+            obs_data_set_int(settings, "screen", m_targetIds.at(i).toInt());
+            obs_source_update(m_captureSource, settings);
+            m_drawnScreen = screen;
+            applyCrop();
+            return;
+        }
+    }
+    m_drawnScreen = QRect();
+    logger()->warning(QStringLiteral("No capture screen holds %1x%2 at %3,%4; the drawn picture "
+                                     "keeps its screen")
+                              .arg(deviceRect.width())
+                              .arg(deviceRect.height())
+                              .arg(deviceRect.x())
+                              .arg(deviceRect.y()));
+}
+
 void ObsWrapper::applyCrop()
 {
     if (!m_captureSource)
         return;
+    // The crop is measured in the capture space; the source draws the whole screen around it.
+    QMargins around;
+    if (m_drawnScreen.contains(m_captureSpace) && !m_captureSpace.isEmpty())
+        around = QMargins(m_captureSpace.left() - m_drawnScreen.left(),
+                          m_captureSpace.top() - m_drawnScreen.top(),
+                          m_drawnScreen.right() - m_captureSpace.right(),
+                          m_drawnScreen.bottom() - m_captureSpace.bottom());
+    const int left = m_cropLeft + around.left();
+    const int top = m_cropTop + around.top();
+    const int right = m_cropRight + around.right();
+    const int bottom = m_cropBottom + around.bottom();
     OBSDataAutoRelease crop = obs_data_create();
     obs_data_set_bool(crop, "relative", true);
-    obs_data_set_int(crop, "left", m_cropLeft);
-    obs_data_set_int(crop, "top", m_cropTop);
-    obs_data_set_int(crop, "right", m_cropRight);
-    obs_data_set_int(crop, "bottom", m_cropBottom);
+    obs_data_set_int(crop, "left", left);
+    obs_data_set_int(crop, "top", top);
+    obs_data_set_int(crop, "right", right);
+    obs_data_set_int(crop, "bottom", bottom);
     obs_data_set_int(crop, "cx", 0);
     obs_data_set_int(crop, "cy", 0);
 
     // A crop filter always draws the whole picture once more, even when it cuts nothing.
-    const bool cropping
-            = m_cropLeft != 0 || m_cropRight != 0 || m_cropTop != 0 || m_cropBottom != 0;
+    const bool cropping = left != 0 || right != 0 || top != 0 || bottom != 0;
     const char *cropName = obs_source_get_display_name("crop_filter");
     OBSSourceAutoRelease filter = obs_source_get_filter_by_name(m_captureSource, cropName);
     if (!filter) {

@@ -16,20 +16,22 @@
 
 QRect ObsWrapper::screenArea() const
 {
-    // Areas are chosen on the primary screen; the X root holds every screen at its place.
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return {};
-    const qreal ratio = screen->devicePixelRatio();
-    const QRect geometry = screen->geometry();
-    const int screenWidth = int(geometry.width() * ratio);
-    const int screenHeight = int(geometry.height() * ratio);
-    const int width = screenWidth - m_cropLeft - m_cropRight;
-    const int height = screenHeight - m_cropTop - m_cropBottom;
+    // The X root holds every screen at its place: the area is read where it is.
+    QRect space = m_captureSpace;
+    if (space.isEmpty()) {
+        QScreen *screen = QGuiApplication::primaryScreen();
+        if (!screen)
+            return {};
+        const qreal ratio = screen->devicePixelRatio();
+        const QRect geometry = screen->geometry();
+        space = QRect(geometry.topLeft(),
+                      QSize(int(geometry.width() * ratio), int(geometry.height() * ratio)));
+    }
+    const int width = space.width() - m_cropLeft - m_cropRight;
+    const int height = space.height() - m_cropTop - m_cropBottom;
     if (width <= 0 || height <= 0)
         return {};
-    return {int(geometry.x() * ratio) + m_cropLeft, int(geometry.y() * ratio) + m_cropTop, width,
-            height};
+    return {space.x() + m_cropLeft, space.y() + m_cropTop, width, height};
 }
 
 bool ObsWrapper::screenReadable(QString *reason)

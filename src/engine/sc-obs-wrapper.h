@@ -84,6 +84,10 @@ public:
     QStringList getRecTargetIds() const { return m_targetIds; }
     bool updateRecItem(const char *target, REC_TYPE type, bool region, int left, int right, int top,
                        int bottom);
+    // The part of the X root, in device pixels, that the crop of updateRecItem is measured
+    // in: one monitor or the box around all of them. Empty: the primary screen.
+    void setCaptureSpace(const QRect &deviceRect);
+    QRect captureSpace() const { return m_captureSpace; }
     void captureMouseCursor(bool show);
     void enableMouseEffect(bool enable);
 
@@ -92,6 +96,14 @@ public:
     QStringList micphoneDeviceName() const;
     QStringList playerDeviceName() const;
     bool hasMicDevice() const;
+    // Whether the sound server offers a device of this id now ("default" always).
+    bool micDeviceKnown(const QString &deviceId) const;
+    bool playerDeviceKnown(const QString &deviceId) const;
+    QStringList micDeviceIds() const { return m_micIds; }
+    QStringList playerDeviceIds() const { return m_playerIds; }
+    // A source's gain as a factor of its level (1 keeps it); kept for the sources created later.
+    void setMicGain(float gain);
+    void setPlayerGain(float gain);
     QString micDeviceId(const QString &name) const;
     QString playerDeviceId(const QString &name) const;
     void recMicAudio(bool enable, const QString &deviceId);
@@ -227,6 +239,7 @@ private:
     static obs_data_t *mouseEffectSettings(bool enable);
     int buildScene();
     void applyCrop();
+    void chooseDrawnScreen();
     // The canvas libobs draws; see sc-obs-wrapper-canvas.cpp.
     bool startVideo(const QString &ownFolder);
     int applyVideo(const obs_video_info &canvas);
@@ -287,6 +300,11 @@ private:
     int m_cropRight = 0;
     int m_cropTop = 0;
     int m_cropBottom = 0;
+    QRect m_captureSpace;
+    // The X screen the capture source draws, holding the capture space.
+    QRect m_drawnScreen;
+    float m_micGain = 1.0f;
+    float m_playerGain = 1.0f;
     bool m_pictureHidden = false;
     // The prepared output needs no composed picture (it reads the screen or has none).
     bool m_composeFree = false;

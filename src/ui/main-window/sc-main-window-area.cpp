@@ -7,6 +7,7 @@
 #include "area-selector.h"
 #include "obs-capture-area.h"
 #include "sc-camera-window.h"
+#include "sc-display-choice.h"
 #include "sc-draw-window.h"
 #include "sc-frame-geometry.h"
 #include "sc-fullscreen-toolbar.h"
@@ -24,7 +25,6 @@
 
 namespace {
 
-const QString DEFAULT_AUDIO_DEVICE = QStringLiteral("default");
 constexpr int FPS = 30;
 constexpr int GIF_FPS = 15;
 constexpr int FIRST_AUDIO_FORMAT = static_cast<int>(OutputFormat::MP3);
@@ -119,9 +119,10 @@ void SCMainWindow::changeFormatFromAudioToMP4()
 
 void SCMainWindow::onFullScreenClicked()
 {
-    if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        m_startPoint = screen->geometry().topLeft();
-        m_endPoint = screen->geometry().bottomRight();
+    const SCCaptureSpace space = fullScreenSpace();
+    if (space.isValid()) {
+        m_startPoint = space.logical.topLeft();
+        m_endPoint = space.logical.bottomRight();
         m_areaSet = true;
     }
     setupRecordingArea();
@@ -330,19 +331,28 @@ void SCMainWindow::applyCrop(const ObsCaptureArea &area)
 
 bool SCMainWindow::setupRecordingArea()
 {
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen || !m_obsReady)
+    const SCCaptureSpace space = recordingSpace();
+    if (!space.isValid() || !m_obsReady)
         return false;
-    const QRect g = screen->geometry();
-    const qreal ratio = screen->devicePixelRatio();
+    const QRect g = space.logical;
+    const qreal ratio = space.ratio;
     SCLogger::instance()->debug(QStringLiteral("Screen geometry: x=%1, y=%2, width=%3, height=%4")
                                         .arg(g.x())
                                         .arg(g.y())
                                         .arg(g.width())
                                         .arg(g.height()));
+    m_obs->setCaptureSpace(space.device);
     // One computation for the fields, the crop, the canvas and the file: they always agree.
-    const ObsCaptureArea area = ObsCaptureArea::fromCorners(
-            m_startPoint - g.topLeft(), m_endPoint - g.topLeft(), g.size(), ratio);
+    ObsCaptureArea area = ObsCaptureArea::fromCorners(m_startPoint - g.topLeft(),
+                                                      m_endPoint - g.topLeft(), g.size(), ratio);
+    if (area.fullScreen) {
+        // Monitors of different pixel ratios side by side have no one ratio: the whole box
+        // is simply all of their device pixels.
+        area.frameWidth = space.device.width();
+        area.frameHeight = space.device.height();
+        area.canvasWidth = ObsCaptureArea::roundUpTo4(space.device.width());
+        area.canvasHeight = ObsCaptureArea::roundUpTo4(space.device.height());
+    }
     if (!m_syncingFromEdits) {
         const QSignalBlocker blockWidth(ui->widthLineEdit);
         const QSignalBlocker blockHeight(ui->heightLineEdit);
@@ -400,15 +410,13 @@ void SCMainWindow::onHeightEdited(const QString &text)
 // A side typed in physical pixels; a side given as 0 stays as the frame has it.
 void SCMainWindow::resizeFrameFromEdits(int width, int height)
 {
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (width < 0 || height < 0 || (width == 0 && height == 0) || !m_drawWindow || !screen)
+    const qreal ratio = recordingSpace().ratio;
+    if (width < 0 || height < 0 || (width == 0 && height == 0) || !m_drawWindow)
         return;
     const int border = 2 * m_drawWindow->borderWidth();
     m_syncingFromEdits = true;
-    m_drawWindow->resizeContent(width > 0 ? int(width / screen->devicePixelRatio())
-                                          : m_drawWindow->width() - border,
-                                height > 0 ? int(height / screen->devicePixelRatio())
-                                           : m_drawWindow->height() - border);
+    m_drawWindow->resizeContent(width > 0 ? int(width / ratio) : m_drawWindow->width() - border,
+                                height > 0 ? int(height / ratio) : m_drawWindow->height() - border);
     m_syncingFromEdits = false;
 }
 
@@ -466,7 +474,7 @@ void SCMainWindow::followSoundSwitch(VolumeControl *meter, LevelSignal levels, b
 void SCMainWindow::onSpeakerSwitchChanged(bool on)
 {
     if (m_obs && m_obsReady) {
-        m_obs->recPlayerAudio(on, DEFAULT_AUDIO_DEVICE);
+        m_obs->recPlayerAudio(on, soundDevice(false));
         followSoundSwitch(ui->speakerMeter, &ObsWrapper::playerVolumeDataChange, on);
     }
     m_settings.setValue(SCSettings::RECORDING_SPEAKER_SWITCH, on);
@@ -480,7 +488,7 @@ void SCMainWindow::onMicSwitchChanged(bool on)
         return;
     }
     if (m_obs && m_obsReady) {
-        m_obs->recMicAudio(on, DEFAULT_AUDIO_DEVICE);
+        m_obs->recMicAudio(on, soundDevice(true));
         followSoundSwitch(ui->micMeter, &ObsWrapper::micVolumeDataChange, on);
     }
     m_settings.setValue(SCSettings::RECORDING_MIC_SWITCH, on);

@@ -205,6 +205,7 @@ void SCMainWindow::onSettingsClicked()
         initHotkeys();
         onLanguageChanged(m_settings.value(SCSettings::GENERAL_LANGUAGE).toString());
     });
+    connectSoundPage(window);
     showModalOverThis(window);
 }
 

@@ -5,6 +5,7 @@
 #include "ui_sc-main-window.h"
 
 #include "sc-countdown-widget.h"
+#include "sc-display-choice.h"
 #include "sc-draw-window.h"
 #include "sc-file-manager.h"
 #include "sc-fullscreen-toolbar.h"
@@ -26,7 +27,6 @@
 #include <QTimer>
 
 namespace {
-const QString DEFAULT_AUDIO_DEVICE = QStringLiteral("default");
 constexpr int FPS = 30;
 constexpr int BITRATE_ARGUMENT = 4;
 // Below this a new recording may not fit; below the second one a running recording is
@@ -57,7 +57,8 @@ void SCMainWindow::initObsRecording()
         qWarning() << "Failed to get primary screen";
         return;
     }
-    const QRect geometry = screen->geometry();
+    setupDisplayChoice();
+    const QRect geometry = fullScreenSpace().logical;
     m_startPoint = geometry.topLeft();
     m_endPoint = geometry.bottomRight();
     m_areaSet = true;
@@ -94,8 +95,9 @@ void SCMainWindow::initObsRecording()
 
 void SCMainWindow::setupRecordingDevices()
 {
-    m_obs->recMicAudio(true, DEFAULT_AUDIO_DEVICE);
-    m_obs->recPlayerAudio(true, DEFAULT_AUDIO_DEVICE);
+    applySoundGains();
+    m_obs->recMicAudio(true, soundDevice(true));
+    m_obs->recPlayerAudio(true, soundDevice(false));
 }
 
 void SCMainWindow::setupOBSConnection()
@@ -232,20 +234,23 @@ void SCMainWindow::startRecordingHandler()
 
 bool SCMainWindow::prepareRecording()
 {
-    QScreen *screen = QGuiApplication::primaryScreen();
-    if (!screen)
-        return false;
     if (!m_areaSet || !m_screenEnabled || m_recordingMode == FullScreen) {
-        m_startPoint = screen->geometry().topLeft();
-        m_endPoint = screen->geometry().bottomRight();
+        const SCCaptureSpace space = fullScreenSpace();
+        if (!space.isValid())
+            return false;
+        m_startPoint = space.logical.topLeft();
+        m_endPoint = space.logical.bottomRight();
         m_areaSet = true;
     }
     // Applied afresh, so that the crop, the canvas, the size fields and the file agree with
     // whatever the frame went through since.
     if (!setupRecordingArea())
         return false;
-    m_obs->recMicAudio(ui->micSwitch->isChecked(), DEFAULT_AUDIO_DEVICE);
-    m_obs->recPlayerAudio(ui->speakerSwitch->isChecked(), DEFAULT_AUDIO_DEVICE);
+    // The server's devices may have changed since the last recording.
+    m_obs->searchMicDevice();
+    m_obs->searchPlayerDevice();
+    m_obs->recMicAudio(ui->micSwitch->isChecked(), soundDevice(true));
+    m_obs->recPlayerAudio(ui->speakerSwitch->isChecked(), soundDevice(false));
     return true;
 }
 

@@ -1,6 +1,8 @@
 #include "sc-main-window.h"
 #include "ui_sc-main-window.h"
 
+#include "sc-display-choice.h"
+
 #include "area-selector.h"
 #include "sc-desktop-open.h"
 #include "sc-dialogs.h"
@@ -128,6 +130,8 @@ void SCMainWindow::retranslateUi()
 {
     ui->retranslateUi(this);
     retranslateCodeTexts();
+    if (m_displayChoice)
+        m_displayChoice->retranslate();
 }
 
 void SCMainWindow::loadStyleSheet()

@@ -23,6 +23,9 @@ class QMessageBox;
 class QSizeGrip;
 class QTimer;
 class SCCountdownWidget;
+class SCDisplayChoice;
+class SCSettingsWindow;
+struct SCCaptureSpace;
 class SCFileManager;
 class SCFullscreenToolbar;
 class SCGlobalHotkey;
@@ -221,6 +224,18 @@ private:
     void onWebcamSwitchChanged(bool on);
     void onMouseSwitchChanged(bool on);
 
+    // display and sound devices (sc-main-window-devices.cpp)
+    void setupDisplayChoice();
+    SCCaptureSpace fullScreenSpace() const;
+    // Where the current area is measured: the chosen monitor in full screen, else the screen
+    // holding the area.
+    SCCaptureSpace recordingSpace() const;
+    // The stored device of a sound source, or "default" (with a log line and a note, once)
+    // when the sound server does not offer it now.
+    QString soundDevice(bool mic);
+    void applySoundGains();
+    void connectSoundPage(SCSettingsWindow *window);
+
     // screenshots
     SCScreenshotWindow *ensureScreenshotWindowCreated();
     void onScreenshotTileReleased(QWidget *tile);
@@ -287,6 +302,10 @@ private:
     SCGlobalHotkey *m_screenshotHotkey = nullptr;
     SCGlobalHotkey *m_pauseHotkey = nullptr;
     SCNote *m_screenshotNote = nullptr;
+    SCNote *m_deviceNote = nullptr;
+    SCDisplayChoice *m_displayChoice = nullptr;
+    QString m_reportedMissingMic;
+    QString m_reportedMissingSpeaker;
     // The window stepped aside for the screenshot and comes back when it ends.
     bool m_restoreAfterScreenshot = false;
     bool m_activateAfterScreenshot = false;

@@ -23,8 +23,9 @@ AreaSelector::AreaSelector(QWidget *parent)
     // full-screen one and may keep it from the top or from the focus when it comes back.
     setWindowFlags(Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint
                    | Qt::X11BypassWindowManagerHint);
+    // Every monitor: an area may be chosen on any of them.
     if (QScreen *screen = QGuiApplication::primaryScreen()) {
-        setGeometry(screen->geometry());
+        setGeometry(screen->virtualGeometry());
         m_devicePixelRatio = screen->devicePixelRatio();
     }
     setCursor(Qt::CrossCursor);
@@ -118,7 +119,9 @@ void AreaSelector::mouseReleaseEvent(QMouseEvent *event)
     qDebug() << "Selected Area - X:" << m_selectedArea.x() << "Y:" << m_selectedArea.y()
              << "Width:" << m_selectedArea.width() << "Height:" << m_selectedArea.height();
     QGuiApplication::restoreOverrideCursor();
-    emit areaSelected(m_selectedArea);
+    // In global coordinates, which differ from this window's when a monitor lies left of or
+    // above the origin.
+    emit areaSelected(m_selectedArea.translated(geometry().topLeft()));
 }
 
 void AreaSelector::keyPressEvent(QKeyEvent *event)
@@ -138,7 +141,9 @@ void AreaSelector::showEvent(QShowEvent *event)
     m_background = QPixmap();
     QScreen *screen = QGuiApplication::primaryScreen();
     if (screen && !SCCompositorWatcher::instance()->isCompositing())
-        m_background = screen->grabWindow(0);
+        m_background = screen->grabWindow(0, geometry().x() - screen->geometry().x(),
+                                          geometry().y() - screen->geometry().y(),
+                                          geometry().width(), geometry().height());
     m_selecting = false;
     QWidget::showEvent(event);
     // Escape must reach the selector, and no window manager hands it the focus: take the

@@ -6,6 +6,7 @@
 #include "sc-global-hotkey.h"
 #include "sc-hotkey-edit.h"
 #include "sc-path-field.h"
+#include "sc-settings-sound-page.h"
 #include "sc-settings.h"
 #include "sc-types.h"
 
@@ -90,6 +91,7 @@ void SCSettingsWindow::setupUi()
                    {"screenshotSettingsTab", tr("Screenshot"), 1},
                    {"hotkeysSettingsTab", tr("Hotkeys"), 3},
                    {"mouseSettingsTab", tr("Mouse"), 2},
+                   {"soundSettingsTab", tr("Sound"), 5},
                    {"desktopSettingsTab", tr("General"), 4}};
     for (const auto &def : tabDefs) {
         auto *tab = new QPushButton(def.text, tabs);
@@ -111,6 +113,8 @@ void SCSettingsWindow::setupUi()
     m_settingsPages->addWidget(buildMousePage());
     m_settingsPages->addWidget(buildHotkeysPage());
     m_settingsPages->addWidget(buildDesktopPage());
+    m_soundPage = new SCSettingsSoundPage(m_settingsPages);
+    m_settingsPages->addWidget(m_soundPage);
     rightLayout->addWidget(m_settingsPages);
 
     m_buttonBox = new QDialogButtonBox(QDialogButtonBox::Save | QDialogButtonBox::Cancel, right);

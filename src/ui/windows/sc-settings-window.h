@@ -15,6 +15,7 @@ class QPushButton;
 class QStackedWidget;
 class SCHotkeyEdit;
 class SCPathField;
+class SCSettingsSoundPage;
 
 // The preferences: formats, folders, hotkeys, mouse options, the tray and notifications. Edits stay
 // in a cache until Save; only the folder choices are stored at once.
@@ -42,6 +43,9 @@ public:
 
     explicit SCSettingsWindow(QWidget *parent = nullptr);
     ~SCSettingsWindow() override;
+
+    // Its devices and meters come from whoever owns the sound sources.
+    SCSettingsSoundPage *soundPage() const { return m_soundPage; }
 
 Q_SIGNALS:
     void updateSettings();
@@ -96,4 +100,5 @@ private:
     QLabel *m_noTrayLabel = nullptr;
     QCheckBox *m_notificationsCheckBox = nullptr;
     QDialogButtonBox *m_buttonBox = nullptr;
+    SCSettingsSoundPage *m_soundPage = nullptr;
 };
