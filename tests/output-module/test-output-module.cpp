@@ -40,7 +40,9 @@ const Expected kExpected[] = {{"mov,mp4,m4a,3gp,3g2,mj2", {"aac", "h264"}},
                               {"gif", {"gif"}},
                               {"mp3", {"mp3"}},
                               {"aac", {"aac"}},
-                              {"flac", {"flac"}}};
+                              {"flac", {"flac"}},
+                              {"matroska,webm", {"aac", "h264"}},
+                              {"matroska,webm", {"opus", "vp9"}}};
 
 QStringList sorted(QStringList list)
 {
@@ -48,9 +50,9 @@ QStringList sorted(QStringList list)
     return list;
 }
 
-const RecordFormat kAllFormats[]
-        = {RecordFormat::Mp4, RecordFormat::Avi, RecordFormat::Flv, RecordFormat::Gif,
-           RecordFormat::Mp3, RecordFormat::Aac, RecordFormat::Flac};
+const RecordFormat kAllFormats[] = {RecordFormat::Mp4,  RecordFormat::Avi, RecordFormat::Flv,
+                                    RecordFormat::Gif,  RecordFormat::Mp3, RecordFormat::Aac,
+                                    RecordFormat::Flac, RecordFormat::Mkv, RecordFormat::Webm};
 
 // Random colours at the top left of the screen, new in every picture: a picture no encoder can
 // make small, and one whose colours change all the time.
@@ -116,7 +118,7 @@ void OutputModuleTest::cleanupTestCase()
     ObsTestSession::shutDown();
 }
 
-// All seven formats as parallel outputs over one tone and a screen of noise.
+// Every format as parallel outputs over one tone and a screen of noise.
 void OutputModuleTest::recordsEveryFormatAtOnce()
 {
     NoiseWindow noise;

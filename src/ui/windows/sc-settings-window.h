@@ -15,6 +15,7 @@ class QPushButton;
 class QStackedWidget;
 class SCHotkeyEdit;
 class SCPathField;
+class SCRecordingQualityFields;
 
 // The preferences: formats, folders, hotkeys, mouse options, the tray and notifications. Edits stay
 // in a cache until Save; only the folder choices are stored at once.
@@ -83,6 +84,7 @@ private:
     QPushButton *m_closeBtn = nullptr;
     QStackedWidget *m_settingsPages = nullptr;
     QComboBox *m_recordingFormatComboBox = nullptr;
+    SCRecordingQualityFields *m_recordingQuality = nullptr;
     SCPathField *m_recordingFileLocationLE = nullptr;
     QComboBox *m_screenshotFormatComboBox = nullptr;
     SCPathField *m_screenshotFileLocationLE = nullptr;
