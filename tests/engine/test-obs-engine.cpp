@@ -3,11 +3,13 @@
 #include "flat-window.h"
 #include "media-probe.h"
 #include "obs-capture-area.h"
+#include "pattern-widget.h"
 #include "sc-obs-wrapper.h"
 
 #include <QGuiApplication>
 #include <QJsonObject>
 #include <QMargins>
+#include <QRandomGenerator>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -73,6 +75,7 @@ private Q_SLOTS:
     void pausedAudioRecordingHasNoVideo();
     void setupDuringARecordingLeavesItAlone();
     void startIntoUnwritableFolderFails();
+    void rateAndQualityReachTheFile();
     void cleanupTestCase();
 
 private:
@@ -546,6 +549,49 @@ void TestObsEngine::startIntoUnwritableFolderFails()
     QVERIFY(!QFile::exists(folder + "/Recording_test.mp4"));
     if (geteuid() != 0)
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The preferences' frame rate is the file's; over the same changing screen a small file is
+// smaller than a high-quality one.
+void TestObsEngine::rateAndQualityReachTheFile()
+{
+    PatternWidget noise(
+            [](int, int) { return QColor::fromRgb(QRandomGenerator::global()->generate()); }, false,
+            Qt::X11BypassWindowManagerHint);
+    noise.setGeometry(0, 0, 640, 360);
+    QTimer repaint;
+    connect(&repaint, &QTimer::timeout, &noise, qOverload<>(&QWidget::update));
+    repaint.start(16);
+    noise.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&noise));
+    QVERIFY(m_obs->updateRecItem(m_obs->getRecTargets().first().toUtf8(), REC_SCREEN, false, 0, 0,
+                                 0, 0));
+    const struct
+    {
+        const char *name;
+        int fps;
+        RecordingQuality quality;
+    } takes[] = {{"rate60", 60, RecordingQuality::Balanced},
+                 {"small", 15, RecordingQuality::Small},
+                 {"high", 15, RecordingQuality::High}};
+    for (const auto &take : takes) {
+        QCOMPARE(m_obs->resetVideo(m_screen.width(), m_screen.height(), m_screen.width(),
+                                   m_screen.height(), take.fps),
+                 0);
+        const QString base = m_dir.filePath(take.name);
+        m_obs->setupFFmpeg(base, 640, 360, take.fps, 4, OutputFormat::MP4, take.quality);
+        QVERIFY(recordFor(2000));
+        const MediaProbe info(base + ".mp4");
+        QCOMPARE(info.stream("video").value("r_frame_rate").toString(),
+                 QString("%1/1").arg(take.fps));
+        // every tick of that rate has its picture
+        const double pictures = info.packetCount("video") / info.packetEnd("video");
+        QVERIFY2(qAbs(pictures - take.fps) <= take.fps * 0.1,
+                 qPrintable(QString::number(pictures)));
+    }
+    const qint64 small = QFileInfo(m_dir.filePath("small.mp4")).size();
+    const qint64 high = QFileInfo(m_dir.filePath("high.mp4")).size();
+    QVERIFY2(small * 4 < high * 3, qPrintable(QString("%1 against %2 bytes").arg(small).arg(high)));
 }
 
 void TestObsEngine::cleanupTestCase()
