@@ -46,12 +46,14 @@ long highWaterMarkKb(const QString &statusFile)
 
 } // namespace
 
+// WebM as the program writes it: 4:2:0, not the RGB VP9 that x11grab's pictures would give.
 QList<QByteArray> encoderArguments(const QString &format)
 {
-    if (format == QLatin1String("webm"))
-        return {"-c:v",     "libvpx-vp9", "-deadline",     "realtime", "-cpu-used",      "8",
-                "-row-mt",  "1",          "-tile-columns", "2",        "-lag-in-frames", "0",
-                "-threads", "0",          "-b:v",          "4096k"};
+    if (format == QLatin1String("webm")) {
+        return {"-c:v", "libvpx-vp9", "-deadline", "realtime", "-cpu-used", "8", "-row-mt", "1",
+                "-tile-columns", "2", "-lag-in-frames", "0", "-threads", "0", "-b:v", "4096k",
+                "-pix_fmt", "yuv420p"};
+    }
     return {"-c:v", "libx264", "-preset", "veryfast"};
 }
 
