@@ -4,10 +4,11 @@
 
 #include <QString>
 
-// Records the same screen with the ffmpeg tool (x11grab and libx264 veryfast) as a child
-// process, and measures that child.
+// Records the same screen with the ffmpeg tool (x11grab and libx264 veryfast, or for WebM
+// libvpx-vp9 in real time as the program sets it up) as a child process, and measures that
+// child.
 class BenchFfmpegRun
 {
 public:
-    BenchFigures run(const QString &file, const QString &logFile, int seconds);
+    BenchFigures run(const QString &file, const QString &logFile, const BenchSetup &setup);
 };

@@ -4,6 +4,15 @@
 
 #include <optional>
 
+// What both recorders are asked for: seconds, pictures a second and the file type ("mp4",
+// "mkv" or "webm"; the same encoder for both).
+struct BenchSetup
+{
+    int seconds = 20;
+    int fps = 30;
+    QString format = QStringLiteral("mp4");
+};
+
 // What one recorder achieved in one run; unknown figures stay empty.
 struct BenchFigures
 {

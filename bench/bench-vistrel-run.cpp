@@ -3,6 +3,7 @@
 #include "bench-animation-window.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
+#include "sc-types.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,7 +23,6 @@
 
 namespace {
 
-const int FPS = 30;
 // The main window's bitrate argument.
 const int BITRATE = 4;
 
@@ -82,11 +82,13 @@ void spin(int milliseconds)
 
 } // namespace
 
-BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
+BenchFigures BenchVistrelRun::run(const QString &base, const BenchSetup &setup)
 {
+    const int seconds = setup.seconds;
+    const int fps = setup.fps;
     BenchFigures figures;
     figures.name = QStringLiteral("Vistrel");
-    figures.expectedFrames = seconds * FPS;
+    figures.expectedFrames = seconds * fps;
 
     QScreen *screen = QGuiApplication::primaryScreen();
     const qreal ratio = screen->devicePixelRatio();
@@ -96,7 +98,7 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
 
     base_set_log_handler(logToStderr, nullptr);
     auto obs = std::make_unique<ObsWrapper>();
-    if (!obs->initObs(width, height, FPS)) {
+    if (!obs->initObs(width, height, fps)) {
         figures.error = QStringLiteral("the engine did not come up");
         return figures;
     }
@@ -114,14 +116,15 @@ BenchFigures BenchVistrelRun::run(const QString &base, int seconds)
     if (!obs->getRecTargets().isEmpty())
         obs->updateRecItem(obs->getRecTargets().first().toUtf8().constData(), REC_SCREEN,
                            !area.fullScreen, area.left, area.right, area.top, area.bottom);
-    obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth, area.canvasHeight, FPS);
+    obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth, area.canvasHeight, fps);
     obs->captureMouseCursor(true);
     // The program's defaults: pointer shown, with its highlight.
     obs->enableMouseEffect(true);
     // Let the sources settle before anything is measured.
     spin(1500);
 
-    obs->setupFFmpeg(base, area.frameWidth, area.frameHeight, FPS, BITRATE, OutputFormat::MP4);
+    obs->setupFFmpeg(base, area.frameWidth, area.frameHeight, fps, BITRATE,
+                     OUTPUT_FORMAT_MAP.at(setup.format.toUpper()));
     figures.file = obs->outputFilePath();
     // The engine lets go of its output at the stop; its counters are read after the end.
     OBSOutput output = obs->output();

@@ -9,5 +9,5 @@
 class BenchVistrelRun
 {
 public:
-    BenchFigures run(const QString &base, int seconds);
+    BenchFigures run(const QString &base, const BenchSetup &setup);
 };

@@ -1,6 +1,8 @@
 // Screen recording benchmark: the engine against the ffmpeg tool on the same moving screen.
 //
-//   record-bench [seconds]     records `seconds` (default 20) with each and prints a table
+//   record-bench [seconds] [--fps N] [--format mp4|mkv|webm]
+//                              records `seconds` (default 20) at N pictures a second (default
+//                              30) in that format with each and prints a table
 //   record-bench --animate     the moving content alone (run as a child of the benchmark)
 //
 // Run it through scripts/record-bench.sh, which provides the desktop session. Figures are
@@ -127,11 +129,13 @@ QString perPicture(const std::optional<double> &seconds, const std::optional<lon
     return QString::number(*seconds * 1000.0 / double(*pictures), 'f', 1);
 }
 
+int g_fps = 30;
+
 double cpuPerSecond(const BenchFigures &figures)
 {
     // Per second of video actually in the file.
     const double recorded
-            = figures.frames && *figures.frames > 0 ? double(*figures.frames) / 30.0 : 0.0;
+            = figures.frames && *figures.frames > 0 ? double(*figures.frames) / g_fps : 0.0;
     return recorded > 0 ? figures.cpuSeconds / recorded : 0.0;
 }
 
@@ -187,15 +191,30 @@ int main(int argc, char *argv[])
     if (arguments.value(0) == QLatin1String("--animate"))
         return animate();
 
-    int seconds = DEFAULT_SECONDS;
-    if (!arguments.isEmpty()) {
-        bool ok = false;
-        seconds = arguments.first().toInt(&ok);
-        if (!ok || seconds < 1 || seconds > 3600 || arguments.size() > 1) {
-            std::fputs("usage: record-bench [seconds (1-3600, default 20)]\n", stderr);
-            return 2;
+    BenchSetup setup;
+    setup.seconds = DEFAULT_SECONDS;
+    bool ok = true;
+    for (int i = 0; ok && i < arguments.size(); ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument == QLatin1String("--fps") && i + 1 < arguments.size()) {
+            setup.fps = arguments.at(++i).toInt(&ok);
+            ok = ok && setup.fps >= 1 && setup.fps <= 120;
+        } else if (argument == QLatin1String("--format") && i + 1 < arguments.size()) {
+            setup.format = arguments.at(++i).toLower();
+            ok = QStringList({"mp4", "mkv", "webm"}).contains(setup.format);
+        } else {
+            setup.seconds = argument.toInt(&ok);
+            ok = ok && setup.seconds >= 1 && setup.seconds <= 3600;
         }
     }
+    if (!ok) {
+        std::fputs("usage: record-bench [seconds (1-3600, default 20)] [--fps 1-120 (default 30)] "
+                   "[--format mp4|mkv|webm]\n",
+                   stderr);
+        return 2;
+    }
+    const int seconds = setup.seconds;
+    g_fps = setup.fps;
     // Keep the engine's settings and logs away from the user's own.
     QStandardPaths::setTestModeEnabled(true);
     QTemporaryDir dir;
@@ -211,8 +230,8 @@ int main(int argc, char *argv[])
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
     out() << "Screen " << screen.width() << 'x' << screen.height() << ", " << seconds
-          << " s per recorder, " << QThread::idealThreadCount() << " CPUs, load average "
-          << loadAverage() << '\n';
+          << " s per recorder at " << setup.fps << " fps in " << setup.format.toUpper() << ", "
+          << QThread::idealThreadCount() << " CPUs, load average " << loadAverage() << '\n';
     out().flush();
 
     auto animation = startAnimation();
@@ -221,11 +240,12 @@ int main(int argc, char *argv[])
         return 1;
     }
 
-    BenchFigures vistrel = BenchVistrelRun().run(dir.filePath(QStringLiteral("vistrel")), seconds);
+    BenchFigures vistrel = BenchVistrelRun().run(dir.filePath(QStringLiteral("vistrel")), setup);
     out() << "Vistrel recording done, load average " << loadAverage() << '\n';
     out().flush();
-    BenchFigures ffmpeg = BenchFfmpegRun().run(dir.filePath(QStringLiteral("ffmpeg.mp4")),
-                                               dir.filePath(QStringLiteral("ffmpeg.log")), seconds);
+    BenchFigures ffmpeg
+            = BenchFfmpegRun().run(dir.filePath(QStringLiteral("ffmpeg.") + setup.format),
+                                   dir.filePath(QStringLiteral("ffmpeg.log")), setup);
     out() << "ffmpeg recording done, load average " << loadAverage() << '\n';
     out().flush();
     stopAnimation(*animation);

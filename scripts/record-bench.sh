@@ -4,16 +4,31 @@
 # second, frames, distinct frames, dropped and lagged frames, start and stop latency and
 # peak memory of each, with the CPU ratio. Runs inside a private desktop session.
 #
-#   scripts/record-bench.sh [seconds]      (default 20; screen VISTREL_TEST_SCREEN,
-#                                           default 1920x1080x24)
+#   scripts/record-bench.sh [seconds] [--fps N] [--format mp4|mkv|webm]
+#                      (default 20 s at 30 fps in MP4; screen VISTREL_TEST_SCREEN,
+#                       default 1920x1080x24)
 #
 # Builds the benchmark into build/bench (or VISTREL_BENCH_BUILD_DIR) when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-seconds=${1:-20}
+seconds=20
+options=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+    --fps | --format)
+        [ $# -ge 2 ] || { echo "usage: $0 [seconds] [--fps N] [--format mp4|mkv|webm]" >&2; exit 2; }
+        options+=("$1" "$2")
+        shift 2
+        ;;
+    *)
+        seconds=$1
+        shift
+        ;;
+    esac
+done
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
-    echo "usage: $0 [seconds]" >&2
+    echo "usage: $0 [seconds] [--fps N] [--format mp4|mkv|webm]" >&2
     exit 2
 fi
 
@@ -29,4 +44,4 @@ export VISTREL_TEST_SCREEN=${VISTREL_TEST_SCREEN:-1920x1080x24}
 # libobs and the engine talk a lot; the table goes to stdout, their chatter to a file.
 log=$(mktemp /tmp/record-bench.XXXXXX.log)
 echo "record-bench: engine log in $log" >&2
-exec scripts/test-env.sh "$bench" "$seconds" 2>"$log"
+exec scripts/test-env.sh "$bench" "$seconds" "${options[@]}" 2>"$log"

@@ -80,6 +80,9 @@ void TestSettings::formatTablesRoundTrip()
     QVERIFY(!isAudioOnlyFormat(OutputFormat::GIF));
     QVERIFY(isAudioOnlyFormat(OutputFormat::MP3));
     QVERIFY(isAudioOnlyFormat(OutputFormat::FLAC));
+    // appended after the sound formats, yet video
+    QVERIFY(!isAudioOnlyFormat(OutputFormat::MKV));
+    QVERIFY(!isAudioOnlyFormatIndex(int(OutputFormat::WEBM)));
 }
 
 void TestSettings::everyKeySurvivesARestartDeletedOnesComeBack()

@@ -4,6 +4,7 @@
 #include "gif-palette-filter.h"
 
 #include <obs-defs.h>
+#include <util/base.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -92,6 +93,12 @@ bool isMp4(const AVOutputFormat *format)
 {
     const std::string name = format->name;
     return name.find("mp4") != std::string::npos || name.find("mov") != std::string::npos;
+}
+
+bool isMatroska(const AVOutputFormat *format)
+{
+    const std::string name = format->name;
+    return name == "matroska" || name == "webm";
 }
 
 } // namespace
@@ -221,13 +228,21 @@ bool FileWriter::openVideo(const OutputSettings &settings, const VideoSource &vi
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
 
     AVDictionary *options = nullptr;
+    if (!settings.videoEncoderOptions.empty())
+        av_dict_parse_string(&options, settings.videoEncoderOptions.c_str(), "=", " ", 0);
     if (codec->id == AV_CODEC_ID_H264 && std::string(codec->name) == "libx264")
-        av_dict_set(&options, "preset", "veryfast", 0);
+        av_dict_set(&options, "preset", "veryfast", AV_DICT_DONT_OVERWRITE);
     // Every frame has a palette of its own, so differences against the previous frame's
     // indices would show stale colours.
     if (gif)
         av_dict_set(&options, "gifflags", "0", 0);
     int ret = avcodec_open2(enc, codec, &options);
+    // An option the encoder does not know stays in the dictionary: worth a line, not a failure.
+    for (const AVDictionaryEntry *left = nullptr;
+         (left = av_dict_get(options, "", left, AV_DICT_IGNORE_SUFFIX));) {
+        blog(LOG_WARNING, "[vistrel-output] '%s' ignores the option %s=%s", codec->name, left->key,
+             left->value);
+    }
     av_dict_free(&options);
     if (ret < 0) {
         return fail(OBS_OUTPUT_ENCODE_ERROR,
@@ -265,7 +280,8 @@ bool FileWriter::openVideo(const OutputSettings &settings, const VideoSource &vi
     if (gif) {
         m_gifFilter = std::make_unique<GifPaletteFilter>();
         std::string error;
-        if (!m_gifFilter->open(m_width, m_height, scaledFormat, enc->time_base, error))
+        if (!m_gifFilter->open(m_width, m_height, scaledFormat, enc->time_base, settings.gifColors,
+                               settings.gifDither, error))
             return fail(OBS_OUTPUT_ENCODE_ERROR, error);
     }
     return true;
@@ -337,6 +353,12 @@ bool FileWriter::openFile(const OutputSettings &settings)
         // its last fragment.
         av_dict_set(&options, "movflags", "frag_keyframe+empty_moov+default_base_moof", 0);
         av_dict_set(&options, "frag_duration", "250000", 0);
+    }
+    if (isMatroska(m_format->oformat)) {
+        // A cluster reaches the file only when it is closed: short ones leave a killed
+        // recording readable to within half a second.
+        av_dict_set(&options, "cluster_time_limit", "100", 0);
+        av_dict_set(&options, "cluster_size_limit", "1048576", 0);
     }
     if (!settings.muxerSettings.empty())
         av_dict_parse_string(&options, settings.muxerSettings.c_str(), "=", " ", 0);

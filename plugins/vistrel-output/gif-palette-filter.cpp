@@ -24,7 +24,7 @@ GifPaletteFilter::~GifPaletteFilter()
 }
 
 bool GifPaletteFilter::open(int width, int height, AVPixelFormat format, AVRational timeBase,
-                            std::string &error)
+                            int colors, const std::string &dither, std::string &error)
 {
     m_graph = avfilter_graph_alloc();
     if (!m_graph) {
@@ -64,10 +64,10 @@ bool GifPaletteFilter::open(int width, int height, AVPixelFormat format, AVRatio
     inputs->pad_idx = 0;
     inputs->next = nullptr;
 
-    const char *description = "split[a][b];"
-                              "[a]palettegen=stats_mode=single:reserve_transparent=0[p];"
-                              "[b][p]paletteuse=new=1:dither=bayer:bayer_scale=3";
-    ret = avfilter_graph_parse_ptr(m_graph, description, &inputs, &outputs, nullptr);
+    const std::string description
+            = "split[a][b];[a]palettegen=stats_mode=single:reserve_transparent=0:max_colors="
+            + std::to_string(colors) + "[p];[b][p]paletteuse=new=1:dither=" + dither;
+    ret = avfilter_graph_parse_ptr(m_graph, description.c_str(), &inputs, &outputs, nullptr);
     avfilter_inout_free(&inputs);
     avfilter_inout_free(&outputs);
     if (ret >= 0)

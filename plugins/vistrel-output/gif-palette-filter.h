@@ -21,7 +21,9 @@ public:
     GifPaletteFilter(const GifPaletteFilter &) = delete;
     GifPaletteFilter &operator=(const GifPaletteFilter &) = delete;
 
-    bool open(int width, int height, AVPixelFormat format, AVRational timeBase, std::string &error);
+    // dither is paletteuse's: a method name with its options, e.g. "bayer:bayer_scale=3".
+    bool open(int width, int height, AVPixelFormat format, AVRational timeBase, int colors,
+              const std::string &dither, std::string &error);
     // A null frame ends the stream.
     int push(AVFrame *frame);
     // 0 with a PAL8 frame, AVERROR(EAGAIN) when none is ready, AVERROR_EOF at the end.

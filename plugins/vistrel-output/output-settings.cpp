@@ -1,5 +1,7 @@
 #include "output-settings.h"
 
+#include <algorithm>
+
 namespace {
 
 std::string stringOf(obs_data_t *data, const char *key)
@@ -33,6 +35,11 @@ OutputSettings OutputSettings::fromData(obs_data_t *data)
     s.videoEncoderId = (int)obs_data_get_int(data, "video_encoder_id");
     s.videoBitrate = (int)obs_data_get_int(data, "video_bitrate");
     s.gopSize = (int)obs_data_get_int(data, "gop_size");
+    s.videoEncoderOptions = stringOf(data, "video_encoder_options");
+    if (obs_data_has_user_value(data, "gif_colors"))
+        s.gifColors = std::clamp((int)obs_data_get_int(data, "gif_colors"), 2, 256);
+    if (!stringOf(data, "gif_dither").empty())
+        s.gifDither = stringOf(data, "gif_dither");
     s.scaleWidth = (int)obs_data_get_int(data, "scale_width");
     s.scaleHeight = (int)obs_data_get_int(data, "scale_height");
 

@@ -20,6 +20,11 @@ struct OutputSettings
     int videoEncoderId = 0;
     int videoBitrate = 0; // kbit/s
     int gopSize = 0;
+    // FFmpeg's "key=value ..." options for the video encoder: preset, quantiser, speed.
+    std::string videoEncoderOptions;
+    // GIF: colours in each picture's palette and paletteuse's dither.
+    int gifColors = 256;
+    std::string gifDither = "bayer:bayer_scale=3";
     int scaleWidth = 0;
     int scaleHeight = 0;
 

@@ -200,7 +200,7 @@ bool VistrelOutput::start()
     const bool rgbSource = m_videoSource.format == AV_PIX_FMT_BGRA
             || m_videoSource.format == AV_PIX_FMT_RGBA || m_videoSource.format == AV_PIX_FMT_BGR0;
     const bool takesI420 = settings.videoEncoder == "libx264" || settings.videoEncoder == "mpeg4"
-            || settings.videoEncoder == "flv";
+            || settings.videoEncoder == "flv" || settings.videoEncoder == "libvpx-vp9";
     m_grabber.reset();
     m_grabbing = false;
     {

@@ -26,6 +26,18 @@ std::vector<Default> defaults()
             {RECORDING_WEBCAM_SWITCH, false},
             {RECORDING_FORMAT, QStringLiteral("MP4")},
             {RECORDING_SAVE_LOCATION, movies + QStringLiteral("/Vistrel")},
+            {recordingFpsKey(OutputFormat::MP4), 30},
+            {recordingFpsKey(OutputFormat::AVI), 30},
+            {recordingFpsKey(OutputFormat::FLV), 30},
+            {recordingFpsKey(OutputFormat::GIF), 15},
+            {recordingFpsKey(OutputFormat::MKV), 30},
+            {recordingFpsKey(OutputFormat::WEBM), 30},
+            {recordingQualityKey(OutputFormat::MP4), QStringLiteral("Balanced")},
+            {recordingQualityKey(OutputFormat::AVI), QStringLiteral("Balanced")},
+            {recordingQualityKey(OutputFormat::FLV), QStringLiteral("Balanced")},
+            {recordingQualityKey(OutputFormat::GIF), QStringLiteral("Balanced")},
+            {recordingQualityKey(OutputFormat::MKV), QStringLiteral("Balanced")},
+            {recordingQualityKey(OutputFormat::WEBM), QStringLiteral("Balanced")},
             {SCREENSHOT_FORMAT, QStringLiteral("PNG")},
             {SCREENSHOT_SAVE_LOCATION, pictures + QStringLiteral("/Vistrel")},
             {SCREENSHOT_DELAY, 0},
@@ -36,6 +48,33 @@ std::vector<Default> defaults()
             {DESKTOP_CLOSE_TO_TRAY, false},
             {DESKTOP_NOTIFICATIONS, true},
     };
+}
+
+QString recordingFpsKey(OutputFormat format)
+{
+    return QStringLiteral("recording/fps/") + OUTPUT_FORMAT_STRINGS.at(format);
+}
+
+QString recordingQualityKey(OutputFormat format)
+{
+    return QStringLiteral("recording/quality/") + OUTPUT_FORMAT_STRINGS.at(format);
+}
+
+int recordingFps(const QSettings &settings, OutputFormat format)
+{
+    bool ok = false;
+    const int fps = settings.value(recordingFpsKey(format)).toInt(&ok);
+    return ok && recordingFpsChoices(format).contains(fps) ? fps : defaultRecordingFps(format);
+}
+
+RecordingQuality recordingQuality(const QSettings &settings, OutputFormat format)
+{
+    const auto found
+            = RECORDING_QUALITY_MAP.find(settings.value(recordingQualityKey(format)).toString());
+    if (found == RECORDING_QUALITY_MAP.end()
+        || (found->second == RecordingQuality::Lossless && !formatOffersLossless(format)))
+        return RecordingQuality::Balanced;
+    return found->second;
 }
 
 QStringList applyDefaults(QSettings &settings)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sc-types.h"
+
 #include <QString>
 #include <QStringList>
 #include <QVariant>
@@ -35,6 +37,12 @@ inline const QString RECORDING_DISPLAY = QStringLiteral("recording/display");
 inline const QString RECORDING_WEBCAM_SWITCH = QStringLiteral("recording/webcamSwitch");
 inline const QString RECORDING_FORMAT = QStringLiteral("recording/format");
 inline const QString RECORDING_SAVE_LOCATION = QStringLiteral("recording/saveLocation");
+// Per video format: pictures a second and RECORDING_QUALITY_STRINGS, e.g. "recording/fps/MP4".
+QString recordingFpsKey(OutputFormat format);
+QString recordingQualityKey(OutputFormat format);
+// What is stored, or the default where the stored value is not one of the format's choices.
+int recordingFps(const QSettings &settings, OutputFormat format);
+RecordingQuality recordingQuality(const QSettings &settings, OutputFormat format);
 inline const QString SCREENSHOT_FORMAT = QStringLiteral("screenshot/format");
 inline const QString SCREENSHOT_SAVE_LOCATION = QStringLiteral("screenshot/saveLocation");
 // The drawing tool, colour, thickness and fill the screenshot editor opens with.

@@ -3,13 +3,30 @@
 // Values shared by the whole program: formats, languages and their lookup tables.
 // The strings are what the settings store holds.
 
+#include <QList>
 #include <QString>
 #include <map>
 
 enum class ScreenshotFormat { PNG = 0, JPG = 1 };
 
-// 0-3 are video formats, 4-6 audio-only; the value is the index in every format combo box.
-enum class OutputFormat { MP4 = 0, AVI = 1, FLV = 2, GIF = 3, MP3 = 4, AAC = 5, FLAC = 6 };
+// The value is the index in every format combo box: 0-3 and 7-8 are video formats, 4-6
+// audio-only. Formats added later go at the end, so stored choices keep their meaning.
+enum class OutputFormat {
+    MP4 = 0,
+    AVI = 1,
+    FLV = 2,
+    GIF = 3,
+    MP3 = 4,
+    AAC = 5,
+    FLAC = 6,
+    MKV = 7,
+    WEBM = 8
+};
+constexpr int OUTPUT_FORMAT_COUNT = 9;
+
+// How much the encoder may spend on a picture; the value is the index in the quality combo.
+// Lossless exists for the H.264 formats only.
+enum class RecordingQuality { Small = 0, Balanced = 1, High = 2, Lossless = 3 };
 
 enum class Language {
     en_US = 0,
@@ -37,14 +54,30 @@ inline const std::map<OutputFormat, QString> OUTPUT_FORMAT_STRINGS = {
         {OutputFormat::MP4, QStringLiteral("MP4")},   {OutputFormat::AVI, QStringLiteral("AVI")},
         {OutputFormat::FLV, QStringLiteral("FLV")},   {OutputFormat::GIF, QStringLiteral("GIF")},
         {OutputFormat::MP3, QStringLiteral("MP3")},   {OutputFormat::AAC, QStringLiteral("AAC")},
-        {OutputFormat::FLAC, QStringLiteral("FLAC")},
+        {OutputFormat::FLAC, QStringLiteral("FLAC")}, {OutputFormat::MKV, QStringLiteral("MKV")},
+        {OutputFormat::WEBM, QStringLiteral("WEBM")},
 };
 
 inline const std::map<QString, OutputFormat> OUTPUT_FORMAT_MAP = {
         {QStringLiteral("MP4"), OutputFormat::MP4},   {QStringLiteral("AVI"), OutputFormat::AVI},
         {QStringLiteral("FLV"), OutputFormat::FLV},   {QStringLiteral("GIF"), OutputFormat::GIF},
         {QStringLiteral("MP3"), OutputFormat::MP3},   {QStringLiteral("AAC"), OutputFormat::AAC},
-        {QStringLiteral("FLAC"), OutputFormat::FLAC},
+        {QStringLiteral("FLAC"), OutputFormat::FLAC}, {QStringLiteral("MKV"), OutputFormat::MKV},
+        {QStringLiteral("WEBM"), OutputFormat::WEBM},
+};
+
+inline const std::map<RecordingQuality, QString> RECORDING_QUALITY_STRINGS = {
+        {RecordingQuality::Small, QStringLiteral("Small")},
+        {RecordingQuality::Balanced, QStringLiteral("Balanced")},
+        {RecordingQuality::High, QStringLiteral("High")},
+        {RecordingQuality::Lossless, QStringLiteral("Lossless")},
+};
+
+inline const std::map<QString, RecordingQuality> RECORDING_QUALITY_MAP = {
+        {QStringLiteral("Small"), RecordingQuality::Small},
+        {QStringLiteral("Balanced"), RecordingQuality::Balanced},
+        {QStringLiteral("High"), RecordingQuality::High},
+        {QStringLiteral("Lossless"), RecordingQuality::Lossless},
 };
 
 inline const std::map<Language, QString> LANGUAGE_STRINGS = {
@@ -89,5 +122,43 @@ inline const std::map<QString, Language> LANGUAGE_NAME_MAP = {
 
 inline bool isAudioOnlyFormat(OutputFormat format)
 {
-    return static_cast<int>(format) >= static_cast<int>(OutputFormat::MP3);
+    return format == OutputFormat::MP3 || format == OutputFormat::AAC
+            || format == OutputFormat::FLAC;
+}
+
+// For a format combo's index; -1 (nothing chosen) counts as video, the default.
+inline bool isAudioOnlyFormatIndex(int index)
+{
+    return index >= 0 && index < OUTPUT_FORMAT_COUNT
+            && isAudioOnlyFormat(static_cast<OutputFormat>(index));
+}
+
+// The name lists show; the stored strings are upper case.
+inline QString outputFormatDisplayName(OutputFormat format)
+{
+    return format == OutputFormat::WEBM ? QStringLiteral("WebM") : OUTPUT_FORMAT_STRINGS.at(format);
+}
+
+// The file name extension, which the library also sorts files by.
+inline QString outputFormatExtension(OutputFormat format)
+{
+    return OUTPUT_FORMAT_STRINGS.at(format).toLower();
+}
+
+inline bool formatOffersLossless(OutputFormat format)
+{
+    return format == OutputFormat::MP4 || format == OutputFormat::MKV;
+}
+
+// A palette for every picture costs GIF more than a video picture, so it offers lower rates.
+inline QList<int> recordingFpsChoices(OutputFormat format)
+{
+    if (format == OutputFormat::GIF)
+        return {5, 8, 10, 12, 15, 20, 24, 30};
+    return {10, 15, 24, 30, 60};
+}
+
+inline int defaultRecordingFps(OutputFormat format)
+{
+    return format == OutputFormat::GIF ? 15 : 30;
 }

@@ -1,5 +1,6 @@
 #include "sc-obs-wrapper.h"
 
+#include "sc-encoder-presets.h"
 #include "sc-obs-wrapper-internal.h"
 
 #include <QDebug>
@@ -54,63 +55,40 @@ bool ObsWrapper::createOutputMode()
     return true;
 }
 
-obs_data_t *ObsWrapper::videoSettings(const char *ext, const char *mime, const QString &path,
-                                      int fps, int bitrate, int width, int height,
-                                      const char *videoEncoder, int videoEncoderId,
-                                      const char *audioEncoder, int audioEncoderId)
+obs_data_t *ObsWrapper::videoSettings(const EncoderPreset &preset, const QString &path, int fps,
+                                      int bitrate, int width, int height)
 {
-    const QString url = path + QLatin1Char('.') + QLatin1String(ext);
-    qDebug().noquote() << QStringLiteral("Output file path (%1):").arg(QString(ext).toUpper())
-                       << url;
+    const QString extension = QLatin1String(preset.container) == QLatin1String("matroska")
+            ? QStringLiteral("mkv")
+            : QLatin1String(preset.container);
+    const QString url = path + QLatin1Char('.') + extension;
+    qDebug().noquote() << QStringLiteral("Output file path (%1):").arg(extension.toUpper()) << url;
     obs_data_t *s = obs_data_create();
     obs_data_set_string(s, "url", url.toUtf8().constData());
-    obs_data_set_string(s, "format_name", ext);
-    obs_data_set_string(s, "format_mime_type", mime);
+    obs_data_set_string(s, "format_name", preset.container);
+    obs_data_set_string(s, "format_mime_type", preset.mime);
     obs_data_set_string(s, "muxer_settings", nullptr);
-    obs_data_set_int(s, "gop_size", fps * 10);
+    obs_data_set_int(s, "gop_size", fps * preset.keySeconds);
     obs_data_set_bool(s, "video", true);
-    obs_data_set_int(s, "video_bitrate", bitrate * 1024);
-    obs_data_set_string(s, "video_encoder", videoEncoder);
-    obs_data_set_int(s, "video_encoder_id", videoEncoderId);
+    obs_data_set_int(s, "video_bitrate", bitrate * 1024 * preset.bitratePercent / 100);
+    obs_data_set_string(s, "video_encoder", preset.videoEncoder);
+    obs_data_set_int(s, "video_encoder_id", preset.videoEncoderId);
+    obs_data_set_string(s, "video_encoder_options", preset.videoOptions);
     obs_data_set_int(s, "scale_width", width);
     obs_data_set_int(s, "scale_height", height);
-    if (audioEncoderId == 0) {
+    if (preset.audioEncoderId == 0) {
         obs_data_set_bool(s, "audio", false);
     } else {
-        obs_data_set_int(s, "audio_bitrate", 192);
+        obs_data_set_int(s, "audio_bitrate", preset.audioBitrate);
     }
-    obs_data_set_string(s, "audio_encoder", audioEncoder);
-    if (audioEncoderId != 0)
-        obs_data_set_int(s, "audio_encoder_id", audioEncoderId);
+    obs_data_set_string(s, "audio_encoder", preset.audioEncoder);
+    if (preset.audioEncoderId != 0)
+        obs_data_set_int(s, "audio_encoder_id", preset.audioEncoderId);
+    if (*preset.gifDither) {
+        obs_data_set_int(s, "gif_colors", preset.gifColors);
+        obs_data_set_string(s, "gif_dither", preset.gifDither);
+    }
     return s;
-}
-
-obs_data_t *ObsWrapper::mp4Settings(const QString &path, int fps, int bitrate, int width,
-                                    int height)
-{
-    return videoSettings("mp4", "video/mp4", path, fps, bitrate, width, height, "libx264", 27,
-                         "aac", 86018);
-}
-
-obs_data_t *ObsWrapper::aviSettings(const QString &path, int fps, int bitrate, int width,
-                                    int height)
-{
-    return videoSettings("avi", "video/avi", path, fps, bitrate, width, height, "mpeg4", 12,
-                         "libmp3lame", 86017);
-}
-
-obs_data_t *ObsWrapper::flvSettings(const QString &path, int fps, int bitrate, int width,
-                                    int height)
-{
-    return videoSettings("flv", "video/flv", path, fps, bitrate, width, height, "flv", 21,
-                         "libmp3lame", 86017);
-}
-
-obs_data_t *ObsWrapper::gifSettings(const QString &path, int fps, int bitrate, int width,
-                                    int height)
-{
-    return videoSettings("gif", "video/gif", path, fps, bitrate, width, height, "gif", 97, "none",
-                         0);
 }
 
 // MP3 and FLAC carry the table's 2 x 2 PNG video keys; the output writes no video stream.
@@ -166,33 +144,27 @@ obs_data_t *ObsWrapper::flacSettings(const QString &path)
 OutputFormat ObsWrapper::knownFormat(OutputFormat format)
 {
     const int value = static_cast<int>(format);
-    return value >= 0 && value <= static_cast<int>(OutputFormat::FLAC) ? format : OutputFormat::MP4;
+    return value >= 0 && value < OUTPUT_FORMAT_COUNT ? format : OutputFormat::MP4;
 }
 
 obs_data_t *ObsWrapper::formatSettings(OutputFormat format, const QString &path, int fps,
-                                       int bitrate, int width, int height)
+                                       int bitrate, int width, int height, RecordingQuality quality)
 {
     switch (knownFormat(format)) {
-    case OutputFormat::AVI:
-        return aviSettings(path, fps, bitrate, width, height);
-    case OutputFormat::FLV:
-        return flvSettings(path, fps, bitrate, width, height);
-    case OutputFormat::GIF:
-        return gifSettings(path, fps, bitrate, width, height);
     case OutputFormat::MP3:
         return mp3Settings(path);
     case OutputFormat::AAC:
         return aacSettings(path);
     case OutputFormat::FLAC:
         return flacSettings(path);
-    case OutputFormat::MP4:
     default:
-        return mp4Settings(path, fps, bitrate, width, height);
+        return videoSettings(SCEncoderPresets::preset(knownFormat(format), quality), path, fps,
+                             bitrate, width, height);
     }
 }
 
 void ObsWrapper::setupFFmpeg(const QString &path, int width, int height, int fps, int bitrate,
-                             OutputFormat format)
+                             OutputFormat format, RecordingQuality quality)
 {
     qDebug() << "Setting up FFmpeg...";
     // Reconfiguring or replacing a running output would cut its file short.
@@ -214,7 +186,8 @@ void ObsWrapper::setupFFmpeg(const QString &path, int width, int height, int fps
         obs_encoder_set_audio(m_archiveAudioEncoder, obs_get_audio());
 
     qDebug() << "setupFFmpeg path" << path << "width" << width << "height" << height << "fps" << fps
-             << "bitrate" << bitrate << "format" << static_cast<int>(format);
+             << "bitrate" << bitrate << "format" << static_cast<int>(format) << "quality"
+             << static_cast<int>(quality);
 
     if (width % 2 != 0)
         width += 1;
@@ -222,7 +195,7 @@ void ObsWrapper::setupFFmpeg(const QString &path, int width, int height, int fps
         height += 1;
 
     const OutputFormat effective = knownFormat(format);
-    obs_data_t *settings = formatSettings(effective, path, fps, bitrate, width, height);
+    obs_data_t *settings = formatSettings(effective, path, fps, bitrate, width, height, quality);
     m_outputFile = QString::fromUtf8(obs_data_get_string(settings, "url"));
     m_outputFormat = OUTPUT_FORMAT_STRINGS.at(effective);
 

@@ -21,6 +21,7 @@
 // Kind of capture: the program records whole screens (1); 0 picks a window.
 enum REC_TYPE { REC_WINDOW = 0, REC_SCREEN = 1 };
 
+struct EncoderPreset;
 class ObsWrapper;
 
 // Callback data of one volume meter: which source it measures and whom to tell.
@@ -117,21 +118,16 @@ public:
     void resetPlayerVolumeLevelCallback(const QString &deviceId);
 
     bool createOutputMode();
+    // bitrate: Balanced's video rate in units of 1024 kbit/s; the other qualities follow
+    // the encoder presets.
     void setupFFmpeg(const QString &path, int width, int height, int fps, int bitrate,
-                     OutputFormat format);
+                     OutputFormat format, RecordingQuality quality = RecordingQuality::Balanced);
     // The output's settings for a file in `format` (any value outside the formats is MP4),
     // the same with or without an engine: the caller releases them.
     static obs_data_t *formatSettings(OutputFormat format, const QString &path, int fps,
-                                      int bitrate, int width, int height);
+                                      int bitrate, int width, int height,
+                                      RecordingQuality quality = RecordingQuality::Balanced);
     static OutputFormat knownFormat(OutputFormat format);
-    static obs_data_t *mp4Settings(const QString &path, int fps, int bitrate, int width,
-                                   int height);
-    static obs_data_t *aviSettings(const QString &path, int fps, int bitrate, int width,
-                                   int height);
-    static obs_data_t *flvSettings(const QString &path, int fps, int bitrate, int width,
-                                   int height);
-    static obs_data_t *gifSettings(const QString &path, int fps, int bitrate, int width,
-                                   int height);
     static obs_data_t *mp3Settings(const QString &path);
     static obs_data_t *aacSettings(const QString &path);
     static obs_data_t *flacSettings(const QString &path);
@@ -231,10 +227,8 @@ private:
     static obs_data_t *audioWithPngKeysSettings(const QString &path, const char *ext,
                                                 const char *mime, const char *audioEncoder,
                                                 int audioEncoderId);
-    static obs_data_t *videoSettings(const char *ext, const char *mime, const QString &path,
-                                     int fps, int bitrate, int width, int height,
-                                     const char *videoEncoder, int videoEncoderId,
-                                     const char *audioEncoder, int audioEncoderId);
+    static obs_data_t *videoSettings(const EncoderPreset &preset, const QString &path, int fps,
+                                     int bitrate, int width, int height);
     void applyMouseEffectSettings(bool enable);
     static obs_data_t *mouseEffectSettings(bool enable);
     int buildScene();

@@ -159,7 +159,7 @@ void TestControl::commandLineRecordsAndRefuses()
     // Refusals leave the recording running where it was.
     const QList<std::pair<QStringList, QString>> refused = {
             {{"--start-recording"}, "A recording is already running"},
-            {{"--start-recording", "--format", "MKV"}, "Unknown format: MKV"},
+            {{"--start-recording", "--format", "MOV"}, "Unknown format: MOV"},
             {{"--start-recording", "--region", "0,0,0x0"}, "The region 0,0,0x0 is empty"},
     };
     for (const auto &[arguments, message] : refused) {

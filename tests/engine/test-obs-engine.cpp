@@ -3,11 +3,13 @@
 #include "flat-window.h"
 #include "media-probe.h"
 #include "obs-capture-area.h"
+#include "pattern-widget.h"
 #include "sc-obs-wrapper.h"
 
 #include <QGuiApplication>
 #include <QJsonObject>
 #include <QMargins>
+#include <QRandomGenerator>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -73,6 +75,7 @@ private Q_SLOTS:
     void pausedAudioRecordingHasNoVideo();
     void setupDuringARecordingLeavesItAlone();
     void startIntoUnwritableFolderFails();
+    void rateAndQualityReachTheFile();
     void cleanupTestCase();
 
 private:
@@ -546,6 +549,55 @@ void TestObsEngine::startIntoUnwritableFolderFails()
     QVERIFY(!QFile::exists(folder + "/Recording_test.mp4"));
     if (geteuid() != 0)
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+// The preferences' frame rate is the file's; over the same changing screen a small file is
+// smaller than a high-quality one. The new formats go the main window's way too, the screen
+// read directly.
+void TestObsEngine::rateAndQualityReachTheFile()
+{
+    PatternWidget noise(
+            [](int, int) { return QColor::fromRgb(QRandomGenerator::global()->generate()); }, false,
+            Qt::X11BypassWindowManagerHint);
+    noise.setGeometry(0, 0, 640, 360);
+    QTimer repaint;
+    connect(&repaint, &QTimer::timeout, &noise, qOverload<>(&QWidget::update));
+    repaint.start(16);
+    noise.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&noise));
+    QVERIFY(m_obs->updateRecItem(m_obs->getRecTargets().first().toUtf8(), REC_SCREEN, false, 0, 0,
+                                 0, 0));
+    const struct
+    {
+        const char *name;
+        int fps;
+        RecordingQuality quality;
+        OutputFormat format;
+    } takes[] = {{"rate60", 60, RecordingQuality::Balanced, OutputFormat::MP4},
+                 {"small", 15, RecordingQuality::Small, OutputFormat::MP4},
+                 {"high", 15, RecordingQuality::High, OutputFormat::MP4},
+                 {"vp9", 24, RecordingQuality::High, OutputFormat::WEBM},
+                 {"matroska", 10, RecordingQuality::Lossless, OutputFormat::MKV}};
+    for (const auto &take : takes) {
+        QCOMPARE(m_obs->resetVideo(m_screen.width(), m_screen.height(), m_screen.width(),
+                                   m_screen.height(), take.fps),
+                 0);
+        const QString base = m_dir.filePath(take.name);
+        m_obs->setupFFmpeg(base, 640, 360, take.fps, 4, take.format, take.quality);
+        QVERIFY(recordFor(2000));
+        QCOMPARE(m_obs->outputFilePath(), base + "." + outputFormatExtension(take.format));
+        const MediaProbe info(m_obs->outputFilePath());
+        QCOMPARE(info.stream("video").value("width").toInt(), 640);
+        QCOMPARE(info.stream("video").value("r_frame_rate").toString(),
+                 QString("%1/1").arg(take.fps));
+        // the pictures come at that rate (a busy machine may miss some ticks)
+        const double pictures = info.packetCount("video") / info.packetEnd("video");
+        QVERIFY2(pictures > take.fps * 0.75 && pictures < take.fps * 1.05,
+                 qPrintable(QString::number(pictures)));
+    }
+    const qint64 small = QFileInfo(m_dir.filePath("small.mp4")).size();
+    const qint64 high = QFileInfo(m_dir.filePath("high.mp4")).size();
+    QVERIFY2(small * 4 < high * 3, qPrintable(QString("%1 against %2 bytes").arg(small).arg(high)));
 }
 
 void TestObsEngine::cleanupTestCase()

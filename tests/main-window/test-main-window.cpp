@@ -272,6 +272,13 @@ void TestMainWindow::audioFormatTurnsTheScreenOff()
     QSettings after(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
     QCOMPARE(after.value(SCSettings::RECORDING_FORMAT).toString(), QString("MP4"));
     QCOMPARE(after.value(SCSettings::RECORDING_SCREEN_SWITCH).toBool(), true);
+    // The video formats after the sound ones keep the screen.
+    format->setCurrentIndex(int(OutputFormat::WEBM));
+    QCOMPARE(format->currentText(), QString("WebM"));
+    QSettings webm(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    QCOMPARE(webm.value(SCSettings::RECORDING_SCREEN_SWITCH).toBool(), true);
+    QCOMPARE(webm.value(SCSettings::RECORDING_FORMAT).toString(), QString("WEBM"));
+    format->setCurrentIndex(0);
 }
 
 void TestMainWindow::presetAndSizeEditsDriveTheFrame()

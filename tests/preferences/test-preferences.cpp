@@ -363,6 +363,7 @@ private Q_SLOTS:
     void closingWithoutSaveKeepsOnlyFolderChoices();
     void savedCombinationIsGrabbedByTheMainWindow();
     void saveWritesEverythingThenSignalsOnce();
+    void rateAndQualityFollowTheFormatAndRoundTrip();
     void unwritableFolderIsRefusedWhenChosen();
     void mainWindowMenuLanguageAndCornerGrip();
     void aboutLinkOpensOnce();
@@ -580,6 +581,55 @@ void TestPreferences::saveWritesEverythingThenSignalsOnce()
              QStringList({"F2", "F3", "GIF", recordingFolder, "JPG", screenshotFolder, "true",
                           "true"}));
     QVERIFY(!window->isVisible());
+}
+
+// Each video format keeps its own rate and quality until Save; a sound format has neither, and a
+// stored value that is not one of the format's choices reads as the default.
+void TestPreferences::rateAndQualityFollowTheFormatAndRoundTrip()
+{
+    QSettings store(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    store.setValue(SCSettings::recordingFpsKey(OutputFormat::AVI), 7);
+    store.setValue(SCSettings::recordingQualityKey(OutputFormat::AVI), "Lossless");
+    auto window = openPreferences();
+    auto *format = window->findChild<QComboBox *>("recordingFormatComboBox");
+    auto *fps = window->findChild<QComboBox *>("recordingFpsComboBox");
+    auto *quality = window->findChild<QComboBox *>("recordingQualityComboBox");
+    const auto shown = [&] {
+        return QStringList {fps->currentText(), quality->currentText(),
+                            QString::number(fps->count()), QString::number(quality->count())};
+    };
+    QCOMPARE(format->itemText(int(OutputFormat::WEBM)), QString("WebM"));
+    QCOMPARE(shown(), QStringList({"30 fps", "Balanced", "5", "4"}));
+    format->setCurrentIndex(int(OutputFormat::AVI));
+    QCOMPARE(shown(), QStringList({"30 fps", "Balanced", "5", "3"}));
+    format->setCurrentIndex(int(OutputFormat::GIF));
+    QCOMPARE(shown(), QStringList({"15 fps", "Balanced", "8", "3"}));
+    fps->setCurrentIndex(fps->findData(10));
+    quality->setCurrentIndex(quality->findData(int(RecordingQuality::High)));
+    format->setCurrentIndex(int(OutputFormat::MKV));
+    fps->setCurrentIndex(fps->findData(60));
+    quality->setCurrentIndex(quality->findData(int(RecordingQuality::Lossless)));
+    format->setCurrentIndex(int(OutputFormat::GIF));
+    QCOMPARE(shown(), QStringList({"10 fps", "High quality", "8", "3"}));
+    format->setCurrentIndex(int(OutputFormat::FLAC));
+    QVERIFY(!fps->isEnabled() && !quality->isEnabled());
+    window->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Save)->click();
+
+    QCOMPARE(store.value(SCSettings::recordingFpsKey(OutputFormat::GIF)).toInt(), 10);
+    QCOMPARE(store.value(SCSettings::recordingQualityKey(OutputFormat::GIF)).toString(),
+             QString("High"));
+    QCOMPARE(SCSettings::recordingFps(store, OutputFormat::MKV), 60);
+    QCOMPARE(SCSettings::recordingQuality(store, OutputFormat::MKV), RecordingQuality::Lossless);
+    QCOMPARE(SCSettings::recordingFps(store, OutputFormat::MP4), 30);
+    QCOMPARE(store.value(SCSettings::recordingQualityKey(OutputFormat::AVI)).toString(),
+             QString("Balanced"));
+    window = openPreferences();
+    format = window->findChild<QComboBox *>("recordingFormatComboBox");
+    fps = window->findChild<QComboBox *>("recordingFpsComboBox");
+    quality = window->findChild<QComboBox *>("recordingQualityComboBox");
+    QCOMPARE(format->currentIndex(), int(OutputFormat::FLAC));
+    format->setCurrentIndex(int(OutputFormat::MKV));
+    QCOMPARE(shown(), QStringList({"60 fps", "Lossless", "5", "4"}));
 }
 
 // A folder nobody can write to (not even root, who ignores permission bits) is refused when it

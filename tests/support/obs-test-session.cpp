@@ -102,7 +102,7 @@ void ObsTestSession::shutDown()
 
 QString ObsTestSession::extension(RecordFormat format)
 {
-    static const char *names[] = {"mp4", "avi", "flv", "gif", "mp3", "aac", "flac"};
+    static const char *names[] = {"mp4", "avi", "flv", "gif", "mp3", "aac", "flac", "mkv", "webm"};
     return names[(int)format];
 }
 
@@ -113,8 +113,7 @@ QString ObsTestSession::name(RecordFormat format)
 
 bool ObsTestSession::hasVideo(RecordFormat format)
 {
-    return format == RecordFormat::Mp4 || format == RecordFormat::Avi || format == RecordFormat::Flv
-            || format == RecordFormat::Gif;
+    return !isAudioOnlyFormat(static_cast<OutputFormat>(format));
 }
 
 bool ObsTestSession::hasAudio(RecordFormat format)

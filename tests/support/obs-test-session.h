@@ -4,8 +4,8 @@
 
 #include <QString>
 
-// The seven recording formats, with the settings the engine writes for each.
-enum class RecordFormat { Mp4, Avi, Flv, Gif, Mp3, Aac, Flac };
+// The recording formats in OutputFormat's order, with the settings the engine writes for each.
+enum class RecordFormat { Mp4, Avi, Flv, Gif, Mp3, Aac, Flac, Mkv, Webm };
 
 // libobs brought up the way the program does: X11 over EGL on Qt's display, 640x360 at 30 fps,
 // 48 kHz stereo, the screen on channel 0 and the computer's sound on channel 1.

@@ -19,8 +19,7 @@ bool isAudioExtension(const QString &extension)
 {
     for (const auto &[format, name] : OUTPUT_FORMAT_STRINGS) {
         if (name.toLower() == extension)
-            return format == OutputFormat::MP3 || format == OutputFormat::AAC
-                    || format == OutputFormat::FLAC;
+            return isAudioOnlyFormat(format);
     }
     return false;
 }

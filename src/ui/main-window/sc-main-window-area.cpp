@@ -26,7 +26,7 @@
 namespace {
 
 constexpr int FPS = 30;
-constexpr int GIF_FPS = 15;
+// Where a sound-only recording goes when the screen is switched off.
 constexpr int FIRST_AUDIO_FORMAT = static_cast<int>(OutputFormat::MP3);
 
 struct TileIcons
@@ -86,7 +86,7 @@ void SCMainWindow::highlightActiveRecordingMode(QWidget *active)
     if (!m_screenEnabled) {
         m_screenEnabled = true;
         ui->screenSwitch->setChecked(true);
-        if (ui->recordFormatComboBox->currentIndex() >= FIRST_AUDIO_FORMAT)
+        if (isAudioOnlyFormatIndex(ui->recordFormatComboBox->currentIndex()))
             ui->recordFormatComboBox->setCurrentIndex(0);
     }
 }
@@ -111,7 +111,7 @@ void SCMainWindow::onModeTileReleased(QWidget *tile)
 
 void SCMainWindow::changeFormatFromAudioToMP4()
 {
-    if (ui->recordFormatComboBox->currentIndex() >= FIRST_AUDIO_FORMAT) {
+    if (isAudioOnlyFormatIndex(ui->recordFormatComboBox->currentIndex())) {
         ui->recordFormatComboBox->setCurrentIndex(0);
         m_settings.setValue(SCSettings::RECORDING_FORMAT, QStringLiteral("MP4"));
     }
@@ -376,10 +376,11 @@ bool SCMainWindow::setupRecordingArea()
 
 int SCMainWindow::recordingFps() const
 {
-    // A palette per picture costs more than encoding a video picture: GIF keeps to a rate
-    // the machine can hold, and plays as smoothly as GIFs usually do.
+    // Chosen per format in the preferences; a sound recording keeps the canvas at the usual rate.
     const int index = ui->recordFormatComboBox->currentIndex();
-    return index == static_cast<int>(OutputFormat::GIF) ? GIF_FPS : FPS;
+    if (index < 0 || index >= OUTPUT_FORMAT_COUNT || isAudioOnlyFormatIndex(index))
+        return FPS;
+    return SCSettings::recordingFps(m_settings, static_cast<OutputFormat>(index));
 }
 
 void SCMainWindow::setupRecordingAreaWithoutUpdatingLineEdits()
@@ -422,13 +423,13 @@ void SCMainWindow::resizeFrameFromEdits(int width, int height)
 
 void SCMainWindow::onRecordFormatChanged(int index)
 {
-    if (index < FIRST_AUDIO_FORMAT && !m_screenEnabled) {
+    if (!isAudioOnlyFormatIndex(index) && !m_screenEnabled) {
         m_screenEnabled = true;
         m_recordingMode = FullScreen;
         highlightActiveRecordingMode(ui->fullScreenWidget);
         onFullScreenClicked();
         ui->screenSwitch->setChecked(true);
-    } else if (index >= FIRST_AUDIO_FORMAT && m_screenEnabled) {
+    } else if (isAudioOnlyFormatIndex(index) && m_screenEnabled) {
         m_screenEnabled = false;
         highlightActiveRecordingMode(nullptr);
         ui->screenSwitch->setChecked(false);
@@ -447,7 +448,7 @@ void SCMainWindow::onScreenSwitchChanged(bool on)
         m_recordingMode = FullScreen;
         highlightActiveRecordingMode(ui->fullScreenWidget);
         onFullScreenClicked();
-        if (ui->recordFormatComboBox->currentIndex() >= FIRST_AUDIO_FORMAT)
+        if (isAudioOnlyFormatIndex(ui->recordFormatComboBox->currentIndex()))
             ui->recordFormatComboBox->setCurrentIndex(0);
     } else {
         m_screenEnabled = false;
@@ -455,7 +456,7 @@ void SCMainWindow::onScreenSwitchChanged(bool on)
         m_windowTracker->stop();
         if (m_drawWindow)
             m_drawWindow->hide();
-        if (ui->recordFormatComboBox->currentIndex() < FIRST_AUDIO_FORMAT)
+        if (!isAudioOnlyFormatIndex(ui->recordFormatComboBox->currentIndex()))
             ui->recordFormatComboBox->setCurrentIndex(FIRST_AUDIO_FORMAT);
     }
     m_settings.setValue(SCSettings::RECORDING_SCREEN_SWITCH, on);

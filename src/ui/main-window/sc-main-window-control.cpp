@@ -44,8 +44,7 @@ void SCMainWindow::startRequested(const SCRecordingRequest &request)
     }
     if (request.hasFormat)
         ui->recordFormatComboBox->setCurrentIndex(static_cast<int>(request.format));
-    const bool soundOnly
-            = ui->recordFormatComboBox->currentIndex() >= static_cast<int>(OutputFormat::MP3);
+    const bool soundOnly = isAudioOnlyFormatIndex(ui->recordFormatComboBox->currentIndex());
     switch (request.area) {
     case SCRecordingRequest::Area::Current:
         break;

@@ -256,8 +256,8 @@ void SCMainWindow::retranslateCodeTexts()
     updateRepeatRegionButton();
     ui->recordFormatComboBox->setItemData(
             static_cast<int>(OutputFormat::GIF),
-            tr("GIF records 15 pictures a second: a palette of its own for every picture costs "
-               "more than a video picture, and GIFs play this way everywhere."),
+            tr("GIF records 15 pictures a second unless the preferences say otherwise: a palette "
+               "of its own for every picture costs more than a video picture."),
             Qt::ToolTipRole);
     if (m_isRecording)
         ui->recordingLabel->setText(tr("Stop Recording"));

@@ -273,7 +273,8 @@ void SCMainWindow::startRecordingToFile(const QString &path)
             : 0;
     const auto format = static_cast<OutputFormat>(index);
     const QSize size = requestedVideoSize();
-    m_obs->setupFFmpeg(path, size.width(), size.height(), recordingFps(), BITRATE_ARGUMENT, format);
+    m_obs->setupFFmpeg(path, size.width(), size.height(), recordingFps(), BITRATE_ARGUMENT, format,
+                       SCSettings::recordingQuality(m_settings, format));
     // A refused start has reported itself through the engine's signals; there is no file.
     if (m_obs->startRecording() != 0) {
         m_recordingTimer->stop();
@@ -387,7 +388,7 @@ void SCMainWindow::stopRecording()
 void SCMainWindow::showRecordingControls(bool recording)
 {
     const int index = ui->recordFormatComboBox->currentIndex();
-    const bool soundOnly = index >= static_cast<int>(OutputFormat::MP3);
+    const bool soundOnly = isAudioOnlyFormatIndex(index);
     if (!recording) {
         if (m_fullscreenToolbar) {
             m_fullscreenToolbar->setAutoHide(false);
@@ -477,8 +478,8 @@ void SCMainWindow::onRecordStatusChanged(int status)
         m_recordingFileListed = false;
         // The file is whole and in the library.
         emit recordingFinished(m_recordingFile);
-        const QString type = index >= static_cast<int>(OutputFormat::MP3) ? QStringLiteral("audio")
-                                                                          : QStringLiteral("video");
+        const QString type
+                = isAudioOnlyFormatIndex(index) ? QStringLiteral("audio") : QStringLiteral("video");
         const bool lowDisk = std::exchange(m_stoppedForLowDisk, false);
         if (lowDisk)
             emit recordingInterrupted(m_recordingFile, lowDiskStopText());

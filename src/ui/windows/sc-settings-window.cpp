@@ -6,6 +6,7 @@
 #include "sc-global-hotkey.h"
 #include "sc-hotkey-edit.h"
 #include "sc-path-field.h"
+#include "sc-recording-quality-fields.h"
 #include "sc-settings-sound-page.h"
 #include "sc-settings.h"
 #include "sc-types.h"
@@ -153,9 +154,17 @@ QWidget *SCSettingsWindow::buildRecordingPage()
     grid->addWidget(fieldLabel(tr("Format"), page), 0, 0);
     m_recordingFormatComboBox = new QComboBox(page);
     m_recordingFormatComboBox->setObjectName(QStringLiteral("recordingFormatComboBox"));
-    for (const auto &[format, text] : OUTPUT_FORMAT_STRINGS)
-        m_recordingFormatComboBox->insertItem(static_cast<int>(format), text);
+    for (const auto &entry : OUTPUT_FORMAT_STRINGS)
+        m_recordingFormatComboBox->insertItem(static_cast<int>(entry.first),
+                                              outputFormatDisplayName(entry.first));
     grid->addWidget(m_recordingFormatComboBox, 0, 1, 1, 2);
+    // The rate and quality rows follow the format chosen here.
+    m_recordingQuality = new SCRecordingQualityFields(grid, 2, page);
+    connect(m_recordingFormatComboBox, &QComboBox::currentIndexChanged, m_recordingQuality,
+            [this](int index) {
+                if (index >= 0)
+                    m_recordingQuality->showFormat(static_cast<OutputFormat>(index));
+            });
     grid->addWidget(fieldLabel(tr("File Location"), page), 1, 0);
     m_recordingFileLocationLE = new SCPathField(page);
     m_recordingFileLocationLE->setObjectName(QStringLiteral("recordingFileLocationLE"));
@@ -165,7 +174,7 @@ QWidget *SCSettingsWindow::buildRecordingPage()
     connect(change, &QPushButton::clicked, this,
             &SCSettingsWindow::on_changeRecordingFileLocationBtn_clicked);
     grid->addWidget(change, 1, 2);
-    grid->setRowStretch(2, 1);
+    grid->setRowStretch(4, 1);
     grid->setColumnStretch(1, 1);
     return page;
 }
@@ -326,9 +335,12 @@ void SCSettingsWindow::loadSettings()
     m_screenshotHotkeyEdit->setHotkeyText(m_cache.screenshotHotkey);
     m_pauseHotkeyEdit->setHotkeyText(m_cache.pauseHotkey);
 
+    m_recordingQuality->load(m_settings);
     const auto format = OUTPUT_FORMAT_MAP.find(m_cache.recordingFormat);
     m_recordingFormatComboBox->setCurrentIndex(
             format != OUTPUT_FORMAT_MAP.end() ? static_cast<int>(format->second) : 0);
+    m_recordingQuality->showFormat(
+            static_cast<OutputFormat>(qMax(0, m_recordingFormatComboBox->currentIndex())));
     m_recordingFileLocationLE->setText(m_cache.recordingSaveLocation);
     const auto shotFormat = SCREENSHOT_FORMAT_MAP.find(m_cache.screenshotFormat);
     m_screenshotFormatComboBox->setCurrentIndex(
@@ -451,6 +463,7 @@ void SCSettingsWindow::saveSettings()
     m_settings.setValue(SCSettings::HOTKEYS_PAUSE, m_cache.pauseHotkey);
     m_settings.setValue(SCSettings::RECORDING_FORMAT, m_cache.recordingFormat);
     m_settings.setValue(SCSettings::RECORDING_SAVE_LOCATION, m_cache.recordingSaveLocation);
+    m_recordingQuality->save(m_settings);
     m_settings.setValue(SCSettings::SCREENSHOT_FORMAT, m_cache.screenshotFormat);
     m_settings.setValue(SCSettings::SCREENSHOT_SAVE_LOCATION, m_cache.screenshotSaveLocation);
     m_settings.setValue(SCSettings::MOUSE_SHOW_CURSOR, m_cache.showCursor);

@@ -15,6 +15,7 @@ class QPushButton;
 class QStackedWidget;
 class SCHotkeyEdit;
 class SCPathField;
+class SCRecordingQualityFields;
 class SCSettingsSoundPage;
 
 // The preferences: formats, folders, hotkeys, mouse options, the tray and notifications. Edits stay
@@ -86,6 +87,7 @@ private:
     QPushButton *m_closeBtn = nullptr;
     QStackedWidget *m_settingsPages = nullptr;
     QComboBox *m_recordingFormatComboBox = nullptr;
+    SCRecordingQualityFields *m_recordingQuality = nullptr;
     SCPathField *m_recordingFileLocationLE = nullptr;
     QComboBox *m_screenshotFormatComboBox = nullptr;
     SCPathField *m_screenshotFileLocationLE = nullptr;

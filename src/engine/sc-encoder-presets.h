@@ -1,0 +1,34 @@
+#pragma once
+
+#include "sc-types.h"
+
+// What each quality of each video format asks of its encoders: the one place that decides
+// rates, quantisers and encoder speed. Balanced is what the program recorded before the
+// choice existed.
+struct EncoderPreset
+{
+    const char *container = "";
+    const char *mime = "";
+    const char *videoEncoder = "";
+    int videoEncoderId = 0;
+    const char *audioEncoder = "none";
+    int audioEncoderId = 0;
+    int audioBitrate = 0; // kbit/s
+    // The video rate in percent of the caller's rate; 0 when a quantiser decides instead.
+    int bitratePercent = 0;
+    // Passed to the video encoder as they are (FFmpeg's "key=value" options).
+    const char *videoOptions = "";
+    // Seconds between key pictures.
+    int keySeconds = 10;
+    // GIF: colours per picture's palette and how the palette is dithered.
+    int gifColors = 256;
+    const char *gifDither = "";
+};
+
+namespace SCEncoderPresets {
+
+// Formats without the quality fall back to Balanced; audio-only formats have no preset.
+EncoderPreset preset(OutputFormat format, RecordingQuality quality);
+bool offers(OutputFormat format, RecordingQuality quality);
+
+} // namespace SCEncoderPresets
