@@ -251,17 +251,30 @@ void ObsWrapper::setMixerBit(int channel, bool on)
 void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
                                   const char *deviceName, int channel)
 {
+    const bool mic = channel == MIC_CHANNEL;
+    OBSSource &source = mic ? m_micSource : m_playerSource;
+    obs_volmeter_t *meter = mic ? m_micVolmeter.get() : m_playerVolmeter.get();
+    SoundDeviceIdentifier *identifier = mic ? m_micIdentifier.get() : m_playerIdentifier.get();
+    const bool disable = strcmp(deviceId, DISABLED_DEVICE) == 0;
+
+    // The running source already reads this device: replacing it would only churn the
+    // sound server's streams.
+    if (!disable && source && (mic ? m_micDevice : m_playerDevice) == deviceId
+        && obs_source_enabled(source)) {
+        OBSSourceAutoRelease current = obs_get_output_source(static_cast<uint32_t>(channel));
+        if (current.Get() == source.Get()) {
+            obs_source_set_volume(source, mic ? m_micGain : m_playerGain);
+            setMixerBit(channel, true);
+            return;
+        }
+    }
     {
         OBSSourceAutoRelease current = obs_get_output_source(static_cast<uint32_t>(channel));
         if (current)
             obs_set_output_source(static_cast<uint32_t>(channel), nullptr);
     }
-    const bool mic = channel == MIC_CHANNEL;
-    OBSSource &source = mic ? m_micSource : m_playerSource;
-    obs_volmeter_t *meter = mic ? m_micVolmeter.get() : m_playerVolmeter.get();
-    SoundDeviceIdentifier *identifier = mic ? m_micIdentifier.get() : m_playerIdentifier.get();
 
-    if (strcmp(deviceId, DISABLED_DEVICE) == 0) {
+    if (disable) {
         setMixerBit(channel, false);
         if (source) {
             if (meter) {
@@ -279,6 +292,18 @@ void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
             }
         }
         return;
+    }
+
+    if (source) {
+        if (meter) {
+            obs_volmeter_detach_source(meter);
+            obs_volmeter_remove_callback(meter, oBSVolumeLevel, identifier);
+        }
+        obs_source_set_enabled(source, false);
+        source = nullptr;
+        // libobs's PulseAudio plugin aborts in the sound server's thread when a stream is
+        // torn down on libobs's destroy thread while the next one connects.
+        obs_wait_for_destroy_queue();
     }
 
     OBSDataAutoRelease settings = obs_data_create();

@@ -273,6 +273,8 @@ bool ObsWrapper::initObs(int width, int height, int fps)
     m_playerSource
             = getSoundSource(PLAYER_SOURCE_ID, "default", "macOS Audio Capture", PLAYER_CHANNEL);
     obs_source_release(m_playerSource);
+    m_micDevice = m_micSource ? QByteArrayLiteral("default") : QByteArray();
+    m_playerDevice = m_playerSource ? QByteArrayLiteral("default") : QByteArray();
 
     m_micVolmeter.reset(obs_volmeter_create(OBS_FADER_LOG));
     m_playerVolmeter.reset(obs_volmeter_create(OBS_FADER_LOG));
