@@ -274,26 +274,8 @@ void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
             obs_set_output_source(static_cast<uint32_t>(channel), nullptr);
     }
 
-    if (disable) {
+    if (disable)
         setMixerBit(channel, false);
-        if (source) {
-            if (meter) {
-                obs_volmeter_detach_source(meter);
-                obs_volmeter_remove_callback(meter, oBSVolumeLevel, identifier);
-            }
-            obs_source_set_enabled(source, false);
-            source = nullptr;
-            if (mic) {
-                m_micLevels.clear();
-                emitMicLevels();
-            } else {
-                m_playerLevels.clear();
-                emitPlayerLevels();
-            }
-        }
-        return;
-    }
-
     if (source) {
         if (meter) {
             obs_volmeter_detach_source(meter);
@@ -301,10 +283,22 @@ void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
         }
         obs_source_set_enabled(source, false);
         source = nullptr;
-        // libobs's PulseAudio plugin aborts in the sound server's thread when a stream is
-        // torn down on libobs's destroy thread while the next one connects.
-        obs_wait_for_destroy_queue();
+        if (disable) {
+            if (mic) {
+                m_micLevels.clear();
+                emitMicLevels();
+            } else {
+                m_playerLevels.clear();
+                emitPlayerLevels();
+            }
+        } else {
+            // libobs's PulseAudio plugin aborts in the sound server's thread when a stream
+            // is torn down on libobs's destroy thread while the next one connects.
+            obs_wait_for_destroy_queue();
+        }
     }
+    if (disable)
+        return;
 
     OBSDataAutoRelease settings = obs_data_create();
     obs_data_set_string(settings, "device_id", deviceId);
