@@ -4,20 +4,26 @@
 # second, frames, distinct frames, dropped and lagged frames, start and stop latency and
 # peak memory of each, with the CPU ratio. Runs inside a private desktop session.
 #
-#   scripts/record-bench.sh [seconds] [--fps N] [--format mp4|mkv|webm]
-#                      (default 20 s at 30 fps in MP4; screen VISTREL_TEST_SCREEN,
-#                       default 1920x1080x24)
+#   scripts/record-bench.sh [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm]
+#                      (default 20 s at 30 fps in MP4 on a 1920x1080 screen; the size may
+#                       also come from VISTREL_TEST_SCREEN as WxHxDEPTH)
 #
 # Builds the benchmark into build/bench (or VISTREL_BENCH_BUILD_DIR) when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=20
+usage="usage: $0 [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm]"
 options=()
 while [ $# -gt 0 ]; do
     case "$1" in
+    --size)
+        [[ $# -ge 2 && "$2" =~ ^[0-9]+x[0-9]+$ ]] || { echo "$usage" >&2; exit 2; }
+        export VISTREL_TEST_SCREEN="$2x24"
+        shift 2
+        ;;
     --fps | --format)
-        [ $# -ge 2 ] || { echo "usage: $0 [seconds] [--fps N] [--format mp4|mkv|webm]" >&2; exit 2; }
+        [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
         options+=("$1" "$2")
         shift 2
         ;;
@@ -28,7 +34,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
-    echo "usage: $0 [seconds] [--fps N] [--format mp4|mkv|webm]" >&2
+    echo "$usage" >&2
     exit 2
 fi
 
