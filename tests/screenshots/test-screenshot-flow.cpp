@@ -513,6 +513,8 @@ void TestScreenshotFlow::lastRegionOffTheScreenIsClampedOrDraggedAgain()
     QCOMPARE(overlay->getArea(), QRect(screen.right() - 99, screen.bottom() - 49, 100, 50));
     overlay->cancelScreenshot();
     QTRY_VERIFY_WITH_TIMEOUT(m_window->isVisible(), 10000);
+    // Shown is not yet mapped: a real click before that lands on whatever was below.
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get(), 10000));
     settings.setValue(SCSettings::SCREENSHOT_LAST_REGION, screen.translated(screen.width(), 0));
     QVERIFY(click(child<QPushButton>("repeatRegionShotBtn")));
     QTRY_VERIFY_WITH_TIMEOUT(visibleTopLevel<AreaSelector>(), 10000);
