@@ -16,6 +16,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QEventLoop>
+#include <QFile>
 #include <QIcon>
 #include <QLocale>
 #include <QLoggingCategory>
@@ -24,6 +25,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <memory>
 #include <unistd.h>
 
@@ -47,6 +49,32 @@ void translateCommandLine(SCTranslator &translator)
     const QSettings settings(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
     if (translator.load(savedLanguage(settings)))
         QCoreApplication::installTranslator(&translator);
+}
+
+// Milliseconds since the kernel started this process (to its clock tick), so that start-up
+// figures include what runs before main.
+qint64 msSinceProcessStart()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    // The command name may hold spaces: fields are counted from after its closing bracket.
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const long ticks = sysconf(_SC_CLK_TCK);
+    timespec now {};
+    if (fields.size() < 20 || ticks <= 0 || clock_gettime(CLOCK_BOOTTIME, &now) != 0)
+        return -1;
+    const qint64 startMs = fields.at(19).toLongLong() * 1000 / ticks;
+    return qint64(now.tv_sec) * 1000 + now.tv_nsec / 1000000 - startMs;
+}
+
+void logStartUp(const char *what)
+{
+    SCLogger::instance()->info(
+            QStringLiteral("%1 %2 ms after the process started")
+                    .arg(QLatin1String(what))
+                    .arg(msSinceProcessStart()));
 }
 
 // A command line given to a second process: answered here (help, version, errors) or sent to
@@ -284,6 +312,23 @@ int main(int argc, char *argv[])
     mainWindow->setTranslator(translator);
     // Tray icon and notifications; a child of the window, gone with it.
     new SCDesktopIntegration(mainWindow.get());
+    QObject::connect(mainWindow.get(), &SCMainWindow::firstPainted, [] {
+        logStartUp("Main window shown");
+    });
+    QObject::connect(mainWindow.get(), &SCMainWindow::engineReady, [] {
+        logStartUp("Engine ready");
+    });
+    // The engine starts once the window's first picture is on screen, so the window never
+    // waits for it; a window that is not painted soon (started hidden) starts it anyway.
+    QTimer engineStart;
+    engineStart.setSingleShot(true);
+    QObject::connect(&engineStart, &QTimer::timeout, mainWindow.get(),
+                     &SCMainWindow::initObsRecording);
+    QObject::connect(mainWindow.get(), &SCMainWindow::firstPainted, &engineStart, [&engineStart] {
+        if (engineStart.isActive())
+            engineStart.start(0);
+    });
+    engineStart.start(1000);
     mainWindow->show();
     logger->info(QStringLiteral("Main window displayed"));
     SCSessionEnd::arm([window = mainWindow.get()] { window->finishFilesNow(); });
@@ -309,8 +354,6 @@ int main(int argc, char *argv[])
                              .arg(QCoreApplication::arguments().mid(1).join(QLatin1Char(' '))));
         carryOut(commandLine, *controlService);
     }
-
-    QTimer::singleShot(10, mainWindow.get(), &SCMainWindow::initObsRecording);
 
     if (instance->isAttached()) {
         instance->store({0, QCoreApplication::applicationPid()});

@@ -595,6 +595,15 @@ void SCMainWindow::resizeEvent(QResizeEvent *event)
     m_sizeGrip->raise();
 }
 
+void SCMainWindow::paintEvent(QPaintEvent *event)
+{
+    QMainWindow::paintEvent(event);
+    if (!m_painted) {
+        m_painted = true;
+        emit firstPainted();
+    }
+}
+
 void SCMainWindow::closeEvent(QCloseEvent *event)
 {
     if (m_screenshotWindow)

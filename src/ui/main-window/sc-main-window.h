@@ -93,6 +93,8 @@ public:
     QRect lastScreenshotRegion() const;
 
 Q_SIGNALS:
+    // The window's first picture is painted (start-up time is measured to it).
+    void firstPainted();
     void engineReady();
     void controlStateChanged(const QString &state);
     // The file the recording goes to.
@@ -139,6 +141,7 @@ public Q_SLOTS:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
 
 private:
     // shell
@@ -311,6 +314,7 @@ private:
     bool m_activateAfterScreenshot = false;
     bool m_syncingFromEdits = false;
     bool m_obsReady = false;
+    bool m_painted = false;
     QPoint m_lastTitleDragPosition;
     FreeSpaceProbe m_freeSpaceProbe;
     bool m_stoppedForLowDisk = false;
