@@ -10,6 +10,7 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -103,6 +104,9 @@ BenchFigures BenchFfmpegRun::run(const QString &file, const QString &logFile,
     wall.start();
     figures.startCallMs = BenchAnimationWindow::monotonicMs();
     pid_t pid = 0;
+    // The program's output turns huge pages off for its process; the reference gets the
+    // machine's own setting.
+    prctl(PR_SET_THP_DISABLE, 0, 0, 0, 0);
     const int spawned = posix_spawnp(&pid, "ffmpeg", &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
