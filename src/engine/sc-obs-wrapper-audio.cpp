@@ -95,36 +95,30 @@ void ObsWrapper::emitPlayerLevels()
                                 m_playerSnapshot.inputPeak);
 }
 
-void ObsWrapper::searchMicDevice()
+// Asked again whenever devices are offered: the server's list changes.
+void ObsWrapper::searchDevices(const char *sourceType, QStringList &names, QStringList &ids)
 {
-    obs_properties_t *props = obs_get_source_properties(MIC_SOURCE_ID);
+    obs_properties_t *props = obs_get_source_properties(sourceType);
     if (!props)
         return;
-    // Asked again whenever devices are offered: the server's list changes.
-    m_micNames.clear();
-    m_micIds.clear();
-    fillList(props, "device_id", m_micNames, m_micIds, false, false);
+    names.clear();
+    ids.clear();
+    fillList(props, "device_id", names, ids, false, false);
     obs_properties_destroy(props);
-    if (m_micNames.isEmpty()) {
-        m_micNames.append(QStringLiteral("No Device"));
-        m_micIds.append(QStringLiteral("default"));
+    if (names.isEmpty()) {
+        names.append(QStringLiteral("No Device"));
+        ids.append(QStringLiteral("default"));
     }
+}
+
+void ObsWrapper::searchMicDevice()
+{
+    searchDevices(MIC_SOURCE_ID, m_micNames, m_micIds);
 }
 
 void ObsWrapper::searchPlayerDevice()
 {
-    obs_properties_t *props = obs_get_source_properties(PLAYER_SOURCE_ID);
-    if (!props)
-        return;
-    // Asked again whenever devices are offered: the server's list changes.
-    m_playerNames.clear();
-    m_playerIds.clear();
-    fillList(props, "device_id", m_playerNames, m_playerIds, false, false);
-    obs_properties_destroy(props);
-    if (m_playerNames.isEmpty()) {
-        m_playerNames.append(QStringLiteral("No Device"));
-        m_playerIds.append(QStringLiteral("default"));
-    }
+    searchDevices(PLAYER_SOURCE_ID, m_playerNames, m_playerIds);
 }
 
 QStringList ObsWrapper::micphoneDeviceName() const
@@ -259,17 +253,14 @@ void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
 
     // The running source already reads this device: replacing it would only churn the
     // sound server's streams.
-    if (!disable && source && (mic ? m_micDevice : m_playerDevice) == deviceId
-        && obs_source_enabled(source)) {
+    {
         OBSSourceAutoRelease current = obs_get_output_source(static_cast<uint32_t>(channel));
-        if (current.Get() == source.Get()) {
+        if (!disable && source && current.Get() == source.Get() && obs_source_enabled(source)
+            && (mic ? m_micDevice : m_playerDevice) == deviceId) {
             obs_source_set_volume(source, mic ? m_micGain : m_playerGain);
             setMixerBit(channel, true);
             return;
         }
-    }
-    {
-        OBSSourceAutoRelease current = obs_get_output_source(static_cast<uint32_t>(channel));
         if (current)
             obs_set_output_source(static_cast<uint32_t>(channel), nullptr);
     }

@@ -24,8 +24,8 @@ QRect ObsWrapper::screenArea() const
             return {};
         const qreal ratio = screen->devicePixelRatio();
         const QRect geometry = screen->geometry();
-        space = QRect(geometry.topLeft(),
-                      QSize(int(geometry.width() * ratio), int(geometry.height() * ratio)));
+        space = QRect(int(geometry.x() * ratio), int(geometry.y() * ratio),
+                      int(geometry.width() * ratio), int(geometry.height() * ratio));
     }
     const int width = space.width() - m_cropLeft - m_cropRight;
     const int height = space.height() - m_cropTop - m_cropBottom;

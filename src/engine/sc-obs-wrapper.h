@@ -171,6 +171,7 @@ Q_SIGNALS:
     void recordingFailed(const QString &message);
 
 private:
+    static void searchDevices(const char *sourceType, QStringList &names, QStringList &ids);
     // Written on libobs's audio thread, read on the GUI thread: per-value atomics keep the
     // hand-over race-free without ever blocking the audio thread.
     struct AtomicLevels
