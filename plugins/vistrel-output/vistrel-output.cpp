@@ -8,6 +8,8 @@ extern "C" {
 
 #include <util/platform.h>
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -313,9 +315,13 @@ bool VistrelOutput::start()
         obs_output_set_last_error(m_output, "The recording cannot start: libobs refused");
         return false;
     }
+    // Named, so that a look at the process tells where its time goes.
     m_worker = std::thread(&VistrelOutput::run, this);
-    if (m_grabbing)
+    pthread_setname_np(m_worker.native_handle(), "vistrel-writer");
+    if (m_grabbing) {
         m_captureThread = std::thread(&VistrelOutput::captureLoop, this);
+        pthread_setname_np(m_captureThread.native_handle(), "vistrel-capture");
+    }
 
     blog(LOG_INFO,
          LOG_PREFIX "recording to '%s': format %s, %dx%d, video %s %d kbit/s, audio %s %d kbit/s",

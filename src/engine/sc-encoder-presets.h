@@ -3,8 +3,7 @@
 #include "sc-types.h"
 
 // What each quality of each video format asks of its encoders: the one place that decides
-// rates, quantisers and encoder speed. Balanced is what the program recorded before the
-// choice existed.
+// rates, quantisers and encoder speed.
 struct EncoderPreset
 {
     const char *container = "";
@@ -18,6 +17,9 @@ struct EncoderPreset
     int bitratePercent = 0;
     // Passed to the video encoder as they are (FFmpeg's "key=value" options).
     const char *videoOptions = "";
+    // A ceiling for a quantiser's rate in percent of the caller's rate, over two seconds of
+    // buffer; 0 for none.
+    int maxRatePercent = 0;
     // Seconds between key pictures.
     int keySeconds = 10;
     // GIF: colours per picture's palette and how the palette is dithered.

@@ -73,7 +73,15 @@ obs_data_t *ObsWrapper::videoSettings(const EncoderPreset &preset, const QString
     obs_data_set_int(s, "video_bitrate", bitrate * 1024 * preset.bitratePercent / 100);
     obs_data_set_string(s, "video_encoder", preset.videoEncoder);
     obs_data_set_int(s, "video_encoder_id", preset.videoEncoderId);
-    obs_data_set_string(s, "video_encoder_options", preset.videoOptions);
+    QByteArray options(preset.videoOptions);
+    if (preset.maxRatePercent > 0) {
+        const int ceiling = bitrate * 1024 * preset.maxRatePercent / 100;
+        options += QStringLiteral(" maxrate=%1k bufsize=%2k")
+                           .arg(ceiling)
+                           .arg(2 * ceiling)
+                           .toUtf8();
+    }
+    obs_data_set_string(s, "video_encoder_options", options.trimmed().constData());
     obs_data_set_int(s, "scale_width", width);
     obs_data_set_int(s, "scale_height", height);
     if (preset.audioEncoderId == 0) {
