@@ -4,6 +4,8 @@
 
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPixmap>
+#include <QRandomGenerator>
 
 #include <time.h>
 
@@ -15,6 +17,46 @@ const QColor BACKGROUND(24, 40, 64);
 const int SQUARE_SIDE = 240;
 // Pixels per second: fast enough that no two captured frames can look alike.
 const int SQUARE_SPEED = 600;
+const int SCROLL_SPEED = 120;
+const int TEXTURE_HEIGHT = 1024;
+
+// Lines of word-sized marks in a few greys, the same in every process: fine detail that a
+// recorder must keep legible, as on a real desktop.
+QImage textPage(int width, int height, const QColor &paper)
+{
+    QImage page(qMax(1, width), qMax(1, height), QImage::Format_RGB32);
+    page.fill(paper);
+    QPainter painter(&page);
+    QRandomGenerator random(20261208);
+    for (int y = 6; y + 10 < height; y += 20) {
+        for (int x = 8; x < width;) {
+            const int word = 12 + int(random.bounded(80));
+            const int grey = 150 + int(random.bounded(100));
+            painter.fillRect(QRect(x, y, qMin(word, width - x), 10), QColor(grey, grey, grey));
+            // letters: thin gaps in the mark
+            for (int gap = x + 5; gap < x + word; gap += 6 + int(random.bounded(4)))
+                painter.fillRect(QRect(gap, y, 1, 10), paper);
+            x += word + 6 + int(random.bounded(10));
+        }
+    }
+    return page;
+}
+
+const QImage &background(const QSize &size)
+{
+    static QImage page;
+    if (page.size() != size)
+        page = textPage(size.width(), size.height(), BACKGROUND);
+    return page;
+}
+
+const QPixmap &scrollTexture(int width)
+{
+    static QPixmap texture;
+    if (texture.width() != width)
+        texture = QPixmap::fromImage(textPage(width, TEXTURE_HEIGHT, QColor(12, 12, 12)));
+    return texture;
+}
 
 } // namespace
 
@@ -25,8 +67,12 @@ BenchAnimationWindow::BenchAnimationWindow(const QRect &geometry)
     m_timer.setTimerType(Qt::PreciseTimer);
     m_timer.setInterval(16);
     connect(&m_timer, &QTimer::timeout, this, &BenchAnimationWindow::tick);
-    m_clock.start();
-    m_square = squareAt(0);
+    // A recorder's own windows must not cover the picture both recorders are given.
+    m_raiseTimer.setInterval(500);
+    connect(&m_raiseTimer, &QTimer::timeout, this, &QWindow::raise);
+    m_startMs = monotonicMs();
+    m_frameMs = m_startMs;
+    m_square = squareAt(size(), 0);
 }
 
 uint32_t BenchAnimationWindow::monotonicMs()
@@ -36,19 +82,48 @@ uint32_t BenchAnimationWindow::monotonicMs()
     return uint32_t(uint64_t(now.tv_sec) * 1000u + uint64_t(now.tv_nsec) / 1000000u);
 }
 
-QRect BenchAnimationWindow::squareAt(qint64 elapsedMs) const
+QRect BenchAnimationWindow::squareAt(const QSize &size, uint32_t elapsedMs)
 {
     // Back and forth along the middle of the screen.
-    const int travel = qMax(1, width() - SQUARE_SIDE);
-    const qint64 distance = elapsedMs * SQUARE_SPEED / 1000 % (2 * travel);
+    const int travel = qMax(1, size.width() - SQUARE_SIDE);
+    const qint64 distance = qint64(elapsedMs) * SQUARE_SPEED / 1000 % (2 * travel);
     const int x = int(distance < travel ? distance : 2 * travel - distance);
-    return QRect(x, (height() - SQUARE_SIDE) / 2, SQUARE_SIDE, SQUARE_SIDE);
+    return QRect(x, (size.height() - SQUARE_SIDE) / 2, SQUARE_SIDE, SQUARE_SIDE);
+}
+
+QColor BenchAnimationWindow::squareColor(uint32_t elapsedMs)
+{
+    // The hue turns with time, so even a square standing still would change.
+    return QColor::fromHsv(int(elapsedMs / 10 % 360), 200, 230);
+}
+
+QRect BenchAnimationWindow::bandAt(const QSize &size)
+{
+    const int height = size.height() / 5;
+    return QRect(0, size.height() - height - 20, size.width(), height);
+}
+
+void BenchAnimationWindow::paintMoving(QPainter &painter, const QSize &size, uint32_t elapsedMs)
+{
+    painter.fillRect(squareAt(size, elapsedMs), squareColor(elapsedMs));
+    const int scrolled = int(qint64(elapsedMs) * SCROLL_SPEED / 1000 % TEXTURE_HEIGHT);
+    painter.drawTiledPixmap(bandAt(size), scrollTexture(size.width()), QPoint(0, scrolled));
+}
+
+void BenchAnimationWindow::paintPicture(QPainter &painter, const QSize &size, uint32_t startMs,
+                                        uint32_t timeMs)
+{
+    painter.drawImage(QPoint(0, 0), background(size));
+    paintMoving(painter, size, timeMs - startMs);
+    BenchTimeCode::paint(painter, TIME_CODE_ORIGIN, timeMs);
 }
 
 void BenchAnimationWindow::tick()
 {
-    const QRect next = squareAt(m_clock.elapsed());
-    update(QRegion(m_square) + QRegion(next) + BenchTimeCode::area(TIME_CODE_ORIGIN));
+    m_frameMs = monotonicMs();
+    const QRect next = squareAt(size(), m_frameMs - m_startMs);
+    update(QRegion(m_square) + QRegion(next) + BenchTimeCode::area(TIME_CODE_ORIGIN)
+           + bandAt(size()));
     m_square = next;
 }
 
@@ -58,17 +133,18 @@ void BenchAnimationWindow::exposeEvent(QExposeEvent *event)
     if (isExposed() && !m_shown) {
         m_shown = true;
         m_timer.start();
+        m_raiseTimer.start();
         emit firstFrameShown();
     }
 }
 
 void BenchAnimationWindow::paintEvent(QPaintEvent *event)
 {
+    // Everything outside the repainted region is the page already; the region holds the old
+    // square, the new one, the band and the time code.
     QPainter painter(this);
     for (const QRect &rect : event->region())
-        painter.fillRect(rect, BACKGROUND);
-    // The hue turns with time, so even a square standing still would change.
-    const int hue = int(m_clock.elapsed() / 10 % 360);
-    painter.fillRect(m_square, QColor::fromHsv(hue, 200, 230));
-    BenchTimeCode::paint(painter, TIME_CODE_ORIGIN, monotonicMs());
+        painter.drawImage(rect, background(size()), rect);
+    paintMoving(painter, size(), m_frameMs - m_startMs);
+    BenchTimeCode::paint(painter, TIME_CODE_ORIGIN, m_frameMs);
 }

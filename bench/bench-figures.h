@@ -39,6 +39,10 @@ struct BenchFigures
     // Pictures libobs composed while recording: the ticks it did not miss.
     std::optional<long> renderedFrames;
     QString pixelFormat;
+    std::optional<qint64> fileBytes;
+    // Mean SSIM of the file's luma against the screen's pictures, and how many were compared.
+    std::optional<double> ssim;
+    int ssimFrames = 0;
     // Monotonic milliseconds at the start call; turns the first frame's time code into a
     // latency.
     uint32_t startCallMs = 0;

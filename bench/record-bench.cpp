@@ -1,8 +1,10 @@
 // Screen recording benchmark: the engine against the ffmpeg tool on the same moving screen.
 //
-//   record-bench [seconds] [--fps N] [--format mp4|mkv|webm]
+//   record-bench [seconds] [--fps N] [--format mp4|mkv|webm] [--engine]
 //                              records `seconds` (default 20) at N pictures a second (default
-//                              30) in that format with each and prints a table
+//                              30) in that format with each and prints a table; Vistrel is the
+//                              built program driven by its hotkey, or with --engine the engine
+//                              alone in this process
 //   record-bench --animate     the moving content alone (run as a child of the benchmark)
 //
 // Run it through scripts/record-bench.sh, which provides the desktop session. Figures are
@@ -11,6 +13,8 @@
 #include "bench-animation-window.h"
 #include "bench-ffmpeg-run.h"
 #include "bench-figures.h"
+#include "bench-picture-quality.h"
+#include "bench-program-run.h"
 #include "bench-time-code.h"
 #include "bench-vistrel-run.h"
 #include "media-probe.h"
@@ -18,6 +22,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QScreen>
@@ -42,8 +47,8 @@ QTextStream &out()
 int animate()
 {
     BenchAnimationWindow window(QGuiApplication::primaryScreen()->geometry());
-    QObject::connect(&window, &BenchAnimationWindow::firstFrameShown, []() {
-        std::fputs("ready\n", stdout);
+    QObject::connect(&window, &BenchAnimationWindow::firstFrameShown, [&window]() {
+        std::printf("ready %u\n", window.startMs());
         std::fflush(stdout);
     });
     window.show();
@@ -52,7 +57,7 @@ int animate()
 
 // The moving screen runs in a process of its own so that its painting is never counted as
 // the recorder's and never waits for it.
-std::unique_ptr<QProcess> startAnimation()
+std::unique_ptr<QProcess> startAnimation(uint32_t *startMs)
 {
     auto child = std::make_unique<QProcess>();
     child->setProcessChannelMode(QProcess::ForwardedErrorChannel);
@@ -60,11 +65,15 @@ std::unique_ptr<QProcess> startAnimation()
     if (!child->waitForStarted(10000))
         return nullptr;
     QByteArray said;
-    while (!said.contains("ready")) {
+    while (!said.contains('\n')) {
         if (!child->waitForReadyRead(20000))
             return nullptr;
         said += child->readAllStandardOutput();
     }
+    const QList<QByteArray> words = said.trimmed().split(' ');
+    if (words.value(0) != "ready")
+        return nullptr;
+    *startMs = words.value(1).toUInt();
     return child;
 }
 
@@ -101,15 +110,24 @@ void measureFirstFrame(BenchFigures &figures, const QString &png)
         figures.startLatencyMs = double(int32_t(*code - figures.startCallMs));
 }
 
-void analyse(BenchFigures &figures, const QString &png)
+void analyse(BenchFigures &figures, const QString &png, uint32_t animationStartMs)
 {
     if (!figures.error.isEmpty() || !QFile::exists(figures.file))
         return;
+    figures.fileBytes = QFileInfo(figures.file).size();
     figures.frames = MediaProbe::frameCount(figures.file);
     figures.distinctFrames = MediaProbe::distinctFrameCount(figures.file);
     figures.uniqueFrames = MediaProbe::uniqueFrameCount(figures.file);
     figures.pixelFormat = MediaProbe::pixelFormat(figures.file);
-    measureFirstFrame(figures, png);
+    if (figures.startCallMs != 0)
+        measureFirstFrame(figures, png);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const auto quality = BenchPictureQuality::measure(
+            figures.file, screen->size() * screen->devicePixelRatio(), animationStartMs);
+    if (quality) {
+        figures.ssim = quality->ssim;
+        figures.ssimFrames = quality->frames;
+    }
 }
 
 QString number(const std::optional<long> &value)
@@ -177,6 +195,17 @@ void printTable(const BenchFigures &a, const BenchFigures &b)
     row(QStringLiteral("peak memory (max RSS)"), QString::number(a.peakMemoryMb, 'f', 0) + " MB",
         QString::number(b.peakMemoryMb, 'f', 0) + " MB");
     row(QStringLiteral("pixel format"), a.pixelFormat, b.pixelFormat);
+    const auto megabytes = [](const std::optional<qint64> &bytes) {
+        return bytes ? QString::number(double(*bytes) / 1e6, 'f', 2) + QStringLiteral(" MB")
+                     : QStringLiteral("n/a");
+    };
+    row(QStringLiteral("file size"), megabytes(a.fileBytes), megabytes(b.fileBytes));
+    const auto ssim = [](const BenchFigures &figures) {
+        return figures.ssim ? QString::number(*figures.ssim, 'f', 4) + QStringLiteral(" (")
+                        + QString::number(figures.ssimFrames) + QStringLiteral(")")
+                            : QStringLiteral("n/a");
+    };
+    row(QStringLiteral("SSIM to screen (frames)"), ssim(a), ssim(b));
     const double ratio = cpuPerSecond(b) > 0 ? cpuPerSecond(a) / cpuPerSecond(b) : 0.0;
     out() << "\nCPU ratio " << a.name << " / " << b.name << ": "
           << (ratio > 0 ? QString::number(ratio, 'f', 2) : QStringLiteral("n/a")) << '\n';
@@ -193,12 +222,15 @@ int main(int argc, char *argv[])
 
     BenchSetup setup;
     setup.seconds = DEFAULT_SECONDS;
+    bool engineOnly = false;
     bool ok = true;
     for (int i = 0; ok && i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
         if (argument == QLatin1String("--fps") && i + 1 < arguments.size()) {
             setup.fps = arguments.at(++i).toInt(&ok);
             ok = ok && setup.fps >= 1 && setup.fps <= 120;
+        } else if (argument == QLatin1String("--engine")) {
+            engineOnly = true;
         } else if (argument == QLatin1String("--format") && i + 1 < arguments.size()) {
             setup.format = arguments.at(++i).toLower();
             ok = QStringList({"mp4", "mkv", "webm"}).contains(setup.format);
@@ -209,7 +241,7 @@ int main(int argc, char *argv[])
     }
     if (!ok) {
         std::fputs("usage: record-bench [seconds (1-3600, default 20)] [--fps 1-120 (default 30)] "
-                   "[--format mp4|mkv|webm]\n",
+                   "[--format mp4|mkv|webm] [--engine]\n",
                    stderr);
         return 2;
     }
@@ -231,16 +263,28 @@ int main(int argc, char *argv[])
     const QSize screen = QGuiApplication::primaryScreen()->size();
     out() << "Screen " << screen.width() << 'x' << screen.height() << ", " << seconds
           << " s per recorder at " << setup.fps << " fps in " << setup.format.toUpper() << ", "
-          << QThread::idealThreadCount() << " CPUs, load average " << loadAverage() << '\n';
+          << QThread::idealThreadCount() << " CPUs, load average " << loadAverage() << '\n'
+          << "Vistrel: "
+          << (engineOnly ? "the engine alone, in the benchmark's process"
+                         : "the built program, started and stopped by its hotkey")
+          << '\n';
     out().flush();
 
-    auto animation = startAnimation();
+    uint32_t animationStartMs = 0;
+    auto animation = startAnimation(&animationStartMs);
     if (!animation) {
         std::fputs("record-bench: the moving screen did not come up\n", stderr);
         return 1;
     }
 
-    BenchFigures vistrel = BenchVistrelRun().run(dir.filePath(QStringLiteral("vistrel")), setup);
+    BenchFigures vistrel;
+    if (engineOnly) {
+        vistrel = BenchVistrelRun().run(dir.filePath(QStringLiteral("vistrel")), setup);
+    } else {
+        const QString home = dir.filePath(QStringLiteral("program"));
+        QDir().mkpath(home);
+        vistrel = BenchProgramRun().run(home, setup);
+    }
     out() << "Vistrel recording done, load average " << loadAverage() << '\n';
     out().flush();
     BenchFigures ffmpeg
@@ -250,8 +294,8 @@ int main(int argc, char *argv[])
     out().flush();
     stopAnimation(*animation);
 
-    analyse(vistrel, dir.filePath(QStringLiteral("vistrel-first.png")));
-    analyse(ffmpeg, dir.filePath(QStringLiteral("ffmpeg-first.png")));
+    analyse(vistrel, dir.filePath(QStringLiteral("vistrel-first.png")), animationStartMs);
+    analyse(ffmpeg, dir.filePath(QStringLiteral("ffmpeg-first.png")), animationStartMs);
     // ffmpeg stops by itself after its seconds: its stop latency runs from the end of that
     // span, counted from its first picture, to its exit.
     if (ffmpeg.startLatencyMs)

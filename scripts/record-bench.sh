@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Screen recording benchmark: records the same moving full-screen picture with Vistrel's
-# engine and with the ffmpeg tool (x11grab + libx264 veryfast) and prints CPU per recorded
-# second, frames, distinct frames, dropped and lagged frames, start and stop latency and
-# peak memory of each, with the CPU ratio. Runs inside a private desktop session.
+# Screen recording benchmark: records the same moving full-screen picture with the built
+# program (driven by its hotkey; with --engine, the engine alone) and with the ffmpeg tool
+# (x11grab + libx264 veryfast) and prints CPU per recorded second, frames, distinct frames,
+# dropped and lagged frames, start and stop latency, peak memory, file size and SSIM against
+# the screen of each, with the CPU ratio. Runs inside a private desktop session.
 #
-#   scripts/record-bench.sh [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm]
+#   scripts/record-bench.sh [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm] [--engine]
 #                      (default 20 s at 30 fps in MP4 on a 1920x1080 screen; the size may
 #                       also come from VISTREL_TEST_SCREEN as WxHxDEPTH)
 #
@@ -13,7 +14,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=20
-usage="usage: $0 [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm]"
+usage="usage: $0 [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm] [--engine]"
 options=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -21,6 +22,10 @@ while [ $# -gt 0 ]; do
         [[ $# -ge 2 && "$2" =~ ^[0-9]+x[0-9]+$ ]] || { echo "$usage" >&2; exit 2; }
         export VISTREL_TEST_SCREEN="$2x24"
         shift 2
+        ;;
+    --engine)
+        options+=("$1")
+        shift
         ;;
     --fps | --format)
         [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
@@ -43,7 +48,7 @@ bench="$build/bin/record-bench"
 if [ ! -x "$bench" ]; then
     cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DVISTREL_BUILD_BENCH=ON >/dev/null
-    cmake --build "$build" --target record-bench
+    cmake --build "$build" --target record-bench vistrel
 fi
 
 export VISTREL_TEST_SCREEN=${VISTREL_TEST_SCREEN:-1920x1080x24}
