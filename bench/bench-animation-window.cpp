@@ -97,6 +97,19 @@ QColor BenchAnimationWindow::squareColor(uint32_t elapsedMs)
     return QColor::fromHsv(int(elapsedMs / 10 % 360), 200, 230);
 }
 
+QRect BenchAnimationWindow::centredArea(const QSize &screen, const QSize &size)
+{
+    return QRect(QPoint((screen.width() - size.width()) / 2, (screen.height() - size.height()) / 2),
+                 size);
+}
+
+QPoint BenchAnimationWindow::smallCodeOrigin(const QSize &screen)
+{
+    const QRect code = BenchTimeCode::area(QPoint(0, 0), SMALL_CODE_CELL);
+    return QPoint((screen.width() - code.width()) / 2,
+                  (screen.height() - SQUARE_SIDE) / 2 - code.height() - 8);
+}
+
 QRect BenchAnimationWindow::bandAt(const QSize &size)
 {
     const int height = size.height() / 5;
@@ -116,6 +129,7 @@ void BenchAnimationWindow::paintPicture(QPainter &painter, const QSize &size, ui
     painter.drawImage(QPoint(0, 0), background(size));
     paintMoving(painter, size, timeMs - startMs);
     BenchTimeCode::paint(painter, TIME_CODE_ORIGIN, timeMs);
+    BenchTimeCode::paint(painter, smallCodeOrigin(size), timeMs, SMALL_CODE_CELL);
 }
 
 void BenchAnimationWindow::tick()
@@ -123,7 +137,7 @@ void BenchAnimationWindow::tick()
     m_frameMs = monotonicMs();
     const QRect next = squareAt(size(), m_frameMs - m_startMs);
     update(QRegion(m_square) + QRegion(next) + BenchTimeCode::area(TIME_CODE_ORIGIN)
-           + bandAt(size()));
+           + BenchTimeCode::area(smallCodeOrigin(size()), SMALL_CODE_CELL) + bandAt(size()));
     m_square = next;
 }
 
@@ -147,4 +161,5 @@ void BenchAnimationWindow::paintEvent(QPaintEvent *event)
         painter.drawImage(rect, background(size()), rect);
     paintMoving(painter, size(), m_frameMs - m_startMs);
     BenchTimeCode::paint(painter, TIME_CODE_ORIGIN, m_frameMs);
+    BenchTimeCode::paint(painter, smallCodeOrigin(size()), m_frameMs, SMALL_CODE_CELL);
 }

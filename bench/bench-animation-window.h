@@ -16,6 +16,12 @@ class BenchAnimationWindow : public QRasterWindow
 public:
     // Where the time code sits on screen.
     static const QPoint TIME_CODE_ORIGIN;
+    // A second, smaller one above the middle of the screen, inside every centred region of
+    // at least 544x336 pixels.
+    static constexpr int SMALL_CODE_CELL = 16;
+    static QPoint smallCodeOrigin(const QSize &screen);
+    // A region of `size` in the middle of the screen.
+    static QRect centredArea(const QSize &screen, const QSize &size);
 
     explicit BenchAnimationWindow(const QRect &geometry);
 

@@ -1,16 +1,19 @@
 #pragma once
 
+#include <QRect>
 #include <QString>
 
 #include <optional>
 
-// What both recorders are asked for: seconds, pictures a second and the file type ("mp4",
-// "mkv" or "webm"; the same encoder for both).
+// What both recorders are asked for: seconds, pictures a second, the file type ("mp4",
+// "mkv", "webm" with the same encoder for both, or "gif") and the part of the screen, in
+// device pixels (the whole screen when empty).
 struct BenchSetup
 {
     int seconds = 20;
     int fps = 30;
     QString format = QStringLiteral("mp4");
+    QRect area;
 };
 
 // What one recorder achieved in one run; unknown figures stay empty.

@@ -41,6 +41,17 @@ QImage BenchPictureQuality::luma(const QImage &rgb, bool bt709)
     return out;
 }
 
+std::optional<uint32_t> BenchPictureQuality::timeCode(const QImage &picture, const QSize &screen,
+                                                      const QRect &area)
+{
+    // A region holds only the small code.
+    if (area.isEmpty() || area.size() == screen)
+        return BenchTimeCode::read(picture, BenchAnimationWindow::TIME_CODE_ORIGIN);
+    return BenchTimeCode::read(picture,
+                               BenchAnimationWindow::smallCodeOrigin(screen) - area.topLeft(),
+                               BenchAnimationWindow::SMALL_CODE_CELL);
+}
+
 double BenchPictureQuality::ssim(const QImage &a, const QImage &b)
 {
     if (a.size() != b.size() || a.width() < 8 || a.height() < 8)
@@ -78,8 +89,11 @@ double BenchPictureQuality::ssim(const QImage &a, const QImage &b)
 std::optional<BenchPictureQuality::Result> BenchPictureQuality::measure(const QString &file,
                                                                         const QSize &screen,
                                                                         uint32_t animationStartMs,
-                                                                        int samples)
+                                                                        int samples,
+                                                                        const QRect &area)
 {
+    const QRect part = area.isEmpty() ? QRect(QPoint(0, 0), screen) : area;
+    const bool whole = part.size() == screen;
     const auto frames = MediaProbe::frameCount(file);
     if (!frames || *frames <= 0 || screen.isEmpty())
         return std::nullopt;
@@ -87,16 +101,21 @@ std::optional<BenchPictureQuality::Result> BenchPictureQuality::measure(const QS
     const long step = std::max(1L, *frames / std::max(1, samples));
     // The file's own 4:2:0 planes, so that no conversion of the decoder's stands between
     // the encoder and the comparison.
+    // A file a few pixels larger than the area (sizes rounded for the encoder) is cut to it.
+    const int width = part.width();
+    const int height = part.height();
     QProcess decoder;
     decoder.start(QStringLiteral("ffmpeg"),
                   {"-v", "error", "-nostdin", "-i", file, "-map", "0:v:0", "-vf",
-                   QStringLiteral("select=not(mod(n\\,%1))").arg(step), "-vsync", "passthrough",
-                   "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"});
+                   QStringLiteral("select=not(mod(n\\,%1)),crop=%2:%3:0:0")
+                           .arg(step)
+                           .arg(width)
+                           .arg(height),
+                   "-vsync", "passthrough", "-f", "rawvideo", "-pix_fmt", "yuv420p", "-"});
     if (!decoder.waitForStarted(10000))
         return std::nullopt;
-    const qint64 lumaBytes = qint64(screen.width()) * screen.height();
     const qint64 frameBytes
-            = lumaBytes + 2 * ((screen.width() + 1) / 2) * ((screen.height() + 1) / 2);
+            = qint64(width) * height + 2 * qint64((width + 1) / 2) * ((height + 1) / 2);
     QByteArray buffer;
     Result result;
     double sum = 0.0;
@@ -109,18 +128,17 @@ std::optional<BenchPictureQuality::Result> BenchPictureQuality::measure(const QS
             if (buffer.size() < frameBytes)
                 break;
         }
-        const QImage recorded
-                = QImage(reinterpret_cast<const uchar *>(buffer.constData()), screen.width(),
-                         screen.height(), screen.width(), QImage::Format_Grayscale8)
-                          .copy();
+        const QImage recorded = QImage(reinterpret_cast<const uchar *>(buffer.constData()), width,
+                                       height, width, QImage::Format_Grayscale8)
+                                        .copy();
         buffer.remove(0, int(frameBytes));
-        const auto code = BenchTimeCode::read(recorded, BenchAnimationWindow::TIME_CODE_ORIGIN);
+        const auto code = timeCode(recorded, screen, part);
         if (!code)
             continue;
         QPainter painter(&reference);
         BenchAnimationWindow::paintPicture(painter, screen, animationStartMs, *code);
         painter.end();
-        sum += ssim(recorded, luma(reference, bt709));
+        sum += ssim(recorded, luma(whole ? reference : reference.copy(part), bt709));
         ++result.frames;
     }
     decoder.waitForFinished(60000);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QRect>
 #include <QSize>
 #include <QString>
 
@@ -21,10 +22,15 @@ public:
         int frames = 0;
     };
 
-    // `samples` frames spread over the file; nothing when none could be compared.
+    // `samples` frames spread over the file, which holds `area` of the screen (all of it
+    // when empty); nothing when none could be compared.
     static std::optional<Result> measure(const QString &file, const QSize &screen,
-                                         uint32_t animationStartMs, int samples = 40);
+                                         uint32_t animationStartMs, int samples = 40,
+                                         const QRect &area = QRect());
 
+    // The time code in a recorded picture of `area` of the screen (all of it when empty).
+    static std::optional<uint32_t> timeCode(const QImage &picture, const QSize &screen,
+                                            const QRect &area);
     // Mean SSIM of two 8-bit luma pictures of one size.
     static double ssim(const QImage &a, const QImage &b);
     // The luma a file of this colour matrix ("bt709" or anything else for BT.601) holds for

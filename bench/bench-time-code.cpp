@@ -28,44 +28,42 @@ int readCell(const QImage &image, const QRect &cell)
     return -1;
 }
 
-QRect cellRect(const QPoint &origin, int row, int bit)
+QRect cellRect(const QPoint &origin, int row, int bit, int cell)
 {
-    return QRect(origin.x() + bit * BenchTimeCode::CELL,
-                 origin.y() + row * (BenchTimeCode::CELL + BenchTimeCode::ROW_GAP),
-                 BenchTimeCode::CELL, BenchTimeCode::CELL);
+    return QRect(origin.x() + bit * cell, origin.y() + row * (cell + cell / 2), cell, cell);
 }
 
 } // namespace
 
-QRect BenchTimeCode::area(const QPoint &origin)
+QRect BenchTimeCode::area(const QPoint &origin, int cell)
 {
-    return QRect(origin, QSize((BITS + 2) * CELL, 2 * CELL + ROW_GAP));
+    return QRect(origin, QSize((BITS + 2) * cell, 2 * cell + cell / 2));
 }
 
-void BenchTimeCode::paint(QPainter &painter, const QPoint &origin, uint32_t value)
+void BenchTimeCode::paint(QPainter &painter, const QPoint &origin, uint32_t value, int cell)
 {
-    painter.fillRect(area(origin), Qt::black);
+    painter.fillRect(area(origin, cell), Qt::black);
     for (int row = 0; row < 2; ++row) {
-        painter.fillRect(cellRect(origin, row, 0), Qt::white);
+        painter.fillRect(cellRect(origin, row, 0, cell), Qt::white);
         for (int bit = 0; bit < BITS; ++bit)
             if (value & (1u << (BITS - 1 - bit)))
-                painter.fillRect(cellRect(origin, row, bit + 1), Qt::white);
+                painter.fillRect(cellRect(origin, row, bit + 1, cell), Qt::white);
     }
 }
 
-std::optional<uint32_t> BenchTimeCode::read(const QImage &image, const QPoint &origin)
+std::optional<uint32_t> BenchTimeCode::read(const QImage &image, const QPoint &origin, int cell)
 {
     uint32_t rows[2] = {0, 0};
     for (int row = 0; row < 2; ++row) {
         // A white cell before the bits and a black one after: a blank screen is no code.
-        if (readCell(image, cellRect(origin, row, 0)) != 1
-            || readCell(image, cellRect(origin, row, BITS + 1)) != 0)
+        if (readCell(image, cellRect(origin, row, 0, cell)) != 1
+            || readCell(image, cellRect(origin, row, BITS + 1, cell)) != 0)
             return std::nullopt;
         for (int bit = 0; bit < BITS; ++bit) {
-            const int cell = readCell(image, cellRect(origin, row, bit + 1));
-            if (cell < 0)
+            const int bitValue = readCell(image, cellRect(origin, row, bit + 1, cell));
+            if (bitValue < 0)
                 return std::nullopt;
-            rows[row] = (rows[row] << 1) | uint32_t(cell);
+            rows[row] = (rows[row] << 1) | uint32_t(bitValue);
         }
     }
     if (rows[0] != rows[1])

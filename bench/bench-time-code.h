@@ -16,12 +16,13 @@ class BenchTimeCode
 public:
     static constexpr int BITS = 32;
     static constexpr int CELL = 32;
-    static constexpr int ROW_GAP = 16;
+    static constexpr int ROW_GAP = CELL / 2;
 
-    // Where the code sits when drawn at `origin`.
-    static QRect area(const QPoint &origin);
-    static void paint(QPainter &painter, const QPoint &origin, uint32_t value);
+    // Where the code sits when drawn at `origin` with cells of `cell` pixels (the gap
+    // between the rows is half a cell).
+    static QRect area(const QPoint &origin, int cell = CELL);
+    static void paint(QPainter &painter, const QPoint &origin, uint32_t value, int cell = CELL);
     // The value, or nothing when the two rows disagree (a frame caught mid-repaint) or the
     // picture is not a code at all.
-    static std::optional<uint32_t> read(const QImage &image, const QPoint &origin);
+    static std::optional<uint32_t> read(const QImage &image, const QPoint &origin, int cell = CELL);
 };

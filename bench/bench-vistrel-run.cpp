@@ -111,8 +111,12 @@ BenchFigures BenchVistrelRun::run(const QString &base, const BenchSetup &setup)
     obs->searchPlayerDevice();
     obs->recMicAudio(true, QStringLiteral("default"));
     obs->recPlayerAudio(true, QStringLiteral("default"));
-    const auto area = ObsCaptureArea::fromCorners(
-            QPoint(0, 0), QPoint(size.width() - 1, size.height() - 1), size, ratio);
+    // The area in logical pixels, as the region overlay hands it over.
+    const QRect part = setup.area.isEmpty()
+            ? QRect(QPoint(0, 0), size)
+            : QRectF(QPointF(setup.area.topLeft()) / ratio, QSizeF(setup.area.size()) / ratio)
+                      .toRect();
+    const auto area = ObsCaptureArea::fromCorners(part.topLeft(), part.bottomRight(), size, ratio);
     if (!obs->getRecTargets().isEmpty())
         obs->updateRecItem(obs->getRecTargets().first().toUtf8().constData(), REC_SCREEN,
                            !area.fullScreen, area.left, area.right, area.top, area.bottom);

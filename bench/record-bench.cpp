@@ -1,10 +1,11 @@
 // Screen recording benchmark: the engine against the ffmpeg tool on the same moving screen.
 //
-//   record-bench [seconds] [--fps N] [--format mp4|mkv|webm] [--engine]
+//   record-bench [seconds] [--fps N] [--format mp4|mkv|webm|gif] [--region WxH] [--engine]
 //                              records `seconds` (default 20) at N pictures a second (default
 //                              30) in that format with each and prints a table; Vistrel is the
 //                              built program driven by its hotkey, or with --engine the engine
-//                              alone in this process
+//                              alone in this process, which GIF and a region (in the middle of
+//                              the screen) always use
 //   record-bench --animate     the moving content alone (run as a child of the benchmark)
 //
 // Run it through scripts/record-bench.sh, which provides the desktop session. Figures are
@@ -86,6 +87,9 @@ void stopAnimation(QProcess &child)
     }
 }
 
+int g_fps = 30;
+QRect g_area;
+
 QString loadAverage()
 {
     QFile file(QStringLiteral("/proc/loadavg"));
@@ -105,7 +109,10 @@ void measureFirstFrame(BenchFigures &figures, const QString &png)
     const QImage first = MediaProbe::frame(figures.file, png);
     if (first.isNull())
         return;
-    const auto code = BenchTimeCode::read(first, BenchAnimationWindow::TIME_CODE_ORIGIN);
+    QScreen *screen = QGuiApplication::primaryScreen();
+    const auto code
+            = BenchPictureQuality::timeCode(first.convertToFormat(QImage::Format_Grayscale8),
+                                            screen->size() * screen->devicePixelRatio(), g_area);
     if (code)
         figures.startLatencyMs = double(int32_t(*code - figures.startCallMs));
 }
@@ -122,8 +129,9 @@ void analyse(BenchFigures &figures, const QString &png, uint32_t animationStartM
     if (figures.startCallMs != 0)
         measureFirstFrame(figures, png);
     QScreen *screen = QGuiApplication::primaryScreen();
-    const auto quality = BenchPictureQuality::measure(
-            figures.file, screen->size() * screen->devicePixelRatio(), animationStartMs);
+    const auto quality = BenchPictureQuality::measure(figures.file,
+                                                      screen->size() * screen->devicePixelRatio(),
+                                                      animationStartMs, 40, g_area);
     if (quality) {
         figures.ssim = quality->ssim;
         figures.ssimFrames = quality->frames;
@@ -146,8 +154,6 @@ QString perPicture(const std::optional<double> &seconds, const std::optional<lon
         return QStringLiteral("n/a");
     return QString::number(*seconds * 1000.0 / double(*pictures), 'f', 1);
 }
-
-int g_fps = 30;
 
 double cpuPerSecond(const BenchFigures &figures)
 {
@@ -233,7 +239,17 @@ int main(int argc, char *argv[])
             engineOnly = true;
         } else if (argument == QLatin1String("--format") && i + 1 < arguments.size()) {
             setup.format = arguments.at(++i).toLower();
-            ok = QStringList({"mp4", "mkv", "webm"}).contains(setup.format);
+            ok = QStringList({"mp4", "mkv", "webm", "gif"}).contains(setup.format);
+        } else if (argument == QLatin1String("--region") && i + 1 < arguments.size()) {
+            const QStringList sides = arguments.at(++i).split(QLatin1Char('x'));
+            bool wide = false;
+            bool high = false;
+            const QSize size(sides.value(0).toInt(&wide), sides.value(1).toInt(&high));
+            QScreen *screen = QGuiApplication::primaryScreen();
+            const QSize whole = screen->size() * screen->devicePixelRatio();
+            ok = sides.size() == 2 && wide && high && size.width() >= 16 && size.height() >= 16
+                    && size.width() <= whole.width() && size.height() <= whole.height();
+            setup.area = BenchAnimationWindow::centredArea(whole, size);
         } else {
             setup.seconds = argument.toInt(&ok);
             ok = ok && setup.seconds >= 1 && setup.seconds <= 3600;
@@ -241,12 +257,16 @@ int main(int argc, char *argv[])
     }
     if (!ok) {
         std::fputs("usage: record-bench [seconds (1-3600, default 20)] [--fps 1-120 (default 30)] "
-                   "[--format mp4|mkv|webm] [--engine]\n",
+                   "[--format mp4|mkv|webm|gif] [--region WxH] [--engine]\n",
                    stderr);
         return 2;
     }
     const int seconds = setup.seconds;
     g_fps = setup.fps;
+    g_area = setup.area;
+    // A person picks a region by dragging; the engine takes it as the main window hands it.
+    if (setup.format == QLatin1String("gif") || !setup.area.isEmpty())
+        engineOnly = true;
     // Keep the engine's settings and logs away from the user's own.
     QStandardPaths::setTestModeEnabled(true);
     QTemporaryDir dir;
@@ -261,9 +281,13 @@ int main(int argc, char *argv[])
     }
 
     const QSize screen = QGuiApplication::primaryScreen()->size();
-    out() << "Screen " << screen.width() << 'x' << screen.height() << ", " << seconds
-          << " s per recorder at " << setup.fps << " fps in " << setup.format.toUpper() << ", "
-          << QThread::idealThreadCount() << " CPUs, load average " << loadAverage() << '\n'
+    out() << "Screen " << screen.width() << 'x' << screen.height();
+    if (!setup.area.isEmpty())
+        out() << ", region " << setup.area.width() << 'x' << setup.area.height() << " at "
+              << setup.area.x() << ',' << setup.area.y();
+    out() << ", " << seconds << " s per recorder at " << setup.fps << " fps in "
+          << setup.format.toUpper() << ", " << QThread::idealThreadCount() << " CPUs, load average "
+          << loadAverage() << '\n'
           << "Vistrel: "
           << (engineOnly ? "the engine alone, in the benchmark's process"
                          : "the built program, started and stopped by its hotkey")

@@ -47,6 +47,14 @@ void TestBenchTimeCode::readsWhatWasDrawn()
     const auto read = BenchTimeCode::read(drawn(value, origin), origin);
     QVERIFY(read.has_value());
     QCOMPARE(*read, uint32_t(value));
+    // The small code of region recordings, read at its own size only.
+    QImage small = canvas();
+    small.fill(QColor(24, 40, 64));
+    QPainter painter(&small);
+    BenchTimeCode::paint(painter, origin, value, 16);
+    painter.end();
+    QCOMPARE(BenchTimeCode::read(small, origin, 16), std::optional<uint32_t>(value));
+    QVERIFY(!BenchTimeCode::read(small, origin).has_value());
 }
 
 void TestBenchTimeCode::survivesMildBlurAndNoise()

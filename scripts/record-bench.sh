@@ -5,16 +5,18 @@
 # dropped and lagged frames, start and stop latency, peak memory, file size and SSIM against
 # the screen of each, with the CPU ratio. Runs inside a private desktop session.
 #
-#   scripts/record-bench.sh [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm] [--engine]
+#   scripts/record-bench.sh [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm|gif]
+#                           [--region WxH] [--engine]
 #                      (default 20 s at 30 fps in MP4 on a 1920x1080 screen; the size may
-#                       also come from VISTREL_TEST_SCREEN as WxHxDEPTH)
+#                       also come from VISTREL_TEST_SCREEN as WxHxDEPTH; a region lies in the
+#                       middle of the screen; GIF and regions are recorded by the engine)
 #
 # Builds the benchmark into build/bench (or VISTREL_BENCH_BUILD_DIR) when it is missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 seconds=20
-usage="usage: $0 [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm] [--engine]"
+usage="usage: $0 [seconds] [--fps N] [--size WxH] [--format mp4|mkv|webm|gif] [--region WxH] [--engine]"
 options=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -27,7 +29,7 @@ while [ $# -gt 0 ]; do
         options+=("$1")
         shift
         ;;
-    --fps | --format)
+    --fps | --format | --region)
         [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }
         options+=("$1" "$2")
         shift 2
