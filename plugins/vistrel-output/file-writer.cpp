@@ -2,6 +2,7 @@
 
 #include "aac-frame-padding.h"
 #include "gif-palette-filter.h"
+#include "hardware-video-encoder.h"
 
 #include <obs-defs.h>
 #include <util/base.h>
@@ -212,13 +213,51 @@ bool FileWriter::open(const OutputSettings &settings, const VideoSource &video,
 
 bool FileWriter::openVideo(const OutputSettings &settings, const VideoSource &video)
 {
+    if (openVideoEncoder(settings, video))
+        return true;
+    // Once its stream is in the file, another encoder cannot take its place.
+    if (settings.videoFallbackEncoder.empty() || m_videoStream)
+        return false;
+    // A card's encoder that does not start must not cost the recording.
+    blog(LOG_WARNING,
+         "[vistrel-output] The video encoder %s cannot be used (%s): recording with %s",
+         settings.videoEncoder.c_str(), m_errorMessage.c_str(),
+         settings.videoFallbackEncoder.c_str());
+    closeVideoEncoder();
+    m_errorCode = 0;
+    m_errorMessage.clear();
+    OutputSettings fallback = settings;
+    fallback.videoEncoder = settings.videoFallbackEncoder;
+    fallback.videoEncoderId = 0;
+    fallback.videoEncoderOptions = settings.videoFallbackOptions;
+    fallback.videoBitrate = settings.videoFallbackBitrate;
+    fallback.videoFallbackEncoder.clear();
+    return openVideoEncoder(fallback, video);
+}
+
+void FileWriter::closeVideoEncoder()
+{
+    avcodec_free_context(&m_videoEncoder);
+    m_hardware.reset();
+    sws_freeContext(m_scaler);
+    m_scaler = nullptr;
+    av_frame_free(&m_scaled);
+    m_gifFilter.reset();
+    m_videoStream = nullptr;
+}
+
+bool FileWriter::openVideoEncoder(const OutputSettings &settings, const VideoSource &video)
+{
     const AVCodec *codec = findEncoder(settings.videoEncoder, settings.videoEncoderId);
     if (!codec) {
         return fail(OBS_OUTPUT_ENCODE_ERROR,
                     "Video encoder '" + settings.videoEncoder + "' is not available");
     }
     const bool gif = codec->id == AV_CODEC_ID_GIF;
-    const AVPixelFormat encoderFormat = pickPixelFormat(codec);
+    HardwareVideoEncoder::Kind hardwareKind;
+    const bool hardware = HardwareVideoEncoder::kindOf(codec->name, &hardwareKind);
+    // A card's encoder is handed I420 pictures and takes them over itself.
+    const AVPixelFormat encoderFormat = hardware ? AV_PIX_FMT_YUV420P : pickPixelFormat(codec);
 
     m_width = settings.scaleWidth > 0 ? settings.scaleWidth : video.width;
     m_height = settings.scaleHeight > 0 ? settings.scaleHeight : video.height;
@@ -250,6 +289,12 @@ bool FileWriter::openVideo(const OutputSettings &settings, const VideoSource &vi
     }
     if (m_format->oformat->flags & AVFMT_GLOBALHEADER)
         enc->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (hardware) {
+        m_hardware = std::make_unique<HardwareVideoEncoder>();
+        std::string error;
+        if (!m_hardware->prepare(enc, hardwareKind, error))
+            return fail(OBS_OUTPUT_ENCODE_ERROR, std::string(codec->name) + ": " + error);
+    }
 
     AVDictionary *options = nullptr;
     if (!settings.videoEncoderOptions.empty())
@@ -420,6 +465,13 @@ bool FileWriter::writeVideo(const AVFrame *frame, int64_t index)
     m_lastVideoPts = pts;
     picture->pts = pts;
 
+    if (m_hardware) {
+        std::string error;
+        AVFrame *onCard = m_hardware->upload(picture, error);
+        if (!onCard)
+            return fail(OBS_OUTPUT_ENCODE_ERROR, error);
+        return encodeVideo(onCard);
+    }
     if (!m_gifFilter)
         return encodeVideo(picture);
 

@@ -20,6 +20,7 @@ struct AVStream;
 struct SwrContext;
 struct SwsContext;
 class GifPaletteFilter;
+class HardwareVideoEncoder;
 
 // What libobs hands the output: frames of this size and format at this rate.
 struct VideoSource
@@ -79,6 +80,8 @@ public:
 
 private:
     bool openVideo(const OutputSettings &settings, const VideoSource &video);
+    bool openVideoEncoder(const OutputSettings &settings, const VideoSource &video);
+    void closeVideoEncoder();
     bool openAudio(const OutputSettings &settings, const AudioSource &audio);
     bool openFile(const OutputSettings &settings);
     bool encodeVideo(AVFrame *frame);
@@ -102,6 +105,7 @@ private:
     SwsContext *m_scaler = nullptr;
     AVFrame *m_scaled = nullptr;
     std::unique_ptr<GifPaletteFilter> m_gifFilter;
+    std::unique_ptr<HardwareVideoEncoder> m_hardware;
     AVPacket *m_heldPacket = nullptr;
     // ADTS: the size every AAC frame is padded to, 0 for other containers.
     size_t m_aacFrameBytes = 0;

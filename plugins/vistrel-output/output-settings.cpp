@@ -36,6 +36,9 @@ OutputSettings OutputSettings::fromData(obs_data_t *data)
     s.videoBitrate = (int)obs_data_get_int(data, "video_bitrate");
     s.gopSize = (int)obs_data_get_int(data, "gop_size");
     s.videoEncoderOptions = stringOf(data, "video_encoder_options");
+    s.videoFallbackEncoder = stringOf(data, "video_fallback_encoder");
+    s.videoFallbackOptions = stringOf(data, "video_fallback_encoder_options");
+    s.videoFallbackBitrate = (int)obs_data_get_int(data, "video_fallback_bitrate");
     if (obs_data_has_user_value(data, "gif_colors"))
         s.gifColors = std::clamp((int)obs_data_get_int(data, "gif_colors"), 2, 256);
     if (!stringOf(data, "gif_dither").empty())

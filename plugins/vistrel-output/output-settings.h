@@ -22,6 +22,11 @@ struct OutputSettings
     int gopSize = 0;
     // FFmpeg's "key=value ..." options for the video encoder: preset, quantiser, speed.
     std::string videoEncoderOptions;
+    // Taken, with its options and rate, when the video encoder does not open (a hardware
+    // encoder without its card or driver); empty for none.
+    std::string videoFallbackEncoder;
+    std::string videoFallbackOptions;
+    int videoFallbackBitrate = 0; // kbit/s
     // GIF: colours in each picture's palette and paletteuse's dither.
     int gifColors = 256;
     std::string gifDither = "bayer:bayer_scale=3";

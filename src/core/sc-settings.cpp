@@ -77,6 +77,20 @@ RecordingQuality recordingQuality(const QSettings &settings, OutputFormat format
     return found->second;
 }
 
+QString recordingEncoderKey(OutputFormat format)
+{
+    return QStringLiteral("recording/encoder/") + OUTPUT_FORMAT_STRINGS.at(format);
+}
+
+VideoEncoderChoice recordingEncoder(const QSettings &settings, OutputFormat format)
+{
+    if (!formatOffersHardwareEncoder(format))
+        return VideoEncoderChoice::Software;
+    const auto found
+            = VIDEO_ENCODER_MAP.find(settings.value(recordingEncoderKey(format)).toString());
+    return found == VIDEO_ENCODER_MAP.end() ? VideoEncoderChoice::Automatic : found->second;
+}
+
 QStringList applyDefaults(QSettings &settings)
 {
     QStringList written;

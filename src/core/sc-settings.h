@@ -43,6 +43,10 @@ QString recordingQualityKey(OutputFormat format);
 // What is stored, or the default where the stored value is not one of the format's choices.
 int recordingFps(const QSettings &settings, OutputFormat format);
 RecordingQuality recordingQuality(const QSettings &settings, OutputFormat format);
+// Per H.264 format, e.g. "recording/encoder/MP4": VIDEO_ENCODER_STRINGS, Automatic when
+// absent or unknown, Software for formats without a hardware encoder.
+QString recordingEncoderKey(OutputFormat format);
+VideoEncoderChoice recordingEncoder(const QSettings &settings, OutputFormat format);
 inline const QString SCREENSHOT_FORMAT = QStringLiteral("screenshot/format");
 inline const QString SCREENSHOT_SAVE_LOCATION = QStringLiteral("screenshot/saveLocation");
 // The drawing tool, colour, thickness and fill the screenshot editor opens with.

@@ -28,6 +28,10 @@ constexpr int OUTPUT_FORMAT_COUNT = 9;
 // Lossless exists for the H.264 formats only.
 enum class RecordingQuality { Small = 0, Balanced = 1, High = 2, Lossless = 3 };
 
+// Which H.264 encoder records: Automatic takes a working hardware one where the machine has
+// it, the software one otherwise.
+enum class VideoEncoderChoice { Automatic = 0, Software = 1, VaApi = 2, Nvenc = 3 };
+
 enum class Language {
     en_US = 0,
     de_DE = 1,
@@ -79,6 +83,27 @@ inline const std::map<QString, RecordingQuality> RECORDING_QUALITY_MAP = {
         {QStringLiteral("High"), RecordingQuality::High},
         {QStringLiteral("Lossless"), RecordingQuality::Lossless},
 };
+
+inline const std::map<VideoEncoderChoice, QString> VIDEO_ENCODER_STRINGS = {
+        {VideoEncoderChoice::Automatic, QStringLiteral("Automatic")},
+        {VideoEncoderChoice::Software, QStringLiteral("Software")},
+        {VideoEncoderChoice::VaApi, QStringLiteral("VAAPI")},
+        {VideoEncoderChoice::Nvenc, QStringLiteral("NVENC")},
+};
+
+inline const std::map<QString, VideoEncoderChoice> VIDEO_ENCODER_MAP = {
+        {QStringLiteral("Automatic"), VideoEncoderChoice::Automatic},
+        {QStringLiteral("Software"), VideoEncoderChoice::Software},
+        {QStringLiteral("VAAPI"), VideoEncoderChoice::VaApi},
+        {QStringLiteral("NVENC"), VideoEncoderChoice::Nvenc},
+};
+
+// The formats that can carry H.264 from a hardware encoder.
+inline bool formatOffersHardwareEncoder(OutputFormat format)
+{
+    return format == OutputFormat::MP4 || format == OutputFormat::MKV
+            || format == OutputFormat::FLV;
+}
 
 inline const std::map<Language, QString> LANGUAGE_STRINGS = {
         {Language::en_US, QStringLiteral("en_US")}, {Language::de_DE, QStringLiteral("de_DE")},

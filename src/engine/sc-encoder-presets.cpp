@@ -140,3 +140,36 @@ EncoderPreset preset(OutputFormat format, RecordingQuality quality)
 }
 
 } // namespace SCEncoderPresets
+
+EncoderPreset SCEncoderPresets::hardwarePreset(VideoEncoderChoice kind, RecordingQuality quality)
+{
+    // The same quantisers as x264's; Balanced capped at the caller's rate where the encoder
+    // can hold a ceiling (VA-API's constant quantiser cannot).
+    EncoderPreset preset;
+    if (kind == VideoEncoderChoice::VaApi) {
+        preset.videoEncoder = "h264_vaapi";
+        preset.videoOptions = quality == RecordingQuality::Small ? "rc_mode=CQP qp=28"
+                : quality == RecordingQuality::High              ? "rc_mode=CQP qp=18"
+                                                                 : "rc_mode=CQP qp=23";
+    } else {
+        preset.videoEncoder = "h264_nvenc";
+        preset.videoOptions = quality == RecordingQuality::Small ? "preset=p4 rc=vbr cq=28"
+                : quality == RecordingQuality::High              ? "preset=p4 rc=vbr cq=18"
+                                                                 : "preset=p4 rc=vbr cq=23";
+        if (quality == RecordingQuality::Balanced)
+            preset.maxRatePercent = 100;
+    }
+    preset.videoEncoderId = 27;
+    return preset;
+}
+
+QByteArray SCEncoderPresets::videoOptions(const EncoderPreset &preset, int bitrate)
+{
+    QByteArray options(preset.videoOptions);
+    if (preset.maxRatePercent > 0) {
+        const int ceiling = bitrate * 1024 * preset.maxRatePercent / 100;
+        options += " maxrate=" + QByteArray::number(ceiling)
+                + "k bufsize=" + QByteArray::number(2 * ceiling) + 'k';
+    }
+    return options.trimmed();
+}

@@ -2,6 +2,8 @@
 
 #include "sc-types.h"
 
+#include <QByteArray>
+
 // What each quality of each video format asks of its encoders: the one place that decides
 // rates, quantisers and encoder speed.
 struct EncoderPreset
@@ -31,6 +33,11 @@ namespace SCEncoderPresets {
 
 // Formats without the quality fall back to Balanced; audio-only formats have no preset.
 EncoderPreset preset(OutputFormat format, RecordingQuality quality);
+// The video side of a graphics card's H.264 encoder (VaApi or Nvenc) at a quality other than
+// Lossless, which only the software encoder offers.
+EncoderPreset hardwarePreset(VideoEncoderChoice kind, RecordingQuality quality);
+// The preset's encoder options with its ceiling for `bitrate` (in units of 1024 kbit/s).
+QByteArray videoOptions(const EncoderPreset &preset, int bitrate);
 bool offers(OutputFormat format, RecordingQuality quality);
 
 } // namespace SCEncoderPresets

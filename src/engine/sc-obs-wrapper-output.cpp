@@ -1,6 +1,7 @@
 #include "sc-obs-wrapper.h"
 
 #include "sc-encoder-presets.h"
+#include "sc-hardware-encoders.h"
 #include "sc-obs-wrapper-internal.h"
 
 #include <QDebug>
@@ -73,15 +74,8 @@ obs_data_t *ObsWrapper::videoSettings(const EncoderPreset &preset, const QString
     obs_data_set_int(s, "video_bitrate", bitrate * 1024 * preset.bitratePercent / 100);
     obs_data_set_string(s, "video_encoder", preset.videoEncoder);
     obs_data_set_int(s, "video_encoder_id", preset.videoEncoderId);
-    QByteArray options(preset.videoOptions);
-    if (preset.maxRatePercent > 0) {
-        const int ceiling = bitrate * 1024 * preset.maxRatePercent / 100;
-        options += QStringLiteral(" maxrate=%1k bufsize=%2k")
-                           .arg(ceiling)
-                           .arg(2 * ceiling)
-                           .toUtf8();
-    }
-    obs_data_set_string(s, "video_encoder_options", options.trimmed().constData());
+    obs_data_set_string(s, "video_encoder_options",
+                        SCEncoderPresets::videoOptions(preset, bitrate).constData());
     obs_data_set_int(s, "scale_width", width);
     obs_data_set_int(s, "scale_height", height);
     if (preset.audioEncoderId == 0) {
@@ -149,6 +143,56 @@ obs_data_t *ObsWrapper::flacSettings(const QString &path)
     return audioWithPngKeysSettings(path, "flac", "audio/flac", "flac", 86028);
 }
 
+void ObsWrapper::applyVideoEncoder(obs_data_t *settings, OutputFormat format,
+                                   RecordingQuality quality, int bitrate, VideoEncoderChoice choice)
+{
+    if (!formatOffersHardwareEncoder(format))
+        return;
+    const QString software = QString::fromUtf8(obs_data_get_string(settings, "video_encoder"));
+    VideoEncoderChoice kind = choice;
+    if (choice == VideoEncoderChoice::Automatic) {
+        kind = VideoEncoderChoice::Software;
+        QStringList why;
+        for (const SCHardwareEncoders::Probe &probe : SCHardwareEncoders::probes()) {
+            if (probe.works) {
+                kind = probe.kind;
+                break;
+            }
+            why << QStringLiteral("%1: %2").arg(SCHardwareEncoders::encoderName(probe.kind),
+                                                probe.reason);
+        }
+        if (kind == VideoEncoderChoice::Software)
+            logger()->info(QStringLiteral("No hardware video encoder works on this machine (%1): "
+                                          "recording with %2")
+                                   .arg(why.join(QStringLiteral("; ")), software));
+    }
+    if (kind == VideoEncoderChoice::Software)
+        return;
+    if (quality == RecordingQuality::Lossless) {
+        logger()->info(QStringLiteral("Hardware video encoders are not lossless: recording with %1")
+                               .arg(software));
+        return;
+    }
+    // The software encoder stays ready in case the card's does not start.
+    obs_data_set_string(settings, "video_fallback_encoder", software.toUtf8().constData());
+    obs_data_set_string(settings, "video_fallback_encoder_options",
+                        obs_data_get_string(settings, "video_encoder_options"));
+    obs_data_set_int(settings, "video_fallback_bitrate",
+                     obs_data_get_int(settings, "video_bitrate"));
+    const EncoderPreset preset = SCEncoderPresets::hardwarePreset(kind, quality);
+    obs_data_set_string(settings, "video_encoder", preset.videoEncoder);
+    obs_data_set_int(settings, "video_encoder_id", preset.videoEncoderId);
+    obs_data_set_string(settings, "video_encoder_options",
+                        SCEncoderPresets::videoOptions(preset, bitrate).constData());
+    obs_data_set_int(settings, "video_bitrate", 0);
+    logger()->info(QStringLiteral("Video encoder: %1 (%2), %3 if it does not start")
+                           .arg(QLatin1String(preset.videoEncoder),
+                                choice == VideoEncoderChoice::Automatic
+                                        ? QStringLiteral("automatic")
+                                        : QStringLiteral("chosen"),
+                                software));
+}
+
 OutputFormat ObsWrapper::knownFormat(OutputFormat format)
 {
     const int value = static_cast<int>(format);
@@ -204,6 +248,7 @@ void ObsWrapper::setupFFmpeg(const QString &path, int width, int height, int fps
 
     const OutputFormat effective = knownFormat(format);
     obs_data_t *settings = formatSettings(effective, path, fps, bitrate, width, height, quality);
+    applyVideoEncoder(settings, effective, quality, bitrate, m_videoEncoderChoice);
     m_outputFile = QString::fromUtf8(obs_data_get_string(settings, "url"));
     m_outputFormat = OUTPUT_FORMAT_STRINGS.at(effective);
 

@@ -128,6 +128,12 @@ public:
                                       int bitrate, int width, int height,
                                       RecordingQuality quality = RecordingQuality::Balanced);
     static OutputFormat knownFormat(OutputFormat format);
+    // The H.264 encoder of the next setupFFmpeg for MP4, MKV and FLV; Automatic by default.
+    void setVideoEncoder(VideoEncoderChoice choice) { m_videoEncoderChoice = choice; }
+    // Puts a graphics card's encoder into H.264 output settings, the software one kept as
+    // what the output falls back to; logs the choice. Lossless stays with the software one.
+    static void applyVideoEncoder(obs_data_t *settings, OutputFormat format,
+                                  RecordingQuality quality, int bitrate, VideoEncoderChoice choice);
     static obs_data_t *mp3Settings(const QString &path);
     static obs_data_t *aacSettings(const QString &path);
     static obs_data_t *flacSettings(const QString &path);
@@ -287,6 +293,7 @@ private:
     OBSSource m_mouseEffectFilter;
     bool m_mouseEffectsOn = false;
     bool m_showCursor = true;
+    VideoEncoderChoice m_videoEncoderChoice = VideoEncoderChoice::Automatic;
     // What addSceneSource asked for, built once libobs's video is up.
     REC_TYPE m_sceneType = REC_SCREEN;
     bool m_sceneWanted = false;

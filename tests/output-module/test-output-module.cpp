@@ -1,12 +1,17 @@
+// The engine's header brings the vector intrinsics libobs expects before its own.
+#include "sc-obs-wrapper.h"
+
 #include "media-probe.h"
 #include "obs-test-session.h"
 #include "pattern-widget.h"
+#include "sc-hardware-encoders.h"
 #include "test-recording.h"
 #include "tone-player.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSet>
@@ -94,6 +99,7 @@ private slots:
     void startStopCycles();
     void startIntoReadOnlyFolderFails();
     void fullDiskStopsWithNoSpace();
+    void hardwareEncoderThatDoesNotStartFallsBack();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -353,6 +359,58 @@ void OutputModuleTest::fullDiskStopsWithNoSpace()
     QVERIFY2(MediaProbe::runTool("ffmpeg",
                                  {"-nostdin", "-v", "quiet", "-i", copy, "-f", "null", "-"}),
              "what was left does not decode");
+}
+
+// A machine without a working card: Automatic stays with x264 and says why; a card's encoder
+// chosen anyway, or one that fails as it opens, gives way to x264 and the recording goes on.
+void OutputModuleTest::hardwareEncoderThatDoesNotStartFallsBack()
+{
+    const QString base = path("hardware");
+    OBSDataAutoRelease automatic = ObsTestSession::settingsFor(RecordFormat::Mp4, base, 320, 180);
+    ObsWrapper::applyVideoEncoder(automatic, OutputFormat::MP4, RecordingQuality::Balanced, 4,
+                                  VideoEncoderChoice::Automatic);
+    const QList<SCHardwareEncoders::Probe> probes = SCHardwareEncoders::probes();
+    QCOMPARE(probes.size(), 2);
+    if (SCHardwareEncoders::available().isEmpty()) {
+        QCOMPARE(QString(obs_data_get_string(automatic, "video_encoder")), QString("libx264"));
+        for (const SCHardwareEncoders::Probe &probe : probes)
+            QVERIFY2(!probe.reason.isEmpty(), "a card's encoder that does not work says why");
+    } else {
+        QVERIFY(QString(obs_data_get_string(automatic, "video_encoder")).startsWith("h264_"));
+    }
+
+    // The render node is pointed away, so that the card's encoder fails on any machine.
+    qputenv("VISTREL_VAAPI_DEVICE", m_dir.filePath("no-render-node").toUtf8());
+    TestRecording recording(RecordFormat::Mp4, base, 320, 180);
+    QVERIFY(recording.valid());
+    OBSDataAutoRelease settings = obs_output_get_settings(recording.output());
+    ObsWrapper::applyVideoEncoder(settings, OutputFormat::MP4, RecordingQuality::Balanced, 4,
+                                  VideoEncoderChoice::VaApi);
+    QCOMPARE(QString(obs_data_get_string(settings, "video_encoder")), QString("h264_vaapi"));
+    QCOMPARE(QString(obs_data_get_string(settings, "video_fallback_encoder")), QString("libx264"));
+    obs_output_update(recording.output(), settings);
+    QVERIFY2(recording.start(), qPrintable(recording.lastError()));
+    QTest::qWait(1500);
+    recording.stop();
+    QVERIFY(recording.waitStopped());
+    QCOMPARE(recording.stopCode(), OBS_OUTPUT_SUCCESS);
+    const MediaProbe probe(recording.file());
+    QVERIFY2(probe.ok(), qPrintable(probe.error()));
+    QCOMPARE(sorted(probe.codecs()), QStringList({"aac", "h264"}));
+    QVERIFY(MediaProbe::frameCount(recording.file()).value_or(0) >= 20);
+    QFile file(recording.file());
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QVERIFY2(file.readAll().contains("x264 - core"), "the software encoder wrote the picture");
+    recording.release();
+
+    // Without a fallback the start fails and says which encoder: no empty file passes as one.
+    TestRecording bare(RecordFormat::Mp4, path("hardware-bare"), 320, 180);
+    obs_data_set_string(settings, "url", (path("hardware-bare") + ".mp4").toUtf8().constData());
+    obs_data_set_string(settings, "video_fallback_encoder", "");
+    obs_output_update(bare.output(), settings);
+    QVERIFY(!bare.start());
+    QVERIFY2(bare.lastError().contains("h264_vaapi"), qPrintable(bare.lastError()));
+    qunsetenv("VISTREL_VAAPI_DEVICE");
 }
 
 int main(int argc, char **argv)

@@ -364,6 +364,7 @@ private Q_SLOTS:
     void savedCombinationIsGrabbedByTheMainWindow();
     void saveWritesEverythingThenSignalsOnce();
     void rateAndQualityFollowTheFormatAndRoundTrip();
+    void encoderIsOfferedForH264FormatsAndRoundTrips();
     void unwritableFolderIsRefusedWhenChosen();
     void mainWindowMenuLanguageAndCornerGrip();
     void aboutLinkOpensOnce();
@@ -630,6 +631,54 @@ void TestPreferences::rateAndQualityFollowTheFormatAndRoundTrip()
     QCOMPARE(format->currentIndex(), int(OutputFormat::FLAC));
     format->setCurrentIndex(int(OutputFormat::MKV));
     QCOMPARE(shown(), QStringList({"60 fps", "Lossless", "5", "4"}));
+}
+
+// The H.264 formats offer Automatic, Software and the cards that work; a card chosen before and
+// missing now stays chosen (it falls back when recording); other formats show Software only.
+void TestPreferences::encoderIsOfferedForH264FormatsAndRoundTrips()
+{
+    QSettings store(SCSettings::ORGANIZATION, SCSettings::APPLICATION);
+    store.setValue(SCSettings::recordingEncoderKey(OutputFormat::FLV), "NVENC");
+    store.setValue(SCSettings::recordingEncoderKey(OutputFormat::MKV), "nonsense");
+    auto window = openPreferences();
+    window->setHardwareEncoders({VideoEncoderChoice::VaApi});
+    auto *format = window->findChild<QComboBox *>("recordingFormatComboBox");
+    auto *encoder = window->findChild<QComboBox *>("recordingEncoderComboBox");
+    QVERIFY(encoder);
+    const auto items = [&] {
+        QStringList texts;
+        for (int i = 0; i < encoder->count(); ++i)
+            texts << encoder->itemText(i);
+        return texts;
+    };
+    format->setCurrentIndex(int(OutputFormat::MP4));
+    QCOMPARE(items(), QStringList({"Automatic", "Software", "Hardware (VA-API)"}));
+    QCOMPARE(encoder->currentText(), QString("Automatic"));
+    QVERIFY(encoder->isEnabled());
+    QVERIFY(!encoder->itemData(0, Qt::ToolTipRole).toString().isEmpty());
+    encoder->setCurrentIndex(encoder->findData(int(VideoEncoderChoice::VaApi)));
+    format->setCurrentIndex(int(OutputFormat::FLV));
+    QCOMPARE(items(),
+             QStringList({"Automatic", "Software", "Hardware (VA-API)", "Hardware (NVENC)"}));
+    QCOMPARE(encoder->currentText(), QString("Hardware (NVENC)"));
+    format->setCurrentIndex(int(OutputFormat::MKV));
+    QCOMPARE(encoder->currentText(), QString("Automatic"));
+    encoder->setCurrentIndex(encoder->findData(int(VideoEncoderChoice::Software)));
+    format->setCurrentIndex(int(OutputFormat::WEBM));
+    QCOMPARE(items(), QStringList({"Software"}));
+    QVERIFY(!encoder->isEnabled());
+    format->setCurrentIndex(int(OutputFormat::MP4));
+    QCOMPARE(encoder->currentText(), QString("Hardware (VA-API)"));
+    window->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Save)->click();
+
+    QCOMPARE(store.value(SCSettings::recordingEncoderKey(OutputFormat::MP4)).toString(),
+             QString("VAAPI"));
+    QCOMPARE(SCSettings::recordingEncoder(store, OutputFormat::FLV), VideoEncoderChoice::Nvenc);
+    QCOMPARE(SCSettings::recordingEncoder(store, OutputFormat::MKV), VideoEncoderChoice::Software);
+    QVERIFY(!store.contains(SCSettings::recordingEncoderKey(OutputFormat::WEBM)));
+    QCOMPARE(SCSettings::recordingEncoder(store, OutputFormat::WEBM), VideoEncoderChoice::Software);
+    store.remove(SCSettings::recordingEncoderKey(OutputFormat::MP4));
+    QCOMPARE(SCSettings::recordingEncoder(store, OutputFormat::MP4), VideoEncoderChoice::Automatic);
 }
 
 // A folder nobody can write to (not even root, who ignores permission bits) is refused when it

@@ -1,6 +1,8 @@
 // The main window's menus: preferences, languages, the update check, help and about.
 
 #include "sc-main-window.h"
+
+#include "sc-hardware-encoders.h"
 #include "ui_sc-main-window.h"
 
 #include "sc-about-window.h"
@@ -206,6 +208,7 @@ void SCMainWindow::onSettingsClicked()
         onLanguageChanged(m_settings.value(SCSettings::GENERAL_LANGUAGE).toString());
     });
     connectSoundPage(window);
+    window->setHardwareEncoders(SCHardwareEncoders::available());
     showModalOverThis(window);
 }
 

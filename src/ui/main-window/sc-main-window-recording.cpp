@@ -273,6 +273,7 @@ void SCMainWindow::startRecordingToFile(const QString &path)
             : 0;
     const auto format = static_cast<OutputFormat>(index);
     const QSize size = requestedVideoSize();
+    m_obs->setVideoEncoder(SCSettings::recordingEncoder(m_settings, format));
     m_obs->setupFFmpeg(path, size.width(), size.height(), recordingFps(), BITRATE_ARGUMENT, format,
                        SCSettings::recordingQuality(m_settings, format));
     // A refused start has reported itself through the engine's signals; there is no file.

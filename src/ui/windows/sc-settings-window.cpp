@@ -54,6 +54,11 @@ SCSettingsWindow::SCSettingsWindow(QWidget *parent)
     onTabChanged(0);
 }
 
+void SCSettingsWindow::setHardwareEncoders(const QList<VideoEncoderChoice> &kinds)
+{
+    m_recordingQuality->setHardwareEncoders(kinds);
+}
+
 SCSettingsWindow::~SCSettingsWindow() = default;
 
 void SCSettingsWindow::setupUi()
@@ -174,7 +179,7 @@ QWidget *SCSettingsWindow::buildRecordingPage()
     connect(change, &QPushButton::clicked, this,
             &SCSettingsWindow::on_changeRecordingFileLocationBtn_clicked);
     grid->addWidget(change, 1, 2);
-    grid->setRowStretch(4, 1);
+    grid->setRowStretch(5, 1);
     grid->setColumnStretch(1, 1);
     return page;
 }

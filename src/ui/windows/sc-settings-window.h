@@ -1,5 +1,7 @@
 #pragma once
 
+#include "sc-types.h"
+
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QSettings>
@@ -47,6 +49,8 @@ public:
 
     // Its devices and meters come from whoever owns the sound sources.
     SCSettingsSoundPage *soundPage() const { return m_soundPage; }
+    // The graphics card's encoders the engine found working.
+    void setHardwareEncoders(const QList<VideoEncoderChoice> &kinds);
 
 Q_SIGNALS:
     void updateSettings();
