@@ -1,5 +1,6 @@
-// Prints the offset of each beep of the sync source from its flash in a recorded file, and
-// a summary: the mean offset over the first and the last five pairs.
+// Prints the offset of each beep of the sync source from its flash in a recorded file, the
+// mean and largest offset of every five minutes, and a summary: the mean offset over the
+// first and the last five pairs.
 //
 //   av-sync-check FILE
 // Exit status 1 when the file cannot be read or holds no flash with its beep.
@@ -27,6 +28,11 @@ int main(int argc, char **argv)
     }
     for (const auto &o : offsets)
         std::printf("flash at %8.3f s: sound %+7.1f ms\n", o.at, o.seconds * 1000.0);
+
+    for (const auto &span : BenchAvSync::spans(offsets, 300.0))
+        std::printf("minutes %3.0f-%3.0f: %4d pairs, mean %+6.1f ms, largest %+6.1f ms\n",
+                    span.from / 60.0, span.to / 60.0, span.pairs, span.mean * 1000.0,
+                    span.largest * 1000.0);
 
     const size_t n = std::min<size_t>(5, offsets.size());
     double first = 0.0;

@@ -72,6 +72,23 @@ double sinceFlashStart(double luma, double rampSeconds)
     return std::clamp(part, 0.0, 1.0) * rampSeconds;
 }
 
+std::vector<Span> spans(const std::vector<Offset> &offsets, double seconds)
+{
+    std::vector<Span> result;
+    if (seconds <= 0.0)
+        return result;
+    for (const Offset &offset : offsets) {
+        const double from = std::floor(offset.at / seconds) * seconds;
+        if (result.empty() || result.back().from != from)
+            result.push_back({from, from + seconds});
+        Span &span = result.back();
+        span.mean += (offset.seconds - span.mean) / ++span.pairs;
+        if (std::abs(offset.seconds) > std::abs(span.largest))
+            span.largest = offset.seconds;
+    }
+    return result;
+}
+
 std::vector<Offset> pairUp(const std::vector<double> &flashes, const std::vector<double> &beeps,
                            double maxDistance)
 {

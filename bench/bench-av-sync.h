@@ -28,6 +28,19 @@ double sinceFlashStart(double luma, double rampSeconds);
 std::vector<Offset> pairUp(const std::vector<double> &flashes, const std::vector<double> &beeps,
                            double maxDistance);
 
+// The offsets of one span of the file: their mean and the one furthest from zero.
+struct Span
+{
+    double from = 0.0;
+    double to = 0.0;
+    int pairs = 0;
+    double mean = 0.0;
+    double largest = 0.0; // signed
+};
+
+// The offsets in consecutive spans of `seconds`, from the file's start; empty spans are left out.
+std::vector<Span> spans(const std::vector<Offset> &offsets, double seconds);
+
 // Mean brightness (0-255) of each picture of the file's first video stream.
 std::vector<std::pair<double, double>> pictureBrightness(const QString &file, QString *error);
 

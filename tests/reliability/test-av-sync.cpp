@@ -40,6 +40,20 @@ void TestAvSync::edgesAndPairs()
     QCOMPARE(pairs[0].at, 1.0);
     QVERIFY(std::abs(pairs[0].seconds + 0.05) < 1e-9);
     QVERIFY(std::abs(pairs[1].seconds - 0.03) < 1e-9);
+
+    // five-minute spans: their own pairs only, the largest keeps its sign, gaps are skipped
+    const auto spans = BenchAvSync::spans(
+            {{10.0, 0.010}, {200.0, -0.030}, {299.9, 0.020}, {300.0, 0.005}, {950.0, -0.002}},
+            300.0);
+    QCOMPARE(spans.size(), size_t(3));
+    QCOMPARE(spans[0].pairs, 3);
+    QVERIFY(std::abs(spans[0].mean - 0.0) < 1e-9);
+    QCOMPARE(spans[0].largest, -0.030);
+    QCOMPARE(spans[1].from, 300.0);
+    QCOMPARE(spans[1].pairs, 1);
+    QCOMPARE(spans[2].from, 900.0);
+    QCOMPARE(spans[2].largest, -0.002);
+    QVERIFY(BenchAvSync::spans({}, 300.0).empty());
 }
 
 namespace {
