@@ -206,6 +206,16 @@ void printTable(const BenchFigures &a, const BenchFigures &b)
                      : QStringLiteral("n/a");
     };
     row(QStringLiteral("file size"), megabytes(a.fileBytes), megabytes(b.fileBytes));
+    // A recorder that drops pictures and repeats others writes the repeats for nearly nothing.
+    const auto perDistinct = [](const BenchFigures &figures) {
+        return figures.fileBytes && figures.distinctFrames && *figures.distinctFrames > 0
+                ? QString::number(double(*figures.fileBytes) / 1e3
+                                          / double(*figures.distinctFrames),
+                                  'f', 2)
+                        + QStringLiteral(" kB")
+                : QStringLiteral("n/a");
+    };
+    row(QStringLiteral("file per distinct frame"), perDistinct(a), perDistinct(b));
     const auto ssim = [](const BenchFigures &figures) {
         return figures.ssim ? QString::number(*figures.ssim, 'f', 4) + QStringLiteral(" (")
                         + QString::number(figures.ssimFrames) + QStringLiteral(")")
