@@ -1,5 +1,7 @@
 #include "file-writer.h"
 
+#include "av-error-text.h"
+
 #include "aac-frame-padding.h"
 #include "gif-palette-filter.h"
 #include "hardware-video-encoder.h"
@@ -46,13 +48,6 @@ void limitX264Buffers(AVDictionary **options)
         const std::string joined = std::string(params->value) + ":sync-lookahead=0";
         av_dict_set(options, "x264-params", joined.c_str(), 0);
     }
-}
-
-std::string errorText(int err)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, text, sizeof(text));
-    return text;
 }
 
 const AVCodec *findEncoder(const std::string &name, int id)
@@ -173,7 +168,7 @@ bool FileWriter::failWrite(int err)
         err = m_format->pb->error;
     if (err == AVERROR(ENOSPC) || err == AVERROR(EDQUOT) || err == AVERROR(EFBIG))
         return fail(OBS_OUTPUT_NO_SPACE, "Not enough disk space to write '" + m_url + "'");
-    return fail(OBS_OUTPUT_ERROR, "Cannot write '" + m_url + "': " + errorText(err));
+    return fail(OBS_OUTPUT_ERROR, "Cannot write '" + m_url + "': " + avErrorText(err));
 }
 
 bool FileWriter::open(const OutputSettings &settings, const VideoSource &video,
@@ -305,7 +300,7 @@ bool FileWriter::openVideoEncoder(const OutputSettings &settings, const VideoSou
     }
     // Every frame has a palette of its own, so differences against the previous frame's
     // indices would show stale colours.
-    if (gif)
+    if (gif && settings.gifPalettePerPicture)
         av_dict_set(&options, "gifflags", "0", 0);
     int ret = avcodec_open2(enc, codec, &options);
     // An option the encoder does not know stays in the dictionary: worth a line, not a failure.
@@ -318,7 +313,7 @@ bool FileWriter::openVideoEncoder(const OutputSettings &settings, const VideoSou
     if (ret < 0) {
         return fail(OBS_OUTPUT_ENCODE_ERROR,
                     std::string("Cannot open the video encoder '") + codec->name
-                            + "': " + errorText(ret));
+                            + "': " + avErrorText(ret));
     }
 
     m_videoStream = avformat_new_stream(m_format, nullptr);
@@ -352,7 +347,7 @@ bool FileWriter::openVideoEncoder(const OutputSettings &settings, const VideoSou
         m_gifFilter = std::make_unique<GifPaletteFilter>();
         std::string error;
         if (!m_gifFilter->open(m_width, m_height, scaledFormat, enc->time_base, settings.gifColors,
-                               settings.gifDither, error))
+                               settings.gifDither, settings.gifPalettePerPicture, error))
             return fail(OBS_OUTPUT_ENCODE_ERROR, error);
     }
     return true;
@@ -384,7 +379,7 @@ bool FileWriter::openAudio(const OutputSettings &settings, const AudioSource &au
     if (ret < 0) {
         return fail(OBS_OUTPUT_ENCODE_ERROR,
                     std::string("Cannot open the audio encoder '") + codec->name
-                            + "': " + errorText(ret));
+                            + "': " + avErrorText(ret));
     }
     m_audioFrameSize = enc->frame_size > 0 ? enc->frame_size : 1024;
     // ADTS files are measured by their frames' size: each one gets the nominal size.
@@ -413,7 +408,7 @@ bool FileWriter::openFile(const OutputSettings &settings)
     int ret = avio_open2(&m_format->pb, m_url.c_str(), AVIO_FLAG_WRITE, nullptr, nullptr);
     if (ret < 0) {
         const int code = ret == AVERROR(ENOSPC) ? OBS_OUTPUT_NO_SPACE : OBS_OUTPUT_BAD_PATH;
-        return fail(code, "Cannot create the file '" + m_url + "': " + errorText(ret));
+        return fail(code, "Cannot create the file '" + m_url + "': " + avErrorText(ret));
     }
     // Every packet goes to disk at once, so a killed program leaves what it recorded.
     m_format->flush_packets = 1;
@@ -438,7 +433,7 @@ bool FileWriter::openFile(const OutputSettings &settings)
     av_dict_free(&options);
     if (ret < 0) {
         closeFile(false);
-        return fail(OBS_OUTPUT_ERROR, "Cannot start the file '" + m_url + "': " + errorText(ret));
+        return fail(OBS_OUTPUT_ERROR, "Cannot start the file '" + m_url + "': " + avErrorText(ret));
     }
     m_headerWritten = true;
     noteSize();
@@ -597,7 +592,7 @@ bool FileWriter::encode(AVCodecContext *encoder, AVStream *stream, AVFrame *fram
     if (ret < 0 && ret != AVERROR_EOF) {
         return fail(OBS_OUTPUT_ENCODE_ERROR,
                     std::string("Encoding with '") + encoder->codec->name
-                            + "' failed: " + errorText(ret));
+                            + "' failed: " + avErrorText(ret));
     }
     for (;;) {
         ret = avcodec_receive_packet(encoder, m_packet);
@@ -606,7 +601,7 @@ bool FileWriter::encode(AVCodecContext *encoder, AVStream *stream, AVFrame *fram
         if (ret < 0) {
             return fail(OBS_OUTPUT_ENCODE_ERROR,
                         std::string("Encoding with '") + encoder->codec->name
-                                + "' failed: " + errorText(ret));
+                                + "' failed: " + avErrorText(ret));
         }
         if (stream == m_videoStream && m_packet->duration <= 0 && !m_gifFilter)
             m_packet->duration = av_rescale_q(1, av_inv_q(m_frameRate), encoder->time_base);

@@ -1,5 +1,7 @@
 #include "gif-palette-filter.h"
 
+#include "av-error-text.h"
+
 extern "C" {
 #include <libavfilter/avfilter.h>
 #include <libavfilter/buffersink.h>
@@ -7,24 +9,14 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-namespace {
-
-std::string errorText(int err)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, text, sizeof(text));
-    return text;
-}
-
-} // namespace
-
 GifPaletteFilter::~GifPaletteFilter()
 {
     avfilter_graph_free(&m_graph);
 }
 
 bool GifPaletteFilter::open(int width, int height, AVPixelFormat format, AVRational timeBase,
-                            int colors, const std::string &dither, std::string &error)
+                            int colors, const std::string &dither, bool perFrame,
+                            std::string &error)
 {
     m_graph = avfilter_graph_alloc();
     if (!m_graph) {
@@ -49,7 +41,7 @@ bool GifPaletteFilter::open(int width, int height, AVPixelFormat format, AVRatio
                                   AV_OPT_SEARCH_CHILDREN);
     }
     if (ret < 0) {
-        error = "Cannot create the GIF palette filter: " + errorText(ret);
+        error = "Cannot create the GIF palette filter: " + avErrorText(ret);
         return false;
     }
 
@@ -64,16 +56,20 @@ bool GifPaletteFilter::open(int width, int height, AVPixelFormat format, AVRatio
     inputs->pad_idx = 0;
     inputs->next = nullptr;
 
-    const std::string description
-            = "split[a][b];[a]palettegen=stats_mode=single:reserve_transparent=0:max_colors="
-            + std::to_string(colors) + "[p];[b][p]paletteuse=new=1:dither=" + dither;
+    // The palette of the first frame alone: palettegen gives it once its input ends, which
+    // the trim does after one frame; paletteuse keeps it for every later frame.
+    const std::string description = std::string("split[a][b];[a]")
+            + (perFrame ? "" : "trim=end_frame=1,")
+            + "palettegen=stats_mode=single:reserve_transparent=0:max_colors="
+            + std::to_string(colors) + "[p];[b][p]paletteuse=" + (perFrame ? "new=1:" : "")
+            + "dither=" + dither;
     ret = avfilter_graph_parse_ptr(m_graph, description.c_str(), &inputs, &outputs, nullptr);
     avfilter_inout_free(&inputs);
     avfilter_inout_free(&outputs);
     if (ret >= 0)
         ret = avfilter_graph_config(m_graph, nullptr);
     if (ret < 0) {
-        error = "Cannot set up the GIF palette filter: " + errorText(ret);
+        error = "Cannot set up the GIF palette filter: " + avErrorText(ret);
         return false;
     }
     return true;

@@ -11,8 +11,10 @@ extern "C" {
 struct AVFilterGraph;
 struct AVFilterContext;
 
-// Quantises every frame with a palette made for that frame alone, so a GIF keeps the colours
-// of whatever is on screen at the moment instead of one palette for the whole recording.
+// Quantises the frames to GIF's palette: the first frame's for the whole recording, so that
+// what stands still keeps its colour indices and the GIF encoder writes only what changed, or
+// a palette made for each frame alone, which keeps every colour of a screen that changes
+// completely.
 class GifPaletteFilter
 {
 public:
@@ -23,7 +25,7 @@ public:
 
     // dither is paletteuse's: a method name with its options, e.g. "bayer:bayer_scale=3".
     bool open(int width, int height, AVPixelFormat format, AVRational timeBase, int colors,
-              const std::string &dither, std::string &error);
+              const std::string &dither, bool perFrame, std::string &error);
     // A null frame ends the stream.
     int push(AVFrame *frame);
     // 0 with a PAL8 frame, AVERROR(EAGAIN) when none is ready, AVERROR_EOF at the end.

@@ -1,5 +1,7 @@
 #include "hardware-video-encoder.h"
 
+#include "av-error-text.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/hwcontext.h>
@@ -13,13 +15,6 @@ extern "C" {
 #include <vector>
 
 namespace {
-
-std::string errorText(int err)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(err, text, sizeof(text));
-    return text;
-}
 
 // VA-API surfaces hold NV12: the chroma planes interleaved.
 void i420ToNv12(const AVFrame *in, AVFrame *out)
@@ -100,7 +95,7 @@ bool HardwareVideoEncoder::works(Kind kind, std::string *reason)
         const int ret = avcodec_open2(encoder, codec, nullptr);
         ok = ret >= 0;
         if (!ok)
-            error = std::string("the encoder does not open: ") + errorText(ret);
+            error = std::string("the encoder does not open: ") + avErrorText(ret);
     }
     avcodec_free_context(&encoder);
     if (!ok)
@@ -122,7 +117,7 @@ bool HardwareVideoEncoder::prepare(AVCodecContext *encoder, Kind kind, std::stri
     }
     int ret = av_hwdevice_ctx_create(&m_device, AV_HWDEVICE_TYPE_VAAPI, device.c_str(), nullptr, 0);
     if (ret < 0) {
-        error = "VA-API does not open " + device + ": " + errorText(ret);
+        error = "VA-API does not open " + device + ": " + avErrorText(ret);
         return false;
     }
     m_frames = av_hwframe_ctx_alloc(m_device);
@@ -139,7 +134,7 @@ bool HardwareVideoEncoder::prepare(AVCodecContext *encoder, Kind kind, std::stri
     ret = av_hwframe_ctx_init(m_frames);
     if (ret < 0) {
         error = "the card gives no picture pool of " + std::to_string(encoder->width) + "x"
-                + std::to_string(encoder->height) + ": " + errorText(ret);
+                + std::to_string(encoder->height) + ": " + avErrorText(ret);
         return false;
     }
     encoder->pix_fmt = AV_PIX_FMT_VAAPI;
@@ -170,7 +165,7 @@ AVFrame *HardwareVideoEncoder::upload(AVFrame *picture, std::string &error)
     if (ret >= 0)
         ret = av_hwframe_transfer_data(m_onCard, m_nv12, 0);
     if (ret < 0) {
-        error = "the picture does not reach the card: " + errorText(ret);
+        error = "the picture does not reach the card: " + avErrorText(ret);
         return nullptr;
     }
     m_onCard->pts = picture->pts;

@@ -43,6 +43,7 @@ OutputSettings OutputSettings::fromData(obs_data_t *data)
         s.gifColors = std::clamp((int)obs_data_get_int(data, "gif_colors"), 2, 256);
     if (!stringOf(data, "gif_dither").empty())
         s.gifDither = stringOf(data, "gif_dither");
+    s.gifPalettePerPicture = obs_data_get_bool(data, "gif_palette_per_picture");
     s.scaleWidth = (int)obs_data_get_int(data, "scale_width");
     s.scaleHeight = (int)obs_data_get_int(data, "scale_height");
 

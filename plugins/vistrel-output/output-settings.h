@@ -27,9 +27,11 @@ struct OutputSettings
     std::string videoFallbackEncoder;
     std::string videoFallbackOptions;
     int videoFallbackBitrate = 0; // kbit/s
-    // GIF: colours in each picture's palette and paletteuse's dither.
+    // GIF: colours of the palette, paletteuse's dither, and a palette for each picture (else
+    // the first picture's for the whole file).
     int gifColors = 256;
     std::string gifDither = "bayer:bayer_scale=3";
+    bool gifPalettePerPicture = false;
     int scaleWidth = 0;
     int scaleHeight = 0;
 

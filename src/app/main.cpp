@@ -3,6 +3,7 @@
 #include "sc-control-service.h"
 #include "sc-crash-handler.h"
 #include "sc-desktop-integration.h"
+#include "sc-hardware-encoders.h"
 #include "sc-logger.h"
 #include "sc-main-window.h"
 #include "sc-review-app-permissions-window.h"
@@ -21,6 +22,7 @@
 #include <QLocale>
 #include <QLoggingCategory>
 #include <QSettings>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <csignal>
@@ -71,10 +73,9 @@ qint64 msSinceProcessStart()
 
 void logStartUp(const char *what)
 {
-    SCLogger::instance()->info(
-            QStringLiteral("%1 %2 ms after the process started")
-                    .arg(QLatin1String(what))
-                    .arg(msSinceProcessStart()));
+    SCLogger::instance()->info(QStringLiteral("%1 %2 ms after the process started")
+                                       .arg(QLatin1String(what))
+                                       .arg(msSinceProcessStart()));
 }
 
 // A command line given to a second process: answered here (help, version, errors) or sent to
@@ -312,11 +313,13 @@ int main(int argc, char *argv[])
     mainWindow->setTranslator(translator);
     // Tray icon and notifications; a child of the window, gone with it.
     new SCDesktopIntegration(mainWindow.get());
-    QObject::connect(mainWindow.get(), &SCMainWindow::firstPainted, [] {
-        logStartUp("Main window shown");
-    });
+    QObject::connect(mainWindow.get(), &SCMainWindow::firstPainted,
+                     [] { logStartUp("Main window shown"); });
     QObject::connect(mainWindow.get(), &SCMainWindow::engineReady, [] {
         logStartUp("Engine ready");
+        // Opening a graphics card's encoder can take a moment: known before the first
+        // recording asks.
+        QThreadPool::globalInstance()->start([] { SCHardwareEncoders::probes(); });
     });
     // The engine starts once the window's first picture is on screen, so the window never
     // waits for it; a window that is not painted soon (started hidden) starts it anyway.

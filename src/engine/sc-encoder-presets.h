@@ -24,9 +24,11 @@ struct EncoderPreset
     int maxRatePercent = 0;
     // Seconds between key pictures.
     int keySeconds = 10;
-    // GIF: colours per picture's palette and how the palette is dithered.
+    // GIF: colours of the palette, how it is dithered, and whether every picture gets a
+    // palette of its own (else the first picture's serves the whole file).
     int gifColors = 256;
     const char *gifDither = "";
+    bool gifPalettePerPicture = false;
 };
 
 namespace SCEncoderPresets {

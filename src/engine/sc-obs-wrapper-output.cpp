@@ -89,6 +89,7 @@ obs_data_t *ObsWrapper::videoSettings(const EncoderPreset &preset, const QString
     if (*preset.gifDither) {
         obs_data_set_int(s, "gif_colors", preset.gifColors);
         obs_data_set_string(s, "gif_dither", preset.gifDither);
+        obs_data_set_bool(s, "gif_palette_per_picture", preset.gifPalettePerPicture);
     }
     return s;
 }

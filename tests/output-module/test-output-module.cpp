@@ -100,6 +100,7 @@ private slots:
     void startIntoReadOnlyFolderFails();
     void fullDiskStopsWithNoSpace();
     void hardwareEncoderThatDoesNotStartFallsBack();
+    void gifHighQualityHasAPalettePerPicture();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -185,11 +186,35 @@ void OutputModuleTest::recordsEveryFormatAtOnce()
         QVERIFY(MediaProbe::decodes(file));
     }
 
+    // Balanced: the first picture's palette (global, and again with that picture) serves the
+    // whole file, even over noise.
     int pictures = 0;
     const QList<QByteArray> palettes = MediaProbe::gifPalettes(path("each-gif.gif"), &pictures);
-    QSet<QByteArray> distinct(palettes.begin(), palettes.end());
     QVERIFY2(pictures >= 10, qPrintable(QString("%1 pictures").arg(pictures)));
-    // the noise differs in every picture, so must the palettes
+    QVERIFY2(palettes.size() <= 2, qPrintable(QString("%1 palettes").arg(palettes.size())));
+    QCOMPARE(QSet<QByteArray>(palettes.begin(), palettes.end()).size(), 1);
+}
+
+// High quality gives every GIF picture a palette of its own: over noise, they differ.
+void OutputModuleTest::gifHighQualityHasAPalettePerPicture()
+{
+    NoiseWindow noise;
+    noise.widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&noise.widget));
+    TestRecording recording(RecordFormat::Gif, path("high"), kScaledWidth, kScaledHeight);
+    OBSDataAutoRelease settings
+            = ObsWrapper::formatSettings(OutputFormat::GIF, path("high"), 15, 4, kScaledWidth,
+                                         kScaledHeight, RecordingQuality::High);
+    obs_output_update(recording.output(), settings);
+    QVERIFY(recording.start());
+    QTest::qWait(1500);
+    recording.stop();
+    QVERIFY(recording.waitStopped());
+    QCOMPARE(recording.stopCode(), OBS_OUTPUT_SUCCESS);
+    int pictures = 0;
+    const QList<QByteArray> palettes = MediaProbe::gifPalettes(recording.file(), &pictures);
+    const QSet<QByteArray> distinct(palettes.begin(), palettes.end());
+    QVERIFY2(pictures >= 10, qPrintable(QString("%1 pictures").arg(pictures)));
     QVERIFY2(distinct.size() >= pictures / 2,
              qPrintable(QString("%1 palettes for %2 pictures").arg(distinct.size()).arg(pictures)));
 }
