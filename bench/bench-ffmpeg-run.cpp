@@ -1,6 +1,7 @@
 #include "bench-ffmpeg-run.h"
 
 #include "bench-animation-window.h"
+#include "bench-process.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -32,17 +33,6 @@ std::optional<long> lastCounter(const QString &log, const QString &name)
     for (auto it = re.globalMatch(log); it.hasNext();)
         value = it.next().captured(1).toLong();
     return value;
-}
-
-long highWaterMarkKb(const QString &statusFile)
-{
-    QFile file(statusFile);
-    if (!file.open(QIODevice::ReadOnly))
-        return 0;
-    for (const QByteArray &line : file.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toLong();
-    return 0;
 }
 
 struct Spawned
@@ -90,7 +80,7 @@ Spawned spawnAndWait(const QList<QByteArray> &arguments, const QString &logFile)
         waited = wait4(pid, &status, WNOHANG, &usage);
         if (waited != 0 && !(waited < 0 && errno == EINTR))
             break;
-        result.peakKb = std::max(result.peakKb, highWaterMarkKb(statusFile));
+        result.peakKb = std::max(result.peakKb, BenchProcess::peakMemoryKb(statusFile));
         usleep(50000);
     }
     if (waited != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {

@@ -1,5 +1,7 @@
 #include "bench-program-run.h"
 
+#include "bench-process.h"
+
 #include "desktop-input.h"
 #include "sc-settings.h"
 #include "sc-types.h"
@@ -16,42 +18,10 @@
 #include <QSettings>
 #include <QTimer>
 
-#include <unistd.h>
 
 namespace {
 
 const QString START_KEY = QStringLiteral("F9");
-
-void spin(int milliseconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-// The program's user and system time so far, all threads.
-double processCpuSeconds(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0.0;
-    const QByteArray stat = file.readAll();
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return 0.0;
-    return (fields.at(11).toDouble() + fields.at(12).toDouble()) / double(sysconf(_SC_CLK_TCK));
-}
-
-double peakMemoryMb(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return 0.0;
-    for (const QByteArray &line : file.readAll().split('\n'))
-        if (line.startsWith("VmHWM:"))
-            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
-    return 0.0;
-}
 
 class ProgramLog
 {
@@ -82,7 +52,7 @@ public:
                 return true;
             if (program.state() != QProcess::Running)
                 return false;
-            spin(10);
+            BenchProcess::spin(10);
         }
         return false;
     }
@@ -144,15 +114,15 @@ BenchFigures BenchProgramRun::run(const QString &home, const BenchSetup &setup)
     // The pointer waits in a corner, where it covers least of the moving picture.
     const QSize screen = QGuiApplication::primaryScreen()->size();
     movePointer(screen.width() - 1, screen.height() - 1);
-    spin(1500);
+    BenchProcess::spin(1500);
 
     if (!xdotool({QStringLiteral("key"), START_KEY})
         || !log.waitFor(QStringLiteral("Recording started..."), 20000, program))
         return finish(QStringLiteral("the hotkey did not start a recording"));
-    const double cpuBefore = processCpuSeconds(pid);
+    const double cpuBefore = BenchProcess::cpuSeconds(QStringLiteral("/proc/%1/stat").arg(pid));
     QElapsedTimer wall;
     wall.start();
-    spin(setup.seconds * 1000);
+    BenchProcess::spin(setup.seconds * 1000);
 
     QElapsedTimer stopClock;
     stopClock.start();
@@ -161,8 +131,11 @@ BenchFigures BenchProgramRun::run(const QString &home, const BenchSetup &setup)
         return finish(QStringLiteral("the hotkey did not stop the recording"));
     figures.stopLatencyMs = double(stopClock.nsecsElapsed()) / 1e6;
     figures.wallSeconds = double(wall.nsecsElapsed()) / 1e9;
-    figures.cpuSeconds = processCpuSeconds(pid) - cpuBefore;
-    figures.peakMemoryMb = peakMemoryMb(pid);
+    figures.cpuSeconds
+            = BenchProcess::cpuSeconds(QStringLiteral("/proc/%1/stat").arg(pid)) - cpuBefore;
+    figures.peakMemoryMb
+            = double(BenchProcess::peakMemoryKb(QStringLiteral("/proc/%1/status").arg(pid)))
+            / 1024.0;
 
     static const QRegularExpression end(QStringLiteral(
             "Recording stopped: (.*), format \\w+, size -?\\d+ bytes, duration "

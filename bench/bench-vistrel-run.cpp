@@ -1,5 +1,7 @@
 #include "bench-vistrel-run.h"
 
+#include "bench-process.h"
+
 #include "bench-animation-window.h"
 #include "obs-capture-area.h"
 #include "sc-obs-wrapper.h"
@@ -51,33 +53,20 @@ struct ThreadCpu
 ThreadCpu threadCpu()
 {
     ThreadCpu cpu;
-    const double tick = double(sysconf(_SC_CLK_TCK));
     const QDir tasks(QStringLiteral("/proc/self/task"));
     for (const QString &task : tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile commFile(tasks.filePath(task + QStringLiteral("/comm")));
-        QFile statFile(tasks.filePath(task + QStringLiteral("/stat")));
-        if (!commFile.open(QIODevice::ReadOnly) || !statFile.open(QIODevice::ReadOnly))
+        if (!commFile.open(QIODevice::ReadOnly))
             continue;
         const QByteArray comm = commFile.readAll().trimmed();
-        const QByteArray stat = statFile.readAll();
-        // utime and stime are the 14th and 15th fields, counted after the name's ')'.
-        const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-        if (fields.size() < 13)
-            continue;
-        const double seconds = (fields.at(11).toDouble() + fields.at(12).toDouble()) / tick;
+        const double seconds
+                = BenchProcess::cpuSeconds(tasks.filePath(task + QStringLiteral("/stat")));
         if (comm.startsWith("libobs: graphic") || comm.startsWith("llvmpipe"))
             cpu.render += seconds;
         else if (comm.startsWith("video-io"))
             cpu.videoIo += seconds;
     }
     return cpu;
-}
-
-void spin(int milliseconds)
-{
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 } // namespace
@@ -125,7 +114,7 @@ BenchFigures BenchVistrelRun::run(const QString &base, const BenchSetup &setup)
     // The program's defaults: pointer shown, with its highlight.
     obs->enableMouseEffect(true);
     // Let the sources settle before anything is measured.
-    spin(1500);
+    BenchProcess::spin(1500);
 
     obs->setupFFmpeg(base, area.frameWidth, area.frameHeight, fps, BITRATE,
                      OUTPUT_FORMAT_MAP.at(setup.format.toUpper()));
@@ -156,7 +145,7 @@ BenchFigures BenchVistrelRun::run(const QString &base, const BenchSetup &setup)
     }
     // The engine may restart its picture threads at the start: count theirs from here.
     const ThreadCpu threadsBefore = threadCpu();
-    spin(seconds * 1000);
+    BenchProcess::spin(seconds * 1000);
 
     // before the stop, which may restart the picture threads again
     const ThreadCpu threadsAfter = threadCpu();
