@@ -1,6 +1,7 @@
 #include "bench-vistrel-run.h"
 
 #include "bench-process.h"
+#include "desktop-input.h"
 
 #include "bench-animation-window.h"
 #include "obs-capture-area.h"
@@ -111,8 +112,10 @@ BenchFigures BenchVistrelRun::run(const QString &base, const BenchSetup &setup)
                            !area.fullScreen, area.left, area.right, area.top, area.bottom);
     obs->resetVideo(area.canvasWidth, area.canvasHeight, area.canvasWidth, area.canvasHeight, fps);
     obs->captureMouseCursor(true);
-    // The program's defaults: pointer shown, with its highlight.
+    // The program's defaults: pointer shown, with its highlight; the pointer waits in a
+    // corner, outside a region in the middle, as for the ffmpeg tool, which draws it too.
     obs->enableMouseEffect(true);
+    movePointer(width - 1, height - 1);
     // Let the sources settle before anything is measured.
     BenchProcess::spin(1500);
 

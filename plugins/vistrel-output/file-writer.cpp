@@ -3,6 +3,7 @@
 #include "av-error-text.h"
 
 #include "aac-frame-padding.h"
+#include "gif-frame-store.h"
 #include "gif-palette-filter.h"
 #include "hardware-video-encoder.h"
 
@@ -24,6 +25,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -113,6 +115,24 @@ bool isMp4(const AVOutputFormat *format)
 {
     const std::string name = format->name;
     return name.find("mp4") != std::string::npos || name.find("mov") != std::string::npos;
+}
+
+// A hidden file beside the recording, on the same disk, so that a rename replaces it whole.
+std::string hiddenSibling(const std::string &path, const char *suffix)
+{
+    const size_t slash = path.rfind('/');
+    const size_t name = slash == std::string::npos ? 0 : slash + 1;
+    std::string stem = path.substr(name);
+    const size_t dot = stem.rfind('.');
+    if (dot != std::string::npos && dot > 0)
+        stem.resize(dot);
+    return path.substr(0, name) + "." + stem + suffix;
+}
+
+void noteFirstPaletteKept(const std::string &why)
+{
+    blog(LOG_WARNING, "[vistrel-output] The GIF keeps its first picture's palette: %s",
+         why.c_str());
 }
 
 bool isMatroska(const AVOutputFormat *format)
@@ -346,11 +366,82 @@ bool FileWriter::openVideoEncoder(const OutputSettings &settings, const VideoSou
     if (gif) {
         m_gifFilter = std::make_unique<GifPaletteFilter>();
         std::string error;
-        if (!m_gifFilter->open(m_width, m_height, scaledFormat, enc->time_base, settings.gifColors,
-                               settings.gifDither, settings.gifPalettePerPicture, error))
+        const bool opened = m_givenPalette
+                ? m_gifFilter->open(m_width, m_height, scaledFormat, enc->time_base, m_givenPalette,
+                                    settings.gifDither, error)
+                : m_gifFilter->open(m_width, m_height, scaledFormat, enc->time_base,
+                                    settings.gifColors, settings.gifDither,
+                                    settings.gifPalettePerPicture, error);
+        if (!opened)
             return fail(OBS_OUTPUT_ENCODE_ERROR, error);
+        if (!m_givenPalette && !settings.gifPalettePerPicture)
+            startGifStore(settings);
     }
     return true;
+}
+
+void FileWriter::startGifStore(const OutputSettings &settings)
+{
+    m_gifSettings = settings;
+    m_gifStore = std::make_unique<GifFrameStore>();
+    std::string error;
+    if (!m_gifStore->open(hiddenSibling(m_url, ".vistrel-frames.mov"), m_width, m_height,
+                          m_frameRate, settings.gifColors, error)) {
+        noteFirstPaletteKept(error);
+        m_gifStore.reset();
+    }
+}
+
+// The GIF written while recording stays the file until the one with the whole recording's
+// palette is complete: a failure here costs the better picture, never the recording.
+void FileWriter::writeGifAgain()
+{
+    const std::unique_ptr<GifFrameStore> store = std::move(m_gifStore);
+    // The first file is complete: its filters' tables need not wait beside the next ones.
+    m_gifFilter.reset();
+    const std::string part = hiddenSibling(m_url, ".vistrel-part.gif");
+    AVFrame *palette = av_frame_alloc();
+    std::string error;
+    bool ok = palette && store->close(palette, error);
+    if (ok) {
+        FileWriter again;
+        again.m_givenPalette = palette;
+        OutputSettings settings = m_gifSettings;
+        settings.url = part;
+        settings.audio = false;
+        settings.scaleWidth = 0;
+        settings.scaleHeight = 0;
+        VideoSource source;
+        source.width = m_width;
+        source.height = m_height;
+        source.format = AV_PIX_FMT_RGB24;
+        source.frameRate = m_frameRate;
+        ok = again.open(settings, source, AudioSource());
+        ok = ok
+                && store->replay(
+                        [&again](AVFrame *picture, int64_t index) {
+                            return again.writeVideo(picture, index);
+                        },
+                        error);
+        ok = ok && again.finish();
+        if (!ok && error.empty())
+            error = again.errorMessage();
+        if (ok && std::rename(part.c_str(), m_url.c_str()) != 0) {
+            error = "Cannot put it in place of '" + m_url + "': " + strerror(errno);
+            ok = false;
+        }
+        if (ok)
+            m_bytesWritten = again.bytesWritten();
+    }
+    av_frame_free(&palette);
+    if (!ok) {
+        std::remove(part.c_str());
+        noteFirstPaletteKept(error);
+        return;
+    }
+    blog(LOG_INFO,
+         "[vistrel-output] GIF written again with one palette for the recording: %lld bytes",
+         (long long)m_bytesWritten.load());
 }
 
 bool FileWriter::openAudio(const OutputSettings &settings, const AudioSource &audio)
@@ -469,6 +560,14 @@ bool FileWriter::writeVideo(const AVFrame *frame, int64_t index)
     }
     if (!m_gifFilter)
         return encodeVideo(picture);
+
+    if (m_gifStore) {
+        std::string error;
+        if (!m_gifStore->add(picture, index, error)) {
+            noteFirstPaletteKept(error);
+            m_gifStore.reset();
+        }
+    }
 
     if (m_gifFilter->push(picture) < 0)
         return fail(OBS_OUTPUT_ENCODE_ERROR, "The GIF palette filter failed");
@@ -710,6 +809,8 @@ bool FileWriter::finish()
     closeFile(false);
     if (m_errorCode)
         return false;
+    if (m_gifStore)
+        writeGifAgain();
     return true;
 }
 
@@ -722,6 +823,7 @@ void FileWriter::noteSize()
 
 void FileWriter::abandon()
 {
+    m_gifStore.reset();
     closeFile(m_headerWritten);
 }
 

@@ -19,6 +19,7 @@ struct AVPacket;
 struct AVStream;
 struct SwrContext;
 struct SwsContext;
+class GifFrameStore;
 class GifPaletteFilter;
 class HardwareVideoEncoder;
 
@@ -95,6 +96,8 @@ private:
     bool failWrite(int err);
     void closeFile(bool writeTrailer);
     void noteSize();
+    void startGifStore(const OutputSettings &settings);
+    void writeGifAgain();
 
     AVFormatContext *m_format = nullptr;
     bool m_headerWritten = false;
@@ -105,6 +108,11 @@ private:
     SwsContext *m_scaler = nullptr;
     AVFrame *m_scaled = nullptr;
     std::unique_ptr<GifPaletteFilter> m_gifFilter;
+    // GIF: every picture kept for writing the file again at the end, with a palette made
+    // from the whole recording; and that palette, for the writer that does so.
+    std::unique_ptr<GifFrameStore> m_gifStore;
+    OutputSettings m_gifSettings;
+    const AVFrame *m_givenPalette = nullptr;
     std::unique_ptr<HardwareVideoEncoder> m_hardware;
     AVPacket *m_heldPacket = nullptr;
     // ADTS: the size every AAC frame is padded to, 0 for other containers.

@@ -1,6 +1,7 @@
 // The engine's header brings the vector intrinsics libobs expects before its own.
 #include "sc-obs-wrapper.h"
 
+#include "flat-window.h"
 #include "media-probe.h"
 #include "obs-test-session.h"
 #include "pattern-widget.h"
@@ -101,6 +102,7 @@ private slots:
     void fullDiskStopsWithNoSpace();
     void hardwareEncoderThatDoesNotStartFallsBack();
     void gifHighQualityHasAPalettePerPicture();
+    void gifPaletteHoldsColoursThatCameLater();
 
 private:
     QString path(const QString &name) const { return m_dir.filePath(name); }
@@ -217,6 +219,49 @@ void OutputModuleTest::gifHighQualityHasAPalettePerPicture()
     QVERIFY2(pictures >= 10, qPrintable(QString("%1 pictures").arg(pictures)));
     QVERIFY2(distinct.size() >= pictures / 2,
              qPrintable(QString("%1 palettes for %2 pictures").arg(distinct.size()).arg(pictures)));
+}
+
+// A screen that is grey at the start and orange later: the GIF's one palette still has the
+// orange, and nothing of the work files stays beside the GIF.
+void OutputModuleTest::gifPaletteHoldsColoursThatCameLater()
+{
+    const QColor grey(128, 128, 128);
+    const QColor orange(230, 120, 30);
+    FlatWindow screen(grey);
+    screen.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&screen));
+    QTemporaryDir folder;
+    QVERIFY(folder.isValid());
+    const QString base = QDir(folder.path()).filePath("later");
+    TestRecording recording(RecordFormat::Gif, base, kScaledWidth, kScaledHeight);
+    QVERIFY2(recording.start(), qPrintable(recording.lastError()));
+    QTest::qWait(1000);
+    screen.fill(orange);
+    QTest::qWait(1500);
+    recording.stop();
+    QVERIFY(recording.waitStopped());
+    QCOMPARE(recording.stopCode(), OBS_OUTPUT_SUCCESS);
+
+    const QStringList left = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+    QCOMPARE(left, QStringList {QFileInfo(recording.file()).fileName()});
+    const QImage last = MediaProbe::frame(recording.file(), base + "-last.png", true);
+    QCOMPARE(last.size(), QSize(kScaledWidth, kScaledHeight));
+    int close = 0;
+    for (int y = 0; y < last.height(); ++y) {
+        for (int x = 0; x < last.width(); ++x) {
+            const QColor c = last.pixelColor(x, y);
+            close += qAbs(c.red() - orange.red()) + qAbs(c.green() - orange.green())
+                            + qAbs(c.blue() - orange.blue())
+                    <= 6;
+        }
+    }
+    // The pointer covers a few pixels; dithering from greys would leave next to none.
+    const int all = last.width() * last.height();
+    QVERIFY2(close >= all * 97 / 100,
+             qPrintable(QString("%1 of %2 pixels orange, the centre is %3")
+                                .arg(close)
+                                .arg(all)
+                                .arg(last.pixelColor(last.rect().center()).name())));
 }
 
 // A pause with a resume leaves the paused time out; a stop while paused ends the file at the

@@ -1,6 +1,8 @@
 // A recording process killed outright leaves files FFmpeg decodes up to shortly before the
-// kill, in every format the program writes; killed while paused, up to the pause.
+// kill, in every format the program writes, and nothing else; killed while paused, up to the
+// pause.
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -127,6 +129,15 @@ void TestKillSafety::killedRecordingsStayDecodable()
                 failures << what;
         }
     }
+    // Work files of a recording have no names on disk: a kill leaves none behind.
+    QStringList expected;
+    for (const QString &format : FORMATS)
+        expected << format + "." + format;
+    expected.sort();
+    const QStringList left
+            = QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    if (left != expected)
+        failures << "the folder holds " + left.join(", ");
     QVERIFY2(failures.isEmpty(), qPrintable(failures.join("\n")));
 }
 
