@@ -40,6 +40,13 @@ packages=(
     libtesseract-dev tesseract-ocr-eng tesseract-ocr-deu tesseract-ocr-fra tesseract-ocr-spa
     tesseract-ocr-por tesseract-ocr-ita tesseract-ocr-chi-sim tesseract-ocr-chi-tra
     tesseract-ocr-jpn
+    # Wayland test session (scripts/wayland-session.sh): headless sway, PipeWire with its
+    # PulseAudio server, the portal frontend and the test backend's Python, the screen stream
+    # and its pipewiresrc reader, grim for screenshots of the output; headers for the
+    # Wayland capture code, Qt's Wayland platform plugin, libobs' PipeWire source
+    sway grim xwayland pipewire pipewire-bin pipewire-pulse wireplumber xdg-desktop-portal
+    python3 python3-dbus python3-gi gir1.2-glib-2.0 gstreamer1.0-tools gstreamer1.0-pipewire
+    libpipewire-0.3-dev libwayland-dev qt6-wayland obs-plugins dbus-bin dbus-daemon util-linux
 )
 
 missing=()

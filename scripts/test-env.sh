@@ -7,7 +7,13 @@
 #
 #   scripts/test-env.sh ctest --output-on-failure
 #   scripts/test-env.sh --no-compositor some-test   (a session without compositing manager)
+#   scripts/test-env.sh --wayland some-test         (headless Wayland: scripts/wayland-session.sh)
 set -uo pipefail
+
+if [ "${1:-}" = "--wayland" ]; then
+    shift
+    exec "$(dirname "$0")/wayland-session.sh" "$@"
+fi
 
 compositor=1
 if [ "${1:-}" = "--no-compositor" ]; then
