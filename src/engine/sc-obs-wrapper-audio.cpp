@@ -293,7 +293,7 @@ void ObsWrapper::ResetAudioDevice(const char *sourceType, const char *deviceId,
 
     OBSDataAutoRelease settings = obs_data_create();
     obs_data_set_string(settings, "device_id", deviceId);
-    OBSSourceAutoRelease created = createSource(sourceType, deviceName, settings);
+    OBSSourceAutoRelease created = createSoundSource(sourceType, deviceName, settings);
     if (!created)
         return;
 
@@ -320,7 +320,7 @@ obs_source_t *ObsWrapper::getSoundSource(const char *sourceType, const char *dev
         return existing;
     OBSDataAutoRelease settings = obs_data_create();
     obs_data_set_string(settings, "device_id", deviceId);
-    return createSource(sourceType, name, settings);
+    return createSoundSource(sourceType, name, settings);
 }
 
 bool ObsWrapper::HasAudioDevices(const char *sourceType)

@@ -49,6 +49,23 @@ inline obs_source_t *createSource(const char *id, const char *name, obs_data_t *
     return typeRegistered(id) ? obs_source_create(id, name, settings, nullptr) : nullptr;
 }
 
+inline const char *const SOUND_CLOCK_ID = "vistrel_sound_clock";
+
+// A sound source that keeps to the system clock, as the pictures do: without it, the sound of
+// a long recording wanders off the picture by tens of milliseconds.
+inline obs_source_t *createSoundSource(const char *id, const char *name, obs_data_t *settings)
+{
+    obs_source_t *source = createSource(id, name, settings);
+    if (source && typeRegistered(SOUND_CLOCK_ID)) {
+        obs_source_t *clock = obs_source_create_private(SOUND_CLOCK_ID, "Sound clock", nullptr);
+        if (clock) {
+            obs_source_filter_add(source, clock);
+            obs_source_release(clock);
+        }
+    }
+    return source;
+}
+
 inline QString deviceIdFor(const QStringList &names, const QStringList &ids, const QString &name)
 {
     const int index = names.indexOf(name);
