@@ -65,6 +65,10 @@ OutputSettings OutputSettings::fromData(obs_data_t *data)
         obs_data_release(effects);
     }
     s.screenPointer = boolOf(data, "screen_pointer", true);
+    s.streamFd = obs_data_has_user_value(data, "screen_stream_fd")
+            ? (int)obs_data_get_int(data, "screen_stream_fd")
+            : -1;
+    s.streamNode = (uint32_t)obs_data_get_int(data, "screen_stream_node");
     return s;
 }
 

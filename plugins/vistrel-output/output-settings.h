@@ -53,6 +53,11 @@ struct OutputSettings
     // Drawn over the picture read from the screen, as the engine's filter would.
     std::optional<EffectConfig> pointerEffects;
     bool screenPointer = true;
+    // A desktop's screen-cast stream to read instead of the X screen: its PipeWire connection
+    // (the engine's descriptor, copied at the start) and node. The rectangle above is then
+    // one inside the stream's picture; an empty one is all of it.
+    int streamFd = -1;
+    uint32_t streamNode = 0;
 
     static OutputSettings fromData(obs_data_t *data);
 

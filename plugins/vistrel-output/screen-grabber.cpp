@@ -1,6 +1,5 @@
 #include "screen-grabber.h"
 
-#include "bgrx-to-i420.h"
 #include "pointer-effects-painter.h"
 
 #include <util/platform.h>
@@ -12,11 +11,6 @@
 
 #include <sys/ipc.h>
 #include <sys/shm.h>
-
-extern "C" {
-#include <libavutil/frame.h>
-#include <libswscale/swscale.h>
-}
 
 #include <algorithm>
 #include <atomic>
@@ -87,12 +81,9 @@ struct ScreenGrabber::Connection
     bool attached = false;
     bool fixes = false;
     std::atomic<bool> lost {false};
-    SwsContext *converter = nullptr;
 
     void releaseImage()
     {
-        sws_freeContext(converter);
-        converter = nullptr;
         if (attached) {
             XShmDetach(display, &segment);
             XSync(display, False);
@@ -156,7 +147,7 @@ bool ScreenGrabber::open(const Area &area, int pictureWidth, int pictureHeight, 
         m_error = "no picture size";
         return false;
     }
-    if (!createImage(*x, area.width, area.height) || !chooseConverter(*x, area.width, area.height))
+    if (!createImage(*x, area.width, area.height) || !chooseConverter(area.width, area.height))
         return false;
 
     int eventBase = 0;
@@ -222,38 +213,15 @@ bool ScreenGrabber::createImage(Connection &x, int width, int height)
     return true;
 }
 
-bool ScreenGrabber::chooseConverter(Connection &x, int width, int height)
+bool ScreenGrabber::chooseConverter(int width, int height)
 {
-    m_fitted = width != m_firstWidth || height != m_firstHeight;
-    m_fitX = 0;
-    m_fitY = 0;
-    int targetWidth = m_pictureWidth;
-    int targetHeight = m_pictureHeight;
-    if (m_fitted) {
-        // Even sizes and offsets keep the chroma planes aligned with the luma plane.
-        const double scale
-                = std::min(double(m_pictureWidth) / width, double(m_pictureHeight) / height);
-        targetWidth = std::clamp(int(width * scale) & ~1, 2, m_pictureWidth & ~1);
-        targetHeight = std::clamp(int(height * scale) & ~1, 2, m_pictureHeight & ~1);
-        m_fitX = ((m_pictureWidth - targetWidth) / 2) & ~1;
-        m_fitY = ((m_pictureHeight - targetHeight) / 2) & ~1;
-    }
-    // An area that must be stretched to the picture goes through the general converter.
-    if (targetWidth != width || targetHeight != height) {
-        x.converter = sws_getContext(width, height, AV_PIX_FMT_BGR0, targetWidth, targetHeight,
-                                     m_bgrx ? AV_PIX_FMT_BGR0 : AV_PIX_FMT_YUV420P, SWS_BICUBIC,
-                                     nullptr, nullptr, nullptr);
-        if (!x.converter) {
-            m_error = "no colour converter for this size";
-            return false;
-        }
-        // Full-range RGB in, limited-range BT.709 out: what the engine's own conversion gives.
-        if (!m_bgrx) {
-            const int *bt709 = sws_getCoefficients(SWS_CS_ITU709);
-            sws_setColorspaceDetails(x.converter, bt709, 1, bt709, 0, 0, 1 << 16, 1 << 16);
-        }
-    }
-    return true;
+    const bool fit = width != m_firstWidth || height != m_firstHeight;
+    if (m_converter.configure(width, height, AV_PIX_FMT_BGR0, m_pictureWidth, m_pictureHeight, fit,
+                              m_bgrx ? PictureConverter::Target::Bgrx
+                                     : PictureConverter::Target::I420))
+        return true;
+    m_error = m_converter.errorMessage();
+    return false;
 }
 
 bool ScreenGrabber::moveTo(const Area &area)
@@ -274,15 +242,14 @@ bool ScreenGrabber::moveTo(const Area &area)
     const Area previous = m_area;
     m_x->releaseImage();
     m_area = area;
-    if (createImage(*m_x, area.width, area.height)
-        && chooseConverter(*m_x, area.width, area.height))
+    if (createImage(*m_x, area.width, area.height) && chooseConverter(area.width, area.height))
         return true;
     // Back to what was read before, so that the recording goes on.
     const std::string error = m_error;
     m_x->releaseImage();
     m_area = previous;
     if (!createImage(*m_x, previous.width, previous.height)
-        || !chooseConverter(*m_x, previous.width, previous.height))
+        || !chooseConverter(previous.width, previous.height))
         m_x.reset();
     m_error = error;
     return false;
@@ -316,46 +283,14 @@ bool ScreenGrabber::grab(AVFrame *picture)
                                    m_x->image->bytes_per_line, m_area.width, m_area.height};
         m_effects->paint(picture, m_area.x, m_area.y, double(os_gettime_ns()) / 1e9);
     }
-    convert(picture);
+    m_converter.convert(reinterpret_cast<const uint8_t *>(m_x->image->data),
+                        m_x->image->bytes_per_line, picture);
     return true;
 }
 
 bool ScreenGrabber::displayLost() const
 {
     return m_x && m_x->lost;
-}
-
-void ScreenGrabber::convert(AVFrame *picture)
-{
-    const uint8_t *planes[1] = {reinterpret_cast<const uint8_t *>(m_x->image->data)};
-    const int strides[1] = {m_x->image->bytes_per_line};
-    uint8_t *target[4] = {picture->data[0], picture->data[1], picture->data[2], nullptr};
-    if (m_fitted) {
-        // Black bars round the fitted area.
-        if (m_bgrx) {
-            memset(picture->data[0], 0, (size_t)picture->linesize[0] * (size_t)m_pictureHeight);
-            target[0] += (size_t)m_fitY * picture->linesize[0] + (size_t)m_fitX * 4;
-        } else {
-            // limited-range black, neutral chroma
-            for (int plane = 0; plane < 3; ++plane) {
-                const int rows = plane == 0 ? m_pictureHeight : (m_pictureHeight + 1) / 2;
-                memset(picture->data[plane], plane == 0 ? 16 : 128,
-                       (size_t)picture->linesize[plane] * (size_t)rows);
-            }
-            target[0] += (size_t)m_fitY * picture->linesize[0] + m_fitX;
-            target[1] += (size_t)(m_fitY / 2) * picture->linesize[1] + m_fitX / 2;
-            target[2] += (size_t)(m_fitY / 2) * picture->linesize[2] + m_fitX / 2;
-        }
-    }
-    if (m_x->converter) {
-        sws_scale(m_x->converter, planes, strides, 0, m_area.height, target, picture->linesize);
-    } else if (m_bgrx) {
-        for (int y = 0; y < m_area.height; ++y)
-            memcpy(target[0] + (size_t)y * picture->linesize[0], planes[0] + (size_t)y * strides[0],
-                   (size_t)m_area.width * 4);
-    } else {
-        bgrxToI420(planes[0], strides[0], m_area.width, m_area.height, target, picture->linesize);
-    }
 }
 
 void ScreenGrabber::drawPointer()

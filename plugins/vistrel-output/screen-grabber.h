@@ -1,10 +1,11 @@
 #pragma once
 
+#include "picture-converter.h"
+#include "picture-grabber.h"
+
 #include <memory>
 #include <string>
 
-struct AVFrame;
-struct EffectConfig;
 class PointerEffectsPainter;
 
 // Reads one rectangle of the X screen straight from the server through shared memory, draws
@@ -12,22 +13,11 @@ class PointerEffectsPainter;
 // take, or keeps its pixels for those that quantise colours themselves (GIF).
 // On a machine that composes in software this costs a fraction of having the engine draw,
 // read back and convert the same screen. One thread at a time.
-class ScreenGrabber
+class ScreenGrabber : public PictureGrabber
 {
 public:
-    struct Area
-    {
-        int x = 0;
-        int y = 0;
-        int width = 0;
-        int height = 0;
-    };
-
-    // What grab() fills: limited-range BT.709 I420, or the screen's own BGRX pixels.
-    enum class PictureFormat { I420, Bgrx };
-
     ScreenGrabber();
-    ~ScreenGrabber();
+    ~ScreenGrabber() override;
     ScreenGrabber(const ScreenGrabber &) = delete;
     ScreenGrabber &operator=(const ScreenGrabber &) = delete;
 
@@ -35,24 +25,17 @@ public:
     // The area is stretched to the picture size when the two differ.
     bool open(const Area &area, int pictureWidth, int pictureHeight, bool drawPointer,
               PictureFormat format = PictureFormat::I420);
-    // Reads another rectangle from now on. One of the first size fills the picture as at the
-    // start; one of another size is fitted in whole, centred, with black bars. False, with
-    // the reason in errorMessage(), when the rectangle cannot be read; the old one stays.
-    bool moveTo(const Area &area);
-    // The pointer highlight and click ripples, drawn over the screen as the engine would.
-    void showPointerEffects(const EffectConfig &config);
-    // Fills a frame of the picture size and format with the screen as it is now.
-    bool grab(AVFrame *picture);
-    const std::string &errorMessage() const { return m_error; }
-    // True once the X server has gone away: no picture can come any more.
-    bool displayLost() const;
+    bool moveTo(const Area &area) override;
+    void showPointerEffects(const EffectConfig &config) override;
+    bool grab(AVFrame *picture) override;
+    // True once the X server has gone away.
+    bool displayLost() const override;
 
 private:
     struct Connection;
 
     bool createImage(Connection &x, int width, int height);
-    bool chooseConverter(Connection &x, int width, int height);
-    void convert(AVFrame *picture);
+    bool chooseConverter(int width, int height);
     void drawPointer();
 
     std::unique_ptr<Connection> m_x;
@@ -62,11 +45,7 @@ private:
     int m_firstHeight = 0;
     int m_pictureWidth = 0;
     int m_pictureHeight = 0;
-    // Where a fitted area lands in the picture; the whole picture otherwise.
-    int m_fitX = 0;
-    int m_fitY = 0;
-    bool m_fitted = false;
+    PictureConverter m_converter;
     bool m_bgrx = false;
     bool m_drawPointer = false;
-    std::string m_error;
 };

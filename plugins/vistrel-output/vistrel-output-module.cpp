@@ -25,6 +25,9 @@ void *createOutput(obs_data_t *, obs_output_t *output)
                 calldata_set_int(cd, "frames", static_cast<VistrelOutput *>(data)->framesWritten());
             },
             vistrel);
+    // The shared screen went away under a recording (the desktop stopped the sharing): the
+    // engine ends the recording as an ordinary stop.
+    signal_handler_add(obs_output_get_signal_handler(output), "void picture_lost(ptr output)");
     return vistrel;
 }
 

@@ -1,5 +1,8 @@
 #include "vistrel-output.h"
 
+#include "pipewire-grabber.h"
+#include "screen-grabber.h"
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/frame.h>
@@ -8,6 +11,7 @@ extern "C" {
 
 #include <util/platform.h>
 
+#include <fcntl.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -61,24 +65,47 @@ VistrelOutput::VistrelOutput(obs_output_t *output)
 { }
 
 bool VistrelOutput::openScreenGrabber(const OutputSettings &settings,
-                                      ScreenGrabber::PictureFormat format)
+                                      PictureGrabber::PictureFormat format)
 {
-    ScreenGrabber::Area area;
+    PictureGrabber::Area area;
     area.x = settings.screenX;
     area.y = settings.screenY;
     area.width = settings.screenWidth;
     area.height = settings.screenHeight;
-    auto grabber = std::make_unique<ScreenGrabber>();
-    if (!grabber->open(area, m_videoSource.width, m_videoSource.height, settings.screenPointer,
-                       format)) {
-        const std::string error = "The screen cannot be read directly: " + grabber->errorMessage();
-        blog(LOG_WARNING, LOG_PREFIX "%s", error.c_str());
-        obs_output_set_last_error(m_output, error.c_str());
-        return false;
+    std::unique_ptr<PictureGrabber> grabber;
+    const char *what = "the screen";
+    if (settings.streamNode != 0) {
+        auto stream = std::make_unique<PipeWireGrabber>();
+        // The engine keeps its descriptor until the desktop's session ends.
+        const int fd = settings.streamFd >= 0 ? fcntl(settings.streamFd, F_DUPFD_CLOEXEC, 3) : -1;
+        if (stream->open(fd, settings.streamNode, area, m_videoSource.width, m_videoSource.height,
+                         format)) {
+            if (area.width <= 0 || area.height <= 0)
+                area = {0, 0, stream->streamWidth(), stream->streamHeight()};
+            grabber = std::move(stream);
+        } else {
+            m_grabber.reset();
+            const std::string error = "The shared screen cannot be read: " + stream->errorMessage();
+            blog(LOG_WARNING, LOG_PREFIX "%s", error.c_str());
+            obs_output_set_last_error(m_output, error.c_str());
+            return false;
+        }
+        what = "the shared screen";
+    } else {
+        auto screen = std::make_unique<ScreenGrabber>();
+        if (!screen->open(area, m_videoSource.width, m_videoSource.height, settings.screenPointer,
+                          format)) {
+            const std::string error
+                    = "The screen cannot be read directly: " + screen->errorMessage();
+            blog(LOG_WARNING, LOG_PREFIX "%s", error.c_str());
+            obs_output_set_last_error(m_output, error.c_str());
+            return false;
+        }
+        grabber = std::move(screen);
     }
     if (settings.pointerEffects)
         grabber->showPointerEffects(*settings.pointerEffects);
-    blog(LOG_INFO, LOG_PREFIX "picture read from the screen at %d,%d, %dx%d into %dx%d%s", area.x,
+    blog(LOG_INFO, LOG_PREFIX "picture read from %s at %d,%d, %dx%d into %dx%d%s", what, area.x,
          area.y, area.width, area.height, m_videoSource.width, m_videoSource.height,
          settings.pointerEffects ? ", with pointer effects" : "");
     m_grabber = std::move(grabber);
@@ -99,7 +126,7 @@ void VistrelOutput::update(obs_data_t *data)
 bool VistrelOutput::grabPicture(AVFrame *copy)
 {
     bool changed = false;
-    ScreenGrabber::Area area;
+    PictureGrabber::Area area;
     {
         std::lock_guard<std::mutex> lock(m_areaMutex);
         changed = std::exchange(m_areaChanged, false);
@@ -219,7 +246,7 @@ bool VistrelOutput::start()
             return false;
         }
         const auto format
-                = gif ? ScreenGrabber::PictureFormat::Bgrx : ScreenGrabber::PictureFormat::I420;
+                = gif ? PictureGrabber::PictureFormat::Bgrx : PictureGrabber::PictureFormat::I420;
         if (!openScreenGrabber(settings, format))
             return false;
         m_grabbing = true;
@@ -444,6 +471,22 @@ void VistrelOutput::endScreenCapture()
     m_captureThread.join();
 }
 
+uint64_t VistrelOutput::followStream(uint64_t next, uint64_t shown) const
+{
+    // A stream at the file's rate read just as its pictures come would see some twice and
+    // miss the next ones with every bit of jitter. The reads move, a little each time, to
+    // half-way between two of its pictures, the farthest from both.
+    const uint64_t now = os_gettime_ns();
+    if (shown > now || now - shown > m_frameInterval)
+        return next;
+    const int64_t interval = (int64_t)m_frameInterval;
+    const int64_t since = (int64_t)next - (int64_t)shown;
+    const int64_t phase = (since % interval + interval) % interval;
+    const int64_t error = interval / 2 - phase;
+    const int64_t step = std::clamp<int64_t>(error / 8, -interval / 32, interval / 32);
+    return (uint64_t)((int64_t)next + step);
+}
+
 void VistrelOutput::captureLoop()
 {
     // Each picture is read at its own frame time, so the time a picture shows is the time
@@ -451,6 +494,8 @@ void VistrelOutput::captureLoop()
     uint64_t next = os_gettime_ns();
     uint64_t pausedSince = 0;
     uint64_t pausedFor = 0;
+    uint64_t lastShown = 0;
+    bool lossReported = false;
     for (;;) {
         {
             std::unique_lock<std::mutex> lock(m_mutex);
@@ -483,15 +528,33 @@ void VistrelOutput::captureLoop()
             if (AVFrame *copy = newPicture()) {
                 if (grabPicture(copy)) {
                     const uint64_t readAt = os_gettime_ns();
-                    queuePicture(copy, next, readAt > next ? readAt - next : 0, pausedFor);
+                    const uint64_t shown = m_grabber->pictureTime();
+                    if (shown != 0) {
+                        // A stream's picture carries the time it came; one seen before
+                        // holds the next frame's place.
+                        lastShown = shown > lastShown ? shown : lastShown + m_frameInterval;
+                        queuePicture(copy, lastShown, 0, pausedFor);
+                        next = followStream(next, shown);
+                    } else {
+                        queuePicture(copy, next, readAt > next ? readAt - next : 0, pausedFor);
+                    }
                 } else {
                     av_frame_free(&copy);
                     ++m_framesDropped;
                     if (m_grabber->displayLost()) {
                         // The picture ends here; a stop need not wait for frames to come.
-                        std::lock_guard<std::mutex> lock(m_mutex);
-                        m_videoComplete = true;
-                        m_wake.notify_all();
+                        {
+                            std::lock_guard<std::mutex> lock(m_mutex);
+                            m_videoComplete = true;
+                            m_wake.notify_all();
+                        }
+                        if (!std::exchange(lossReported, true)) {
+                            calldata_t cd = {};
+                            calldata_set_ptr(&cd, "output", m_output);
+                            signal_handler_signal(obs_output_get_signal_handler(m_output),
+                                                  "picture_lost", &cd);
+                            calldata_free(&cd);
+                        }
                     }
                 }
             }

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "file-writer.h"
-#include "screen-grabber.h"
+#include "picture-grabber.h"
 
 #include <obs-module.h>
 
@@ -58,12 +58,14 @@ private:
     void endCapture(bool ok);
     void clearQueue();
     bool attachPictureBuffer(AVFrame *frame);
-    bool openScreenGrabber(const OutputSettings &settings, ScreenGrabber::PictureFormat format);
+    bool openScreenGrabber(const OutputSettings &settings, PictureGrabber::PictureFormat format);
     bool acceptsPicture(uint64_t timestamp);
     AVFrame *newPicture();
     // paused: the time left out of the file before `timestamp`
     void queuePicture(AVFrame *copy, uint64_t timestamp, uint64_t readDelay, uint64_t paused);
     void captureLoop();
+    // The next read time of a screen reader that follows a stream's pictures.
+    uint64_t followStream(uint64_t next, uint64_t shown) const;
     bool grabPicture(AVFrame *copy);
     void endScreenCapture();
 
@@ -111,13 +113,13 @@ private:
     AVBufferPool *m_picturePool = nullptr;
     int m_pictureBufferSize = 0;
     // Set while the picture comes from the screen; used on the screen reader's thread only.
-    std::unique_ptr<ScreenGrabber> m_grabber;
+    std::unique_ptr<PictureGrabber> m_grabber;
     std::atomic<bool> m_grabbing {false};
     bool m_grabFailureLogged = false;
     // A new rectangle from update(), taken over by libobs's video thread at the next picture.
     std::mutex m_areaMutex;
     bool m_areaChanged = false;
-    ScreenGrabber::Area m_nextArea;
+    PictureGrabber::Area m_nextArea;
 
     // Owned by the worker.
     uint64_t m_originTs = 0;
