@@ -3,6 +3,7 @@
 #include "sc-control-service.h"
 #include "sc-crash-handler.h"
 #include "sc-desktop-integration.h"
+#include "sc-desktop-session.h"
 #include "sc-hardware-encoders.h"
 #include "sc-logger.h"
 #include "sc-main-window.h"
@@ -265,6 +266,7 @@ int main(int argc, char *argv[])
 
     SCCrashHandler::initialize();
 
+    const QString qtPlatform = SCDesktopSession::chooseQtPlatform();
     auto app = std::make_unique<QApplication>(argc, argv);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/resources/AppIcon.svg")));
 
@@ -294,6 +296,10 @@ int main(int argc, char *argv[])
 
     startLog();
     SCLogger *logger = SCLogger::instance();
+    logger->info(
+            QStringLiteral("%1; windows on Qt's %2 platform%3")
+                    .arg(SCDesktopSession::describe(), QGuiApplication::platformName(),
+                         qtPlatform.isEmpty() ? QString() : QStringLiteral(" (XWayland, chosen)")));
     if (guard == SCSingleInstance::Result::TookOver) {
         logger->warning(QStringLiteral(
                 "Took over the single-instance block of an instance that no longer runs"));

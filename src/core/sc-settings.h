@@ -59,6 +59,10 @@ inline const QString SCREENSHOT_DELAY = QStringLiteral("screenshot/delay");
 // The last region or window screenshot saved or copied (a QRect in global logical pixels);
 // absent until there is one.
 inline const QString SCREENSHOT_LAST_REGION = QStringLiteral("screenshot/lastRegion");
+// The screen-sharing permission a Wayland desktop granted, one token per kind of capture;
+// each is used once and replaced by the one the desktop gives back.
+inline const QString SHARING_SCREEN_TOKEN = QStringLiteral("sharing/screenToken");
+inline const QString SHARING_WINDOW_TOKEN = QStringLiteral("sharing/windowToken");
 inline const QString MOUSE_SWITCH = QStringLiteral("mouse/switch");
 inline const QString MOUSE_SHOW_CURSOR = QStringLiteral("mouse/showCursor");
 inline const QString MOUSE_SHOW_HIGHLIGHT = QStringLiteral("mouse/showHighlight");

@@ -126,7 +126,7 @@ bool ObsWrapper::startVideo(const QString &ownFolder)
     QString reason;
     if (qEnvironmentVariableIsSet("VISTREL_COMPOSE_PICTURE"))
         reason = QStringLiteral("VISTREL_COMPOSE_PICTURE is set");
-    else if (!screenReadable(&reason))
+    else if (!m_screenCastOnly && !screenReadable(&reason))
         reason = QStringLiteral("the screen cannot be read directly: %1").arg(reason);
     m_drawsPicture = !reason.isEmpty();
     if (!m_drawsPicture) {

@@ -23,6 +23,14 @@ int ObsWrapper::startRecording()
         qDebug() << "Recording started successfully";
         m_stopConnection.Connect(obs_output_get_signal_handler(m_output), "stop",
                                  outPutStopedCallback, this);
+        m_pictureLostConnection.Connect(
+                obs_output_get_signal_handler(m_output), "picture_lost",
+                [](void *data, calldata_t *) {
+                    auto *self = static_cast<ObsWrapper *>(data);
+                    QMetaObject::invokeMethod(self, &ObsWrapper::screenCastEnded,
+                                              Qt::QueuedConnection);
+                },
+                this);
         m_liveOutput = m_output.Get();
         m_recording = true;
         m_paused = false;
@@ -76,6 +84,7 @@ int ObsWrapper::setPaused(bool paused)
 
 int ObsWrapper::stopRecording(bool force)
 {
+    m_pictureLostConnection.Disconnect();
     if (m_output) {
         // Its end report may still be on the way even when libobs calls it inactive.
         const bool active = obs_output_active(m_output) || m_recording.load();
@@ -158,6 +167,7 @@ void ObsWrapper::onOutputStopped(obs_output_t *output, int code, const QString &
         format = m_outputFormat;
         elapsedMs = m_recordClock.elapsed();
         m_stopConnection.Disconnect();
+        m_pictureLostConnection.Disconnect();
         m_readingScreen = false;
     }
     enterIdle();

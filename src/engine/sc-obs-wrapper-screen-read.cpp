@@ -18,6 +18,8 @@ QRect ObsWrapper::screenArea() const
 {
     // The X root holds every screen at its place: the area is read where it is.
     QRect space = m_captureSpace;
+    if (m_castNode && space.isEmpty())
+        space = QRect(QPoint(0, 0), m_castSize);
     if (space.isEmpty()) {
         QScreen *screen = QGuiApplication::primaryScreen();
         if (!screen)
@@ -45,7 +47,21 @@ bool ObsWrapper::screenReadable(QString *reason)
 
 bool ObsWrapper::composesPicture(OutputFormat format) const
 {
-    return !isAudioOnlyFormat(format) && m_drawsPicture;
+    // A desktop's screen-cast stream is read by the output alone.
+    return !isAudioOnlyFormat(format) && m_drawsPicture && m_castNode == 0;
+}
+
+void ObsWrapper::setScreenCastStream(int fd, quint32 node, const QSize &size)
+{
+    m_castFd = node ? fd : -1;
+    m_castNode = node;
+    m_castSize = node ? size : QSize();
+    if (node)
+        SCLogger::instance()->info(
+                QStringLiteral("Recording from the shared screen: node %1, %2x%3")
+                        .arg(node)
+                        .arg(size.width())
+                        .arg(size.height()));
 }
 
 void ObsWrapper::offerScreenRead(obs_data_t *settings, OutputFormat format)
@@ -61,6 +77,17 @@ void ObsWrapper::offerScreenRead(obs_data_t *settings, OutputFormat format)
     obs_data_set_int(settings, "screen_width", area.width());
     obs_data_set_int(settings, "screen_height", area.height());
     obs_data_set_bool(settings, "screen_pointer", m_showCursor);
+    if (m_castNode) {
+        // The desktop draws the pointer into the stream when asked to; it tells nobody
+        // where the pointer is, so there are no pointer effects.
+        obs_data_set_int(settings, "screen_stream_fd", m_castFd);
+        obs_data_set_int(settings, "screen_stream_node", m_castNode);
+        obs_data_set_int(settings, "picture_width", int(m_canvas.output_width));
+        obs_data_set_int(settings, "picture_height", int(m_canvas.output_height));
+        obs_data_set_int(settings, "picture_fps",
+                         int(m_canvas.fps_num / std::max(1u, m_canvas.fps_den)));
+        return;
+    }
     if (m_mouseEffectsOn) {
         OBSDataAutoRelease effects = mouseEffectSettings(true);
         obs_data_set_obj(settings, "pointer_effects", effects);

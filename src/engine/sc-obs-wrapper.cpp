@@ -15,6 +15,7 @@
 #include <obs-nix-platform.h>
 
 #include <X11/Xlib.h>
+#include <wayland-client.h>
 
 #include <algorithm>
 #include <atomic>
@@ -47,6 +48,18 @@ void displayLost(Display *, void *) { }
 bool useQtDisplay()
 {
     auto *x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    if ((!x11 || !x11->display()) && QGuiApplication::platformName() == QLatin1String("wayland")) {
+        // Windows on Wayland itself: libobs gets a connection of its own, which it only uses
+        // for its key handling; pictures come from the desktop's screen cast.
+        static wl_display *display = wl_display_connect(nullptr);
+        if (!display) {
+            logger()->critical(QStringLiteral("No connection to the Wayland display"));
+            return false;
+        }
+        obs_set_nix_platform(static_cast<obs_nix_platform_type>(OBS_NIX_PLATFORM_X11_EGL + 1));
+        obs_set_nix_platform_display(display);
+        return true;
+    }
     if (!x11 || !x11->display()) {
         logger()->critical(QStringLiteral("No X11 display connection from Qt"));
         return false;

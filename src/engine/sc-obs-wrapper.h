@@ -50,6 +50,9 @@ public:
     static constexpr int IDLE_CANVAS = 64;
 
     bool initObs(int width, int height, int fps);
+    // Before initObs: every picture will come from a desktop's screen cast (a Wayland
+    // session), so libobs need draw nothing, whatever the X server allows.
+    void setScreenCastOnly(bool only) { m_screenCastOnly = only; }
     // The canvas of the next recording that needs the engine's picture. While nothing is
     // recorded libobs keeps its tiny idle canvas; this one is applied when such a recording
     // starts. Fails with libobs's code while a recording runs.
@@ -89,6 +92,12 @@ public:
     // in: one monitor or the box around all of them. Empty: the primary screen.
     void setCaptureSpace(const QRect &deviceRect);
     QRect captureSpace() const { return m_captureSpace; }
+    // A desktop's screen-cast stream (its PipeWire connection and node, of `size` pixels) that
+    // the next recordings read instead of the X screen; the capture space and crop are then
+    // measured in the stream's pixels. The descriptor stays the caller's. A node of 0 goes
+    // back to the X screen.
+    void setScreenCastStream(int fd, quint32 node, const QSize &size);
+    bool readsScreenCast() const { return m_castNode != 0; }
     void captureMouseCursor(bool show);
     void enableMouseEffect(bool enable);
 
@@ -175,6 +184,9 @@ Q_SIGNALS:
     void recordStatusChanged(int status);
     // A recording that did not start or that ended on an error; follows status 2.
     void recordingFailed(const QString &message);
+    // The shared screen of the running recording went away (the desktop stopped the
+    // sharing); the file has everything up to then, and the recording awaits its stop.
+    void screenCastEnded();
 
 private:
     static void searchDevices(const char *sourceType, QStringList &names, QStringList &ids);
@@ -269,6 +281,7 @@ private:
     OBSEncoder m_archiveAudioEncoder;
     QTimer m_meterTimer;
     OBSSignal m_stopConnection;
+    OBSSignal m_pictureLostConnection;
     VolmeterPtr m_micVolmeter;
     VolmeterPtr m_playerVolmeter;
     QStringList m_targetNames;
@@ -312,6 +325,10 @@ private:
     bool m_composeFree = false;
     // Set while the running recording reads the screen itself.
     bool m_readingScreen = false;
+    bool m_screenCastOnly = false;
+    int m_castFd = -1;
+    quint32 m_castNode = 0;
+    QSize m_castSize;
     // What recordings that take the engine's picture use, and what libobs draws now.
     obs_video_info m_canvas {};
     obs_video_info m_appliedCanvas {};

@@ -1,6 +1,8 @@
 #include "sc-permission-checks.h"
 
+#include "sc-desktop-session.h"
 #include "sc-global-hotkey.h"
+#include "sc-screen-cast-portal.h"
 #include "sc-x11.h"
 
 #include <QDebug>
@@ -119,11 +121,17 @@ bool serverEntryAnswers(QString entry, int timeoutMs)
 
 SCPermissionChecks::ScreenAccess SCPermissionChecks::screenAccess()
 {
+    // Asked afresh: the review may be shown again after the session's variables changed.
+    if (SCDesktopSession::detect() == SCDesktopSession::Kind::Wayland) {
+        QString detail;
+        if (SCScreenCastPortal::available(QDBusConnection::sessionBus(), &detail))
+            return ScreenAccess::Portal;
+        qWarning().noquote() << "No screen-cast portal:" << detail;
+        return ScreenAccess::NoPortal;
+    }
     if (!SCX11::connection())
         return ScreenAccess::None;
-    const bool wayland = qEnvironmentVariable("XDG_SESSION_TYPE") == QLatin1String("wayland")
-            || qEnvironmentVariableIsSet("WAYLAND_DISPLAY");
-    return wayland ? ScreenAccess::XWaylandOnly : ScreenAccess::Full;
+    return ScreenAccess::Full;
 }
 
 bool SCPermissionChecks::soundServerReachable(int timeoutMs)

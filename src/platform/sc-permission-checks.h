@@ -9,7 +9,8 @@ namespace SCPermissionChecks {
 
 enum class ScreenAccess {
     Full, // an X11 session: the whole screen can be captured
-    XWaylandOnly, // a Wayland session: only windows of X11 programs reach the capture
+    Portal, // a Wayland session: the desktop shares screens and windows when asked
+    NoPortal, // a Wayland session whose desktop offers no screen-cast portal
     None // no X11 display at all
 };
 

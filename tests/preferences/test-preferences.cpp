@@ -865,7 +865,7 @@ void TestPreferences::listsWhatIsMissingAndRechecks()
     QVERIFY(!window.findChild<QLabel *>("microphoneStateLabel")->isVisible());
     QCOMPARE(m_urls.urls.size(), 1);
 
-    // A Wayland session: the screen row says why it needs XWayland.
+    // A Wayland session without the desktop's screen-cast portal: the row names what is missing.
     qputenv("WAYLAND_DISPLAY", "wayland-0");
     SCReviewAppPermissionsWindow wayland;
     wayland.show();
@@ -874,7 +874,7 @@ void TestPreferences::listsWhatIsMissingAndRechecks()
     QCOMPARE(screen->text(), QStringLiteral("Open Screen Recroding Preferences"));
     auto *why = wayland.findChild<QLabel *>("screenStateLabel");
     QVERIFY(why->isVisible());
-    QVERIFY2(why->text().contains("XWayland"), qPrintable(why->text()));
+    QVERIFY2(why->text().contains("xdg-desktop-portal"), qPrintable(why->text()));
 }
 
 void TestPreferences::everyWindowFits_data()

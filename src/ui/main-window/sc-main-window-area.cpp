@@ -331,7 +331,7 @@ void SCMainWindow::applyCrop(const ObsCaptureArea &area)
 
 bool SCMainWindow::setupRecordingArea()
 {
-    const SCCaptureSpace space = recordingSpace();
+    const SCCaptureSpace space = sharedSpace(recordingSpace());
     if (!space.isValid() || !m_obsReady)
         return false;
     const QRect g = space.logical;

@@ -5,6 +5,7 @@
 #include "ui_sc-main-window.h"
 
 #include "sc-countdown-widget.h"
+#include "sc-desktop-session.h"
 #include "sc-display-choice.h"
 #include "sc-draw-window.h"
 #include "sc-file-manager.h"
@@ -66,6 +67,7 @@ void SCMainWindow::initObsRecording()
     const int width = int(geometry.width() * ratio);
     const int height = int(geometry.height() * ratio);
 
+    m_obs->setScreenCastOnly(SCDesktopSession::isWayland());
     if (m_obs->initObs(width, height, FPS) < 1) {
         SCLogger::instance()->warning(QStringLiteral("Failed to initialize OBS"));
         return;
@@ -106,6 +108,7 @@ void SCMainWindow::setupOBSConnection()
             &SCMainWindow::onRecordStatusChanged, Qt::QueuedConnection);
     connect(m_obs.get(), &ObsWrapper::recordingFailed, this, &SCMainWindow::onRecordingFailed,
             Qt::QueuedConnection);
+    connect(m_obs.get(), &ObsWrapper::screenCastEnded, this, &SCMainWindow::onScreenShareEnded);
 }
 
 void SCMainWindow::setupMeterWidgets()
@@ -163,6 +166,9 @@ void SCMainWindow::startRecording(bool)
                                       tr("Not started: the save folder's disk is almost full."));
             return;
         }
+        // The desktop's sharing dialog comes before the countdown, not after it.
+        if (m_obsReady && !shareScreenForRecording())
+            return;
     }
 
     setWindowState(windowState() | Qt::WindowMinimized);
@@ -181,6 +187,7 @@ void SCMainWindow::startRecording(bool)
 
     if (m_countdownCancelled) {
         m_countdownCancelled = false;
+        endScreenShare();
         setControlState(QStringLiteral("idle"));
         emit recordingStartFailed(SCControlErrors::CANCELLED, tr("The countdown was cancelled."));
         return;
@@ -279,6 +286,7 @@ void SCMainWindow::startRecordingToFile(const QString &path)
     // A refused start has reported itself through the engine's signals; there is no file.
     if (m_obs->startRecording() != 0) {
         m_recordingTimer->stop();
+        endScreenShare();
         setControlState(QStringLiteral("idle"));
         return;
     }
@@ -318,6 +326,7 @@ QSize SCMainWindow::requestedVideoSize() const
 
 void SCMainWindow::failRecordingStart(const QString &reason)
 {
+    endScreenShare();
     setControlState(QStringLiteral("idle"));
     emit recordingStartFailed(SCControlErrors::FAILED, reason);
     if (m_recordingTimer)
@@ -459,6 +468,7 @@ void SCMainWindow::onRecordStatusChanged(int status)
     case 2: {
         m_isRecording = false;
         m_paused = false;
+        endScreenShare();
         m_windowTracker->setInterval(250);
         ui->recordingIcon->setPixmap(
                 QPixmap(QStringLiteral(":/res/forms/images/start-recording.svg")));

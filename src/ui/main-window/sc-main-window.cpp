@@ -5,6 +5,7 @@
 
 #include "area-selector.h"
 #include "sc-desktop-open.h"
+#include "sc-desktop-session.h"
 #include "sc-dialogs.h"
 #include "sc-draw-window.h"
 #include "sc-file-manager.h"
@@ -16,6 +17,7 @@
 #include "sc-screenshot-countdown.h"
 #include "sc-screenshot-window.h"
 #include "sc-screenshot.h"
+#include "sc-settings-window.h"
 #include "sc-settings.h"
 #include "sc-translator.h"
 #include "sc-types.h"
@@ -201,6 +203,11 @@ void SCMainWindow::initUIStatus()
     ui->screenshotFileLocationLineEdit->setReadOnly(true);
 
     ui->mouseSwitch->setChecked(m_settings.value(SCSettings::MOUSE_SHOW_HIGHLIGHT).toBool());
+    if (SCDesktopSession::isWayland()) {
+        ui->mouseSwitch->setChecked(false);
+        ui->mouseSwitch->setEnabled(false);
+        ui->mouseSwitch->setToolTip(SCSettingsWindow::pointerEffectsUnavailableText());
+    }
 
     ui->deleteFilesBtn->hide();
     retranslateCodeTexts();

@@ -30,6 +30,7 @@ class SCFileManager;
 class SCFullscreenToolbar;
 class SCGlobalHotkey;
 class SCNote;
+class SCScreenShare;
 class SCScreenshot;
 class SCScreenshotCountdown;
 class SCScreenshotWindow;
@@ -183,6 +184,11 @@ private:
     bool ensureSaveFolder(QString *message) const;
     void startRecordingToFile(const QString &path);
     void failRecordingStart(const QString &reason);
+    // Wayland: the desktop's sharing of the screen or a window; see sc-main-window-sharing.cpp.
+    bool shareScreenForRecording();
+    void endScreenShare();
+    void onScreenShareEnded();
+    SCCaptureSpace sharedSpace(const SCCaptureSpace &space) const;
     bool confirmLowDiskSpace(const QString &folder);
     void checkDiskSpaceWhileRecording();
     QSize requestedVideoSize() const;
@@ -306,6 +312,8 @@ private:
     SCGlobalHotkey *m_pauseHotkey = nullptr;
     SCNote *m_screenshotNote = nullptr;
     SCNote *m_deviceNote = nullptr;
+    SCNote *m_shareNote = nullptr;
+    SCScreenShare *m_screenShare = nullptr;
     SCDisplayChoice *m_displayChoice = nullptr;
     QString m_reportedMissingMic;
     QString m_reportedMissingSpeaker;

@@ -1,5 +1,8 @@
 #include "sc-screenshot.h"
 
+#include "sc-desktop-session.h"
+#include "sc-logger.h"
+#include "sc-screenshot-portal.h"
 #include "sc-settings.h"
 
 #include <QBuffer>
@@ -31,6 +34,8 @@ constexpr int SETTLE_POLL_MS = 50;
 constexpr int SETTLE_MIN_MS = 100;
 // A playing video never settles; it is taken as it is then.
 constexpr int SETTLE_MAX_MS = 1500;
+// The desktop may ask the person first.
+constexpr int PORTAL_TIMEOUT_MS = 60000;
 
 } // namespace
 
@@ -49,9 +54,10 @@ QPixmap SCScreenshot::captureFullScreen()
         emit error(QStringLiteral("Failed to get primary screen"));
         return QPixmap();
     }
-    const QPixmap pixmap = screen->grabWindow(0);
+    const QPixmap pixmap = grabScreen(screen, QRect(QPoint(0, 0), screen->geometry().size()));
     if (pixmap.isNull()) {
-        emit error(QStringLiteral("Failed to capture full screen"));
+        emit error(m_grabError.isEmpty() ? QStringLiteral("Failed to capture full screen")
+                                         : m_grabError);
         return QPixmap();
     }
     emit screenshotCaptured(pixmap);
@@ -69,12 +75,47 @@ QPixmap SCScreenshot::captureArea(const QRect &area)
         emit error(QStringLiteral("Failed to get primary screen"));
         return QPixmap();
     }
-    const QPixmap pixmap = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
+    const QPixmap pixmap = grabScreen(screen, area);
     if (pixmap.isNull()) {
-        emit error(QStringLiteral("Failed to capture area"));
+        emit error(m_grabError.isEmpty() ? QStringLiteral("Failed to capture area") : m_grabError);
         return QPixmap();
     }
     emit screenshotCaptured(pixmap);
+    return pixmap;
+}
+
+QPixmap SCScreenshot::grabScreen(QScreen *screen, const QRect &local)
+{
+    m_grabError.clear();
+    if (!SCDesktopSession::isWayland())
+        return screen->grabWindow(0, local.x(), local.y(), local.width(), local.height());
+    // A Wayland desktop shows its screens only through its screenshot portal, as one
+    // picture of all of them.
+    SCScreenshotPortal portal;
+    const SCScreenshotPortal::Status status = portal.takeAndWait(PORTAL_TIMEOUT_MS);
+    SCLogger::instance()->info(
+            QStringLiteral("Screenshot from the desktop: %1").arg(portal.detail()));
+    if (status != SCScreenshotPortal::Status::Taken) {
+        m_grabError = status == SCScreenshotPortal::Status::Missing
+                ? tr("Screenshots on Wayland need xdg-desktop-portal and a portal backend for "
+                     "this desktop (xdg-desktop-portal-gnome, -kde or -wlr).")
+                : status == SCScreenshotPortal::Status::Cancelled
+                ? tr("The screenshot was cancelled.")
+                : tr("The desktop did not give a picture of the screen.");
+        return {};
+    }
+    const QImage picture = portal.picture();
+    QRect desktop;
+    for (QScreen *each : QGuiApplication::screens())
+        desktop |= each->geometry();
+    if (picture.isNull() || desktop.isEmpty())
+        return {};
+    const qreal scale = qreal(picture.width()) / desktop.width();
+    const QRect global = local.translated(screen->geometry().topLeft() - desktop.topLeft());
+    const QRect pixels(qRound(global.x() * scale), qRound(global.y() * scale),
+                       qRound(global.width() * scale), qRound(global.height() * scale));
+    QPixmap pixmap = QPixmap::fromImage(picture.copy(pixels & picture.rect()));
+    pixmap.setDevicePixelRatio(scale);
     return pixmap;
 }
 
@@ -113,6 +154,22 @@ void SCScreenshot::captureAreaWhenSettled(const QRect &area, QObject *context,
     const QRect local = area.translated(-screen->geometry().topLeft());
     QPointer<QScreen> target(screen);
     QPointer<SCScreenshot> self(this);
+    if (SCDesktopSession::isWayland()) {
+        // The desktop's picture is taken once: asking again and again may ask the person.
+        QTimer::singleShot(SETTLE_MIN_MS, context, [=]() {
+            if (!self)
+                return;
+            const QPixmap pixmap = target ? self->grabScreen(target, local) : QPixmap();
+            if (pixmap.isNull())
+                emit self->error(self->m_grabError.isEmpty()
+                                         ? QStringLiteral("Failed to capture area")
+                                         : self->m_grabError);
+            else
+                emit self->screenshotCaptured(pixmap);
+            done(pixmap);
+        });
+        return;
+    }
     auto *timer = new QTimer(context);
     timer->setInterval(SETTLE_POLL_MS);
     auto previous = std::make_shared<QImage>();

@@ -2,10 +2,13 @@
 
 #include <QObject>
 #include <QPixmap>
+#include <QRect>
 #include <QSettings>
 #include <QString>
 
 #include <functional>
+
+class QScreen;
 
 // Grabs pixels of the primary screen and writes screenshot files named, placed and encoded
 // as the settings say.
@@ -41,6 +44,8 @@ signals:
     void error(const QString &errorMessage);
 
 private:
+    // `local`: logical pixels of `screen`; a null picture with the reason in m_grabError.
+    QPixmap grabScreen(QScreen *screen, const QRect &local);
     QString ensureDirectoryExists(const QString &path) const;
     QString formatSetting() const;
     bool writeNewFile(const QPixmap &pixmap, const QString &directory, const QString &fileName,
@@ -49,5 +54,6 @@ private:
 
     QString m_saveDirectory;
     QString m_lastSavedPath;
+    QString m_grabError;
     QSettings m_settings;
 };

@@ -117,7 +117,9 @@ void SCReviewAppPermissionsWindow::loadStyleSheet()
 
 bool SCReviewAppPermissionsWindow::checkScreenRecordingPermission() const
 {
-    return SCPermissionChecks::screenAccess() == SCPermissionChecks::ScreenAccess::Full;
+    const SCPermissionChecks::ScreenAccess access = SCPermissionChecks::screenAccess();
+    return access == SCPermissionChecks::ScreenAccess::Full
+            || access == SCPermissionChecks::ScreenAccess::Portal;
 }
 
 bool SCReviewAppPermissionsWindow::checkCameraPermission() const
@@ -153,14 +155,16 @@ void SCReviewAppPermissionsWindow::updatePermissionStates()
 {
     const SCPermissionChecks::ScreenAccess screen = SCPermissionChecks::screenAccess();
     QString screenWhy;
-    if (screen == SCPermissionChecks::ScreenAccess::XWaylandOnly) {
-        screenWhy = tr("This is a Wayland session: only windows of programs that run through "
-                       "XWayland can be captured. Log in to an X11 session to record the whole "
-                       "screen.");
+    if (screen == SCPermissionChecks::ScreenAccess::NoPortal) {
+        screenWhy = tr("Screen recording on Wayland needs xdg-desktop-portal and a portal "
+                       "backend for this desktop (xdg-desktop-portal-gnome, -kde or -wlr).");
     } else if (screen == SCPermissionChecks::ScreenAccess::None) {
         screenWhy = tr("No X11 display is available, so the screen cannot be captured.");
     }
-    showState(m_screen, screen == SCPermissionChecks::ScreenAccess::Full, screenWhy);
+    showState(m_screen,
+              screen == SCPermissionChecks::ScreenAccess::Full
+                      || screen == SCPermissionChecks::ScreenAccess::Portal,
+              screenWhy);
 
     const QStringList cameras = SCPermissionChecks::unreadableVideoDevices();
     showState(m_camera, cameras.isEmpty(),

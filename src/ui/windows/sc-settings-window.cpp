@@ -1,5 +1,6 @@
 #include "sc-settings-window.h"
 
+#include "sc-desktop-session.h"
 #include "sc-dialog-title-bar.h"
 #include "sc-dialogs.h"
 #include "sc-frameless-window-agent.h"
@@ -7,6 +8,7 @@
 #include "sc-hotkey-edit.h"
 #include "sc-path-field.h"
 #include "sc-recording-quality-fields.h"
+#include "sc-screen-share.h"
 #include "sc-settings-sound-page.h"
 #include "sc-settings.h"
 #include "sc-types.h"
@@ -220,6 +222,10 @@ QWidget *SCSettingsWindow::buildMousePage()
     m_highlightCursorCheckBox->setObjectName(QStringLiteral("highlightCursorCheckBox"));
     layout->addWidget(m_showCursorCheckBox);
     layout->addWidget(m_highlightCursorCheckBox);
+    if (SCDesktopSession::isWayland()) {
+        m_highlightCursorCheckBox->setEnabled(false);
+        m_highlightCursorCheckBox->setToolTip(pointerEffectsUnavailableText());
+    }
     layout->addStretch();
     return page;
 }
@@ -284,8 +290,27 @@ QWidget *SCSettingsWindow::buildDesktopPage()
     layout->addWidget(m_closeToTrayCheckBox);
     layout->addWidget(m_noTrayLabel);
     layout->addWidget(m_notificationsCheckBox);
+    if (SCDesktopSession::isWayland()) {
+        // The desktop remembers what it let the program share; this makes it ask again.
+        auto *forget = new QPushButton(tr("Forget screen-sharing permission"), page);
+        forget->setObjectName(QStringLiteral("forgetSharingButton"));
+        forget->setToolTip(tr("The next recording asks the desktop again which screen or "
+                              "window to share."));
+        forget->setEnabled(SCScreenShare::hasPermissions());
+        connect(forget, &QPushButton::clicked, this, [forget]() {
+            SCScreenShare::forgetPermissions();
+            forget->setEnabled(false);
+        });
+        layout->addWidget(forget, 0, Qt::AlignLeft);
+    }
     layout->addStretch();
     return page;
+}
+
+QString SCSettingsWindow::pointerEffectsUnavailableText()
+{
+    return tr("Wayland desktops do not tell programs where the pointer is or when it clicks, "
+              "so the pointer cannot be highlighted.");
 }
 
 void SCSettingsWindow::setupConnections()

@@ -27,6 +27,8 @@ class SCSettingsWindow : public QMainWindow
     Q_OBJECT
 
 public:
+    // Why the pointer highlight and click rings are off on Wayland.
+    static QString pointerEffectsUnavailableText();
     struct SettingsCache
     {
         QString language;

@@ -1,0 +1,53 @@
+#include "sc-desktop-session.h"
+
+#include <QtGlobal>
+
+namespace SCDesktopSession {
+
+Kind detect()
+{
+    const QByteArray type = qgetenv("XDG_SESSION_TYPE").toLower();
+    if (type == "wayland")
+        return Kind::Wayland;
+    if (type == "x11")
+        return Kind::X11;
+    return qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") ? Kind::X11 : Kind::Wayland;
+}
+
+Kind current()
+{
+    static const Kind kind = detect();
+    return kind;
+}
+
+bool isWayland()
+{
+    return current() == Kind::Wayland;
+}
+
+QString describe()
+{
+    const QString type = qEnvironmentVariable("XDG_SESSION_TYPE");
+    const QString wayland = qEnvironmentVariable("WAYLAND_DISPLAY");
+    const QString desktop = qEnvironmentVariable("XDG_CURRENT_DESKTOP");
+    const QString display = qEnvironmentVariable("DISPLAY");
+    return QStringLiteral("%1 session (XDG_SESSION_TYPE=%2, WAYLAND_DISPLAY=%3, DISPLAY=%4, "
+                          "desktop %5)")
+            .arg(isWayland() ? QStringLiteral("Wayland") : QStringLiteral("X11"),
+                 type.isEmpty() ? QStringLiteral("-") : type,
+                 wayland.isEmpty() ? QStringLiteral("-") : wayland,
+                 display.isEmpty() ? QStringLiteral("-") : display,
+                 desktop.isEmpty() ? QStringLiteral("-") : desktop);
+}
+
+QString chooseQtPlatform()
+{
+    if (!isWayland() || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return {};
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return {};
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    return QStringLiteral("xcb");
+}
+
+} // namespace SCDesktopSession

@@ -1,0 +1,293 @@
+// The real program in the headless Wayland session: recordings through the desktop's
+// screen-cast portal (the real frontend, the test backend's PipeWire streams), driven through
+// the program's control interface as a script or a key binding would, and the files checked
+// with ffprobe. The backend's log says what the program asked the desktop for.
+
+#include "control-bus.h"
+#include "desktop-input.h"
+#include "lean-a-files.h"
+#include "media-probe.h"
+#include "sc-settings.h"
+
+#include <QDBusInterface>
+#include <QDBusReply>
+#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString TEST_PORTAL = QStringLiteral("org.vistrel.TestPortal");
+const QString TEST_PORTAL_PATH = QStringLiteral("/org/vistrel/TestPortal");
+
+QDBusInterface testPortal()
+{
+    return QDBusInterface(TEST_PORTAL, TEST_PORTAL_PATH, TEST_PORTAL);
+}
+
+// The backend's calls of one method since the last reset, oldest first.
+QList<QJsonObject> portalCalls(const QString &method)
+{
+    QDBusReply<QString> reply = testPortal().call(QStringLiteral("GetLog"));
+    QList<QJsonObject> calls;
+    for (const QJsonValue &entry : QJsonDocument::fromJson(reply.value().toUtf8()).array()) {
+        if (entry[QStringLiteral("method")].toString() == method)
+            calls << entry.toObject();
+    }
+    return calls;
+}
+
+QSize screenSize()
+{
+    const QStringList sides = qEnvironmentVariable("VISTREL_TEST_SCREEN", "1920x1080").split('x');
+    return {sides.value(0).toInt(), sides.value(1).toInt()};
+}
+
+} // namespace
+
+class TestWaylandRecording : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void cleanupTestCase();
+    void recordsTheSharedScreenAndAsksOnce();
+    void cancelledOrRefusedSharingLeavesNothing_data();
+    void cancelledOrRefusedSharingLeavesNothing();
+    void sharingEndedByTheDesktopFinishesTheFile();
+    void gifAndSoundFormats_data();
+    void gifAndSoundFormats();
+
+private:
+    void writeSettings(const QString &format);
+    // StartRecording through the control interface: the file's path, or the error's text.
+    QString startRecording(const QVariantMap &options, bool *ok);
+    QString stopRecording();
+    bool waitForState(const QString &state, int timeoutMs = 20000);
+    int libraryEntries() const;
+
+    QTemporaryDir m_home;
+    QString m_config;
+    QString m_data;
+    QString m_videos;
+    QProcess m_program;
+};
+
+void TestWaylandRecording::initTestCase()
+{
+    QVERIFY(m_home.isValid());
+    m_config = m_home.filePath("config");
+    m_data = m_home.filePath("data");
+    m_videos = m_home.filePath("Videos/Vistrel");
+    QVERIFY2(qEnvironmentVariableIsSet("WAYLAND_DISPLAY") && qEnvironmentVariableIsSet("DISPLAY"),
+             "runs in scripts/test-env.sh --wayland with VISTREL_WAYLAND_XWAYLAND=1");
+    writeSettings("MP4");
+
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("HOME", m_home.path());
+    env.insert("XDG_CONFIG_HOME", m_config);
+    env.insert("XDG_DATA_HOME", m_data);
+    // As a desktop session starts programs: the program chooses how its windows run.
+    env.remove("QT_QPA_PLATFORM");
+    m_program.setProcessEnvironment(env);
+    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_program.setStandardOutputFile(QProcess::nullDevice());
+    m_program.start(VISTREL_EXECUTABLE, {});
+    QVERIFY(m_program.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(logsUnder(m_data).contains("OBS initialized successfully"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(ControlBus::serviceRunning(), 10000);
+    const QString log = logsUnder(m_data);
+    QVERIFY2(log.contains("Wayland session (XDG_SESSION_TYPE=wayland"), qPrintable(log));
+    QVERIFY2(log.contains("windows on Qt's xcb platform"), qPrintable(log));
+    // No permission review: the desktop's portal is there to share the screen.
+    QVERIFY2(!log.contains("Showing the permission review"), qPrintable(log));
+}
+
+void TestWaylandRecording::init()
+{
+    QVERIFY(testPortal().call(QStringLiteral("Reset")).type() != QDBusMessage::ErrorMessage);
+    QDir(m_videos).removeRecursively();
+}
+
+void TestWaylandRecording::cleanupTestCase()
+{
+    if (m_program.state() == QProcess::NotRunning)
+        return;
+    m_program.terminate();
+    if (!m_program.waitForFinished(15000)) {
+        m_program.kill();
+        m_program.waitForFinished();
+    }
+}
+
+void TestWaylandRecording::writeSettings(const QString &format)
+{
+    QSettings settings(m_config + "/" + SCSettings::ORGANIZATION + "/" + SCSettings::APPLICATION
+                               + ".conf",
+                       QSettings::IniFormat);
+    settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
+    settings.setValue(SCSettings::MOUSE_SHOW_CURSOR, true);
+    settings.setValue(SCSettings::RECORDING_FORMAT, format);
+}
+
+QString TestWaylandRecording::startRecording(const QVariantMap &options, bool *ok)
+{
+    QVariantMap all = options;
+    all.insert("countdown", false);
+    QDBusInterface control(ControlBus::SERVICE, ControlBus::PATH, ControlBus::INTERFACE);
+    control.setTimeout(60000);
+    QDBusReply<QString> reply = control.call("StartRecording", all);
+    *ok = reply.isValid();
+    return reply.isValid() ? reply.value() : reply.error().message();
+}
+
+QString TestWaylandRecording::stopRecording()
+{
+    QDBusInterface control(ControlBus::SERVICE, ControlBus::PATH, ControlBus::INTERFACE);
+    control.setTimeout(60000);
+    QDBusReply<QString> reply = control.call("StopRecording");
+    return reply.isValid() ? reply.value() : QString();
+}
+
+bool TestWaylandRecording::waitForState(const QString &state, int timeoutMs)
+{
+    return QTest::qWaitFor([&] { return ControlBus::state() == state; }, timeoutMs);
+}
+
+int TestWaylandRecording::libraryEntries() const
+{
+    return QJsonDocument::fromJson(readAll(m_data + "/" + SCSettings::ORGANIZATION + "/"
+                                           + SCSettings::APPLICATION + "/file_data.json"))
+            .array()
+            .size();
+}
+
+// Full screen, then a region of it: the first recording shows the desktop's dialog and keeps
+// the permission it gives, the second passes it back and sees no dialog.
+void TestWaylandRecording::recordsTheSharedScreenAndAsksOnce()
+{
+    bool ok = false;
+    const QString file = startRecording({}, &ok);
+    QVERIFY2(ok, qPrintable(file));
+    QTest::qWait(3000);
+    QCOMPARE(stopRecording(), file);
+    QVERIFY(waitForState("idle"));
+
+    QList<QJsonObject> starts = portalCalls("ScreenCast.Start");
+    QCOMPARE(starts.size(), 1);
+    QCOMPARE(starts[0]["dialog"].toBool(), true);
+    QCOMPARE(starts[0]["cursor_mode"].toInt(), 2); // drawn into the stream
+    QCOMPARE(starts[0]["persist_mode"].toInt(), 2);
+    const QString issued = starts[0]["restore_data_issued"].toString();
+    QVERIFY(!issued.isEmpty());
+    // The sharing ends with the recording: the desktop's indicator goes away.
+    QTRY_VERIFY_WITH_TIMEOUT(!portalCalls("Session.Close").isEmpty(), 5000);
+
+    const QSize screen = screenSize();
+    MediaProbe probe(file);
+    QCOMPARE(probe.streamSummary(),
+             QString("video,%1,%2\naudio").arg(screen.width()).arg(screen.height()));
+    const std::optional<long> frames = MediaProbe::frameCount(file);
+    const std::optional<long> distinct = MediaProbe::distinctFrameCount(file);
+    QVERIFY(frames && distinct);
+    // 30 a second for about 3 s; the ball moves in every picture of the stream.
+    QVERIFY2(*frames >= 75 && *frames <= 105, qPrintable(QString::number(*frames)));
+    QVERIFY2(*distinct >= *frames - 2, qPrintable(QString("%1 of %2").arg(*distinct).arg(*frames)));
+
+    // A region, measured in the screen's pixels.
+    const QString region = startRecording({{"region", "200,100,640x360"}}, &ok);
+    QVERIFY2(ok, qPrintable(region));
+    QTest::qWait(1500);
+    QCOMPARE(stopRecording(), region);
+    QVERIFY(waitForState("idle"));
+    starts = portalCalls("ScreenCast.Start");
+    QCOMPARE(starts.size(), 2);
+    QCOMPARE(starts[1]["dialog"].toBool(), false);
+    QCOMPARE(starts[1]["restored_from"].toString(), issued);
+    QCOMPARE(MediaProbe(region).streamSummary(), QString("video,640,360\naudio"));
+}
+
+void TestWaylandRecording::cancelledOrRefusedSharingLeavesNothing_data()
+{
+    QTest::addColumn<int>("response");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("cancelled") << 1 << "Recording cancelled: the screen was not shared.";
+    QTest::newRow("refused") << 2 << "The desktop did not share the screen.";
+}
+
+void TestWaylandRecording::cancelledOrRefusedSharingLeavesNothing()
+{
+    QFETCH(int, response);
+    QFETCH(QString, message);
+    const int entries = libraryEntries();
+    testPortal().call("SetNextResponse", "Start", uint(response));
+    bool ok = true;
+    const QString error = startRecording({}, &ok);
+    QVERIFY(!ok);
+    QVERIFY2(error.startsWith(message), qPrintable(error));
+    QCOMPARE(ControlBus::state(), QString("idle"));
+    QCOMPARE(libraryEntries(), entries);
+    QVERIFY(QDir(m_videos).entryList(QDir::Files).isEmpty());
+    // A refusal is told in a window, which is closed for the next case.
+    if (response == 2) {
+        const QString box
+                = xdotoolOutput({"search", "--sync", "--onlyvisible", "--name", "Recording Error"});
+        QVERIFY2(!box.isEmpty(), "the refusal was not shown");
+        xdotool({"windowactivate", "--sync", box.section('\n', 0, 0), "key", "Return"});
+        QTRY_VERIFY_WITH_TIMEOUT(
+                xdotoolOutput({"search", "--onlyvisible", "--name", "Recording Error"}).isEmpty(),
+                5000);
+    }
+}
+
+// The desktop stops the sharing two seconds in: the recording ends as if stopped, and the
+// file holds those two seconds.
+void TestWaylandRecording::sharingEndedByTheDesktopFinishesTheFile()
+{
+    testPortal().call("EndStreamAfter", 2.0);
+    bool ok = false;
+    const QString file = startRecording({}, &ok);
+    QVERIFY2(ok, qPrintable(file));
+    QVERIFY2(waitForState("idle", 15000), "the recording did not end with the sharing");
+    QVERIFY(logsUnder(m_data).contains("The shared screen ended: stopping the recording"));
+    QVERIFY(MediaProbe::decodes(file));
+    const double duration = MediaProbe::decodedDuration(file);
+    QVERIFY2(duration > 1.0 && duration < 4.0, qPrintable(QString::number(duration)));
+}
+
+void TestWaylandRecording::gifAndSoundFormats_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<QString>("streams");
+    QTest::addColumn<bool>("shares");
+    const QSize screen = screenSize();
+    QTest::newRow("GIF") << "GIF" << QString("video,%1,%2").arg(screen.width()).arg(screen.height())
+                         << true;
+    QTest::newRow("MP3") << "MP3"
+                         << "audio" << false;
+}
+
+void TestWaylandRecording::gifAndSoundFormats()
+{
+    QFETCH(QString, format);
+    QFETCH(QString, streams);
+    QFETCH(bool, shares);
+    bool ok = false;
+    const QString file = startRecording({{"format", format}, {"area", "full"}}, &ok);
+    QVERIFY2(ok, qPrintable(file));
+    QTest::qWait(2000);
+    QCOMPARE(stopRecording(), file);
+    QVERIFY(waitForState("idle", 30000));
+    QCOMPARE(MediaProbe(file).streamSummary(), streams);
+    // Sound alone needs nothing of the desktop.
+    QCOMPARE(portalCalls("ScreenCast.Start").size(), shares ? 1 : 0);
+}
+
+QTEST_GUILESS_MAIN(TestWaylandRecording)
+#include "test-wayland-recording.moc"
