@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 
@@ -169,8 +170,6 @@ struct PipeWireGrabber::Stream
                 arrival = os_gettime_ns();
             }
         }
-        if (released != newest)
-            ++owner->m_received;
         if (released)
             pw_stream_queue_buffer(stream, released);
         arrived.notify_all();

@@ -4,7 +4,6 @@
 #include "picture-grabber.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -36,8 +35,6 @@ public:
     int streamHeight() const;
     // True once the stream ended: the desktop stopped the sharing or the window closed.
     bool displayLost() const override { return m_lost; }
-    // Pictures the stream delivered so far.
-    uint64_t picturesReceived() const { return m_received; }
 
 private:
     struct Stream;
@@ -59,5 +56,4 @@ private:
     bool m_sizeChangeLogged = false;
     uint64_t m_pictureTime = 0;
     std::atomic<bool> m_lost {false};
-    std::atomic<uint64_t> m_received {0};
 };

@@ -146,15 +146,21 @@ void SCPortalRequest::sendClose()
     }
 }
 
-void SCPortalRequest::onResponse(uint code, const QVariantMap &results)
+bool SCPortalRequest::settle()
 {
     if (!m_pending)
-        return;
+        return false;
     m_pending = false;
     delete m_watcher;
     m_watcher = nullptr;
     unsubscribe();
-    Q_EMIT answered(code, results);
+    return true;
+}
+
+void SCPortalRequest::onResponse(uint code, const QVariantMap &results)
+{
+    if (settle())
+        Q_EMIT answered(code, results);
 }
 
 bool SCPortalRequest::subscribe(const QString &path)
@@ -179,13 +185,8 @@ void SCPortalRequest::fail(const QString &errorName, const QString &message)
     QMetaObject::invokeMethod(
             this,
             [this, errorName, message] {
-                if (!m_pending)
-                    return;
-                m_pending = false;
-                delete m_watcher;
-                m_watcher = nullptr;
-                unsubscribe();
-                Q_EMIT failed(errorName, message);
+                if (settle())
+                    Q_EMIT failed(errorName, message);
             },
             Qt::QueuedConnection);
 }

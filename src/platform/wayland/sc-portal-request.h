@@ -58,6 +58,8 @@ private:
     void sendClose();
     bool subscribe(const QString &path);
     void unsubscribe();
+    // Ends the pending call: false when it had ended already.
+    bool settle();
     void fail(const QString &errorName, const QString &message);
 
     QDBusConnection m_bus;
