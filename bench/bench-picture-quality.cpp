@@ -86,11 +86,9 @@ double BenchPictureQuality::ssim(const QImage &a, const QImage &b)
     return windows ? total / double(windows) : 0.0;
 }
 
-std::optional<BenchPictureQuality::Result> BenchPictureQuality::measure(const QString &file,
-                                                                        const QSize &screen,
-                                                                        uint32_t animationStartMs,
-                                                                        int samples,
-                                                                        const QRect &area)
+std::optional<BenchPictureQuality::Result>
+BenchPictureQuality::measure(const QString &file, const QSize &screen, uint32_t animationStartMs,
+                             int samples, const QRect &area)
 {
     const QRect part = area.isEmpty() ? QRect(QPoint(0, 0), screen) : area;
     const bool whole = part.size() == screen;

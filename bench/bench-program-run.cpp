@@ -18,7 +18,6 @@
 #include <QSettings>
 #include <QTimer>
 
-
 namespace {
 
 const QString START_KEY = QStringLiteral("F9");
@@ -88,6 +87,8 @@ BenchFigures BenchProgramRun::run(const QString &home, const BenchSetup &setup)
     environment.insert(QStringLiteral("HOME"), home);
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+    // As a desktop session starts programs: the program chooses how its windows run.
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     program.setProcessEnvironment(environment);
     program.setProcessChannelMode(QProcess::MergedChannels);
     program.setStandardOutputFile(home + QStringLiteral("/output.txt"));

@@ -7,12 +7,17 @@
 //                              alone in this process, which GIF and a region (in the middle of
 //                              the screen) always use
 //   record-bench --animate     the moving content alone (run as a child of the benchmark)
+//   record-bench [seconds] [--fps N] --program-only FILE --label NAME
+//                              the built program alone on whatever the screen shows, its
+//                              figures kept in FILE (for sessions that cannot run both)
+//   record-bench --table A B   the table of two such runs
 //
 // Run it through scripts/record-bench.sh, which provides the desktop session. Figures are
 // printed, never judged.
 
 #include "bench-animation-window.h"
 #include "bench-ffmpeg-run.h"
+#include "bench-figures-file.h"
 #include "bench-figures.h"
 #include "bench-picture-quality.h"
 #include "bench-program-run.h"
@@ -117,6 +122,7 @@ void measureFirstFrame(BenchFigures &figures, const QString &png)
         figures.startLatencyMs = double(int32_t(*code - figures.startCallMs));
 }
 
+// Without the animation on the screen (animationStartMs 0) there is nothing to compare with.
 void analyse(BenchFigures &figures, const QString &png, uint32_t animationStartMs)
 {
     if (!figures.error.isEmpty() || !QFile::exists(figures.file))
@@ -128,6 +134,8 @@ void analyse(BenchFigures &figures, const QString &png, uint32_t animationStartM
     figures.pixelFormat = MediaProbe::pixelFormat(figures.file);
     if (figures.startCallMs != 0)
         measureFirstFrame(figures, png);
+    if (animationStartMs == 0)
+        return;
     QScreen *screen = QGuiApplication::primaryScreen();
     const auto quality = BenchPictureQuality::measure(figures.file,
                                                       screen->size() * screen->devicePixelRatio(),
@@ -227,6 +235,42 @@ void printTable(const BenchFigures &a, const BenchFigures &b)
           << (ratio > 0 ? QString::number(ratio, 'f', 2) : QStringLiteral("n/a")) << '\n';
 }
 
+int printSavedTable(const QString &first, const QString &second)
+{
+    const std::optional<BenchFigures> a = BenchFiguresFile::load(first);
+    const std::optional<BenchFigures> b = BenchFiguresFile::load(second);
+    if (!a || !b) {
+        std::fputs("record-bench: the figures files cannot be read\n", stderr);
+        return 1;
+    }
+    printTable(*a, *b);
+    int status = 0;
+    for (const BenchFigures *figures : {&*a, &*b})
+        if (!figures->error.isEmpty()) {
+            out() << figures->name << ": " << figures->error << '\n';
+            status = 1;
+        }
+    out().flush();
+    return status;
+}
+
+int recordProgramOnly(const QString &folder, const BenchSetup &setup, const QString &name,
+                      const QString &figuresFile)
+{
+    const QString home = folder + QStringLiteral("/program");
+    QDir().mkpath(home);
+    BenchFigures figures = BenchProgramRun().run(home, setup);
+    figures.name = name;
+    analyse(figures, folder + QStringLiteral("/first.png"), 0);
+    if (!BenchFiguresFile::save(figures, figuresFile)) {
+        std::fputs("record-bench: the figures cannot be written\n", stderr);
+        return 1;
+    }
+    out() << name << " recording done, load average " << loadAverage() << '\n';
+    out().flush();
+    return figures.error.isEmpty() ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -235,10 +279,14 @@ int main(int argc, char *argv[])
     const QStringList arguments = app.arguments().mid(1);
     if (arguments.value(0) == QLatin1String("--animate"))
         return animate();
+    if (arguments.value(0) == QLatin1String("--table") && arguments.size() == 3)
+        return printSavedTable(arguments.at(1), arguments.at(2));
 
     BenchSetup setup;
     setup.seconds = DEFAULT_SECONDS;
     bool engineOnly = false;
+    QString figuresFile;
+    QString name = QStringLiteral("Vistrel");
     bool ok = true;
     for (int i = 0; ok && i < arguments.size(); ++i) {
         const QString &argument = arguments.at(i);
@@ -247,6 +295,10 @@ int main(int argc, char *argv[])
             ok = ok && setup.fps >= 1 && setup.fps <= 120;
         } else if (argument == QLatin1String("--engine")) {
             engineOnly = true;
+        } else if (argument == QLatin1String("--program-only") && i + 1 < arguments.size()) {
+            figuresFile = arguments.at(++i);
+        } else if (argument == QLatin1String("--label") && i + 1 < arguments.size()) {
+            name = arguments.at(++i);
         } else if (argument == QLatin1String("--format") && i + 1 < arguments.size()) {
             setup.format = arguments.at(++i).toLower();
             ok = QStringList({"mp4", "mkv", "webm", "gif"}).contains(setup.format);
@@ -267,7 +319,9 @@ int main(int argc, char *argv[])
     }
     if (!ok) {
         std::fputs("usage: record-bench [seconds (1-3600, default 20)] [--fps 1-120 (default 30)] "
-                   "[--format mp4|mkv|webm|gif] [--region WxH] [--engine]\n",
+                   "[--format mp4|mkv|webm|gif] [--region WxH] [--engine]\n"
+                   "       record-bench [seconds] [--fps N] --program-only FILE --label NAME\n"
+                   "       record-bench --table FILE FILE\n",
                    stderr);
         return 2;
     }
@@ -303,6 +357,9 @@ int main(int argc, char *argv[])
                          : "the built program, started and stopped by its hotkey")
           << '\n';
     out().flush();
+
+    if (!figuresFile.isEmpty())
+        return recordProgramOnly(dir.path(), setup, name, figuresFile);
 
     uint32_t animationStartMs = 0;
     auto animation = startAnimation(&animationStartMs);

@@ -7,6 +7,7 @@
 #include "area-selector.h"
 #include "obs-capture-area.h"
 #include "sc-camera-window.h"
+#include "sc-desktop-session.h"
 #include "sc-display-choice.h"
 #include "sc-draw-window.h"
 #include "sc-frame-geometry.h"
@@ -103,6 +104,11 @@ void SCMainWindow::onModeTileReleased(QWidget *tile)
     } else if (tile == ui->selectRegionWidget) {
         m_recordingMode = Region;
         selectAreaWithSelector();
+    } else if (SCDesktopSession::isWayland()) {
+        // The desktop's sharing dialog picks the window when the recording starts; its
+        // whole picture is recorded.
+        m_recordingMode = Window;
+        onFullScreenClicked();
     } else {
         m_recordingMode = Window;
         selectWindowForRecording();

@@ -6,6 +6,7 @@
 #include "ui_sc-main-window.h"
 
 #include "area-selector.h"
+#include "sc-desktop-session.h"
 #include "sc-draw-window.h"
 #include "sc-file-manager.h"
 #include "sc-logger.h"
@@ -77,6 +78,10 @@ void SCMainWindow::startRequested(const SCRecordingRequest &request)
         break;
     }
     case SCRecordingRequest::Area::Window:
+        if (SCDesktopSession::isWayland()) {
+            onModeTileReleased(ui->selectWindowWidget);
+            break;
+        }
         // The person picks the window; the recording starts once they have.
         m_startAfterWindowPick = true;
         m_skipNextCountdown = !request.countdown;

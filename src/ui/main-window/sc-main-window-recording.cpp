@@ -241,7 +241,10 @@ void SCMainWindow::startRecordingHandler()
 
 bool SCMainWindow::prepareRecording()
 {
-    if (!m_areaSet || !m_screenEnabled || m_recordingMode == FullScreen) {
+    // A window shared by a Wayland desktop is all of the shared picture.
+    const bool wholePicture = m_recordingMode == FullScreen
+            || (m_recordingMode == Window && SCDesktopSession::isWayland());
+    if (!m_areaSet || !m_screenEnabled || wholePicture) {
         const SCCaptureSpace space = fullScreenSpace();
         if (!space.isValid())
             return false;

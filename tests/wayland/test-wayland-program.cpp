@@ -1,7 +1,7 @@
-// The real program in the headless Wayland session: recordings through the desktop's
-// screen-cast portal (the real frontend, the test backend's PipeWire streams), driven through
-// the program's control interface as a script or a key binding would, and the files checked
-// with ffprobe. The backend's log says what the program asked the desktop for.
+// The real program in the headless Wayland session: recordings and screenshots through the
+// desktop's portals (the real frontend, the test backend's PipeWire streams and pictures),
+// driven through the program's control interface as a script or a key binding would, and the
+// files checked with ffprobe. The backend's log says what the program asked the desktop for.
 
 #include "control-bus.h"
 #include "desktop-input.h"
@@ -9,6 +9,7 @@
 #include "media-probe.h"
 #include "sc-settings.h"
 
+#include <QColor>
 #include <QDBusInterface>
 #include <QDBusReply>
 #include <QImage>
@@ -49,7 +50,7 @@ QSize screenSize()
 
 } // namespace
 
-class TestWaylandRecording : public QObject
+class TestWaylandProgram : public QObject
 {
     Q_OBJECT
 
@@ -63,6 +64,10 @@ private Q_SLOTS:
     void sharingEndedByTheDesktopFinishesTheFile();
     void gifAndSoundFormats_data();
     void gifAndSoundFormats();
+    void windowComesFromTheDesktopsChoice();
+    void screenshotsComeFromTheDesktop();
+    // Only with VISTREL_WAYLAND_PATTERN=quadrants: red, green / blue, white.
+    void regionHasTheColoursOfItsPlace();
 
 private:
     void writeSettings(const QString &format);
@@ -79,7 +84,7 @@ private:
     QProcess m_program;
 };
 
-void TestWaylandRecording::initTestCase()
+void TestWaylandProgram::initTestCase()
 {
     QVERIFY(m_home.isValid());
     m_config = m_home.filePath("config");
@@ -109,13 +114,13 @@ void TestWaylandRecording::initTestCase()
     QVERIFY2(!log.contains("Showing the permission review"), qPrintable(log));
 }
 
-void TestWaylandRecording::init()
+void TestWaylandProgram::init()
 {
     QVERIFY(testPortal().call(QStringLiteral("Reset")).type() != QDBusMessage::ErrorMessage);
     QDir(m_videos).removeRecursively();
 }
 
-void TestWaylandRecording::cleanupTestCase()
+void TestWaylandProgram::cleanupTestCase()
 {
     if (m_program.state() == QProcess::NotRunning)
         return;
@@ -126,7 +131,7 @@ void TestWaylandRecording::cleanupTestCase()
     }
 }
 
-void TestWaylandRecording::writeSettings(const QString &format)
+void TestWaylandProgram::writeSettings(const QString &format)
 {
     QSettings settings(m_config + "/" + SCSettings::ORGANIZATION + "/" + SCSettings::APPLICATION
                                + ".conf",
@@ -136,7 +141,7 @@ void TestWaylandRecording::writeSettings(const QString &format)
     settings.setValue(SCSettings::RECORDING_FORMAT, format);
 }
 
-QString TestWaylandRecording::startRecording(const QVariantMap &options, bool *ok)
+QString TestWaylandProgram::startRecording(const QVariantMap &options, bool *ok)
 {
     QVariantMap all = options;
     all.insert("countdown", false);
@@ -147,7 +152,7 @@ QString TestWaylandRecording::startRecording(const QVariantMap &options, bool *o
     return reply.isValid() ? reply.value() : reply.error().message();
 }
 
-QString TestWaylandRecording::stopRecording()
+QString TestWaylandProgram::stopRecording()
 {
     QDBusInterface control(ControlBus::SERVICE, ControlBus::PATH, ControlBus::INTERFACE);
     control.setTimeout(60000);
@@ -155,12 +160,12 @@ QString TestWaylandRecording::stopRecording()
     return reply.isValid() ? reply.value() : QString();
 }
 
-bool TestWaylandRecording::waitForState(const QString &state, int timeoutMs)
+bool TestWaylandProgram::waitForState(const QString &state, int timeoutMs)
 {
     return QTest::qWaitFor([&] { return ControlBus::state() == state; }, timeoutMs);
 }
 
-int TestWaylandRecording::libraryEntries() const
+int TestWaylandProgram::libraryEntries() const
 {
     return QJsonDocument::fromJson(readAll(m_data + "/" + SCSettings::ORGANIZATION + "/"
                                            + SCSettings::APPLICATION + "/file_data.json"))
@@ -170,7 +175,7 @@ int TestWaylandRecording::libraryEntries() const
 
 // Full screen, then a region of it: the first recording shows the desktop's dialog and keeps
 // the permission it gives, the second passes it back and sees no dialog.
-void TestWaylandRecording::recordsTheSharedScreenAndAsksOnce()
+void TestWaylandProgram::recordsTheSharedScreenAndAsksOnce()
 {
     bool ok = false;
     const QString file = startRecording({}, &ok);
@@ -213,7 +218,7 @@ void TestWaylandRecording::recordsTheSharedScreenAndAsksOnce()
     QCOMPARE(MediaProbe(region).streamSummary(), QString("video,640,360\naudio"));
 }
 
-void TestWaylandRecording::cancelledOrRefusedSharingLeavesNothing_data()
+void TestWaylandProgram::cancelledOrRefusedSharingLeavesNothing_data()
 {
     QTest::addColumn<int>("response");
     QTest::addColumn<QString>("message");
@@ -221,7 +226,7 @@ void TestWaylandRecording::cancelledOrRefusedSharingLeavesNothing_data()
     QTest::newRow("refused") << 2 << "The desktop did not share the screen.";
 }
 
-void TestWaylandRecording::cancelledOrRefusedSharingLeavesNothing()
+void TestWaylandProgram::cancelledOrRefusedSharingLeavesNothing()
 {
     QFETCH(int, response);
     QFETCH(QString, message);
@@ -248,7 +253,7 @@ void TestWaylandRecording::cancelledOrRefusedSharingLeavesNothing()
 
 // The desktop stops the sharing two seconds in: the recording ends as if stopped, and the
 // file holds those two seconds.
-void TestWaylandRecording::sharingEndedByTheDesktopFinishesTheFile()
+void TestWaylandProgram::sharingEndedByTheDesktopFinishesTheFile()
 {
     testPortal().call("EndStreamAfter", 2.0);
     bool ok = false;
@@ -261,7 +266,7 @@ void TestWaylandRecording::sharingEndedByTheDesktopFinishesTheFile()
     QVERIFY2(duration > 1.0 && duration < 4.0, qPrintable(QString::number(duration)));
 }
 
-void TestWaylandRecording::gifAndSoundFormats_data()
+void TestWaylandProgram::gifAndSoundFormats_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<QString>("streams");
@@ -273,7 +278,7 @@ void TestWaylandRecording::gifAndSoundFormats_data()
                          << "audio" << false;
 }
 
-void TestWaylandRecording::gifAndSoundFormats()
+void TestWaylandProgram::gifAndSoundFormats()
 {
     QFETCH(QString, format);
     QFETCH(QString, streams);
@@ -289,5 +294,99 @@ void TestWaylandRecording::gifAndSoundFormats()
     QCOMPARE(portalCalls("ScreenCast.Start").size(), shares ? 1 : 0);
 }
 
-QTEST_GUILESS_MAIN(TestWaylandRecording)
-#include "test-wayland-recording.moc"
+// The window is chosen in the desktop's dialog, not in a picker of the program's, and its whole
+// picture is the file's.
+void TestWaylandProgram::windowComesFromTheDesktopsChoice()
+{
+    bool ok = false;
+    const QString file = startRecording({{"area", "window"}, {"format", "MP4"}}, &ok);
+    QVERIFY2(ok, qPrintable(file));
+    QTest::qWait(1500);
+    QCOMPARE(stopRecording(), file);
+    QVERIFY(waitForState("idle"));
+    const QList<QJsonObject> selections = portalCalls("ScreenCast.SelectSources");
+    QCOMPARE(selections.size(), 1);
+    QCOMPARE(selections[0]["types"].toInt(), 2);
+    // The screen's permission is the screen's: a window is asked for afresh.
+    QCOMPARE(portalCalls("ScreenCast.Start").value(0)["dialog"].toBool(), true);
+    const QSize screen = screenSize();
+    QCOMPARE(MediaProbe(file).streamSummary(),
+             QString("video,%1,%2\naudio").arg(screen.width()).arg(screen.height()));
+}
+
+// The desktop's screenshot portal gives the picture; a refusal saves nothing and says so.
+void TestWaylandProgram::screenshotsComeFromTheDesktop()
+{
+    QDBusInterface control(ControlBus::SERVICE, ControlBus::PATH, ControlBus::INTERFACE);
+    control.setTimeout(60000);
+    const QString path = m_home.filePath("full.png");
+    const QDBusReply<QString> taken
+            = control.call("TakeScreenshot", "full", QVariantMap {{"path", path}});
+    QVERIFY2(taken.isValid(), qPrintable(taken.error().message()));
+    QCOMPARE(QImage(path).size(), screenSize());
+    const QList<QJsonObject> calls = portalCalls("Screenshot.Screenshot");
+    QCOMPARE(calls.size(), 1);
+    QCOMPARE(calls[0]["options"]["interactive"].toBool(), false);
+
+    testPortal().call("SetNextResponse", "Screenshot", uint(2));
+    const QString refusedPath = m_home.filePath("refused.png");
+    QDBusPendingCall refused
+            = control.asyncCall("TakeScreenshot", "full", QVariantMap {{"path", refusedPath}});
+    // The reason is shown in a window, which holds the answer until it is closed.
+    const QString box
+            = xdotoolOutput({"search", "--sync", "--onlyvisible", "--name", "Screenshot Error"});
+    QVERIFY2(!box.isEmpty(), "the refused screenshot was not told");
+    xdotool({"windowactivate", "--sync", box.section('\n', 0, 0), "key", "Return"});
+    refused.waitForFinished();
+    QVERIFY(refused.isError());
+    QVERIFY(!QFile::exists(refusedPath));
+}
+
+void TestWaylandProgram::regionHasTheColoursOfItsPlace()
+{
+    if (qEnvironmentVariable("VISTREL_WAYLAND_PATTERN") != QLatin1String("quadrants"))
+        QSKIP("needs the quadrants pattern");
+    // Across the middle of the screen: a quarter of each quadrant.
+    const QSize screen = screenSize();
+    const QRect region(screen.width() / 2 - 200, screen.height() / 2 - 100, 400, 200);
+    bool ok = false;
+    const QString file = startRecording({{"format", "MP4"},
+                                         {"region",
+                                          QString("%1,%2,%3x%4")
+                                                  .arg(region.x())
+                                                  .arg(region.y())
+                                                  .arg(region.width())
+                                                  .arg(region.height())}},
+                                        &ok);
+    QVERIFY2(ok, qPrintable(file));
+    QTest::qWait(1500);
+    QCOMPARE(stopRecording(), file);
+    QVERIFY(waitForState("idle"));
+    QCOMPARE(MediaProbe(file).streamSummary(), QString("video,400,200\naudio"));
+    const QImage picture = MediaProbe::frame(file, m_home.filePath("region.png"), true);
+    QCOMPARE(picture.size(), QSize(400, 200));
+    const auto near = [](QRgb pixel, QRgb expected) {
+        return qAbs(qRed(pixel) - qRed(expected)) < 40
+                && qAbs(qGreen(pixel) - qGreen(expected)) < 40
+                && qAbs(qBlue(pixel) - qBlue(expected)) < 40;
+    };
+    const struct
+    {
+        QPoint at;
+        QRgb colour;
+    } quarters[] = {{{100, 50}, qRgb(255, 0, 0)},
+                    {{300, 50}, qRgb(0, 255, 0)},
+                    {{100, 150}, qRgb(0, 0, 255)},
+                    {{300, 150}, qRgb(255, 255, 255)}};
+    for (const auto &quarter : quarters) {
+        const QRgb pixel = picture.pixel(quarter.at);
+        QVERIFY2(near(pixel, quarter.colour),
+                 qPrintable(QString("at %1,%2: %3")
+                                    .arg(quarter.at.x())
+                                    .arg(quarter.at.y())
+                                    .arg(QColor(pixel).name())));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestWaylandProgram)
+#include "test-wayland-program.moc"
