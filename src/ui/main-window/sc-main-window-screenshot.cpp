@@ -5,6 +5,7 @@
 #include "ui_sc-main-window.h"
 
 #include "area-selector.h"
+#include "sc-desktop-session.h"
 #include "sc-file-manager.h"
 #include "sc-file-reveal.h"
 #include "sc-logger.h"
@@ -104,6 +105,12 @@ void SCMainWindow::onScreenshotTileReleased(QWidget *tile)
         }
     } else if (tile == ui->selectRegionShotWidget) {
         onScreenshotHotkey();
+    } else if (tile == ui->selectWindowShotWidget && SCDesktopSession::isWayland()) {
+        // Only XWayland's own windows could be listed: the person frames the window instead.
+        onScreenshotHotkey();
+        showScreenshotNote(tr("Wayland desktops do not tell programs where windows are: drag "
+                              "a frame around the window."),
+                           QString());
     } else if (tile == ui->selectWindowShotWidget) {
         if (m_screenshotNote)
             m_screenshotNote->hide();
