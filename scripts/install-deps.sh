@@ -47,6 +47,8 @@ packages=(
     sway grim xwayland pipewire pipewire-bin pipewire-pulse wireplumber xdg-desktop-portal
     python3 python3-dbus python3-gi gir1.2-glib-2.0 gstreamer1.0-tools gstreamer1.0-pipewire
     libpipewire-0.3-dev libwayland-dev qt6-wayland obs-plugins dbus-bin dbus-daemon util-linux
+    # GNOME's shortcut settings as the hotkeys page writes them (gsettings and the schema)
+    libglib2.0-bin gnome-settings-daemon-common
 )
 
 missing=()

@@ -21,6 +21,7 @@ const Command COMMANDS[] = {
         {"start-recording", SCCommandLine::Action::StartRecording},
         {"stop-recording", SCCommandLine::Action::StopRecording},
         {"pause-recording", SCCommandLine::Action::PauseRecording},
+        {"toggle-pause", SCCommandLine::Action::TogglePause},
         {"resume-recording", SCCommandLine::Action::ResumeRecording},
         {"screenshot", SCCommandLine::Action::Screenshot},
         {"show", SCCommandLine::Action::Show},
@@ -48,6 +49,7 @@ SCCommandLine::SCCommandLine()
             {"stop-recording", tr("Stop the recording; prints the finished file.")},
             {"pause-recording", tr("Pause the recording.")},
             {"resume-recording", tr("Resume a paused recording.")},
+            {"toggle-pause", tr("Pause the recording, or resume it when it is paused.")},
             {"screenshot",
              tr("Take a screenshot of the full screen, a region, a window or the last region "
                 "(full, region, window, last-region); prints the saved file."),
@@ -138,6 +140,7 @@ bool SCCommandLine::needsRunningInstance() const
     case Action::StopRecording:
     case Action::PauseRecording:
     case Action::ResumeRecording:
+    case Action::TogglePause:
     case Action::Quit:
         return true;
     default:

@@ -15,6 +15,7 @@ public:
         StartRecording,
         StopRecording,
         PauseRecording,
+        TogglePause,
         ResumeRecording,
         Screenshot,
         Show,

@@ -57,6 +57,7 @@ int SCControlClient::send(const SCCommandLine &commandLine)
             {Action::StopRecording, QStringLiteral("StopRecording")},
             {Action::PauseRecording, QStringLiteral("PauseRecording")},
             {Action::ResumeRecording, QStringLiteral("ResumeRecording")},
+            {Action::TogglePause, QStringLiteral("TogglePause")},
             {Action::Screenshot, QStringLiteral("TakeScreenshot")},
             {Action::Start, QStringLiteral("Show")},
             {Action::Show, QStringLiteral("Show")},

@@ -209,6 +209,12 @@ void SCControlService::ResumeRecording()
     setPaused(false);
 }
 
+void SCControlService::TogglePause()
+{
+    // Asked of the state when the call comes, so that a key pressed twice does both.
+    setPaused(state() != QLatin1String("paused"));
+}
+
 void SCControlService::setPaused(bool pause)
 {
     const QString now = state();

@@ -38,6 +38,7 @@ public Q_SLOTS:
     void ToggleRecording();
     void PauseRecording();
     void ResumeRecording();
+    void TogglePause();
     QString TakeScreenshot(const QString &mode, const QVariantMap &options);
     void Show();
     void Quit();

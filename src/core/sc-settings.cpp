@@ -15,6 +15,7 @@ std::vector<Default> defaults()
             {HOTKEYS_RECORDING, QStringLiteral("F9")},
             {HOTKEYS_SCREENSHOT, QStringLiteral("F10")},
             {HOTKEYS_PAUSE, QStringLiteral("F8")},
+            {HOTKEYS_FULL_SCREENSHOT, QStringLiteral("Shift+F10")},
             {RECORDING_SCREEN_SWITCH, true},
             {RECORDING_SPEAKER_SWITCH, true},
             {RECORDING_MIC_SWITCH, false},

@@ -22,6 +22,7 @@ inline const QString GENERAL_FIRST_RUN = QStringLiteral("General/firstRun");
 inline const QString HOTKEYS_RECORDING = QStringLiteral("hotkeys/recording");
 inline const QString HOTKEYS_SCREENSHOT = QStringLiteral("hotkeys/screenshot");
 inline const QString HOTKEYS_PAUSE = QStringLiteral("hotkeys/pause");
+inline const QString HOTKEYS_FULL_SCREENSHOT = QStringLiteral("hotkeys/fullScreenshot");
 inline const QString RECORDING_SCREEN_SWITCH = QStringLiteral("recording/screenSwitch");
 inline const QString RECORDING_SPEAKER_SWITCH = QStringLiteral("recording/speakerSwitch");
 inline const QString RECORDING_MIC_SWITCH = QStringLiteral("recording/micSwitch");

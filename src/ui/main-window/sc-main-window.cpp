@@ -293,62 +293,6 @@ void SCMainWindow::setupUIConnections()
     connect(ui->heightLineEdit, &QLineEdit::textChanged, this, &SCMainWindow::onHeightEdited);
 }
 
-void SCMainWindow::initHotkeys()
-{
-    QStringList problems;
-    const auto rebind = [this, &problems](SCGlobalHotkey *&hotkey, const QString &key,
-                                          auto handler) {
-        if (hotkey) {
-            disconnect(hotkey, &SCGlobalHotkey::activated, this, nullptr);
-            hotkey->resetShortcut();
-            delete hotkey;
-            hotkey = nullptr;
-        }
-        const QString text = m_settings.value(key).toString();
-        if (text == SCSettings::NO_HOTKEY || text.isEmpty())
-            return;
-        const QKeySequence sequence(text);
-        if (sequence.isEmpty() || sequence.count() != 1 || sequence[0].key() == Qt::Key_unknown) {
-            SCLogger::instance()->warning(
-                    QStringLiteral("Hotkey \"%1\" of %2 is not a key; no hotkey set")
-                            .arg(text, key));
-            problems << tr("\"%1\" is not a key.").arg(text);
-            return;
-        }
-        hotkey = new SCGlobalHotkey(sequence, true, this);
-        if (!hotkey->isRegistered()) {
-            SCLogger::instance()->warning(QStringLiteral("Hotkey %1 could not be registered: %2")
-                                                  .arg(text, hotkey->errorString()));
-            problems << tr("%1 is already taken by another program.").arg(text);
-        }
-        connect(hotkey, &SCGlobalHotkey::activated, this, handler);
-    };
-    rebind(m_recordingHotkey, SCSettings::HOTKEYS_RECORDING, &SCMainWindow::onRecordingHotkey);
-    rebind(m_screenshotHotkey, SCSettings::HOTKEYS_SCREENSHOT, &SCMainWindow::onScreenshotHotkey);
-    rebind(m_pauseHotkey, SCSettings::HOTKEYS_PAUSE, &SCMainWindow::onPauseHotkey);
-    reportHotkeyProblems(problems);
-}
-
-// Each problem is shown once per run: re-registering after the preferences change must not
-// repeat a warning the user has already seen.
-void SCMainWindow::reportHotkeyProblems(const QStringList &problems)
-{
-    QStringList fresh;
-    for (const QString &problem : problems) {
-        if (!m_reportedHotkeyProblems.contains(problem))
-            fresh << problem;
-    }
-    if (fresh.isEmpty())
-        return;
-    m_reportedHotkeyProblems << fresh;
-    // Not from the constructor: the box waits until the main window is on screen.
-    QTimer::singleShot(500, this, [this, fresh] {
-        showWarning(tr("Hotkey Not Available"),
-                    tr("A hotkey cannot be used:\n%1\nChoose another one in the preferences.")
-                            .arg(fresh.join(QLatin1Char('\n'))));
-    });
-}
-
 void SCMainWindow::centerChildWindow(QWidget *child)
 {
     if (!child)

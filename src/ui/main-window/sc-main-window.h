@@ -26,6 +26,7 @@ class SCCountdownWidget;
 class SCDisplayChoice;
 class SCSettingsWindow;
 struct SCCaptureSpace;
+class SCGlobalShortcutsPortal;
 class SCFileManager;
 class SCFullscreenToolbar;
 class SCGlobalHotkey;
@@ -151,6 +152,13 @@ private:
     void initUIStatus();
     void setupUIConnections();
     void initHotkeys();
+    // Through the desktop's shortcut portal; false when the desktop has none.
+    bool bindDesktopShortcuts();
+    void onDesktopShortcutsBound(int status);
+    void onDesktopShortcut(const QString &id);
+    void bindKeyGrabs();
+    void releaseKeyGrabs();
+    void onFullScreenshotHotkey();
     void reportHotkeyProblems(const QStringList &problems);
     bool handleTitleFrameEvent(QEvent *event);
     bool handleTileEvent(QWidget *tile, QEvent *event);
@@ -205,6 +213,7 @@ private:
     // recording area and options
     void highlightActiveRecordingMode(QWidget *active);
     void selectAreaWithSelector();
+    void showSelector(AreaSelector *selector, bool forScreenshot);
     void selectWindowForRecording();
     DrawWindow *ensureDrawWindowCreated();
     // Frames the chosen area with the region frame and makes it the recording area.
@@ -310,6 +319,8 @@ private:
     SCGlobalHotkey *m_recordingHotkey = nullptr;
     SCGlobalHotkey *m_screenshotHotkey = nullptr;
     SCGlobalHotkey *m_pauseHotkey = nullptr;
+    SCGlobalHotkey *m_fullScreenshotHotkey = nullptr;
+    SCGlobalShortcutsPortal *m_shortcutsPortal = nullptr;
     SCNote *m_screenshotNote = nullptr;
     SCNote *m_deviceNote = nullptr;
     SCNote *m_shareNote = nullptr;
@@ -340,6 +351,8 @@ private:
     QRect m_lastRegion;
     bool m_skipNextCountdown = false;
     bool m_startAfterWindowPick = false;
+    // A region to be dragged out before a recording asked from outside starts.
+    bool m_startAfterRegionPick = false;
     bool m_screenshotRequested = false;
     SCScreenshotRequest m_screenshotRequest;
     std::unique_ptr<SCScreenshotCountdown> m_screenshotCountdown;

@@ -5,6 +5,7 @@
 #include "sc-dialogs.h"
 #include "sc-frameless-window-agent.h"
 #include "sc-global-hotkey.h"
+#include "sc-hotkey-commands-panel.h"
 #include "sc-hotkey-edit.h"
 #include "sc-path-field.h"
 #include "sc-recording-quality-fields.h"
@@ -247,14 +248,37 @@ QWidget *SCSettingsWindow::buildHotkeysPage()
     addEdit(m_recordingHotkeyEdit, "recordingHotkeyEdit");
     addEdit(m_pauseHotkeyEdit, "pauseHotkeyEdit");
     addEdit(m_screenshotHotkeyEdit, "screenshotHotkeyEdit");
+    addEdit(m_fullScreenshotHotkeyEdit, "fullScreenshotHotkeyEdit");
     m_hotkeyProblemLabel = new QLabel(page);
     m_hotkeyProblemLabel->setObjectName(QStringLiteral("hotkeyProblemLabel"));
     m_hotkeyProblemLabel->setWordWrap(true);
     m_hotkeyProblemLabel->hide();
-    grid->addWidget(m_hotkeyProblemLabel, row, 0, 1, 2);
-    grid->setRowStretch(row + 1, 1);
+    grid->addWidget(m_hotkeyProblemLabel, row++, 0, 1, 2);
+    if (SCDesktopSession::isWayland()) {
+        m_hotkeyCommands
+                = new SCHotkeyCommandsPanel(SCHotkeyCommandsPanel::desktopBindsKeys(), page);
+        grid->addWidget(m_hotkeyCommands, row++, 0, 1, 2);
+    }
+    grid->setRowStretch(row, 1);
     grid->setColumnStretch(1, 1);
     return page;
+}
+
+// The keys as the edits hold them now: a desktop shortcut made from the page gets what the
+// person sees, saved or not.
+void SCSettingsWindow::showHotkeyCommands()
+{
+    if (!m_hotkeyCommands)
+        return;
+    const QHash<QString, SCHotkeyEdit *> edits {
+            {SCSettings::HOTKEYS_RECORDING, m_recordingHotkeyEdit},
+            {SCSettings::HOTKEYS_PAUSE, m_pauseHotkeyEdit},
+            {SCSettings::HOTKEYS_SCREENSHOT, m_screenshotHotkeyEdit},
+            {SCSettings::HOTKEYS_FULL_SCREENSHOT, m_fullScreenshotHotkeyEdit}};
+    QHash<QString, QKeySequence> keys;
+    for (auto it = edits.cbegin(); it != edits.cend(); ++it)
+        keys.insert(it.key(), it.value()->keySequence());
+    m_hotkeyCommands->setKeys(keys);
 }
 
 QString SCSettingsWindow::hotkeyAction(const SCHotkeyEdit *edit) const
@@ -265,6 +289,8 @@ QString SCSettingsWindow::hotkeyAction(const SCHotkeyEdit *edit) const
         return tr("Pause/Resume Recording");
     if (edit && edit == m_screenshotHotkeyEdit)
         return tr("Capture Screenshot");
+    if (edit && edit == m_fullScreenshotHotkeyEdit)
+        return tr("Full-Screen Screenshot");
     return QString();
 }
 
@@ -349,6 +375,7 @@ void SCSettingsWindow::loadSettings()
     m_cache.recordingHotkey = m_settings.value(SCSettings::HOTKEYS_RECORDING).toString();
     m_cache.screenshotHotkey = m_settings.value(SCSettings::HOTKEYS_SCREENSHOT).toString();
     m_cache.pauseHotkey = m_settings.value(SCSettings::HOTKEYS_PAUSE).toString();
+    m_cache.fullScreenshotHotkey = m_settings.value(SCSettings::HOTKEYS_FULL_SCREENSHOT).toString();
     m_cache.recordingFormat = m_settings.value(SCSettings::RECORDING_FORMAT).toString();
     m_cache.recordingSaveLocation
             = m_settings.value(SCSettings::RECORDING_SAVE_LOCATION).toString();
@@ -364,6 +391,8 @@ void SCSettingsWindow::loadSettings()
     m_recordingHotkeyEdit->setHotkeyText(m_cache.recordingHotkey);
     m_screenshotHotkeyEdit->setHotkeyText(m_cache.screenshotHotkey);
     m_pauseHotkeyEdit->setHotkeyText(m_cache.pauseHotkey);
+    m_fullScreenshotHotkeyEdit->setHotkeyText(m_cache.fullScreenshotHotkey);
+    showHotkeyCommands();
 
     m_recordingQuality->load(m_settings);
     const auto format = OUTPUT_FORMAT_MAP.find(m_cache.recordingFormat);
@@ -388,8 +417,8 @@ void SCSettingsWindow::loadSettings()
 void SCSettingsWindow::checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence)
 {
     const SCHotkeyEdit *other = nullptr;
-    for (const SCHotkeyEdit *candidate :
-         {m_recordingHotkeyEdit, m_pauseHotkeyEdit, m_screenshotHotkeyEdit}) {
+    for (const SCHotkeyEdit *candidate : {m_recordingHotkeyEdit, m_pauseHotkeyEdit,
+                                          m_screenshotHotkeyEdit, m_fullScreenshotHotkeyEdit}) {
         if (candidate != edit && !sequence.isEmpty() && candidate->keySequence() == sequence)
             other = candidate;
     }
@@ -422,6 +451,7 @@ void SCSettingsWindow::checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence 
         return;
     }
     edit->keepChoice();
+    showHotkeyCommands();
 }
 
 void SCSettingsWindow::onTabChanged(int index)
@@ -476,6 +506,7 @@ void SCSettingsWindow::saveSettings()
     m_cache.recordingHotkey = m_recordingHotkeyEdit->hotkeyText();
     m_cache.screenshotHotkey = m_screenshotHotkeyEdit->hotkeyText();
     m_cache.pauseHotkey = m_pauseHotkeyEdit->hotkeyText();
+    m_cache.fullScreenshotHotkey = m_fullScreenshotHotkeyEdit->hotkeyText();
     m_cache.recordingFormat = OUTPUT_FORMAT_STRINGS.at(
             static_cast<OutputFormat>(m_recordingFormatComboBox->currentIndex()));
     m_cache.recordingSaveLocation = m_recordingFileLocationLE->text();
@@ -491,6 +522,7 @@ void SCSettingsWindow::saveSettings()
     m_settings.setValue(SCSettings::HOTKEYS_RECORDING, m_cache.recordingHotkey);
     m_settings.setValue(SCSettings::HOTKEYS_SCREENSHOT, m_cache.screenshotHotkey);
     m_settings.setValue(SCSettings::HOTKEYS_PAUSE, m_cache.pauseHotkey);
+    m_settings.setValue(SCSettings::HOTKEYS_FULL_SCREENSHOT, m_cache.fullScreenshotHotkey);
     m_settings.setValue(SCSettings::RECORDING_FORMAT, m_cache.recordingFormat);
     m_settings.setValue(SCSettings::RECORDING_SAVE_LOCATION, m_cache.recordingSaveLocation);
     m_recordingQuality->save(m_settings);

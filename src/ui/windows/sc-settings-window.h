@@ -16,6 +16,7 @@ class QLineEdit;
 class QPushButton;
 class QStackedWidget;
 class SCHotkeyEdit;
+class SCHotkeyCommandsPanel;
 class SCPathField;
 class SCRecordingQualityFields;
 class SCSettingsSoundPage;
@@ -35,6 +36,7 @@ public:
         QString recordingHotkey;
         QString screenshotHotkey;
         QString pauseHotkey;
+        QString fullScreenshotHotkey;
         QString recordingFormat;
         QString recordingSaveLocation;
         QString screenshotFormat;
@@ -78,6 +80,7 @@ private:
     // let this program grab.
     void checkHotkeyChoice(SCHotkeyEdit *edit, const QKeySequence &sequence);
     QString hotkeyAction(const SCHotkeyEdit *edit) const;
+    void showHotkeyCommands();
     QWidget *buildRecordingPage();
     QWidget *buildScreenshotPage();
     QWidget *buildMousePage();
@@ -102,6 +105,8 @@ private:
     SCHotkeyEdit *m_recordingHotkeyEdit = nullptr;
     SCHotkeyEdit *m_screenshotHotkeyEdit = nullptr;
     SCHotkeyEdit *m_pauseHotkeyEdit = nullptr;
+    SCHotkeyEdit *m_fullScreenshotHotkeyEdit = nullptr;
+    SCHotkeyCommandsPanel *m_hotkeyCommands = nullptr;
     QLabel *m_hotkeyProblemLabel = nullptr;
     QCheckBox *m_trayIconCheckBox = nullptr;
     QCheckBox *m_closeToTrayCheckBox = nullptr;
