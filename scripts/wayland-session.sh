@@ -14,6 +14,10 @@
 #                                    or red, green / blue, white quadrants
 #   VISTREL_WAYLAND_SCREENSHOT=pattern  screenshots of the cast picture instead of the output
 #   VISTREL_WAYLAND_XWAYLAND=1       XWayland for X11 clients, DISPLAY exported
+#   VISTREL_WAYLAND_SCALE=2          the output's scale (2, or 1.5); the screen size stays in
+#                                    device pixels, the logical size is divided by it
+#   VISTREL_WAYLAND_NO_SHORTCUTS=1   the portal offers no GlobalShortcuts, as GNOME's and
+#                                    wlroots' do not
 #   VISTREL_WAYLAND_LOGS=DIR         the pieces' logs are copied there at the end
 set -uo pipefail
 
@@ -33,6 +37,11 @@ if ! [[ $width =~ ^[1-9][0-9]*$ && $height =~ ^[1-9][0-9]*$ ]]; then
     exit 2
 fi
 xwayland=${VISTREL_WAYLAND_XWAYLAND:-0}
+scale=${VISTREL_WAYLAND_SCALE:-1}
+if ! [[ $scale =~ ^[1-9](\.[0-9]+)?$ ]]; then
+    echo "test-env: VISTREL_WAYLAND_SCALE=$scale is not a scale such as 2 or 1.5" >&2
+    exit 2
+fi
 
 pids=()
 command_pid=
@@ -135,6 +144,13 @@ export XDG_RUNTIME_DIR="$runtime_dir"
 export XDG_SESSION_TYPE=wayland
 export XDG_CURRENT_DESKTOP=vistrel-test # matches UseIn= of the test backend's .portal file
 export XDG_DESKTOP_PORTAL_DIR="$root/tests/support/portal-backend"
+if [ "${VISTREL_WAYLAND_NO_SHORTCUTS:-0}" = 1 ]; then
+    # The frontend offers only what the backend's .portal file names.
+    mkdir "$runtime_dir/portals"
+    sed 's/org\.freedesktop\.impl\.portal\.GlobalShortcuts;//' \
+        "$XDG_DESKTOP_PORTAL_DIR/vistrel-test.portal" >"$runtime_dir/portals/vistrel-test.portal"
+    export XDG_DESKTOP_PORTAL_DIR="$runtime_dir/portals"
+fi
 export QT_QPA_PLATFORM=wayland
 export VISTREL_TEST_SCREEN="${width}x${height}"
 unset DISPLAY WAYLAND_SOCKET PULSE_SERVER PIPEWIRE_REMOTE
@@ -157,7 +173,7 @@ fi
 chmod 700 "$sway_dir"
 if [ "$xwayland" = 1 ]; then xwayland_mode=enable; else xwayland_mode=disable; fi
 cat >"$sway_dir/config" <<EOF
-output HEADLESS-1 resolution ${width}x${height} position 0,0
+output HEADLESS-1 resolution ${width}x${height} position 0,0 scale $scale
 xwayland $xwayland_mode
 default_border none
 EOF
@@ -221,7 +237,7 @@ env "${state[@]}" /usr/libexec/xdg-permission-store --replace >"$runtime_dir/per
 pids+=($!)
 wait_for "xdg-permission-store" "$runtime_dir/permission-store.log" 100 \
     has_bus_name org.freedesktop.impl.portal.PermissionStore
-VISTREL_PORTAL_DIR="$runtime_dir/portal" /usr/bin/python3 "$XDG_DESKTOP_PORTAL_DIR/vistrel-test-portal.py" \
+VISTREL_PORTAL_DIR="$runtime_dir/portal" /usr/bin/python3 "$root/tests/support/portal-backend/vistrel-test-portal.py" \
     >"$runtime_dir/test-portal.log" 2>&1 &
 pids+=($!)
 wait_for "test portal backend" "$runtime_dir/test-portal.log" 100 \

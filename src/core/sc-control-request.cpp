@@ -66,12 +66,12 @@ SCRecordingRequest SCRecordingRequest::fromOptions(const QVariantMap &options,
         *error = invalid(tr("Unknown area: %1").arg(area));
         return request;
     }
-    if (request.area == Area::Region) {
+    // A region area without a region is dragged out by the person.
+    if (request.area == Area::Region && options.contains(QStringLiteral("region"))) {
         const QString text = options.value(QStringLiteral("region")).toString();
         request.region = parseRegion(text);
         if (request.region.isEmpty()) {
-            *error = invalid(text.isEmpty() ? tr("A region recording needs a region: X,Y,WxH")
-                                            : tr("The region %1 is empty").arg(text));
+            *error = invalid(tr("The region %1 is empty").arg(text));
             return request;
         }
     }

@@ -3,7 +3,8 @@
 #include <algorithm>
 
 ObsCaptureArea ObsCaptureArea::fromCorners(const QPoint &start, const QPoint &end,
-                                           const QSize &screenSize, qreal ratio)
+                                           const QSize &screenSize, qreal ratio,
+                                           const QSize &devicePixels)
 {
     ObsCaptureArea area;
     const int x1 = std::clamp(std::min(start.x(), end.x()), 0, screenSize.width() - 1);
@@ -22,6 +23,10 @@ ObsCaptureArea ObsCaptureArea::fromCorners(const QPoint &start, const QPoint &en
     area.frameHeight = int(height * ratio);
     area.canvasWidth = int(roundUpTo4(width) * ratio);
     area.canvasHeight = int(roundUpTo4(height) * ratio);
+    if (devicePixels.isValid()) {
+        area.right = std::max(0, devicePixels.width() - area.left - area.frameWidth);
+        area.bottom = std::max(0, devicePixels.height() - area.top - area.frameHeight);
+    }
     area.fullScreen
             = x1 == 0 && y1 == 0 && x2 == screenSize.width() - 1 && y2 == screenSize.height() - 1;
     return area;

@@ -8,8 +8,12 @@
 class ObsCaptureArea
 {
 public:
+    // `devicePixels`, when given, is the picture the crop is cut from, whose size need not be
+    // the logical size times the ratio (a fractionally scaled output): the right and bottom
+    // margins are measured from its edges.
     static ObsCaptureArea fromCorners(const QPoint &start, const QPoint &end,
-                                      const QSize &screenSize, qreal ratio);
+                                      const QSize &screenSize, qreal ratio,
+                                      const QSize &devicePixels = QSize());
     // Rounds a side up to a multiple of 4 (video encoders want even, aligned planes).
     static int roundUpTo4(int value) { return (value + 3) & ~3; }
 

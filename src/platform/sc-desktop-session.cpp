@@ -1,5 +1,8 @@
 #include "sc-desktop-session.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QtGlobal>
 
 namespace SCDesktopSession {
@@ -48,6 +51,16 @@ QString chooseQtPlatform()
         return {};
     qputenv("QT_QPA_PLATFORM", "xcb");
     return QStringLiteral("xcb");
+}
+
+qreal pictureScale(const QSize &device, const QSize &logical)
+{
+    if (logical.width() <= 0 || logical.height() <= 0)
+        return 1.0;
+    const qreal raw = std::min(qreal(device.width()) / logical.width(),
+                               qreal(device.height()) / logical.height());
+    const qreal snapped = std::round(raw * 120.0) / 120.0;
+    return snapped > 0 && std::abs(snapped - raw) < 1.0 / 240.0 ? snapped : raw;
 }
 
 } // namespace SCDesktopSession

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QSize>
 #include <QString>
 
 // Which kind of desktop session the program runs in, found once at start. On Wayland the
@@ -18,5 +19,10 @@ QString describe();
 // where windows can be placed, kept above others and read by the X11 code, unless the
 // person chose Qt's platform. Returns the platform chosen, or an empty string.
 QString chooseQtPlatform();
+// The scale between a picture of the desktop's output (`device` pixels) and XWayland's size of
+// it (`logical`). Compositors scale in 120ths, and XWayland's logical size of a fractionally
+// scaled output is rounded, a side even cut short (2560 x 1440 at 1.5 is 1704 x 960 under
+// sway): the scale is the 120th nearest the smaller of the two sides' ratios.
+qreal pictureScale(const QSize &device, const QSize &logical);
 
 } // namespace SCDesktopSession

@@ -42,10 +42,91 @@ QList<QJsonObject> portalCalls(const QString &method)
     return calls;
 }
 
+// The output in device pixels, as the screen casts and screenshots have it.
 QSize screenSize()
 {
     const QStringList sides = qEnvironmentVariable("VISTREL_TEST_SCREEN", "1920x1080").split('x');
     return {sides.value(0).toInt(), sides.value(1).toInt()};
+}
+
+qreal outputScale()
+{
+    const qreal scale = qEnvironmentVariable("VISTREL_WAYLAND_SCALE", "1").toDouble();
+    return scale > 0 ? scale : 1.0;
+}
+
+// The output as XWayland's windows measure it: about the device size over the scale, which
+// XWayland rounds its own way.
+QSize logicalSize()
+{
+    const QStringList sides = xdotoolOutput({"getdisplaygeometry"}).split(' ');
+    return {sides.value(0).toInt(), sides.value(1).trimmed().toInt()};
+}
+
+bool near(QRgb pixel, QRgb expected)
+{
+    return qAbs(qRed(pixel) - qRed(expected)) < 40 && qAbs(qGreen(pixel) - qGreen(expected)) < 40
+            && qAbs(qBlue(pixel) - qBlue(expected)) < 40;
+}
+
+// Which quadrant of the quadrants pattern (red, green / blue, white) a logical point lies in.
+QRgb quadrantColour(const QPointF &logical)
+{
+    const QSize device = screenSize();
+    const bool right = logical.x() * outputScale() >= device.width() / 2.0;
+    const bool bottom = logical.y() * outputScale() >= device.height() / 2.0;
+    return bottom ? (right ? qRgb(255, 255, 255) : qRgb(0, 0, 255))
+                  : (right ? qRgb(0, 255, 0) : qRgb(255, 0, 0));
+}
+
+// A picture of the logical `region`, sampled well inside each of its parts: the quadrant the
+// place lies in is the colour it must have.
+QString wrongColours(const QImage &picture, const QRectF &region)
+{
+    QStringList wrong;
+    for (const qreal fx : {0.1, 0.5, 0.9}) {
+        for (const qreal fy : {0.1, 0.5, 0.9}) {
+            const QPointF place(region.x() + fx * region.width(),
+                                region.y() + fy * region.height());
+            const QSizeF mid = QSizeF(screenSize()) / (2 * outputScale());
+            // Too near a border between quadrants to say.
+            if (qAbs(place.x() - mid.width()) < 8 || qAbs(place.y() - mid.height()) < 8)
+                continue;
+            const QPoint pixel(int(fx * picture.width()), int(fy * picture.height()));
+            const QRgb found = picture.pixel(pixel);
+            if (!near(found, quadrantColour(place)))
+                wrong << QString("%1,%2 (logical %3,%4): %5")
+                                 .arg(pixel.x())
+                                 .arg(pixel.y())
+                                 .arg(place.x())
+                                 .arg(place.y())
+                                 .arg(QColor(found).name());
+        }
+    }
+    return wrong.join("; ");
+}
+
+// A drag with the left button through XWayland, in steps as a hand moves.
+bool dragOnScreen(const QPoint &from, const QPoint &to)
+{
+    QStringList words {"mousemove",
+                       QString::number(from.x()),
+                       QString::number(from.y()),
+                       "sleep",
+                       "0.1",
+                       "mousedown",
+                       "1"};
+    for (int step = 1; step <= 8; ++step) {
+        const QPoint at = from + (to - from) * step / 8;
+        words << "sleep"
+              << "0.03"
+              << "mousemove" << QString::number(at.x()) << QString::number(at.y());
+    }
+    words << "sleep"
+          << "0.1"
+          << "mouseup"
+          << "1";
+    return xdotool(words);
 }
 
 } // namespace
@@ -65,9 +146,12 @@ private Q_SLOTS:
     void gifAndSoundFormats_data();
     void gifAndSoundFormats();
     void windowComesFromTheDesktopsChoice();
+    void desktopShortcutsDriveTheRecording();
     void screenshotsComeFromTheDesktop();
     // Only with VISTREL_WAYLAND_PATTERN=quadrants: red, green / blue, white.
     void regionHasTheColoursOfItsPlace();
+    // Also at an output scale: a region dragged on the desktop's still picture.
+    void draggedRegionIsWhatWasChosen();
 
 private:
     void writeSettings(const QString &format);
@@ -76,6 +160,11 @@ private:
     QString stopRecording();
     bool waitForState(const QString &state, int timeoutMs = 20000);
     int libraryEntries() const;
+    // Waits until the area selector is up on its still picture, then drags across it.
+    bool dragOnSelector(const QPoint &from, const QPoint &to);
+
+    // The shortcuts as the program bound them at its start.
+    QJsonArray m_boundShortcuts;
 
     QTemporaryDir m_home;
     QString m_config;
@@ -112,6 +201,12 @@ void TestWaylandProgram::initTestCase()
     QVERIFY2(log.contains("windows on Qt's xcb platform"), qPrintable(log));
     // No permission review: the desktop's portal is there to share the screen.
     QVERIFY2(!log.contains("Showing the permission review"), qPrintable(log));
+    // The hotkeys go to the desktop as the program starts, once.
+    QTRY_VERIFY_WITH_TIMEOUT(!portalCalls("GlobalShortcuts.BindShortcuts").isEmpty(), 10000);
+    const QList<QJsonObject> binds = portalCalls("GlobalShortcuts.BindShortcuts");
+    QCOMPARE(binds.size(), 1);
+    m_boundShortcuts = binds[0]["shortcuts"].toArray();
+    QTRY_VERIFY_WITH_TIMEOUT(logsUnder(m_data).contains("Hotkeys bound by the desktop"), 5000);
 }
 
 void TestWaylandProgram::init()
@@ -365,11 +460,6 @@ void TestWaylandProgram::regionHasTheColoursOfItsPlace()
     QCOMPARE(MediaProbe(file).streamSummary(), QString("video,400,200\naudio"));
     const QImage picture = MediaProbe::frame(file, m_home.filePath("region.png"), true);
     QCOMPARE(picture.size(), QSize(400, 200));
-    const auto near = [](QRgb pixel, QRgb expected) {
-        return qAbs(qRed(pixel) - qRed(expected)) < 40
-                && qAbs(qGreen(pixel) - qGreen(expected)) < 40
-                && qAbs(qBlue(pixel) - qBlue(expected)) < 40;
-    };
     const struct
     {
         QPoint at;
@@ -386,6 +476,114 @@ void TestWaylandProgram::regionHasTheColoursOfItsPlace()
                                     .arg(quarter.at.y())
                                     .arg(QColor(pixel).name())));
     }
+}
+
+// The desktop's shortcut portal: the program's four actions with the keys of the preferences,
+// and the desktop pressing the recording's key starts and then stops a recording.
+void TestWaylandProgram::desktopShortcutsDriveTheRecording()
+{
+    QMap<QString, QString> triggers;
+    for (const QJsonValue &entry : std::as_const(m_boundShortcuts)) {
+        const QJsonArray pair = entry.toArray();
+        triggers.insert(pair[0].toString(), pair[1]["preferred_trigger"].toString());
+        QVERIFY2(!pair[1]["description"].toString().isEmpty(), qPrintable(pair[0].toString()));
+    }
+    const QMap<QString, QString> expected {{"toggle-recording", "F9"},
+                                           {"toggle-pause", "F8"},
+                                           {"screenshot-region", "F10"},
+                                           {"screenshot-full", "SHIFT+F10"}};
+    QCOMPARE(triggers, expected);
+
+    QDBusReply<uint> pressed = testPortal().call("ActivateShortcut", "toggle-recording");
+    QCOMPARE(pressed.value(), 1u);
+    QVERIFY2(waitForState("recording"), "the desktop's shortcut did not start a recording");
+    QTest::qWait(2000);
+    pressed = testPortal().call("ActivateShortcut", "toggle-recording");
+    QCOMPARE(pressed.value(), 1u);
+    QVERIFY2(waitForState("idle"), "the desktop's shortcut did not stop the recording");
+    QStringList files;
+    QTRY_VERIFY_WITH_TIMEOUT(!(files = QDir(m_videos).entryList({"*.mp4"}, QDir::Files)).isEmpty(),
+                             10000);
+    QCOMPARE(files.size(), 1);
+    const QString file = QDir(m_videos).filePath(files.first());
+    QVERIFY(MediaProbe::decodes(file));
+    const double duration = MediaProbe::decodedDuration(file);
+    QVERIFY2(duration > 1.0 && duration < 5.0, qPrintable(QString::number(duration)));
+    QVERIFY(logsUnder(m_data).contains("Desktop shortcut toggle-recording"));
+}
+
+bool TestWaylandProgram::dragOnSelector(const QPoint &from, const QPoint &to)
+{
+    // The selector covers the whole X screen once it has the desktop's picture.
+    const QSize screen = logicalSize();
+    const bool up = QTest::qWaitFor(
+            [&] {
+                const QStringList found
+                        = xdotoolOutput({"search", "--onlyvisible", "--class", "vistrel"})
+                                  .split('\n', Qt::SkipEmptyParts);
+                for (const QString &window : found) {
+                    const QString geometry = xdotoolOutput({"getwindowgeometry", window});
+                    if (geometry.contains(QString("Geometry: %1x%2")
+                                                  .arg(screen.width())
+                                                  .arg(screen.height())))
+                        return true;
+                }
+                return false;
+            },
+            15000);
+    if (!up)
+        return false;
+    QTest::qWait(300);
+    return dragOnScreen(from, to);
+}
+
+// A drag from (100,100) to (740,460) in XWayland's logical pixels is a 640 x 360 region; on
+// an output of scale 2 the recording and the screenshot hold its 1280 x 720 device pixels, and
+// the colours of that place of the desktop's picture.
+void TestWaylandProgram::draggedRegionIsWhatWasChosen()
+{
+    if (qEnvironmentVariable("VISTREL_WAYLAND_PATTERN") != QLatin1String("quadrants"))
+        QSKIP("needs the quadrants pattern");
+    const QPoint from(100, 100);
+    const QPoint to(740, 460);
+    const QRectF region(from, to);
+    const QSize device(qRound(640 * outputScale()), qRound(360 * outputScale()));
+
+    QDBusInterface control(ControlBus::SERVICE, ControlBus::PATH, ControlBus::INTERFACE);
+    control.setTimeout(60000);
+    QDBusPendingCall started = control.asyncCall(
+            "StartRecording", QVariantMap {{"area", "region"}, {"countdown", false}});
+    QVERIFY2(dragOnSelector(from, to), "the area selector did not come up");
+    started.waitForFinished();
+    QDBusPendingReply<QString> startReply = started;
+    QVERIFY2(!startReply.isError(), qPrintable(startReply.error().message()));
+    const QString file = startReply.value();
+    QVERIFY(waitForState("recording"));
+    QTest::qWait(1500);
+    QCOMPARE(stopRecording(), file);
+    QVERIFY(waitForState("idle"));
+    QCOMPARE(MediaProbe(file).streamSummary(),
+             QString("video,%1,%2\naudio").arg(device.width()).arg(device.height()));
+    const QImage recorded = MediaProbe::frame(file, m_home.filePath("dragged.png"), true);
+    QCOMPARE(recorded.size(), device);
+    QString wrong = wrongColours(recorded, region);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    // The selector showed the desktop's picture: one screenshot, before the recording.
+    QCOMPARE(portalCalls("Screenshot.Screenshot").size(), 1);
+
+    // The same drag for a screenshot: cut from the picture it was chosen on, not a second one.
+    testPortal().call("Reset");
+    const QString path = m_home.filePath("dragged-shot.png");
+    QDBusPendingCall shot
+            = control.asyncCall("TakeScreenshot", "region", QVariantMap {{"path", path}});
+    QVERIFY2(dragOnSelector(from, to), "the area selector did not come up");
+    shot.waitForFinished();
+    QVERIFY2(!shot.isError(), qPrintable(QDBusPendingReply<QString>(shot).error().message()));
+    const QImage picture(path);
+    QCOMPARE(picture.size(), device);
+    wrong = wrongColours(picture, region);
+    QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
+    QCOMPARE(portalCalls("Screenshot.Screenshot").size(), 1);
 }
 
 QTEST_GUILESS_MAIN(TestWaylandProgram)

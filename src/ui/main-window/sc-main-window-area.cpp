@@ -175,10 +175,17 @@ void SCMainWindow::selectAreaWithSelector()
                     selector->disconnect(this);
                     selector->deleteLater();
                     placeFrameAround(rect);
+                    if (std::exchange(m_startAfterRegionPick, false))
+                        QTimer::singleShot(0, this, [this] { startRecording(false); });
                 });
+        connect(m_recordingAreaSelector.get(), &AreaSelector::cancelled, this, [this] {
+            if (std::exchange(m_startAfterRegionPick, false))
+                emit recordingStartFailed(SCControlErrors::CANCELLED,
+                                          tr("The region selection was cancelled."));
+        });
     }
     QGuiApplication::setOverrideCursor(Qt::CrossCursor);
-    m_recordingAreaSelector->show();
+    showSelector(m_recordingAreaSelector.get(), false);
 }
 
 void SCMainWindow::selectWindowForRecording()
@@ -349,8 +356,10 @@ bool SCMainWindow::setupRecordingArea()
                                         .arg(g.height()));
     m_obs->setCaptureSpace(space.device);
     // One computation for the fields, the crop, the canvas and the file: they always agree.
-    ObsCaptureArea area = ObsCaptureArea::fromCorners(m_startPoint - g.topLeft(),
-                                                      m_endPoint - g.topLeft(), g.size(), ratio);
+    // A shared picture's size is the desktop's word; a scaled output's logical size is rounded.
+    const QSize picture = m_obs->readsScreenCast() ? space.device.size() : QSize();
+    ObsCaptureArea area = ObsCaptureArea::fromCorners(
+            m_startPoint - g.topLeft(), m_endPoint - g.topLeft(), g.size(), ratio, picture);
     if (area.fullScreen) {
         // Monitors of different pixel ratios side by side have no one ratio: the whole box
         // is simply all of their device pixels.

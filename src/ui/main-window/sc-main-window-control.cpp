@@ -58,6 +58,15 @@ void SCMainWindow::startRequested(const SCRecordingRequest &request)
         QRect region
                 = request.area == SCRecordingRequest::Area::Region ? request.region : m_lastRegion;
         QScreen *screen = QGuiApplication::primaryScreen();
+        if (region.isEmpty() && request.area == SCRecordingRequest::Area::Region) {
+            // The person drags it out; the recording starts once they have.
+            m_recordingMode = Region;
+            highlightActiveRecordingMode(ui->selectRegionWidget);
+            m_startAfterRegionPick = true;
+            m_skipNextCountdown = !request.countdown;
+            selectAreaWithSelector();
+            return;
+        }
         if (region.isEmpty()) {
             emit recordingStartFailed(SCControlErrors::INVALID_ARGUMENT,
                                       tr("No region has been recorded yet."));

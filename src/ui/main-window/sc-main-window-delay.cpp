@@ -3,6 +3,7 @@
 // is kept in the settings store and can be taken again without a drag.
 
 #include "sc-main-window.h"
+#include "sc-screenshot.h"
 #include "ui_sc-main-window.h"
 
 #include "sc-logger.h"
@@ -72,6 +73,9 @@ void SCMainWindow::openRegionAfterDelay(const QRect &area)
 {
     // A request from outside brings its own delay; the page's is for the page and the hotkey.
     const int delay = m_screenshotRequested ? m_screenshotRequest.delay : screenshotDelay();
+    // After a wait the screen is taken as it is then, not as it was chosen on.
+    if (delay > 0)
+        m_screenshot->dropStill();
     afterScreenshotDelay(delay, area, [this, area] {
         if (!takeRequestedScreenshotDirectly(area))
             openScreenshotOverlay(area, false);

@@ -134,7 +134,7 @@ void SCMainWindow::onScreenshotHotkey()
     connect(m_areaSelector.get(), &AreaSelector::cancelled, this,
             &SCMainWindow::handleScreenshotCancelled);
     m_areaSelector->setExtent(AreaSelector::Extent::DraggedDistance);
-    m_areaSelector->show();
+    showSelector(m_areaSelector.get(), true);
 }
 
 void SCMainWindow::onScreenshotAreaSelected(const QRect &rect)
@@ -200,6 +200,7 @@ void SCMainWindow::showTextCopied(const QString &firstWords)
 
 void SCMainWindow::handleScreenshotCancelled()
 {
+    m_screenshot->dropStill();
     restoreAfterScreenshot();
     if (std::exchange(m_screenshotRequested, false))
         emit screenshotFinished(QString());

@@ -5,6 +5,7 @@
 #include "sc-main-window.h"
 #include "ui_sc-main-window.h"
 
+#include "area-selector.h"
 #include "sc-control-request.h"
 #include "sc-desktop-session.h"
 #include "sc-display-choice.h"
@@ -12,7 +13,11 @@
 #include "sc-note.h"
 #include "sc-obs-wrapper.h"
 #include "sc-screen-share.h"
+#include "sc-screenshot.h"
 #include "sc-settings.h"
+
+#include <QGuiApplication>
+#include <QPointer>
 
 bool SCMainWindow::shareScreenForRecording()
 {
@@ -78,7 +83,45 @@ SCCaptureSpace SCMainWindow::sharedSpace(const SCCaptureSpace &space) const
         return space;
     SCCaptureSpace shared = space;
     shared.device = QRect(QPoint(0, 0), size);
-    shared.ratio
-            = space.logical.width() > 0 ? qreal(size.width()) / space.logical.width() : space.ratio;
+    shared.ratio = space.logical.width() > 0
+            ? SCDesktopSession::pictureScale(size, space.logical.size())
+            : space.ratio;
     return shared;
+}
+
+// On Wayland a selector shows the desktop's own still picture: the compositor shows our
+// windows where it likes and may leave them out of its screenshots, so what is chosen on is
+// that picture, in its device pixels; a screenshot is then cut from it. Without a picture a
+// recording's region is chosen on the live screen, a screenshot ends with the reason.
+void SCMainWindow::showSelector(AreaSelector *selector, bool forScreenshot)
+{
+    if (!SCDesktopSession::isWayland()) {
+        selector->show();
+        return;
+    }
+    if (forScreenshot)
+        stepAsideForScreenshot();
+    QPointer<AreaSelector> target(selector);
+    m_screenshot->takeDesktopPictureWhenSettled(
+            this, [this, target, forScreenshot](const QImage &picture) {
+                if (!target)
+                    return;
+                if (picture.isNull() && forScreenshot) {
+                    QGuiApplication::restoreOverrideCursor();
+                    handleScreenshotError(m_screenshot->grabError());
+                    handleScreenshotCancelled();
+                    return;
+                }
+                if (picture.isNull()) {
+                    SCLogger::instance()->warning(
+                            QStringLiteral(
+                                    "No still picture of the desktop (%1): the region is chosen "
+                                    "on the live screen")
+                                    .arg(m_screenshot->grabError()));
+                }
+                target->setStill(picture);
+                if (forScreenshot)
+                    m_screenshot->holdStill(picture);
+                target->show();
+            });
 }

@@ -45,6 +45,11 @@ QRect AreaSelector::draggedRect(const QPoint &a, const QPoint &b)
                  std::abs(a.y() - b.y()));
 }
 
+void AreaSelector::setStill(const QImage &picture)
+{
+    m_still = picture;
+}
+
 void AreaSelector::setExtent(Extent extent)
 {
     m_extent = extent;
@@ -82,7 +87,10 @@ void AreaSelector::paintEvent(QPaintEvent *)
         painter.setPen(QPen(Qt::white, 2, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin));
         painter.drawRect(area);
     }
-    painter.drawText(area.center(), sizeLabel(area, m_devicePixelRatio));
+    // Over a still the caption counts its pixels, which on a scaled output are the device's.
+    const double ratio = !m_still.isNull() && width() > 0 ? double(m_still.width()) / width()
+                                                          : m_devicePixelRatio;
+    painter.drawText(area.center(), sizeLabel(area, ratio));
 }
 
 void AreaSelector::mousePressEvent(QMouseEvent *event)
@@ -140,7 +148,9 @@ void AreaSelector::showEvent(QShowEvent *event)
     // The window is not mapped yet, so the grab holds only what lies below it.
     m_background = QPixmap();
     QScreen *screen = QGuiApplication::primaryScreen();
-    if (screen && !SCCompositorWatcher::instance()->isCompositing())
+    if (!m_still.isNull())
+        m_background = QPixmap::fromImage(m_still);
+    else if (screen && !SCCompositorWatcher::instance()->isCompositing())
         m_background = screen->grabWindow(0, geometry().x() - screen->geometry().x(),
                                           geometry().y() - screen->geometry().y(),
                                           geometry().width(), geometry().height());
@@ -172,5 +182,6 @@ void AreaSelector::hideEvent(QHideEvent *event)
     // A hotkey pressed while the caller is still busy must reach its grab, not ours.
     SCX11::flush();
     m_background = QPixmap();
+    m_still = QImage();
     QWidget::hideEvent(event);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QImage>
 #include <QPixmap>
 #include <QRect>
 #include <QWidget>
@@ -17,6 +18,9 @@ public:
     explicit AreaSelector(QWidget *parent = nullptr);
 
     void setExtent(Extent extent);
+    // The picture to choose on, for the next show only: the whole desktop in its own pixels,
+    // as a Wayland desktop gives it. Without one the live screen shows through the veil.
+    void setStill(const QImage &picture);
     // The band between two dragged corners, both included, in either order.
     static QRect selectionRect(const QPoint &a, const QPoint &b);
     // The band from one dragged corner to the other, as long as the drag, in either order.
@@ -51,5 +55,6 @@ private:
     // Without a compositing manager the veil cannot be translucent; the screen as it was
     // when the selector opened is drawn under it instead.
     QPixmap m_background;
+    QImage m_still;
     int m_grabAttempts = 0;
 };

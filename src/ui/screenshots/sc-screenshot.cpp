@@ -19,7 +19,9 @@
 #include <QSaveFile>
 #include <QScreen>
 #include <QTimer>
+
 #include <QtDebug>
+#include <utility>
 
 #include <memory>
 
@@ -91,6 +93,34 @@ QPixmap SCScreenshot::grabScreen(QScreen *screen, const QRect &local)
         return screen->grabWindow(0, local.x(), local.y(), local.width(), local.height());
     // A Wayland desktop shows its screens only through its screenshot portal, as one
     // picture of all of them.
+    const QImage picture = m_still.isNull() ? desktopPicture() : std::exchange(m_still, QImage());
+    QRect desktop;
+    for (QScreen *each : QGuiApplication::screens())
+        desktop |= each->geometry();
+    if (picture.isNull() || desktop.isEmpty())
+        return {};
+    const qreal scale = SCDesktopSession::pictureScale(picture.size(), desktop.size());
+    const QRect global = local.translated(screen->geometry().topLeft() - desktop.topLeft());
+    const QRect pixels(qRound(global.x() * scale), qRound(global.y() * scale),
+                       qRound(global.width() * scale), qRound(global.height() * scale));
+    QPixmap pixmap = QPixmap::fromImage(picture.copy(pixels & picture.rect()));
+    pixmap.setDevicePixelRatio(scale);
+    return pixmap;
+}
+
+void SCScreenshot::takeDesktopPictureWhenSettled(QObject *context,
+                                                 std::function<void(const QImage &)> done)
+{
+    QPointer<SCScreenshot> self(this);
+    QTimer::singleShot(SETTLE_MIN_MS, context, [self, done = std::move(done)] {
+        if (self)
+            done(self->desktopPicture());
+    });
+}
+
+QImage SCScreenshot::desktopPicture()
+{
+    m_grabError.clear();
     SCScreenshotPortal portal;
     const SCScreenshotPortal::Status status = portal.takeAndWait(PORTAL_TIMEOUT_MS);
     SCLogger::instance()->info(
@@ -105,18 +135,9 @@ QPixmap SCScreenshot::grabScreen(QScreen *screen, const QRect &local)
         return {};
     }
     const QImage picture = portal.picture();
-    QRect desktop;
-    for (QScreen *each : QGuiApplication::screens())
-        desktop |= each->geometry();
-    if (picture.isNull() || desktop.isEmpty())
-        return {};
-    const qreal scale = qreal(picture.width()) / desktop.width();
-    const QRect global = local.translated(screen->geometry().topLeft() - desktop.topLeft());
-    const QRect pixels(qRound(global.x() * scale), qRound(global.y() * scale),
-                       qRound(global.width() * scale), qRound(global.height() * scale));
-    QPixmap pixmap = QPixmap::fromImage(picture.copy(pixels & picture.rect()));
-    pixmap.setDevicePixelRatio(scale);
-    return pixmap;
+    if (picture.isNull())
+        m_grabError = tr("The desktop did not give a picture of the screen.");
+    return picture;
 }
 
 QPixmap SCScreenshot::captureWindow(WId windowId)

@@ -28,6 +28,18 @@ public:
     void captureAreaWhenSettled(const QRect &area, QObject *context,
                                 std::function<void(const QPixmap &)> done);
 
+    // The whole desktop from a Wayland desktop's screenshot portal, in its own pixels; null
+    // with the reason in grabError() when the desktop gave none.
+    QImage desktopPicture();
+    QString grabError() const { return m_grabError; }
+    // desktopPicture() once windows hidden just before are gone from the screen; `done` is
+    // not called once `context` is gone.
+    void takeDesktopPictureWhenSettled(QObject *context, std::function<void(const QImage &)> done);
+    // The next grab on a Wayland desktop cuts from `picture` instead of asking the desktop
+    // again: what the person chose on is what is taken.
+    void holdStill(const QImage &picture) { m_still = picture; }
+    void dropStill() { m_still = QImage(); }
+
     // An empty path saves under a generated name in the save folder, never over a file.
     bool saveScreenshot(const QPixmap &pixmap, const QString &filePath);
     QString generateFileName() const;
@@ -55,5 +67,6 @@ private:
     QString m_saveDirectory;
     QString m_lastSavedPath;
     QString m_grabError;
+    QImage m_still;
     QSettings m_settings;
 };
