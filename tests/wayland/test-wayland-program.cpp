@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -152,6 +153,8 @@ private Q_SLOTS:
     void regionHasTheColoursOfItsPlace();
     // Also at an output scale: a region dragged on the desktop's still picture.
     void draggedRegionIsWhatWasChosen();
+    // Only with VISTREL_WAYLAND_PATTERN=screen: the cast shows what the compositor shows.
+    void penStrokesAreRecordedAndTheFrameIsNot();
 
 private:
     void writeSettings(const QString &format);
@@ -584,6 +587,137 @@ void TestWaylandProgram::draggedRegionIsWhatWasChosen()
     wrong = wrongColours(picture, region);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     QCOMPARE(portalCalls("Screenshot.Screenshot").size(), 1);
+}
+
+namespace {
+
+// The geometry xdotool reports for a window: "Position: X,Y ..." and "Geometry: WxH".
+QRect windowGeometry(const QString &window)
+{
+    const QString text = xdotoolOutput({"getwindowgeometry", window});
+    static const QRegularExpression position("Position: (-?\\d+),(-?\\d+)");
+    static const QRegularExpression size("Geometry: (\\d+)x(\\d+)");
+    const auto at = position.match(text);
+    const auto extent = size.match(text);
+    if (!at.hasMatch() || !extent.hasMatch())
+        return {};
+    return QRect(at.captured(1).toInt(), at.captured(2).toInt(), extent.captured(1).toInt(),
+                 extent.captured(2).toInt());
+}
+
+// Pixels of `picture` close to `colour`, in the band `inset` pixels wide along its edges, or
+// everywhere when `inset` is 0.
+int pixelsLike(const QImage &picture, QRgb colour, int inset = 0)
+{
+    int count = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const bool edge = x < inset || y < inset || x >= picture.width() - inset
+                    || y >= picture.height() - inset;
+            if ((inset == 0 || edge) && near(picture.pixel(x, y), colour))
+                ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+// The cast is the compositor's own picture here, as on a real desktop: the frame around the
+// region and its button bar lie outside what is recorded, strokes of the pen are in the file,
+// and with the pen off a click inside the frame reaches the window below.
+void TestWaylandProgram::penStrokesAreRecordedAndTheFrameIsNot()
+{
+    if (qEnvironmentVariable("VISTREL_WAYLAND_PATTERN") != QLatin1String("screen"))
+        QSKIP("needs the compositor's picture as the cast");
+    // A window of another program below the region, telling each click it gets.
+    QProcess below;
+    const QString clicksLog = m_home.filePath("clicks-below.log");
+    below.setStandardOutputFile(clicksLog);
+    const auto clicks = [&] { return QString(readAll(clicksLog)).count("ButtonPress"); };
+    // Line by line: xev writes to a pipe in blocks otherwise.
+    below.start("stdbuf", {"-oL", "xev", "-name", "clicks-below", "-event", "button"});
+    QVERIFY(below.waitForStarted());
+    QString belowId;
+    QTRY_VERIFY_WITH_TIMEOUT(
+            !(belowId = xdotoolOutput({"search", "--sync", "--onlyvisible", "--name",
+                                       "clicks-below"})
+                                .section('\n', 0, 0))
+                     .isEmpty(),
+            10000);
+    // The compositor tiles it beside the program's window: its place once it stays there.
+    QRect under;
+    QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QRect before = windowGeometry(belowId);
+                QTest::qWait(500);
+                under = windowGeometry(belowId);
+                return under.isValid() && under == before;
+            }(),
+            10000);
+    QVERIFY2(under.width() >= 500 && under.height() >= 400, qPrintable(QString("%1x%2")
+                                                                            .arg(under.width())
+                                                                            .arg(under.height())));
+    const QRect region(under.x() + 60, under.y() + 80, 400, 240);
+    // It takes clicks: one below where the frame goes, which also gives it the focus.
+    const QPoint free(under.center().x(), under.bottom() - 40);
+    QVERIFY(xdotool({"mousemove", QString::number(free.x()), QString::number(free.y()), "click",
+                     "1"}));
+    QTRY_COMPARE_WITH_TIMEOUT(clicks(), 1, 5000);
+
+    bool ok = false;
+    const QString file = startRecording({{"region", QString("%1,%2,%3x%4")
+                                                            .arg(region.x())
+                                                            .arg(region.y())
+                                                            .arg(region.width())
+                                                            .arg(region.height())}},
+                                        &ok);
+    QVERIFY2(ok, qPrintable(file));
+    // The frame's button bar: the window of the program 30 pixels high, the pen first in it.
+    QRect bar;
+    QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const QString &window :
+                     xdotoolOutput({"search", "--onlyvisible", "--class", "vistrel"})
+                             .split('\n', Qt::SkipEmptyParts)) {
+                    const QRect geometry = windowGeometry(window);
+                    if (geometry.height() == 30)
+                        bar = geometry;
+                }
+                return bar.isValid();
+            }(),
+            10000);
+    QVERIFY2(!region.intersects(bar), "the button bar lies over the recorded region");
+
+    // Pen off: the click goes through the frame to the window below.
+    const QPoint inside = region.center();
+    QVERIFY(xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y()),
+                     "click", "1"}));
+    QTRY_COMPARE_WITH_TIMEOUT(clicks(), 2, 5000);
+
+    // Pen on: a stroke across the region is drawn, and the window below gets nothing.
+    QVERIFY(xdotool({"mousemove", QString::number(bar.x() + 15), QString::number(bar.y() + 15),
+                     "click", "1"}));
+    QTest::qWait(300);
+    QVERIFY(dragOnScreen(region.topLeft() + QPoint(60, 60), region.topLeft() + QPoint(340, 180)));
+    QTest::qWait(1500);
+    QCOMPARE(stopRecording(), file);
+    QVERIFY(waitForState("idle"));
+    QVERIFY2(clicks() == 2, "the pen's stroke reached the window below");
+    below.kill();
+    below.waitForFinished();
+
+    QCOMPARE(MediaProbe(file).streamSummary(),
+             QString("video,%1,%2\naudio").arg(region.width()).arg(region.height()));
+    const QImage last = MediaProbe::frame(file, m_home.filePath("pen.png"), true);
+    QCOMPARE(last.size(), region.size());
+    // A 2-pixel red line about 300 pixels long, softened by the encoder; none before the pen.
+    const int red = pixelsLike(last, qRgb(255, 0, 0));
+    QVERIFY2(red >= 60, qPrintable(QString("%1 red pixels of the stroke").arg(red)));
+    const QImage first = MediaProbe::frame(file, m_home.filePath("before-pen.png"));
+    QCOMPARE(pixelsLike(first, qRgb(255, 0, 0)), 0);
+    const int frameBlue = pixelsLike(last, qRgb(0, 122, 204), 6);
+    QVERIFY2(frameBlue == 0, qPrintable(QString("%1 pixels of the frame's blue").arg(frameBlue)));
 }
 
 QTEST_GUILESS_MAIN(TestWaylandProgram)

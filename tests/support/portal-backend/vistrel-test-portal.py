@@ -8,7 +8,8 @@ video node fed by gst-launch-1.0, so a test can end one cast's stream without to
 next. Tests steer it through org.vistrel.TestPortal (see test-portal-ctl).
 
 Environment: VISTREL_TEST_SCREEN (WxH, default 1920x1080), VISTREL_WAYLAND_PATTERN
-(a videotestsrc pattern such as ball, or "quadrants": red, green / blue, white),
+(a videotestsrc pattern such as ball, "quadrants": red, green / blue, white, or "screen":
+the compositor's output as grim takes it, again and again, as a desktop's cast shows it),
 VISTREL_WAYLAND_SCREENSHOT (grim: the compositor's output, default; pattern: the stream's
 picture), VISTREL_PORTAL_DIR (where pictures go, default $XDG_RUNTIME_DIR).
 """
@@ -115,9 +116,24 @@ class Picture:
         self.pattern = os.environ.get("VISTREL_WAYLAND_PATTERN", "ball")
         self.folder = folder
         self.png = None
+        self.grabber = None
         if self.pattern == "quadrants":
             self.png = os.path.join(folder, "quadrants.png")
             write_quadrants_png(self.png, self.width, self.height)
+
+    def start_grabbing(self):
+        """grim in a loop: screen.png is always a whole picture of the output, a few ms old."""
+        path = os.path.join(self.folder, "screen.png")
+        if self.grabber is None:
+            loop = ('while :; do grim -l 0 "$1.next.png" && mv "$1.next.png" "$1"; '
+                    'sleep 0.02; done')
+            self.grabber = subprocess.Popen(["sh", "-c", loop, "grim-loop", path],
+                                            preexec_fn=die_with_parent)
+        for _ in range(200):
+            if os.path.exists(path):
+                break
+            time.sleep(0.02)
+        return path
 
     def source(self):
         """gst-launch words up to the raw BGRx caps of the screen."""
@@ -129,6 +145,12 @@ class Picture:
             return ["filesrc", "location=" + self.png, "!", "pngdec", "!", "videoconvert", "!",
                     "video/x-raw,format=BGRx", "!", "imagefreeze", "is-live=true", "!",
                     "identity", "drop-allocation=true", "!", caps]
+        if self.pattern == "screen":
+            # The newest picture each tenth of a second, paced by the sink's clock.
+            return ["multifilesrc", "location=" + self.start_grabbing(), "loop=true",
+                    "caps=image/png,framerate=10/1", "!", "pngdec", "!", "videoconvert", "!",
+                    "videoscale", "!", "videorate", "!", "identity", "drop-allocation=true", "!",
+                    caps]
         return ["videotestsrc", "is-live=true", "pattern=" + self.pattern, "!", caps]
 
     def save_png(self, path):
