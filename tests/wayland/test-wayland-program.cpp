@@ -130,6 +130,36 @@ bool dragOnScreen(const QPoint &from, const QPoint &to)
     return xdotool(words);
 }
 
+// The geometry xdotool reports for a window: "Position: X,Y ..." and "Geometry: WxH".
+QRect windowGeometry(const QString &window)
+{
+    const QString text = xdotoolOutput({"getwindowgeometry", window});
+    static const QRegularExpression position("Position: (-?\\d+),(-?\\d+)");
+    static const QRegularExpression size("Geometry: (\\d+)x(\\d+)");
+    const auto at = position.match(text);
+    const auto extent = size.match(text);
+    if (!at.hasMatch() || !extent.hasMatch())
+        return {};
+    return QRect(at.captured(1).toInt(), at.captured(2).toInt(), extent.captured(1).toInt(),
+                 extent.captured(2).toInt());
+}
+
+// Pixels of `picture` close to `colour`, in the band `inset` pixels wide along its edges, or
+// everywhere when `inset` is 0.
+int pixelsLike(const QImage &picture, QRgb colour, int inset = 0)
+{
+    int count = 0;
+    for (int y = 0; y < picture.height(); ++y) {
+        for (int x = 0; x < picture.width(); ++x) {
+            const bool edge = x < inset || y < inset || x >= picture.width() - inset
+                    || y >= picture.height() - inset;
+            if ((inset == 0 || edge) && near(picture.pixel(x, y), colour))
+                ++count;
+        }
+    }
+    return count;
+}
+
 } // namespace
 
 class TestWaylandProgram : public QObject
@@ -165,6 +195,7 @@ private:
     int libraryEntries() const;
     // Waits until the area selector is up on its still picture, then drags across it.
     bool dragOnSelector(const QPoint &from, const QPoint &to);
+    bool waitForFullScreenWindow();
 
     // The shortcuts as the program bound them at its start.
     QJsonArray m_boundShortcuts;
@@ -517,7 +548,12 @@ void TestWaylandProgram::desktopShortcutsDriveTheRecording()
 
 bool TestWaylandProgram::dragOnSelector(const QPoint &from, const QPoint &to)
 {
-    // The selector covers the whole X screen once it has the desktop's picture.
+    return waitForFullScreenWindow() && dragOnScreen(from, to);
+}
+
+bool TestWaylandProgram::waitForFullScreenWindow()
+{
+    // The selector and the annotation window cover the whole X screen.
     const QSize screen = logicalSize();
     const bool up = QTest::qWaitFor(
             [&] {
@@ -534,10 +570,9 @@ bool TestWaylandProgram::dragOnSelector(const QPoint &from, const QPoint &to)
                 return false;
             },
             15000);
-    if (!up)
-        return false;
+    // Mapped is not yet drawn and holding the keyboard.
     QTest::qWait(300);
-    return dragOnScreen(from, to);
+    return up;
 }
 
 // A drag from (100,100) to (740,460) in XWayland's logical pixels is a 640 x 360 region; on
@@ -587,41 +622,53 @@ void TestWaylandProgram::draggedRegionIsWhatWasChosen()
     wrong = wrongColours(picture, region);
     QVERIFY2(wrong.isEmpty(), qPrintable(wrong));
     QCOMPARE(portalCalls("Screenshot.Screenshot").size(), 1);
-}
 
-namespace {
-
-// The geometry xdotool reports for a window: "Position: X,Y ..." and "Geometry: WxH".
-QRect windowGeometry(const QString &window)
-{
-    const QString text = xdotoolOutput({"getwindowgeometry", window});
-    static const QRegularExpression position("Position: (-?\\d+),(-?\\d+)");
-    static const QRegularExpression size("Geometry: (\\d+)x(\\d+)");
-    const auto at = position.match(text);
-    const auto extent = size.match(text);
-    if (!at.hasMatch() || !extent.hasMatch())
-        return {};
-    return QRect(at.captured(1).toInt(), at.captured(2).toInt(), extent.captured(1).toInt(),
-                 extent.captured(2).toInt());
-}
-
-// Pixels of `picture` close to `colour`, in the band `inset` pixels wide along its edges, or
-// everywhere when `inset` is 0.
-int pixelsLike(const QImage &picture, QRgb colour, int inset = 0)
-{
-    int count = 0;
-    for (int y = 0; y < picture.height(); ++y) {
-        for (int x = 0; x < picture.width(); ++x) {
-            const bool edge = x < inset || y < inset || x >= picture.width() - inset
-                    || y >= picture.height() - inset;
-            if ((inset == 0 || edge) && near(picture.pixel(x, y), colour))
-                ++count;
+    // Without a file named, the annotation window opens on that picture: a red rectangle
+    // drawn there is in the saved screenshot, over the quadrants of other colours.
+    testPortal().call("Reset");
+    QDBusPendingCall annotated = control.asyncCall("TakeScreenshot", "region", QVariantMap());
+    QVERIFY2(waitForFullScreenWindow(), "the area selector did not come up");
+    const QStringList before = xdotoolOutput({"search", "--onlyvisible", "--class", "vistrel"})
+                                       .split('\n', Qt::SkipEmptyParts);
+    QVERIFY(dragOnScreen(from, to));
+    // It opens over the chosen place: a window of the program's that was not there before.
+    const auto windows = [] {
+        return xdotoolOutput({"search", "--onlyvisible", "--class", "vistrel"})
+                .split('\n', Qt::SkipEmptyParts);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                for (const QString &window : windows()) {
+                    if (!before.contains(window)
+                        && windowGeometry(window).contains(region.toRect()))
+                        return true;
+                }
+                return false;
+            }(),
+            15000);
+    QTest::qWait(300);
+    QVERIFY(xdotool({"key", "r"}));
+    QVERIFY(dragOnScreen(from + QPoint(100, 60), to - QPoint(100, 60)));
+    QVERIFY(xdotool({"key", "ctrl+s"}));
+    annotated.waitForFinished();
+    const QDBusPendingReply<QString> saved = annotated;
+    QVERIFY2(!saved.isError(), qPrintable(saved.error().message()));
+    const QImage marked(saved.value());
+    QCOMPARE(marked.size(), device);
+    int redElsewhere = 0;
+    for (int y = 0; y < marked.height(); ++y) {
+        for (int x = 0; x < marked.width(); ++x) {
+            const QPointF place = region.topLeft()
+                    + QPointF(x * region.width() / marked.width(),
+                              y * region.height() / marked.height());
+            if (near(marked.pixel(x, y), qRgb(255, 0, 0))
+                && quadrantColour(place) != qRgb(255, 0, 0))
+                ++redElsewhere;
         }
     }
-    return count;
+    QVERIFY2(redElsewhere > 100, qPrintable(QString("%1 red pixels").arg(redElsewhere)));
+    QCOMPARE(portalCalls("Screenshot.Screenshot").size(), 1);
 }
-
-} // namespace
 
 // The cast is the compositor's own picture here, as on a real desktop: the frame around the
 // region and its button bar lie outside what is recorded, strokes of the pen are in the file,
@@ -639,12 +686,11 @@ void TestWaylandProgram::penStrokesAreRecordedAndTheFrameIsNot()
     below.start("stdbuf", {"-oL", "xev", "-name", "clicks-below", "-event", "button"});
     QVERIFY(below.waitForStarted());
     QString belowId;
-    QTRY_VERIFY_WITH_TIMEOUT(
-            !(belowId = xdotoolOutput({"search", "--sync", "--onlyvisible", "--name",
-                                       "clicks-below"})
-                                .section('\n', 0, 0))
-                     .isEmpty(),
-            10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!(belowId = xdotoolOutput({"search", "--sync", "--onlyvisible",
+                                                        "--name", "clicks-below"})
+                                                 .section('\n', 0, 0))
+                                      .isEmpty(),
+                             10000);
     // The compositor tiles it beside the program's window: its place once it stays there.
     QRect under;
     QTRY_VERIFY_WITH_TIMEOUT(
@@ -655,22 +701,22 @@ void TestWaylandProgram::penStrokesAreRecordedAndTheFrameIsNot()
                 return under.isValid() && under == before;
             }(),
             10000);
-    QVERIFY2(under.width() >= 500 && under.height() >= 400, qPrintable(QString("%1x%2")
-                                                                            .arg(under.width())
-                                                                            .arg(under.height())));
+    QVERIFY2(under.width() >= 500 && under.height() >= 400,
+             qPrintable(QString("%1x%2").arg(under.width()).arg(under.height())));
     const QRect region(under.x() + 60, under.y() + 80, 400, 240);
     // It takes clicks: one below where the frame goes, which also gives it the focus.
     const QPoint free(under.center().x(), under.bottom() - 40);
-    QVERIFY(xdotool({"mousemove", QString::number(free.x()), QString::number(free.y()), "click",
-                     "1"}));
+    QVERIFY(xdotool(
+            {"mousemove", QString::number(free.x()), QString::number(free.y()), "click", "1"}));
     QTRY_COMPARE_WITH_TIMEOUT(clicks(), 1, 5000);
 
     bool ok = false;
-    const QString file = startRecording({{"region", QString("%1,%2,%3x%4")
-                                                            .arg(region.x())
-                                                            .arg(region.y())
-                                                            .arg(region.width())
-                                                            .arg(region.height())}},
+    const QString file = startRecording({{"region",
+                                          QString("%1,%2,%3x%4")
+                                                  .arg(region.x())
+                                                  .arg(region.y())
+                                                  .arg(region.width())
+                                                  .arg(region.height())}},
                                         &ok);
     QVERIFY2(ok, qPrintable(file));
     // The frame's button bar: the window of the program 30 pixels high, the pen first in it.
@@ -691,8 +737,8 @@ void TestWaylandProgram::penStrokesAreRecordedAndTheFrameIsNot()
 
     // Pen off: the click goes through the frame to the window below.
     const QPoint inside = region.center();
-    QVERIFY(xdotool({"mousemove", QString::number(inside.x()), QString::number(inside.y()),
-                     "click", "1"}));
+    QVERIFY(xdotool(
+            {"mousemove", QString::number(inside.x()), QString::number(inside.y()), "click", "1"}));
     QTRY_COMPARE_WITH_TIMEOUT(clicks(), 2, 5000);
 
     // Pen on: a stroke across the region is drawn, and the window below gets nothing.
