@@ -4,6 +4,7 @@
 // gsettings. Runs in the headless Wayland session without GlobalShortcuts.
 
 #include "control-bus.h"
+#include "desktop-program.h"
 #include "lean-a-files.h"
 #include "message-box-catcher.h"
 #include "sc-gnome-shortcuts.h"
@@ -74,13 +75,7 @@ void TestWaylandHotkeyCommands::initTestCase()
 
 void TestWaylandHotkeyCommands::cleanupTestCase()
 {
-    if (m_program.state() == QProcess::NotRunning)
-        return;
-    m_program.terminate();
-    if (!m_program.waitForFinished(15000)) {
-        m_program.kill();
-        m_program.waitForFinished();
-    }
+    DesktopProgram::stop(m_program);
 }
 
 std::unique_ptr<SCSettingsWindow> TestWaylandHotkeyCommands::openHotkeysPage()
@@ -136,26 +131,15 @@ void TestWaylandHotkeyCommands::pageShowsACommandForEachAction()
 void TestWaylandHotkeyCommands::theShownCommandsDriveTheProgram()
 {
     QVERIFY(m_programHome.isValid());
-    const QString config = m_programHome.filePath("config");
-    const QString data = m_programHome.filePath("data");
+    const QString config = DesktopProgram::configDir(m_programHome.path());
+    const QString data = DesktopProgram::dataDir(m_programHome.path());
     QSettings settings(config + "/" + SCSettings::ORGANIZATION + "/" + SCSettings::APPLICATION
                                + ".conf",
                        QSettings::IniFormat);
     settings.setValue(SCSettings::GENERAL_FIRST_RUN, false);
     settings.setValue(SCSettings::RECORDING_FORMAT, "MP4");
     settings.sync();
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", m_programHome.path());
-    env.insert("XDG_CONFIG_HOME", config);
-    env.insert("XDG_DATA_HOME", data);
-    env.remove("QT_QPA_PLATFORM");
-    m_program.setProcessEnvironment(env);
-    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_program.setStandardOutputFile(QProcess::nullDevice());
-    m_program.start(VISTREL_EXECUTABLE, {});
-    QVERIFY(m_program.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(logsUnder(data).contains("OBS initialized successfully"), 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(ControlBus::serviceRunning(), 10000);
+    QVERIFY(DesktopProgram::start(m_program, VISTREL_EXECUTABLE, m_programHome.path()));
     QVERIFY(logsUnder(data).contains("the desktop offers no GlobalShortcuts portal"));
 
     auto window = openHotkeysPage();

@@ -5,6 +5,7 @@
 
 #include "control-bus.h"
 #include "desktop-input.h"
+#include "desktop-program.h"
 #include "lean-a-files.h"
 #include "media-probe.h"
 #include "sc-settings.h"
@@ -217,19 +218,7 @@ void TestWaylandProgram::initTestCase()
              "runs in scripts/test-env.sh --wayland with VISTREL_WAYLAND_XWAYLAND=1");
     writeSettings("MP4");
 
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert("HOME", m_home.path());
-    env.insert("XDG_CONFIG_HOME", m_config);
-    env.insert("XDG_DATA_HOME", m_data);
-    // As a desktop session starts programs: the program chooses how its windows run.
-    env.remove("QT_QPA_PLATFORM");
-    m_program.setProcessEnvironment(env);
-    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_program.setStandardOutputFile(QProcess::nullDevice());
-    m_program.start(VISTREL_EXECUTABLE, {});
-    QVERIFY(m_program.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(logsUnder(m_data).contains("OBS initialized successfully"), 30000);
-    QTRY_VERIFY_WITH_TIMEOUT(ControlBus::serviceRunning(), 10000);
+    QVERIFY(DesktopProgram::start(m_program, VISTREL_EXECUTABLE, m_home.path()));
     const QString log = logsUnder(m_data);
     QVERIFY2(log.contains("Wayland session (XDG_SESSION_TYPE=wayland"), qPrintable(log));
     QVERIFY2(log.contains("windows on Qt's xcb platform"), qPrintable(log));
@@ -251,13 +240,7 @@ void TestWaylandProgram::init()
 
 void TestWaylandProgram::cleanupTestCase()
 {
-    if (m_program.state() == QProcess::NotRunning)
-        return;
-    m_program.terminate();
-    if (!m_program.waitForFinished(15000)) {
-        m_program.kill();
-        m_program.waitForFinished();
-    }
+    DesktopProgram::stop(m_program);
 }
 
 void TestWaylandProgram::writeSettings(const QString &format)
@@ -479,14 +462,8 @@ void TestWaylandProgram::regionHasTheColoursOfItsPlace()
     const QSize screen = screenSize();
     const QRect region(screen.width() / 2 - 200, screen.height() / 2 - 100, 400, 200);
     bool ok = false;
-    const QString file = startRecording({{"format", "MP4"},
-                                         {"region",
-                                          QString("%1,%2,%3x%4")
-                                                  .arg(region.x())
-                                                  .arg(region.y())
-                                                  .arg(region.width())
-                                                  .arg(region.height())}},
-                                        &ok);
+    const QString file = startRecording(
+            {{"format", "MP4"}, {"region", DesktopProgram::regionText(region)}}, &ok);
     QVERIFY2(ok, qPrintable(file));
     QTest::qWait(1500);
     QCOMPARE(stopRecording(), file);
@@ -711,13 +688,7 @@ void TestWaylandProgram::penStrokesAreRecordedAndTheFrameIsNot()
     QTRY_COMPARE_WITH_TIMEOUT(clicks(), 1, 5000);
 
     bool ok = false;
-    const QString file = startRecording({{"region",
-                                          QString("%1,%2,%3x%4")
-                                                  .arg(region.x())
-                                                  .arg(region.y())
-                                                  .arg(region.width())
-                                                  .arg(region.height())}},
-                                        &ok);
+    const QString file = startRecording({{"region", DesktopProgram::regionText(region)}}, &ok);
     QVERIFY2(ok, qPrintable(file));
     // The frame's button bar: the window of the program 30 pixels high, the pen first in it.
     QRect bar;

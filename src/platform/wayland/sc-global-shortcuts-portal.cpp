@@ -12,7 +12,6 @@
 namespace {
 
 const QString SESSION_INTERFACE = QStringLiteral("org.freedesktop.portal.Session");
-constexpr int AVAILABLE_TIMEOUT_MS = 2000;
 
 // The a(sa{sv}) the portal takes and gives.
 struct ShortcutEntry
@@ -68,27 +67,7 @@ SCGlobalShortcutsPortal::~SCGlobalShortcutsPortal()
 
 bool SCGlobalShortcutsPortal::available(const QDBusConnection &bus, QString *detail)
 {
-    QString why;
-    bool answers = false;
-    if (!bus.isConnected()) {
-        why = QStringLiteral("not connected to a bus");
-    } else {
-        QDBusMessage call = QDBusMessage::createMethodCall(
-                SCPortalRequest::SERVICE, SCPortalRequest::PATH,
-                QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-        call << INTERFACE << QStringLiteral("version");
-        const QDBusReply<QDBusVariant> reply = bus.call(call, QDBus::Block, AVAILABLE_TIMEOUT_MS);
-        if (reply.isValid()) {
-            const uint version = reply.value().variant().toUInt();
-            answers = version > 0;
-            why = QStringLiteral("GlobalShortcuts version %1").arg(version);
-        } else {
-            why = SCPortalRequest::describe(reply.error());
-        }
-    }
-    if (detail)
-        *detail = why;
-    return answers;
+    return SCPortalRequest::interfaceVersion(bus, INTERFACE, detail) > 0;
 }
 
 QString SCGlobalShortcutsPortal::triggerText(const QKeySequence &sequence)

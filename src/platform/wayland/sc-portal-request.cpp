@@ -1,5 +1,9 @@
 #include "sc-portal-request.h"
 
+#include <QDBusVariant>
+
+#include <QDBusReply>
+
 #include <QAtomicInteger>
 #include <QCoreApplication>
 #include <QDBusError>
@@ -189,4 +193,33 @@ void SCPortalRequest::fail(const QString &errorName, const QString &message)
                     Q_EMIT failed(errorName, message);
             },
             Qt::QueuedConnection);
+}
+
+uint SCPortalRequest::interfaceVersion(const QDBusConnection &bus, const QString &interface,
+                                       QString *detail)
+{
+    // The portal answers its properties at once when it runs; a long wait means it does not.
+    constexpr int TIMEOUT_MS = 2000;
+    QString why;
+    uint version = 0;
+    if (!bus.isConnected()) {
+        why = QStringLiteral("not connected to a bus");
+    } else {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+                SERVICE, PATH, QStringLiteral("org.freedesktop.DBus.Properties"),
+                QStringLiteral("Get"));
+        call << interface << QStringLiteral("version");
+        const QDBusReply<QDBusVariant> reply = bus.call(call, QDBus::Block, TIMEOUT_MS);
+        if (reply.isValid()) {
+            version = reply.value().variant().toUInt();
+            why = QStringLiteral("%1 version %2")
+                          .arg(interface.section(QLatin1Char('.'), -1))
+                          .arg(version);
+        } else {
+            why = describe(reply.error());
+        }
+    }
+    if (detail)
+        *detail = why;
+    return version;
 }

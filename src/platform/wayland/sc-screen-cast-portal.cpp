@@ -25,9 +25,6 @@ namespace {
 const QString PROPERTIES = QStringLiteral("org.freedesktop.DBus.Properties");
 const QString CLOSED = QStringLiteral("Closed");
 
-// The portal answers its properties at once when it runs; a long wait means it does not.
-constexpr int AVAILABLE_TIMEOUT_MS = 2000;
-
 // How long a session asked for and then given up may still be named, to be closed.
 constexpr int ABANDONED_GRACE_MS = 30000;
 
@@ -168,24 +165,7 @@ void SCScreenCastPortal::close()
 
 bool SCScreenCastPortal::available(const QDBusConnection &bus, QString *detail)
 {
-    QString why;
-    bool answers = false;
-    if (!bus.isConnected()) {
-        why = QStringLiteral("not connected to a bus");
-    } else {
-        const QDBusReply<QDBusVariant> reply = bus.call(propertyCall(QStringLiteral("version")),
-                                                        QDBus::Block, AVAILABLE_TIMEOUT_MS);
-        if (reply.isValid()) {
-            const uint version = reply.value().variant().toUInt();
-            answers = version > 0;
-            why = QStringLiteral("ScreenCast version %1").arg(version);
-        } else {
-            why = SCPortalRequest::describe(reply.error());
-        }
-    }
-    if (detail)
-        *detail = why;
-    return answers;
+    return SCPortalRequest::interfaceVersion(bus, INTERFACE, detail) > 0;
 }
 
 void SCScreenCastPortal::askCursorModes()
