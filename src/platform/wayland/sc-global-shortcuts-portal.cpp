@@ -9,6 +9,8 @@
 #include <QDBusReply>
 #include <QDBusVariant>
 
+#include <utility>
+
 namespace {
 
 const QString SESSION_INTERFACE = QStringLiteral("org.freedesktop.portal.Session");
@@ -34,14 +36,6 @@ const QDBusArgument &operator>>(const QDBusArgument &argument, ShortcutEntry &en
     argument >> entry.id >> entry.properties;
     argument.endStructure();
     return argument;
-}
-
-QString sessionHandle(const QVariantMap &results)
-{
-    const QVariant handle = results.value(QStringLiteral("session_handle"));
-    return handle.userType() == qMetaTypeId<QDBusObjectPath>()
-            ? handle.value<QDBusObjectPath>().path()
-            : handle.toString();
 }
 
 } // namespace
@@ -156,7 +150,7 @@ void SCGlobalShortcutsPortal::onAnswer(Step step, uint code, const QVariantMap &
         return;
     }
     if (step == Step::CreateSession) {
-        m_session = sessionHandle(results);
+        m_session = SCPortalRequest::sessionHandle(results);
         if (m_session.isEmpty()) {
             finish(Status::Refused, name + QStringLiteral(" gave no session handle"));
             return;
@@ -229,11 +223,7 @@ void SCGlobalShortcutsPortal::closeSession()
         return;
     m_bus.disconnect(SCPortalRequest::SERVICE, m_session, SESSION_INTERFACE,
                      QStringLiteral("Closed"), this, SLOT(onSessionClosed(QDBusMessage)));
-    if (m_bus.isConnected()) {
-        m_bus.send(QDBusMessage::createMethodCall(SCPortalRequest::SERVICE, m_session,
-                                                  SESSION_INTERFACE, QStringLiteral("Close")));
-    }
-    m_session.clear();
+    SCPortalRequest::closeSession(m_bus, std::exchange(m_session, QString()));
 }
 
 void SCGlobalShortcutsPortal::close()
@@ -243,11 +233,7 @@ void SCGlobalShortcutsPortal::close()
         m_pending->disconnect(this);
         const QDBusConnection bus = m_bus;
         connect(m_pending, &SCPortalRequest::answered, [bus](uint, const QVariantMap &results) {
-            const QString session = sessionHandle(results);
-            if (!session.isEmpty())
-                bus.send(QDBusMessage::createMethodCall(SCPortalRequest::SERVICE, session,
-                                                        SESSION_INTERFACE,
-                                                        QStringLiteral("Close")));
+            SCPortalRequest::closeSession(bus, SCPortalRequest::sessionHandle(results));
         });
         m_pending->abandon(30000);
         m_pending = nullptr;

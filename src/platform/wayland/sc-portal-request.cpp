@@ -223,3 +223,20 @@ uint SCPortalRequest::interfaceVersion(const QDBusConnection &bus, const QString
         *detail = why;
     return version;
 }
+
+QString SCPortalRequest::sessionHandle(const QVariantMap &results)
+{
+    const QVariant handle = results.value(QStringLiteral("session_handle"));
+    return handle.userType() == qMetaTypeId<QDBusObjectPath>()
+            ? handle.value<QDBusObjectPath>().path()
+            : handle.toString();
+}
+
+void SCPortalRequest::closeSession(const QDBusConnection &bus, const QString &session)
+{
+    if (bus.isConnected() && !session.isEmpty()) {
+        bus.send(QDBusMessage::createMethodCall(SERVICE, session,
+                                                QStringLiteral("org.freedesktop.portal.Session"),
+                                                QStringLiteral("Close")));
+    }
+}

@@ -45,6 +45,10 @@ public:
     // Errors that mean there is no portal (or not this one) rather than a refusal.
     static bool meansMissing(const QString &errorName);
     static QString describe(const QDBusError &error);
+    // The session a CreateSession answer names; empty when none.
+    static QString sessionHandle(const QVariantMap &results);
+    // Ends a portal session (org.freedesktop.portal.Session.Close), without waiting.
+    static void closeSession(const QDBusConnection &bus, const QString &session);
     // The version of a portal interface that answers on the bus, asked with a short timeout;
     // 0 when none does. `detail` says which, or why not, for the log.
     static uint interfaceVersion(const QDBusConnection &bus, const QString &interface,

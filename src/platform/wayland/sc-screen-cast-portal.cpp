@@ -65,23 +65,6 @@ bool readIntPair(const QVariant &value, int *first, int *second)
     return true;
 }
 
-QString sessionHandle(const QVariantMap &results)
-{
-    const QVariant handle = results.value(QStringLiteral("session_handle"));
-    return handle.userType() == qMetaTypeId<QDBusObjectPath>()
-            ? handle.value<QDBusObjectPath>().path()
-            : handle.toString();
-}
-
-void sendSessionClose(const QDBusConnection &bus, const QString &session)
-{
-    if (bus.isConnected() && !session.isEmpty()) {
-        bus.send(QDBusMessage::createMethodCall(SCPortalRequest::SERVICE, session,
-                                                SCScreenCastPortal::SESSION_INTERFACE,
-                                                QStringLiteral("Close")));
-    }
-}
-
 QDBusMessage propertyCall(const QString &name)
 {
     QDBusMessage call = QDBusMessage::createMethodCall(
@@ -307,7 +290,7 @@ void SCScreenCastPortal::onAnswer(Step step, uint code, const QVariantMap &resul
     }
     switch (step) {
     case Step::CreateSession: {
-        m_session = sessionHandle(results);
+        m_session = SCPortalRequest::sessionHandle(results);
         if (m_session.isEmpty()) {
             finish(Status::Refused, name + QStringLiteral(" gave no session handle"));
             return;
@@ -407,7 +390,7 @@ void SCScreenCastPortal::closeSession()
     m_bus.disconnect(SCPortalRequest::SERVICE, m_session, SESSION_INTERFACE, CLOSED, this,
                      SLOT(onSessionClosed(QDBusMessage)));
     // Fire and forget: after a failed Start the portal has closed the session itself.
-    sendSessionClose(m_bus, std::exchange(m_session, QString()));
+    SCPortalRequest::closeSession(m_bus, std::exchange(m_session, QString()));
 }
 
 void SCScreenCastPortal::dropPending()
@@ -427,7 +410,7 @@ void SCScreenCastPortal::dropPending()
     connect(request, &SCPortalRequest::answered, request,
             [bus = m_bus](uint code, const QVariantMap &results) {
                 if (code == 0)
-                    sendSessionClose(bus, sessionHandle(results));
+                    SCPortalRequest::closeSession(bus, SCPortalRequest::sessionHandle(results));
             });
     request->abandon(ABANDONED_GRACE_MS);
 }

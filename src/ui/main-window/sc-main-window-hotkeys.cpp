@@ -8,31 +8,22 @@
 #include "sc-logger.h"
 #include "sc-settings.h"
 
-#include <QDBusConnection>
 #include <QTimer>
 
 void SCMainWindow::initHotkeys()
 {
     // On Wayland only the desktop sees keys meant for another application's window; its
     // portal delivers them. Key grabs through XWayland work while one of ours has the focus.
-    if (SCDesktopSession::isWayland() && bindDesktopShortcuts())
-        return;
-    bindKeyGrabs();
+    if (SCDesktopSession::isWayland())
+        bindDesktopShortcuts();
+    else
+        bindKeyGrabs();
 }
 
-bool SCMainWindow::bindDesktopShortcuts()
+// Asked without waiting: a desktop without the portal answers so, and the key grabs follow.
+void SCMainWindow::bindDesktopShortcuts()
 {
     if (!m_shortcutsPortal) {
-        QString detail;
-        if (!SCGlobalShortcutsPortal::available(QDBusConnection::sessionBus(), &detail)) {
-            SCLogger::instance()->info(
-                    QStringLiteral("Hotkeys: the desktop offers no GlobalShortcuts portal (%1); "
-                                   "key grabs work while a Vistrel window has the focus, and "
-                                   "the preferences show commands to bind in the desktop's "
-                                   "keyboard settings")
-                            .arg(detail));
-            return false;
-        }
         m_shortcutsPortal = new SCGlobalShortcutsPortal(QDBusConnection::sessionBus(), this);
         connect(m_shortcutsPortal, &SCGlobalShortcutsPortal::finished, this,
                 [this](SCGlobalShortcutsPortal::Status status) {
@@ -50,7 +41,6 @@ bool SCMainWindow::bindDesktopShortcuts()
         shortcuts.append({action.id, SCHotkeyActions::label(action), key});
     }
     m_shortcutsPortal->bind(shortcuts);
-    return true;
 }
 
 void SCMainWindow::onDesktopShortcutsBound(int status)
@@ -61,9 +51,18 @@ void SCMainWindow::onDesktopShortcutsBound(int status)
                                            .arg(m_shortcutsPortal->detail()));
         return;
     }
-    SCLogger::instance()->warning(QStringLiteral("The desktop did not bind the hotkeys (%1); "
-                                                 "key grabs instead")
-                                          .arg(m_shortcutsPortal->detail()));
+    if (result == SCGlobalShortcutsPortal::Status::Missing) {
+        SCLogger::instance()->info(
+                QStringLiteral("Hotkeys: the desktop offers no GlobalShortcuts portal (%1); key "
+                               "grabs work while a Vistrel window has the focus, and the "
+                               "preferences show commands to bind in the desktop's keyboard "
+                               "settings")
+                        .arg(m_shortcutsPortal->detail()));
+    } else {
+        SCLogger::instance()->warning(
+                QStringLiteral("The desktop did not bind the hotkeys (%1); key grabs instead")
+                        .arg(m_shortcutsPortal->detail()));
+    }
     bindKeyGrabs();
 }
 

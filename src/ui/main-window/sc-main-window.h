@@ -152,8 +152,8 @@ private:
     void initUIStatus();
     void setupUIConnections();
     void initHotkeys();
-    // Through the desktop's shortcut portal; false when the desktop has none.
-    bool bindDesktopShortcuts();
+    // Through the desktop's shortcut portal; key grabs where it has none or refuses.
+    void bindDesktopShortcuts();
     void onDesktopShortcutsBound(int status);
     void onDesktopShortcut(const QString &id);
     void bindKeyGrabs();
