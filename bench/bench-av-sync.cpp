@@ -36,15 +36,6 @@ QByteArray run(const QString &program, const QStringList &args, QString *error,
     return out;
 }
 
-double startTime(const QString &file, const QString &stream, QString *error)
-{
-    const QByteArray out = run(QStringLiteral("ffprobe"),
-                               {"-v", "error", "-select_streams", stream, "-show_entries",
-                                "stream=start_time", "-of", "csv=p=0", file},
-                               error);
-    return out.trimmed().toDouble();
-}
-
 } // namespace
 
 std::vector<double> risingEdges(const std::vector<std::pair<double, double>> &values,
@@ -134,11 +125,14 @@ std::vector<std::pair<double, double>> pictureBrightness(const QString &file, QS
 
 std::vector<std::pair<double, double>> soundEnvelope(const QString &file, QString *error)
 {
-    const double start = startTime(file, QStringLiteral("a:0"), error);
+    // Raw samples carry no times: a gap between two packets (a fragmented MP4 starts its
+    // sound with the encoder's priming packet at 0) would move everything after it earlier.
+    // The resampler fills every gap with silence from time 0, so sample i is at i / rate.
     const QByteArray raw
             = run(QStringLiteral("ffmpeg"),
-                  {"-hide_banner", "-nostdin", "-v", "error", "-i", file, "-map", "0:a:0", "-ac",
-                   "1", "-ar", QString::number(ENVELOPE_RATE), "-f", "s16le", "-"},
+                  {"-hide_banner", "-nostdin", "-v", "error", "-i", file, "-map", "0:a:0", "-af",
+                   "aresample=async=1:min_hard_comp=0.001:first_pts=0", "-ac", "1", "-ar",
+                   QString::number(ENVELOPE_RATE), "-f", "s16le", "-"},
                   error);
     std::vector<std::pair<double, double>> values;
     const auto *samples = reinterpret_cast<const int16_t *>(raw.constData());
@@ -147,7 +141,7 @@ std::vector<std::pair<double, double>> soundEnvelope(const QString &file, QStrin
         int loudest = 0;
         for (int j = 0; j < ENVELOPE_STEP; ++j)
             loudest = std::max(loudest, std::abs(int(samples[i + j])));
-        values.emplace_back(start + double(i) / ENVELOPE_RATE, loudest / 32768.0);
+        values.emplace_back(double(i) / ENVELOPE_RATE, loudest / 32768.0);
     }
     return values;
 }
