@@ -34,7 +34,7 @@ packages=(
     desktop-file-utils appstream lintian dpkg-dev
     # README pictures (scripts/screenshots.sh)
     imagemagick
-    # sound sync benchmark: its tone source plays through PulseAudio's simple API
+    # the desktop sound source, and the sound sync benchmark's tone source
     libpulse-dev
     # copy text from screenshots: Tesseract with English and the program's other languages
     libtesseract-dev tesseract-ocr-eng tesseract-ocr-deu tesseract-ocr-fra tesseract-ocr-spa

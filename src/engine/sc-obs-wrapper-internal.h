@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <chrono>
+#include <cstring>
 
 namespace ObsEngine {
 
@@ -50,12 +51,16 @@ inline obs_source_t *createSource(const char *id, const char *name, obs_data_t *
 }
 
 inline const char *const SOUND_CLOCK_ID = "vistrel_sound_clock";
+inline const char *const DESKTOP_SOUND_ID = "vistrel_desktop_sound";
 
 // A sound source that keeps to the system clock, as the pictures do: without it, the sound of
-// a long recording wanders off the picture by tens of milliseconds.
+// a long recording wanders off the picture by tens of milliseconds. The desktop's sound is
+// read by our own source, stamped with when it is heard rather than when the sink mixed it;
+// libobs's type still lists the devices, with the same ids.
 inline obs_source_t *createSoundSource(const char *id, const char *name, obs_data_t *settings)
 {
-    obs_source_t *source = createSource(id, name, settings);
+    const bool desktop = std::strcmp(id, PLAYER_SOURCE_ID) == 0 && typeRegistered(DESKTOP_SOUND_ID);
+    obs_source_t *source = createSource(desktop ? DESKTOP_SOUND_ID : id, name, settings);
     if (source && typeRegistered(SOUND_CLOCK_ID)) {
         obs_source_t *clock = obs_source_create_private(SOUND_CLOCK_ID, "Sound clock", nullptr);
         if (clock) {
