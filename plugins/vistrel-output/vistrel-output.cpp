@@ -321,6 +321,8 @@ bool VistrelOutput::start()
     m_pictureShifts = 0;
     m_lastVideoIndex = -1;
     m_audioPlaced = false;
+    m_resumeCheck = std::make_unique<ResumeSoundCheck>((uint32_t)m_audioSource.sampleRate);
+    m_audioOwed = 0;
 
     {
         std::lock_guard<std::recursive_mutex> endLock(m_endMutex);
@@ -593,32 +595,75 @@ void VistrelOutput::receiveAudio(struct audio_data *frames)
                 return;
         }
     }
+    if (m_resumeCheck)
+        m_audioOwed += m_resumeCheck->next((int64_t)(os_gettime_ns() - frames->timestamp),
+                                           obs_output_get_pause_offset(m_output));
+    const uint8_t *const *data = frames->data;
+    const uint8_t *skipped[MAX_AV_PLANES] = {};
+    if (m_audioOwed < 0) {
+        const uint32_t skip = (uint32_t)std::min<int64_t>(-m_audioOwed, count);
+        m_audioOwed += skip;
+        count -= skip;
+        if (count == 0)
+            return;
+        for (int ch = 0; ch < MAX_AV_PLANES; ++ch)
+            skipped[ch] = frames->data[ch] ? frames->data[ch] + skip * sizeof(float) : nullptr;
+        data = skipped;
+    } else if (m_audioOwed > 0) {
+        queueSilence((uint32_t)std::min<int64_t>(std::exchange(m_audioOwed, 0), rate),
+                     frames->timestamp);
+    }
     if (m_queuedAudioFrames + count > m_maxQueuedAudioFrames) {
         ++m_audioDropped;
         return;
     }
 
-    AVFrame *copy = av_frame_alloc();
-    if (copy) {
-        copy->format = AV_SAMPLE_FMT_FLTP;
-        copy->nb_samples = (int)count;
-        av_channel_layout_default(&copy->ch_layout, m_audioSource.channels);
-    }
-    if (!copy || av_frame_get_buffer(copy, 0) < 0) {
-        av_frame_free(&copy);
+    AVFrame *copy = newSound(count);
+    if (!copy) {
         ++m_audioDropped;
         return;
     }
     for (int ch = 0; ch < m_audioSource.channels && ch < MAX_AV_PLANES; ++ch)
-        memcpy(copy->extended_data[ch], frames->data[ch], count * sizeof(float));
+        memcpy(copy->extended_data[ch], data[ch], count * sizeof(float));
+    queueSound(copy, frames->timestamp);
+}
 
+AVFrame *VistrelOutput::newSound(uint32_t samples) const
+{
+    AVFrame *frame = av_frame_alloc();
+    if (frame) {
+        frame->format = AV_SAMPLE_FMT_FLTP;
+        frame->nb_samples = (int)samples;
+        av_channel_layout_default(&frame->ch_layout, m_audioSource.channels);
+    }
+    if (!frame || av_frame_get_buffer(frame, 0) < 0) {
+        av_frame_free(&frame);
+        return nullptr;
+    }
+    return frame;
+}
+
+void VistrelOutput::queueSound(AVFrame *frame, uint64_t timestamp)
+{
     Item item;
-    item.frame = copy;
+    item.frame = frame;
     item.video = false;
-    item.timestamp = frames->timestamp;
+    item.timestamp = timestamp;
     m_queue.push_back(item);
-    m_queuedAudioFrames += count;
+    m_queuedAudioFrames += (size_t)frame->nb_samples;
     m_wake.notify_all();
+}
+
+void VistrelOutput::queueSilence(uint32_t samples, uint64_t timestamp)
+{
+    AVFrame *silence = newSound(samples);
+    if (!silence) {
+        ++m_audioDropped;
+        return;
+    }
+    av_samples_set_silence(silence->extended_data, 0, (int)samples, m_audioSource.channels,
+                           AV_SAMPLE_FMT_FLTP);
+    queueSound(silence, timestamp);
 }
 
 bool VistrelOutput::readyToFinish() const

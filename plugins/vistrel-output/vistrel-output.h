@@ -2,6 +2,7 @@
 
 #include "file-writer.h"
 #include "picture-grabber.h"
+#include "resume-sound-check.h"
 
 #include <obs-module.h>
 
@@ -50,6 +51,10 @@ private:
         uint64_t readDelay = 0;
     };
 
+    AVFrame *newSound(uint32_t samples) const;
+    // under m_mutex
+    void queueSound(AVFrame *frame, uint64_t timestamp);
+    void queueSilence(uint32_t samples, uint64_t timestamp);
     void run();
     bool readyToFinish() const;
     bool process(Item &item);
@@ -131,5 +136,8 @@ private:
     bool m_haveOrigin = false;
     int64_t m_lastVideoIndex = -1;
     bool m_audioPlaced = false;
+    std::unique_ptr<ResumeSoundCheck> m_resumeCheck;
+    // samples still to leave out (< 0) or to add as silence (> 0) after a resume
+    int64_t m_audioOwed = 0;
     std::deque<Item> m_earlyAudio;
 };

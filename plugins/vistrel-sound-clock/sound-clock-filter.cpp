@@ -44,14 +44,17 @@ void destroy(void *data)
 {
     auto *filter = static_cast<Filter *>(data);
     blog(LOG_INFO,
-         "[vistrel-sound-clock] '%s': %lld samples repeated, %lld let go over %llu packets",
+         "[vistrel-sound-clock] '%s': %lld samples repeated, %lld let go over %llu packets, "
+         "%d steps",
          filter->source.c_str(), (long long)filter->clock->samplesAdded(),
-         (long long)filter->clock->samplesDropped(), (unsigned long long)filter->packets);
+         (long long)filter->clock->samplesDropped(), (unsigned long long)filter->packets,
+         filter->clock->steps());
     delete filter;
 }
 
-// The repeated or dropped sample sits in the middle of the packet, between neighbours that
-// differ least from it, so that the change is as small as the sound allows.
+// A repeated or dropped sample sits in the middle of the packet, between neighbours that
+// differ least from it, so that the change is as small as the sound allows. A step repeats
+// the stretch before the middle or leaves out the stretch around it.
 obs_audio_data *filterAudio(void *data, obs_audio_data *audio)
 {
     auto *filter = static_cast<Filter *>(data);
@@ -69,22 +72,32 @@ obs_audio_data *filterAudio(void *data, obs_audio_data *audio)
         return audio;
     }
     const uint32_t frames = audio->frames;
-    const uint32_t at = frames / 2;
-    const uint32_t outFrames = frames + step.change;
+    const uint32_t outFrames = uint32_t(int64_t(frames) + step.change);
     for (size_t c = 0; c < filter->channels; ++c) {
         const float *in = reinterpret_cast<const float *>(audio->data[c]);
         std::vector<float> &plane = filter->planes[c];
         plane.resize(outFrames);
         if (!in) {
             std::fill(plane.begin(), plane.end(), 0.0f);
-        } else if (step.change > 0) {
+        } else if (step.change == 1) {
+            const uint32_t at = frames / 2;
             std::memcpy(plane.data(), in, at * sizeof(float));
             // a sample between its neighbours, so no step is added to the wave
             plane[at] = at > 0 ? 0.5f * (in[at - 1] + in[at]) : in[at];
             std::memcpy(plane.data() + at + 1, in + at, (frames - at) * sizeof(float));
-        } else {
+        } else if (step.change > 0) {
+            const uint32_t added = uint32_t(step.change);
+            const uint32_t at = frames / 2;
             std::memcpy(plane.data(), in, at * sizeof(float));
-            std::memcpy(plane.data() + at, in + at + 1, (frames - at - 1) * sizeof(float));
+            for (uint32_t i = 0; i < added; ++i)
+                plane[at + i] = in[at >= added ? at - added + i : std::min(i, at)];
+            std::memcpy(plane.data() + at + added, in + at, (frames - at) * sizeof(float));
+        } else {
+            const uint32_t dropped = uint32_t(-step.change);
+            const uint32_t at = (frames - dropped) / 2;
+            std::memcpy(plane.data(), in, at * sizeof(float));
+            std::memcpy(plane.data() + at, in + at + dropped,
+                        (frames - at - dropped) * sizeof(float));
         }
         filter->out.data[c] = reinterpret_cast<uint8_t *>(plane.data());
     }

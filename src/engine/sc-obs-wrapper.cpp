@@ -323,8 +323,11 @@ bool ObsWrapper::resetAudio()
     obs_audio_info2 info = {};
     info.samples_per_sec = 48000;
     info.speakers = SPEAKERS_STEREO;
-    info.max_buffering_ms = 960;
-    info.fixed_buffering = false;
+    // A fixed buffer: libobs grows a growing one while recording, and the sound mixed after
+    // that came as much later than its picture. Three mixer packets leave the microphone's
+    // 25 ms deliveries room, and a stop waits no longer than that for its last sound.
+    info.max_buffering_ms = 64;
+    info.fixed_buffering = true;
     return obs_reset_audio2(&info);
 }
 

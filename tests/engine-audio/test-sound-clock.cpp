@@ -1,7 +1,10 @@
 // A sound source whose samples run on a clock of their own, stamped with the system time at
 // each packet, jittered as a sound thread's wake-ups are: the kept clock stays on the stamps
-// for an hour, changing about as many samples as the clocks differ by, and no more.
+// for an hour, changing about as many samples as the clocks differ by, and no more; a step of
+// the stamps is followed within a second. After a pause, the sound libobs handed over too much
+// or too little is evened out once.
 
+#include "resume-sound-check.h"
 #include "sound-clock.h"
 
 #include <QRandomGenerator>
@@ -22,11 +25,15 @@ struct Run
     int64_t added = 0;
     int64_t dropped = 0;
     int restarts = 0;
+    int steps = 0;
+    double errorMsAfterJump = 0.0; // a second after it
 };
 
 // `ppm`: how much faster than the system the source's clock runs; the stamps say when the
-// packet's first sample was taken, late by up to `jitterMs`.
-Run simulate(double ppm, double jitterMs, double seconds, double jumpAtSeconds = -1.0)
+// packet's first sample was taken, late by up to `jitterMs`. At `jumpAtSeconds` the source's
+// time moves on by `jumpMs`.
+Run simulate(double ppm, double jitterMs, double seconds, double jumpAtSeconds = -1.0,
+             double jumpMs = 500.0)
 {
     SoundClock clock(kRate);
     QRandomGenerator random(7);
@@ -38,13 +45,15 @@ Run simulate(double ppm, double jitterMs, double seconds, double jumpAtSeconds =
     bool jumped = false;
     for (double elapsed = 0.0; elapsed < seconds; elapsed += packetNs / 1e9) {
         if (jumpAtSeconds >= 0.0 && !jumped && elapsed >= jumpAtSeconds) {
-            trueNs += 0.5e9;
+            trueNs += jumpMs * 1e6;
             jumped = true;
         }
         const uint64_t stamp = uint64_t(trueNs + random.bounded(jitterMs) * 1e6);
         const SoundClock::Step step = clock.next(stamp, kPacket);
         run.restarts += step.restarted;
         const double errorMs = (double(step.timestamp) - trueNs) / 1e6;
+        if (jumped && elapsed >= jumpAtSeconds + 1.0 && run.errorMsAfterJump == 0.0)
+            run.errorMsAfterJump = errorMs;
         if (elapsed > 20.0)
             run.largestErrorMs = std::max(run.largestErrorMs, std::fabs(errorMs));
         if (elapsed > seconds - 60.0) {
@@ -55,18 +64,22 @@ Run simulate(double ppm, double jitterMs, double seconds, double jumpAtSeconds =
     }
     run.added = clock.samplesAdded();
     run.dropped = clock.samplesDropped();
+    run.steps = clock.steps();
     run.meanLastMinuteMs = lastMinuteCount ? lastMinuteSum / lastMinuteCount : 0.0;
     return run;
 }
 
 QString describe(const Run &run)
 {
-    return QStringLiteral("largest %1 ms, last minute %2 ms, %3 added, %4 dropped, %5 restarts")
+    return QStringLiteral("largest %1 ms, last minute %2 ms, %3 added, %4 dropped, %5 restarts, "
+                          "%6 steps, %7 ms a second after the jump")
             .arg(run.largestErrorMs)
             .arg(run.meanLastMinuteMs)
             .arg(run.added)
             .arg(run.dropped)
-            .arg(run.restarts);
+            .arg(run.restarts)
+            .arg(run.steps)
+            .arg(run.errorMsAfterJump);
 }
 
 } // namespace
@@ -79,6 +92,10 @@ private Q_SLOTS:
     void followsAClockOffTheSystemForAnHour_data();
     void followsAClockOffTheSystemForAnHour();
     void aJumpStartsTheClockAgain();
+    void aSmallerStepIsTakenAtOnce_data();
+    void aSmallerStepIsTakenAtOnce();
+    void aResumeEvensOutTheSoundLibobsGaveTooMuchOrTooLittle_data();
+    void aResumeEvensOutTheSoundLibobsGaveTooMuchOrTooLittle();
 };
 
 void TestSoundClock::followsAClockOffTheSystemForAnHour_data()
@@ -97,6 +114,8 @@ void TestSoundClock::followsAClockOffTheSystemForAnHour()
     const QString what = describe(run);
     qInfo().noquote() << what;
     QCOMPARE(run.restarts, 0);
+    // the jitter is never taken for a step
+    QCOMPARE(run.steps, 0);
     // The stamps are late by half the jitter on average; around that, within a millisecond.
     QVERIFY2(std::fabs(run.meanLastMinuteMs - jitterMs / 2) < 1.0, qPrintable(what));
     QVERIFY2(run.largestErrorMs < jitterMs / 2 + 2.0, qPrintable(what));
@@ -119,6 +138,61 @@ void TestSoundClock::aJumpStartsTheClockAgain()
     const QString what = describe(run);
     QCOMPARE(run.restarts, 1);
     QVERIFY2(run.largestErrorMs < 3.0, qPrintable(what));
+}
+
+// A sink whose latency changed moves the stamps by tens of ms, less than libobs re-times by:
+// one sample a packet would take a minute to catch up, so the sound stays off all that time.
+void TestSoundClock::aSmallerStepIsTakenAtOnce_data()
+{
+    QTest::addColumn<double>("jumpMs");
+    QTest::newRow("later") << 45.0;
+    QTest::newRow("earlier") << -30.0;
+}
+
+void TestSoundClock::aSmallerStepIsTakenAtOnce()
+{
+    QFETCH(double, jumpMs);
+    const Run run = simulate(0.0, 4.0, 120.0, 60.0, jumpMs);
+    const QString what = describe(run);
+    qInfo().noquote() << what;
+    QCOMPARE(run.restarts, 0);
+    QVERIFY2(run.steps >= 1 && run.steps <= 3, qPrintable(what));
+    // the stamps' mean lateness is half the jitter
+    QVERIFY2(std::fabs(run.errorMsAfterJump - 2.0) < 4.0, qPrintable(what));
+    QVERIFY2(std::fabs(run.meanLastMinuteMs - 2.0) < 1.0, qPrintable(what));
+}
+
+// The mixer's packets come ~85 ms after their stamps, jittered; after a pause libobs's stamps
+// have counted `extraMs` more sound than the pause left out.
+void TestSoundClock::aResumeEvensOutTheSoundLibobsGaveTooMuchOrTooLittle_data()
+{
+    QTest::addColumn<double>("extraMs");
+    QTest::addColumn<int64_t>("expected");
+    QTest::newRow("too much") << 43.0 << int64_t(-43 * 48);
+    QTest::newRow("too little") << -20.0 << int64_t(20 * 48);
+    QTest::newRow("as it should") << 1.5 << int64_t(0);
+}
+
+void TestSoundClock::aResumeEvensOutTheSoundLibobsGaveTooMuchOrTooLittle()
+{
+    QFETCH(double, extraMs);
+    QFETCH(int64_t, expected);
+    ResumeSoundCheck check(kRate);
+    QRandomGenerator random(11);
+    const auto lag = [&random](double ms) { return int64_t((ms + random.bounded(2.0)) * 1e6); };
+    int64_t owed = 0;
+    for (int i = 0; i < 200; ++i)
+        owed += check.next(lag(85.0), 0);
+    QCOMPARE(owed, int64_t(0));
+    // paused for two seconds: nothing came meanwhile
+    for (int i = 0; i < 200; ++i)
+        owed += check.next(lag(85.0 - extraMs), 2000000000ULL);
+    QVERIFY2(std::llabs(owed - expected) <= 48, qPrintable(QString::number(owed)));
+    // once only, and the next pause is measured from the lag after this one
+    const int64_t first = owed;
+    for (int i = 0; i < 50; ++i)
+        owed += check.next(lag(85.0 - extraMs), 3000000000ULL);
+    QVERIFY2(std::llabs(owed - first) <= 48, qPrintable(QString::number(owed - first)));
 }
 
 QTEST_APPLESS_MAIN(TestSoundClock)
