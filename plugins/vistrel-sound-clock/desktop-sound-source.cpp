@@ -168,10 +168,10 @@ void openStream(DesktopSound *sound, const std::string &name)
 {
     closeStream(sound);
     sound->reading = name;
-    const pa_sample_spec spec = {PA_SAMPLE_FLOAT32LE, sound->rate, sound->channels};
+    const pa_sample_spec format = {PA_SAMPLE_FLOAT32LE, sound->rate, sound->channels};
     pa_channel_map map;
     pa_channel_map_init_extend(&map, sound->channels, PA_CHANNEL_MAP_WAVEEX);
-    sound->stream = pa_stream_new(sound->context, "Desktop sound", &spec, &map);
+    sound->stream = pa_stream_new(sound->context, "Desktop sound", &format, &map);
     if (!sound->stream) {
         blog(LOG_WARNING, LOG_PREFIX "no stream for '%s': %s", name.c_str(),
              pa_strerror(pa_context_errno(sound->context)));
@@ -184,7 +184,7 @@ void openStream(DesktopSound *sound, const std::string &name)
     attr.tlength = uint32_t(-1);
     attr.prebuf = uint32_t(-1);
     attr.minreq = uint32_t(-1);
-    attr.fragsize = uint32_t(pa_usec_to_bytes(kFragmentUs, &spec));
+    attr.fragsize = uint32_t(pa_usec_to_bytes(kFragmentUs, &format));
     // Not monotonic: when the sink's latency changes, the time moves at once instead of
     // creeping back to it over seconds.
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_INTERPOLATE_TIMING
