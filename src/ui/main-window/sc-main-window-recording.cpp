@@ -49,8 +49,10 @@ void SCMainWindow::setFreeSpaceProbe(FreeSpaceProbe probe)
 
 void SCMainWindow::initObsRecording()
 {
+    // One shot at each whole recorded second, so that the clock neither lags nor skips one.
     m_recordingTimer = new QTimer(this);
-    m_recordingTimer->setInterval(1000);
+    m_recordingTimer->setSingleShot(true);
+    m_recordingTimer->setTimerType(Qt::PreciseTimer);
     connect(m_recordingTimer, &QTimer::timeout, this, &SCMainWindow::updateRecordingTimer);
 
     QScreen *screen = QGuiApplication::primaryScreen();
@@ -226,7 +228,7 @@ void SCMainWindow::startRecording(bool)
     m_recordedMs = 0;
     m_paused = false;
     m_runClock.start();
-    m_recordingTimer->start();
+    scheduleClockTick();
     m_stoppedForLowDisk = false;
 
     const QString path = generateOutputPath();
@@ -438,7 +440,7 @@ void SCMainWindow::onRecordStatusChanged(int status)
         ui->recordingLabel->setText(tr("Stop Recording"));
         if (std::exchange(m_paused, false)) {
             m_runClock.restart();
-            m_recordingTimer->start();
+            scheduleClockTick();
             if (m_fullscreenToolbar)
                 m_fullscreenToolbar->setPausedState(false);
             if (m_drawWindow)
@@ -536,6 +538,15 @@ void SCMainWindow::updateRecordingTimer()
         m_fullscreenToolbar->updateTimerLabel(text);
     if (m_drawWindow)
         m_drawWindow->updateTimerLabel(text);
+    // Called by its own timer only while running; a pause updates it once and stops it.
+    if (!m_paused)
+        scheduleClockTick();
+}
+
+void SCMainWindow::scheduleClockTick()
+{
+    // A little past the boundary, so that the second shown is the one just begun.
+    m_recordingTimer->start(int(1000 - recordedMs() % 1000) + 2);
 }
 
 void SCMainWindow::initFullscreenToolbar()

@@ -201,6 +201,7 @@ private:
     void checkDiskSpaceWhileRecording();
     QSize requestedVideoSize() const;
     void updateRecordingTimer();
+    void scheduleClockTick();
     void initFullscreenToolbar();
     void showRecordingControls(bool recording);
     void onRecordStatusChanged(int status);
