@@ -30,6 +30,7 @@ extern "C" {
 #include <cstring>
 #include <string>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -768,29 +769,37 @@ bool FileWriter::flushHeldPacket()
     return true;
 }
 
+bool FileWriter::finishVideo()
+{
+    if (m_errorCode)
+        return false;
+    if (!m_videoEncoder || std::exchange(m_videoFinished, true))
+        return true;
+    bool ok = true;
+    if (m_gifFilter) {
+        m_gifFilter->push(nullptr);
+        AVFrame *quantised = av_frame_alloc();
+        while (ok && m_gifFilter->pull(quantised) >= 0) {
+            ok = encodeVideo(quantised);
+            av_frame_unref(quantised);
+        }
+        av_frame_free(&quantised);
+    }
+    ok = ok && encodeVideo(nullptr);
+    if (ok && m_heldPacket) {
+        m_heldPacket->duration = av_rescale_q(1, av_inv_q(m_frameRate), AVRational {1, 100});
+        ok = flushHeldPacket();
+    }
+    return ok;
+}
+
 bool FileWriter::finish()
 {
     if (m_errorCode) {
         abandon();
         return false;
     }
-    bool ok = true;
-    if (m_videoEncoder) {
-        if (m_gifFilter) {
-            m_gifFilter->push(nullptr);
-            AVFrame *quantised = av_frame_alloc();
-            while (ok && m_gifFilter->pull(quantised) >= 0) {
-                ok = encodeVideo(quantised);
-                av_frame_unref(quantised);
-            }
-            av_frame_free(&quantised);
-        }
-        ok = ok && encodeVideo(nullptr);
-        if (ok && m_heldPacket) {
-            m_heldPacket->duration = av_rescale_q(1, av_inv_q(m_frameRate), AVRational {1, 100});
-            ok = flushHeldPacket();
-        }
-    }
+    bool ok = finishVideo();
     if (ok && m_audioEncoder)
         ok = drainAudio();
     if (!ok) {

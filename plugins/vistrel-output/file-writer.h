@@ -66,6 +66,8 @@ public:
     bool writeAudio(const AVFrame *frame);
     bool writeSilence(int samples);
 
+    // Drains the picture encoder once the last picture is in, while sound may still come.
+    bool finishVideo();
     // Drains every encoder and closes the file.
     bool finish();
     // After a failure: keeps what is on disk and closes the file.
@@ -101,6 +103,7 @@ private:
 
     AVFormatContext *m_format = nullptr;
     bool m_headerWritten = false;
+    bool m_videoFinished = false;
     std::string m_url;
 
     AVCodecContext *m_videoEncoder = nullptr;

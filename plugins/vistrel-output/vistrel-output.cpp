@@ -666,6 +666,13 @@ void VistrelOutput::queueSilence(uint32_t samples, uint64_t timestamp)
     queueSound(silence, timestamp);
 }
 
+bool VistrelOutput::lastPictureIn()
+{
+    // The encoder's held pictures are drained while the stop still waits for its sound.
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_stopRequested && m_videoComplete && m_queuedVideo == 0;
+}
+
 bool VistrelOutput::readyToFinish() const
 {
     if (m_stopNow)
@@ -711,6 +718,8 @@ void VistrelOutput::run()
         }
         ok = process(item);
         av_frame_free(&item.frame);
+        if (ok && lastPictureIn())
+            ok = m_writer->finishVideo();
         m_totalBytes = (uint64_t)m_writer->bytesWritten();
         m_framesWritten = m_writer->videoFramesWritten();
         if (!ok)
