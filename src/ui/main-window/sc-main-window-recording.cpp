@@ -531,6 +531,10 @@ qint64 SCMainWindow::recordedMs() const
 
 void SCMainWindow::updateRecordingTimer()
 {
+    // Called by its own timer only while running; a pause updates it once and stops it. The
+    // next tick is set before the disk check, so that a stop the check makes cancels it.
+    if (!m_paused)
+        scheduleClockTick();
     checkDiskSpaceWhileRecording();
     m_recordingTime = QTime(0, 0).addMSecs(int(recordedMs()));
     const QString text = m_recordingTime.toString(QStringLiteral("hh:mm:ss"));
@@ -538,9 +542,6 @@ void SCMainWindow::updateRecordingTimer()
         m_fullscreenToolbar->updateTimerLabel(text);
     if (m_drawWindow)
         m_drawWindow->updateTimerLabel(text);
-    // Called by its own timer only while running; a pause updates it once and stops it.
-    if (!m_paused)
-        scheduleClockTick();
 }
 
 void SCMainWindow::scheduleClockTick()
