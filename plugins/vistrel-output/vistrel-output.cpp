@@ -666,13 +666,6 @@ void VistrelOutput::queueSilence(uint32_t samples, uint64_t timestamp)
     queueSound(silence, timestamp);
 }
 
-bool VistrelOutput::lastPictureIn()
-{
-    // The encoder's held pictures are drained while the stop still waits for its sound.
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return m_stopRequested && m_videoComplete && m_queuedVideo == 0;
-}
-
 bool VistrelOutput::readyToFinish() const
 {
     if (m_stopNow)
@@ -687,8 +680,10 @@ bool VistrelOutput::readyToFinish() const
 void VistrelOutput::run()
 {
     bool ok = true;
+    bool videoDrained = false;
     for (;;) {
         Item item;
+        bool lastPicture = false;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
             while (m_queue.empty() && !readyToFinish()) {
@@ -715,11 +710,15 @@ void VistrelOutput::run()
                 --m_queuedVideo;
             else
                 m_queuedAudioFrames -= (size_t)item.frame->nb_samples;
+            // The encoder's held pictures are drained while the stop still waits for its sound.
+            lastPicture = !videoDrained && m_stopRequested && m_videoComplete && m_queuedVideo == 0;
         }
         ok = process(item);
         av_frame_free(&item.frame);
-        if (ok && lastPictureIn())
+        if (ok && lastPicture) {
+            videoDrained = true;
             ok = m_writer->finishVideo();
+        }
         m_totalBytes = (uint64_t)m_writer->bytesWritten();
         m_framesWritten = m_writer->videoFramesWritten();
         if (!ok)

@@ -57,7 +57,6 @@ private:
     void queueSilence(uint32_t samples, uint64_t timestamp);
     void run();
     bool readyToFinish() const;
-    bool lastPictureIn();
     bool process(Item &item);
     int64_t pictureShift(uint64_t readDelay);
     bool writeAudio(AVFrame *frame, uint64_t timestamp);
