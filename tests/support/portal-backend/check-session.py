@@ -80,9 +80,22 @@ def png_size(path):
     return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
 
 
+def pipewire_objects():
+    """Every object pw-dump lists; it prints a second array when objects change meanwhile."""
+    text = subprocess.run(["pw-dump", "-N"], capture_output=True).stdout.decode(errors="replace")
+    decoder, objects, at = json.JSONDecoder(), [], 0
+    while True:
+        while at < len(text) and text[at].isspace():
+            at += 1
+        if at >= len(text):
+            return objects
+        part, at = decoder.raw_decode(text, at)
+        objects.extend(part if isinstance(part, list) else [part])
+
+
 def node_exists(node):
-    dump = json.loads(subprocess.run(["pw-dump", "-N"], capture_output=True).stdout or b"[]")
-    return any(o.get("id") == node and o.get("type") == "PipeWire:Interface:Node" for o in dump)
+    return any(o.get("id") == node and o.get("type") == "PipeWire:Interface:Node"
+               for o in pipewire_objects())
 
 
 def start_cast(restore_token=None):
