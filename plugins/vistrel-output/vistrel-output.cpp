@@ -323,6 +323,7 @@ bool VistrelOutput::start()
     m_audioPlaced = false;
     m_resumeCheck = std::make_unique<ResumeSoundCheck>((uint32_t)m_audioSource.sampleRate);
     m_audioOwed = 0;
+    m_pauseAlignment = std::make_unique<PauseAlignment>((uint32_t)m_audioSource.sampleRate);
 
     {
         std::lock_guard<std::recursive_mutex> endLock(m_endMutex);
@@ -518,6 +519,7 @@ void VistrelOutput::captureLoop()
         else if (!paused && pausedSince != 0) {
             pausedFor += next - pausedSince;
             pausedSince = 0;
+            m_pauseAlignment->picturesResumed(pausedFor);
         }
         if (paused) {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -595,9 +597,13 @@ void VistrelOutput::receiveAudio(struct audio_data *frames)
                 return;
         }
     }
+    const uint64_t soundPaused = obs_output_get_pause_offset(m_output);
+    // composed pictures leave out what libobs does already
+    if (m_pauseAlignment && m_grabbing)
+        m_audioOwed += m_pauseAlignment->next(soundPaused);
     if (m_resumeCheck)
-        m_audioOwed += m_resumeCheck->next((int64_t)(os_gettime_ns() - frames->timestamp),
-                                           obs_output_get_pause_offset(m_output));
+        m_audioOwed
+                += m_resumeCheck->next((int64_t)(os_gettime_ns() - frames->timestamp), soundPaused);
     const uint8_t *const *data = frames->data;
     const uint8_t *skipped[MAX_AV_PLANES] = {};
     if (m_audioOwed < 0) {
@@ -858,6 +864,17 @@ void VistrelOutput::endCapture(bool ok)
                         "duration %.3f s",
              m_writer->errorCode(), m_writer->errorMessage().c_str(),
              (long long)m_writer->videoFramesWritten(), m_framesDropped.load(), duration);
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_pauseAlignment && m_pauseAlignment->soundResumes())
+            blog(LOG_INFO,
+                 LOG_PREFIX "%d pauses left out: %.3f s of pictures, %.3f s of sound (%lld "
+                            "samples to match)",
+                 m_pauseAlignment->soundResumes(),
+                 (double)m_pauseAlignment->picturesPausedNs() / 1e9,
+                 (double)obs_output_get_pause_offset(m_output) / 1e9,
+                 (long long)m_pauseAlignment->shiftSamples());
     }
     if (m_pictureShifts)
         blog(LOG_INFO, LOG_PREFIX "pictures moved %d times to follow how late the screen was read",

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "file-writer.h"
+#include "pause-alignment.h"
 #include "picture-grabber.h"
 #include "resume-sound-check.h"
 
@@ -139,5 +140,6 @@ private:
     std::unique_ptr<ResumeSoundCheck> m_resumeCheck;
     // samples still to leave out (< 0) or to add as silence (> 0) after a resume
     int64_t m_audioOwed = 0;
+    std::unique_ptr<PauseAlignment> m_pauseAlignment;
     std::deque<Item> m_earlyAudio;
 };

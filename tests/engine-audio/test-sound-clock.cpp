@@ -2,8 +2,10 @@
 // each packet, jittered as a sound thread's wake-ups are: the kept clock stays on the stamps
 // for an hour, changing about as many samples as the clocks differ by, and no more; a step of
 // the stamps is followed within a second. After a pause, the sound libobs handed over too much
-// or too little is evened out once.
+// or too little is evened out once. A pause cut on two clocks whose frames fall apart is
+// evened out to the pictures' length.
 
+#include "pause-alignment.h"
 #include "resume-sound-check.h"
 #include "sound-clock.h"
 
@@ -96,6 +98,9 @@ private Q_SLOTS:
     void aSmallerStepIsTakenAtOnce();
     void aResumeEvensOutTheSoundLibobsGaveTooMuchOrTooLittle_data();
     void aResumeEvensOutTheSoundLibobsGaveTooMuchOrTooLittle();
+    void theSoundLeavesOutWhatThePicturesLeftOut_data();
+    void theSoundLeavesOutWhatThePicturesLeftOut();
+    void aResumeThePicturesHaveNotSeenWaitsForThem();
 };
 
 void TestSoundClock::followsAClockOffTheSystemForAnHour_data()
@@ -193,6 +198,73 @@ void TestSoundClock::aResumeEvensOutTheSoundLibobsGaveTooMuchOrTooLittle()
     for (int i = 0; i < 50; ++i)
         owed += check.next(lag(85.0 - extraMs), 3000000000ULL);
     QVERIFY2(std::llabs(owed - first) <= 48, qPrintable(QString::number(owed - first)));
+}
+
+namespace {
+
+constexpr uint64_t kFrameNs = 33333333;
+
+// The first frame time at or after `ns` on a clock whose frames fall at `phaseNs`.
+uint64_t frameAtOrAfter(uint64_t ns, uint64_t phaseNs)
+{
+    const uint64_t since = ns - phaseNs;
+    return phaseNs + (since + kFrameNs - 1) / kFrameNs * kFrameNs;
+}
+
+} // namespace
+
+void TestSoundClock::theSoundLeavesOutWhatThePicturesLeftOut_data()
+{
+    QTest::addColumn<double>("phaseMs");
+    QTest::newRow("same frames") << 0.0;
+    QTest::newRow("a third apart") << 11.0;
+    QTest::newRow("nearly a frame apart") << 30.0;
+}
+
+// Pauses begun and ended anywhere between the frames: after each resume the sound has given
+// or taken exactly the difference of the two lengths left out so far.
+void TestSoundClock::theSoundLeavesOutWhatThePicturesLeftOut()
+{
+    QFETCH(double, phaseMs);
+    const uint64_t soundPhase = uint64_t(phaseMs * 1e6);
+    PauseAlignment alignment(kRate);
+    QRandomGenerator random(5);
+    uint64_t now = 10 * kFrameNs * 30;
+    uint64_t picturesPaused = 0;
+    uint64_t soundPaused = 0;
+    int64_t owed = 0;
+    bool differed = false;
+    for (int pause = 0; pause < 40; ++pause) {
+        const uint64_t begin = now + uint64_t(random.bounded(5e9));
+        const uint64_t end = begin + uint64_t(random.bounded(3e9)) + 1;
+        picturesPaused += frameAtOrAfter(end, 0) - frameAtOrAfter(begin, 0);
+        soundPaused += frameAtOrAfter(end, soundPhase) - frameAtOrAfter(begin, soundPhase);
+        alignment.picturesResumed(picturesPaused);
+        for (int packet = 0; packet < 20; ++packet)
+            owed += alignment.next(soundPaused);
+        const int64_t expected
+                = std::llround((double(soundPaused) - double(picturesPaused)) * kRate / 1e9);
+        differed = differed || expected != 0;
+        QCOMPARE(owed, expected);
+        now = end;
+    }
+    // the clocks' frames a third of a frame apart or more: some pause fell between them
+    QCOMPARE(differed, phaseMs > 10.0);
+}
+
+void TestSoundClock::aResumeThePicturesHaveNotSeenWaitsForThem()
+{
+    PauseAlignment alignment(kRate);
+    int64_t owed = alignment.next(0);
+    // libobs ended the pause a frame later than the screen reader will
+    owed += alignment.next(2 * 1000000000ULL + kFrameNs);
+    owed += alignment.next(2 * 1000000000ULL + kFrameNs);
+    QCOMPARE(owed, int64_t(0));
+    alignment.picturesResumed(2 * 1000000000ULL);
+    owed += alignment.next(2 * 1000000000ULL + kFrameNs);
+    QCOMPARE(owed, std::llround(kFrameNs * kRate / 1e9));
+    owed += alignment.next(2 * 1000000000ULL + kFrameNs);
+    QCOMPARE(owed, std::llround(kFrameNs * kRate / 1e9));
 }
 
 QTEST_APPLESS_MAIN(TestSoundClock)

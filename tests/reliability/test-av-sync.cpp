@@ -156,13 +156,14 @@ void TestAvSync::pauseKeepsStepAndLeavesItsTimeOut()
     QVERIFY2(probe.ok(), qPrintable(probe.error()));
     const double frame = 1.0 / 30.0;
     for (const QString type : {"video", "audio"}) {
-        const double end = probe.packetEnd(type);
-        // the first picture comes a frame or two after the start
-        QVERIFY2(std::abs(end - recording.recorded) <= 3 * frame,
-                 qPrintable(QStringLiteral("%1 lasts %2 s, recorded %3 s")
-                                    .arg(type)
-                                    .arg(end, 0, 'f', 3)
-                                    .arg(recording.recorded, 0, 'f', 3)));
+        // H.264's reordering shows the first picture two frames in
+        const double lasts = probe.packetEnd(type) - probe.packetStart(type);
+        const QString summary = QStringLiteral("%1 lasts %2 s, recorded %3 s")
+                                        .arg(type)
+                                        .arg(lasts, 0, 'f', 3)
+                                        .arg(recording.recorded, 0, 'f', 3);
+        qInfo().noquote() << summary;
+        QVERIFY2(std::abs(lasts - recording.recorded) <= 3 * frame, qPrintable(summary));
     }
     const auto &offsets = recording.offsets;
     const auto resumed = std::find_if(offsets.begin(), offsets.end(),

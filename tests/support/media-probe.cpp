@@ -80,13 +80,14 @@ void MediaProbe::readPackets() const
     m_packets = QJsonDocument::fromJson(out).object();
 }
 
-double MediaProbe::packetEnd(const QString &type) const
+std::pair<double, double> MediaProbe::packetSpan(const QString &type) const
 {
     const QJsonObject s = stream(type);
     if (s.isEmpty())
-        return -1.0;
+        return {-1.0, -1.0};
     readPackets();
     const int index = s.value("index").toInt();
+    double start = std::numeric_limits<double>::infinity();
     double end = -1.0;
     for (const QJsonValue &p : m_packets.value("packets").toArray()) {
         const QJsonObject o = p.toObject();
@@ -94,9 +95,20 @@ double MediaProbe::packetEnd(const QString &type) const
             continue;
         const double pts = o.value("pts_time").toString().toDouble();
         const double duration = o.value("duration_time").toString().toDouble();
+        start = std::min(start, pts);
         end = std::max(end, pts + duration);
     }
-    return end;
+    return {end < 0.0 ? -1.0 : start, end};
+}
+
+double MediaProbe::packetEnd(const QString &type) const
+{
+    return packetSpan(type).second;
+}
+
+double MediaProbe::packetStart(const QString &type) const
+{
+    return packetSpan(type).first;
 }
 
 int MediaProbe::packetCount(const QString &type) const

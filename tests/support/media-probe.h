@@ -9,6 +9,7 @@
 
 #include <limits>
 #include <optional>
+#include <utility>
 
 // What ffprobe and ffmpeg say about a recorded file.
 class MediaProbe
@@ -24,6 +25,8 @@ public:
     QJsonObject stream(const QString &type) const;
     // end of the last packet of the first stream of this type, from the packets themselves
     double packetEnd(const QString &type) const;
+    // time of the first packet shown: an encoder's picture reordering starts a stream later
+    double packetStart(const QString &type) const;
     int packetCount(const QString &type) const;
 
     // Decodes the whole file; true when ffmpeg reports no error.
@@ -62,6 +65,8 @@ public:
 
 private:
     void readPackets() const;
+    // first start and last end of the packets of the first stream of this type
+    std::pair<double, double> packetSpan(const QString &type) const;
 
     QString m_path;
     bool m_ok = false;
